@@ -1,0 +1,4 @@
+#include "archive/entry.h"
+
+Entry root{1, {}, {}, 0, 0, 0, 0, {}};
+bool runFailed = false;

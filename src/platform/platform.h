@@ -1,0 +1,90 @@
+// The program's only door to the operating system: files, directories and
+// the command line's wildcards. Paths come in the program's own form, with
+// "\\" between names; each backend maps that to its platform's separator.
+// Positions are 64-bit here; the archive's 32-bit limits are the callers'.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// An open file. Closes itself; fileClose closes early and reports errors.
+struct File {
+    int fd = -1;
+    uint64_t pos = 0;  // kept here so asking for the position costs nothing
+
+    File() = default;
+    explicit File(int d) : fd(d) {}
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    ~File();
+    explicit operator bool() const { return fd >= 0; }
+};
+
+// Opens an existing file for reading; others may read it meanwhile.
+File fileOpenRead(const std::string& path);
+// Creates a file for writing, truncating one that exists.
+File fileCreate(const std::string& path);
+// Creates a new file for writing in place of whatever non-directory stands
+// at path. A link found there is removed, never followed, and an existing
+// file is unlinked rather than truncated, so no other name of it changes.
+File fileReplace(const std::string& path);
+
+// Reads up to n bytes, stopping early only at the end of the file or on an
+// error; returns the number read.
+size_t fileRead(File& f, void* buf, size_t n);
+// Writes n bytes; returns the number written (fewer on an error).
+size_t fileWrite(File& f, const void* buf, size_t n);
+uint64_t filePosition(const File& f);
+bool fileSeek(File& f, uint64_t pos);
+// Current length, or 0 when it cannot be had.
+uint64_t fileLength(const File& f);
+// Closes now; false when the system reports an error, such as a lost write.
+bool fileClose(File& f);
+// Copies n bytes from in to out inside the kernel where it can; returns the
+// number copied. Both positions advance by that number.
+size_t fileCopy(File& in, File& out, size_t n);
+
+// Identity of a file on this machine, to recognise one file under two names.
+struct FileId {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    bool operator==(const FileId& o) const { return device == o.device && inode == o.inode; }
+};
+FileId fileIdOf(const File& f);
+
+// What stands at a path, without following a link there.
+enum class PathKind { missing, file, directory, link, other };
+PathKind pathKind(const std::string& path);
+
+// Creates one directory, not its parents; false when it could not be made
+// (it may already exist).
+bool makeDirectory(const std::string& path);
+bool removeFile(const std::string& path);
+
+// An item of a directory, links followed.
+enum class ItemKind { file, directory, other, dangling };
+struct DirItem {
+    std::string name;
+    ItemKind kind = ItemKind::other;
+    bool link = false;  // the name itself is a symbolic link
+    uint64_t size = 0;  // files only
+    FileId id;          // of what the name leads to
+};
+
+// Lists a directory's items, without "." and "..", in the order the system
+// gives them. False when the directory cannot be enumerated.
+bool listDirectory(const std::string& path, std::vector<DirItem>& items);
+// Identity of the directory at path (links followed); false when none.
+bool directoryId(const std::string& path, FileId& id);
+
+// The longest path, in bytes, that the platform accepts.
+size_t maxPathLength();
+
+// The command line with every argument after the program name that holds
+// "*" or "?" replaced by its matches in sorted order; a pattern that
+// matches nothing stays as typed.
+std::vector<std::string> expandArguments(int argc, char** argv);

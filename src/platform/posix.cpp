@@ -1,0 +1,199 @@
+// POSIX backend of the platform layer.
+#include <dirent.h>
+#include <fcntl.h>
+#include <glob.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace {
+
+// The program separates names with "\\"; this system with "/".
+std::string diskPath(const std::string& path) {
+    std::string p = path;
+    for (char& c : p)
+        if (c == '\\') c = '/';
+    return p;
+}
+
+int openRetry(const std::string& path, int flags, mode_t mode = 0) {
+    int fd;
+    do fd = ::open(diskPath(path).c_str(), flags | O_CLOEXEC, mode);
+    while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+}  // namespace
+
+File::File(File&& other) noexcept : fd(other.fd), pos(other.pos) { other.fd = -1; }
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        fileClose(*this);
+        fd = other.fd;
+        pos = other.pos;
+        other.fd = -1;
+    }
+    return *this;
+}
+
+File::~File() { fileClose(*this); }
+
+File fileOpenRead(const std::string& path) { return File(openRetry(path, O_RDONLY)); }
+
+File fileCreate(const std::string& path) {
+    return File(openRetry(path, O_WRONLY | O_CREAT | O_TRUNC, 0666));
+}
+
+File fileReplace(const std::string& path) {
+    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
+    int fd = openRetry(path, flags, 0666);
+    if (fd < 0 && errno == EEXIST && ::unlink(diskPath(path).c_str()) == 0)
+        fd = openRetry(path, flags, 0666);
+    return File(fd);
+}
+
+size_t fileRead(File& f, void* buf, size_t n) {
+    size_t done = 0;
+    auto* p = static_cast<char*>(buf);
+    while (done < n) {
+        ssize_t got = ::read(f.fd, p + done, n - done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        done += static_cast<size_t>(got);
+    }
+    f.pos += done;
+    return done;
+}
+
+size_t fileWrite(File& f, const void* buf, size_t n) {
+    size_t done = 0;
+    const auto* p = static_cast<const char*>(buf);
+    while (done < n) {
+        ssize_t put = ::write(f.fd, p + done, n - done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) break;
+        done += static_cast<size_t>(put);
+    }
+    f.pos += done;
+    return done;
+}
+
+uint64_t filePosition(const File& f) { return f.pos; }
+
+bool fileSeek(File& f, uint64_t pos) {
+    if (pos > static_cast<uint64_t>(INT64_MAX)) return false;
+    if (::lseek(f.fd, static_cast<off_t>(pos), SEEK_SET) < 0) return false;
+    f.pos = pos;
+    return true;
+}
+
+uint64_t fileLength(const File& f) {
+    struct stat st {};
+    if (::fstat(f.fd, &st) != 0 || st.st_size < 0) return 0;
+    return static_cast<uint64_t>(st.st_size);
+}
+
+bool fileClose(File& f) {
+    if (f.fd < 0) return true;
+    int rc = ::close(f.fd);
+    f.fd = -1;
+    return rc == 0;
+}
+
+size_t fileCopy(File& in, File& out, size_t n) {
+    size_t done = 0;
+    while (done < n) {
+        ssize_t got = ::copy_file_range(in.fd, nullptr, out.fd, nullptr, n - done, 0);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        done += static_cast<size_t>(got);
+    }
+    in.pos += done;
+    out.pos += done;
+    return done;
+}
+
+FileId fileIdOf(const File& f) {
+    struct stat st {};
+    if (::fstat(f.fd, &st) != 0) return {};
+    return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
+PathKind pathKind(const std::string& path) {
+    struct stat st {};
+    if (::lstat(diskPath(path).c_str(), &st) != 0) return PathKind::missing;
+    if (S_ISLNK(st.st_mode)) return PathKind::link;
+    if (S_ISDIR(st.st_mode)) return PathKind::directory;
+    if (S_ISREG(st.st_mode)) return PathKind::file;
+    return PathKind::other;
+}
+
+bool makeDirectory(const std::string& path) { return ::mkdir(diskPath(path).c_str(), 0777) == 0; }
+
+bool removeFile(const std::string& path) { return ::unlink(diskPath(path).c_str()) == 0; }
+
+bool listDirectory(const std::string& path, std::vector<DirItem>& items) {
+    items.clear();
+    DIR* dir = ::opendir(diskPath(path).c_str());
+    if (!dir) return false;
+    int dfd = ::dirfd(dir);
+    // A failing readdir ends the enumeration like its normal end would.
+    while (dirent* d = ::readdir(dir)) {
+        if (std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0) continue;
+        DirItem item;
+        item.name = d->d_name;
+        struct stat st {};
+        struct stat lst {};
+        bool followed = ::fstatat(dfd, d->d_name, &st, 0) == 0;
+        bool here = ::fstatat(dfd, d->d_name, &lst, AT_SYMLINK_NOFOLLOW) == 0;
+        item.link = here && S_ISLNK(lst.st_mode);
+        if (!followed) {
+            item.kind = item.link ? ItemKind::dangling : ItemKind::other;
+        } else {
+            item.id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+            if (S_ISDIR(st.st_mode)) {
+                item.kind = ItemKind::directory;
+            } else if (S_ISREG(st.st_mode)) {
+                item.kind = ItemKind::file;
+                item.size = static_cast<uint64_t>(st.st_size);
+            }
+        }
+        items.push_back(std::move(item));
+    }
+    ::closedir(dir);
+    return true;
+}
+
+bool directoryId(const std::string& path, FileId& id) {
+    struct stat st {};
+    if (::stat(diskPath(path).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    return true;
+}
+
+size_t maxPathLength() { return PATH_MAX - 1; }
+
+std::vector<std::string> expandArguments(int argc, char** argv) {
+    std::vector<std::string> args;
+    for (int i = 0; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (i == 0 || arg.find_first_of("*?") == std::string::npos) {
+            args.push_back(arg);
+            continue;
+        }
+        glob_t g{};
+        if (::glob(arg.c_str(), 0, nullptr, &g) == 0) {
+            for (size_t k = 0; k < g.gl_pathc; ++k) args.emplace_back(g.gl_pathv[k]);
+        } else {
+            args.push_back(arg);
+        }
+        ::globfree(&g);
+    }
+    return args;
+}

@@ -1,0 +1,137 @@
+#include "archive/keyed_stream.h"
+
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+#include "archive/format.h"
+#include "e2e/harness.h"
+
+namespace {
+
+struct KeyedStream : ::testing::Test {
+    ScratchDir dir;
+    std::string path = dir / "a.dat";
+    void SetUp() override { key = initialKey; }
+};
+
+std::vector<uint8_t> iota(size_t n, uint8_t first = 0) {
+    std::vector<uint8_t> v(n);
+    std::iota(v.begin(), v.end(), first);
+    return v;
+}
+
+TEST_F(KeyedStream, ScrambledBytesAreXorWithOffsetKey) {
+    std::vector<uint8_t> plain = iota(1000);
+    {
+        File f = fileCreate(path);
+        ASSERT_TRUE(WriteData(f, plain.data(), plain.size(), 1));
+    }
+    std::string stored = readBytes(path);
+    ASSERT_EQ(stored.size(), plain.size());
+    for (size_t p = 0; p < plain.size(); ++p)
+        ASSERT_EQ(static_cast<uint8_t>(stored[p]), plain[p] ^ keyAt(p)) << p;
+}
+
+TEST_F(KeyedStream, MixedBlocksKeepKeyAtPosition) {
+    std::vector<uint8_t> a = iota(5), b = iota(3, 50), c = iota(700, 9);
+    File f = fileCreate(path);
+    WriteData(f, a.data(), a.size(), 1);
+    WriteData(f, b.data(), b.size(), 0);
+    EXPECT_EQ(key, keyAt(8));  // as if 8 bytes had been scrambled
+    WriteData(f, c.data(), c.size(), 1);
+    EXPECT_EQ(key, keyAt(708));
+    fileClose(f);
+    std::string stored = readBytes(path);
+    // The plain stretch is stored as is, and the scrambled one after it uses
+    // the keys of its own offsets.
+    EXPECT_EQ(static_cast<uint8_t>(stored[5]), 50);
+    EXPECT_EQ(static_cast<uint8_t>(stored[8]), c[0] ^ keyAt(8));
+    EXPECT_EQ(static_cast<uint8_t>(stored[707]), c[699] ^ keyAt(707));
+}
+
+TEST_F(KeyedStream, ReadingBackIsTheSameXor) {
+    std::vector<uint8_t> plain = iota(5000, 3);
+    {
+        File f = fileCreate(path);
+        std::vector<uint8_t> lead(123);
+        WriteData(f, lead.data(), lead.size(), 0);
+        WriteData(f, plain.data(), plain.size(), 1);
+    }
+    File f = fileOpenRead(path);
+    seekFile(f, 123);
+    EXPECT_EQ(key, keyAt(123));
+    // In uneven chunks, as large files move, the bytes come out the same.
+    std::vector<uint8_t> back(plain.size());
+    size_t done = 0;
+    for (size_t piece : {1u, 255u, 256u, 1000u, 3488u}) {
+        ASSERT_TRUE(ReadData(f, back.data() + done, piece, 1));
+        done += piece;
+    }
+    ASSERT_EQ(done, plain.size());
+    EXPECT_EQ(back, plain);
+    EXPECT_EQ(key, keyAt(123 + plain.size()));
+}
+
+TEST_F(KeyedStream, SeekToCurrentPositionKeepsKey) {
+    writeBytes(path, std::string(100, 'x'));
+    File f = fileOpenRead(path);
+    std::vector<uint8_t> buf(10);
+    ASSERT_TRUE(ReadData(f, buf.data(), 10, 1));
+    key = 0x11;  // changed by other means
+    seekFile(f, 10);
+    EXPECT_EQ(key, 0x11);
+    seekFile(f, 77);
+    EXPECT_EQ(key, keyAt(77));
+    ASSERT_TRUE(ReadData(f, buf.data(), 1, 0));
+    EXPECT_EQ(filePosition(f), 78u);
+}
+
+TEST_F(KeyedStream, ShortAndEmptyReadsReturnNothingAndKeepKey) {
+    writeBytes(path, std::string(10, 'x'));
+    File f = fileOpenRead(path);
+    std::vector<uint8_t> buf(20);
+    seekFile(f, 4);
+    uint8_t before = key;
+    EXPECT_FALSE(ReadData(f, buf.data(), 0, 1));
+    EXPECT_EQ(key, before);
+    EXPECT_FALSE(ReadData(f, buf.data(), 7, 1));  // only 6 remain
+    EXPECT_EQ(key, before);
+    // The next seek elsewhere brings key and position back together.
+    seekFile(f, 2);
+    EXPECT_EQ(key, keyAt(2));
+    EXPECT_TRUE(ReadData(f, buf.data(), 8, 0));
+}
+
+TEST_F(KeyedStream, ResetReturnsToStart) {
+    writeBytes(path, std::string(10, 'x'));
+    File f = fileOpenRead(path);
+    std::vector<uint8_t> buf(10);
+    ReadData(f, buf.data(), 7, 1);
+    resetFile(f);
+    EXPECT_EQ(key, initialKey);
+    EXPECT_EQ(filePosition(f), 0u);
+    ASSERT_TRUE(ReadData(f, buf.data(), 10, 0));
+}
+
+TEST_F(KeyedStream, WriteLeavesCallerBytesAlone) {
+    std::vector<uint8_t> plain = iota(3000);
+    std::vector<uint8_t> copy = plain;
+    File f = fileCreate(path);
+    WriteData(f, plain.data(), plain.size(), 1);
+    EXPECT_EQ(plain, copy);
+}
+
+TEST(KeyBlock, MatchesRunningKeyAtEveryPhaseAndLength) {
+    std::vector<uint8_t> src = iota(1500, 7);
+    for (unsigned start : {0u, 1u, 200u, 255u, 256u, 1001u}) {
+        for (size_t n : {0u, 1u, 255u, 256u, 257u, 1500u}) {
+            std::vector<uint8_t> dst(n);
+            keyBlock(dst.data(), src.data(), n, keyAt(start));
+            for (size_t i = 0; i < n; ++i)
+                ASSERT_EQ(dst[i], src[i] ^ keyAt(start + i)) << start << " " << n << " " << i;
+        }
+    }
+}
+
+}  // namespace

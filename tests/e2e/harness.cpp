@@ -1,0 +1,117 @@
+#include "e2e/harness.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string drain(int fd) {
+    std::string s;
+    char buf[65536];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
+        if (n > 0) s.append(buf, static_cast<size_t>(n));
+    return s;
+}
+
+}  // namespace
+
+ToolRun runTool(const std::vector<std::string>& args, const std::string& cwd) {
+    // Standard error goes to a file so a full pipe can never block the child.
+    std::string errPath = cwd + "/../.stderr-" + std::to_string(getpid());
+    int outPipe[2];
+    if (pipe(outPipe) != 0) throw std::runtime_error("pipe");
+    pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork");
+    if (pid == 0) {
+        int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (chdir(cwd.c_str()) != 0 || errFd < 0) _exit(127);
+        dup2(outPipe[1], 1);
+        dup2(errFd, 2);
+        close(outPipe[0]);
+        std::vector<char*> argv;
+        static char name[] = "dattool";
+        argv.push_back(name);
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(DATTOOL_PATH, argv.data());
+        _exit(127);
+    }
+    close(outPipe[1]);
+    ToolRun r;
+    r.out = drain(outPipe[0]);
+    close(outPipe[0]);
+    int st = 0;
+    while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
+    }
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    r.err = readBytes(errPath);
+    unlink(errPath.c_str());
+    return r;
+}
+
+ScratchDir::ScratchDir() {
+    // Each scratch directory sits inside a private parent, so "outside the
+    // scratch directory" is a place the tests can inspect too.
+    const char* base = std::getenv("TMPDIR");
+    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/dattool-test-XXXXXX";
+    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp");
+    path = tmpl + "/work";
+    fs::create_directory(path);
+}
+
+ScratchDir::~ScratchDir() {
+    std::error_code ec;
+    fs::path parent = fs::path(path).parent_path();
+    // Tests may leave unreadable directories behind; make them removable.
+    for (auto it = fs::recursive_directory_iterator(parent, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+        if (it->is_directory(ec) && !it->is_symlink(ec))
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(parent, ec);
+}
+
+void writeBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!f) throw std::runtime_error("cannot write " + path);
+}
+
+std::string readBytes(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+bool exists(const std::string& path) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(path, ec));
+}
+
+std::map<std::string, std::string> treeOf(const std::string& dir) {
+    std::map<std::string, std::string> tree;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(dir, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        std::string rel = fs::relative(it->path(), dir).string();
+        if (it->is_symlink())
+            tree[rel] = "<link>";
+        else if (it->is_directory())
+            tree[rel] = "<dir>";
+        else
+            tree[rel] = readBytes(it->path().string());
+    }
+    return tree;
+}
+
+std::string dataFile(const std::string& name) { return std::string(DATTOOL_TEST_DATA) + "/" + name; }
