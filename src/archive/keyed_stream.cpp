@@ -90,3 +90,8 @@ bool WriteData(File& f, const void* bytes, size_t n, uint8_t scrambled) {
     }
     return whole;
 }
+
+uint8_t* transferBuffer() {
+    static std::vector<uint8_t> buffer(transferSize);
+    return buffer.data();
+}

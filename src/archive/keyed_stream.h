@@ -27,3 +27,8 @@ bool WriteData(File& f, const void* bytes, size_t n, uint8_t scrambled);
 // dst[i] = src[i] ^ k(start + i), with start the offset whose key is
 // startKey. dst and src may be the same buffer.
 void keyBlock(uint8_t* dst, const uint8_t* src, size_t n, uint8_t startKey);
+
+// One transfer buffer for the whole run, so moving many files allocates
+// nothing: file bytes travel through it in chunks of transferSize.
+constexpr size_t transferSize = size_t(1) << 20;
+uint8_t* transferBuffer();

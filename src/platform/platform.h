@@ -11,17 +11,17 @@
 
 // An open file. Closes itself; fileClose closes early and reports errors.
 struct File {
-    int fd = -1;
-    uint64_t pos = 0;  // kept here so asking for the position costs nothing
+    intptr_t handle = -1;  // the backend's descriptor or handle; -1 when closed
+    uint64_t pos = 0;      // kept here so asking for the position costs nothing
 
     File() = default;
-    explicit File(int d) : fd(d) {}
+    explicit File(intptr_t h) : handle(h) {}
     File(File&& other) noexcept;
     File& operator=(File&& other) noexcept;
     File(const File&) = delete;
     File& operator=(const File&) = delete;
     ~File();
-    explicit operator bool() const { return fd >= 0; }
+    explicit operator bool() const { return handle != -1; }
 };
 
 // Opens an existing file for reading; others may read it meanwhile.

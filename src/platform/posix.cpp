@@ -21,6 +21,8 @@ std::string diskPath(const std::string& path) {
     return p;
 }
 
+int descriptorOf(const File& f) { return static_cast<int>(f.handle); }
+
 int openRetry(const std::string& path, int flags, mode_t mode = 0) {
     int fd;
     do fd = ::open(diskPath(path).c_str(), flags | O_CLOEXEC, mode);
@@ -30,14 +32,14 @@ int openRetry(const std::string& path, int flags, mode_t mode = 0) {
 
 }  // namespace
 
-File::File(File&& other) noexcept : fd(other.fd), pos(other.pos) { other.fd = -1; }
+File::File(File&& other) noexcept : handle(other.handle), pos(other.pos) { other.handle = -1; }
 
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
         fileClose(*this);
-        fd = other.fd;
+        handle = other.handle;
         pos = other.pos;
-        other.fd = -1;
+        other.handle = -1;
     }
     return *this;
 }
@@ -62,7 +64,7 @@ size_t fileRead(File& f, void* buf, size_t n) {
     size_t done = 0;
     auto* p = static_cast<char*>(buf);
     while (done < n) {
-        ssize_t got = ::read(f.fd, p + done, n - done);
+        ssize_t got = ::read(descriptorOf(f), p + done, n - done);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) break;
         done += static_cast<size_t>(got);
@@ -75,7 +77,7 @@ size_t fileWrite(File& f, const void* buf, size_t n) {
     size_t done = 0;
     const auto* p = static_cast<const char*>(buf);
     while (done < n) {
-        ssize_t put = ::write(f.fd, p + done, n - done);
+        ssize_t put = ::write(descriptorOf(f), p + done, n - done);
         if (put < 0 && errno == EINTR) continue;
         if (put <= 0) break;
         done += static_cast<size_t>(put);
@@ -88,28 +90,28 @@ uint64_t filePosition(const File& f) { return f.pos; }
 
 bool fileSeek(File& f, uint64_t pos) {
     if (pos > static_cast<uint64_t>(INT64_MAX)) return false;
-    if (::lseek(f.fd, static_cast<off_t>(pos), SEEK_SET) < 0) return false;
+    if (::lseek(descriptorOf(f), static_cast<off_t>(pos), SEEK_SET) < 0) return false;
     f.pos = pos;
     return true;
 }
 
 uint64_t fileLength(const File& f) {
     struct stat st {};
-    if (::fstat(f.fd, &st) != 0 || st.st_size < 0) return 0;
+    if (::fstat(descriptorOf(f), &st) != 0 || st.st_size < 0) return 0;
     return static_cast<uint64_t>(st.st_size);
 }
 
 bool fileClose(File& f) {
-    if (f.fd < 0) return true;
-    int rc = ::close(f.fd);
-    f.fd = -1;
+    if (f.handle == -1) return true;
+    int rc = ::close(descriptorOf(f));
+    f.handle = -1;
     return rc == 0;
 }
 
 size_t fileCopy(File& in, File& out, size_t n) {
     size_t done = 0;
     while (done < n) {
-        ssize_t got = ::copy_file_range(in.fd, nullptr, out.fd, nullptr, n - done, 0);
+        ssize_t got = ::copy_file_range(descriptorOf(in), nullptr, descriptorOf(out), nullptr, n - done, 0);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) break;
         done += static_cast<size_t>(got);
@@ -121,7 +123,7 @@ size_t fileCopy(File& in, File& out, size_t n) {
 
 FileId fileIdOf(const File& f) {
     struct stat st {};
-    if (::fstat(f.fd, &st) != 0) return {};
+    if (::fstat(descriptorOf(f), &st) != 0) return {};
     return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
 }
 
