@@ -1,0 +1,245 @@
+// Windows backend of the platform layer, made of KERNEL32's file API alone.
+// Paths are already in this system's form: "\\" between names.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <cstring>
+
+#include "platform/platform.h"
+
+// Asks the MinGW start-up code to expand wildcard arguments before main runs,
+// the way a console program on this system is expected to behave.
+extern "C" {
+int _dowildcard = -1;  // NOLINT(bugprone-reserved-identifier): the runtime's name
+}
+
+namespace {
+
+// ReadFile and WriteFile take a 32-bit count; larger transfers go in pieces.
+constexpr size_t maxPiece = size_t(1) << 30;
+
+HANDLE handleOf(const File& f) { return reinterpret_cast<HANDLE>(f.handle); }
+
+File fileFrom(HANDLE h) {
+    // INVALID_HANDLE_VALUE is -1, the closed value of File.
+    return File(reinterpret_cast<intptr_t>(h));
+}
+
+// Opens what a path leads to, links followed, only to ask about it: no data
+// access is asked for, so files others hold open without sharing (the
+// archive being written, for one) can be identified too.
+HANDLE openForQuery(const std::string& path) {
+    return CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+FileId idFrom(const BY_HANDLE_FILE_INFORMATION& info) {
+    return {info.dwVolumeSerialNumber, uint64_t(info.nFileIndexHigh) << 32 | info.nFileIndexLow};
+}
+
+uint64_t sizeFrom(DWORD high, DWORD low) { return uint64_t(high) << 32 | low; }
+
+bool queryPath(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
+    HANDLE h = openForQuery(path);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    bool ok = GetFileInformationByHandle(h, &info) != 0;
+    CloseHandle(h);
+    return ok;
+}
+
+bool missingError(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+}  // namespace
+
+File::File(File&& other) noexcept : handle(other.handle), pos(other.pos) { other.handle = -1; }
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        fileClose(*this);
+        handle = other.handle;
+        pos = other.pos;
+        other.handle = -1;
+    }
+    return *this;
+}
+
+File::~File() { fileClose(*this); }
+
+File fileOpenRead(const std::string& path) {
+    return fileFrom(
+        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+}
+
+File fileCreate(const std::string& path) {
+    return fileFrom(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                nullptr));
+}
+
+File fileReplace(const std::string& path) {
+    // CREATE_NEW fails on anything standing at path; with the reparse flag a
+    // link counts as standing there and is never followed. What stands there
+    // is removed and the create tried once more.
+    auto create = [&] {
+        return CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    };
+    HANDLE h = create();
+    if (h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return fileFrom(h);
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return File();
+    bool removed = false;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        removed = DeleteFileA(path.c_str()) != 0;
+    else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        removed = RemoveDirectoryA(path.c_str()) != 0;  // the link to a directory, not the directory
+    return removed ? fileFrom(create()) : File();
+}
+
+size_t fileRead(File& f, void* buf, size_t n) {
+    size_t done = 0;
+    auto* p = static_cast<char*>(buf);
+    while (done < n) {
+        DWORD got = 0;
+        auto want = static_cast<DWORD>(n - done < maxPiece ? n - done : maxPiece);
+        if (!ReadFile(handleOf(f), p + done, want, &got, nullptr) || got == 0) break;
+        done += got;
+    }
+    f.pos += done;
+    return done;
+}
+
+size_t fileWrite(File& f, const void* buf, size_t n) {
+    size_t done = 0;
+    const auto* p = static_cast<const char*>(buf);
+    while (done < n) {
+        DWORD put = 0;
+        auto want = static_cast<DWORD>(n - done < maxPiece ? n - done : maxPiece);
+        if (!WriteFile(handleOf(f), p + done, want, &put, nullptr) || put == 0) break;
+        done += put;
+    }
+    f.pos += done;
+    return done;
+}
+
+uint64_t filePosition(const File& f) { return f.pos; }
+
+bool fileSeek(File& f, uint64_t pos) {
+    if (pos > static_cast<uint64_t>(INT64_MAX)) return false;
+    LARGE_INTEGER to;
+    to.QuadPart = static_cast<LONGLONG>(pos);
+    if (!SetFilePointerEx(handleOf(f), to, nullptr, FILE_BEGIN)) return false;
+    f.pos = pos;
+    return true;
+}
+
+uint64_t fileLength(const File& f) {
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(handleOf(f), &size) || size.QuadPart < 0) return 0;
+    return static_cast<uint64_t>(size.QuadPart);
+}
+
+bool fileClose(File& f) {
+    if (f.handle == -1) return true;
+    bool ok = CloseHandle(handleOf(f)) != 0;
+    f.handle = -1;
+    return ok;
+}
+
+size_t fileCopy(File& in, File& out, size_t n) {
+    // No copy inside the kernel here: the bytes go through one buffer that
+    // lives for the run.
+    static std::vector<char> buffer(size_t(1) << 20);
+    size_t done = 0;
+    while (done < n) {
+        size_t want = n - done < buffer.size() ? n - done : buffer.size();
+        size_t got = fileRead(in, buffer.data(), want);
+        size_t put = fileWrite(out, buffer.data(), got);
+        done += put;
+        if (put < got) {
+            // Give back what was read but not written, so both positions
+            // moved by the number copied.
+            fileSeek(in, in.pos - (got - put));
+            break;
+        }
+        if (got < want) break;
+    }
+    return done;
+}
+
+FileId fileIdOf(const File& f) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handleOf(f), &info)) return {};
+    return idFrom(info);
+}
+
+PathKind pathKind(const std::string& path) {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::missing;
+    // Symbolic links and junctions are reparse points; their attributes are
+    // the link's own, so nothing here follows them.
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return PathKind::link;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::directory;
+    if (attributes & FILE_ATTRIBUTE_DEVICE) return PathKind::other;
+    return PathKind::file;
+}
+
+bool makeDirectory(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) != 0; }
+
+bool removeFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+
+bool listDirectory(const std::string& path, std::vector<DirItem>& items) {
+    items.clear();
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA((path + "\\*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return false;
+    do {
+        if (std::strcmp(found.cFileName, ".") == 0 || std::strcmp(found.cFileName, "..") == 0) continue;
+        DirItem item;
+        item.name = found.cFileName;
+        item.link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        // The enumeration describes the name itself; what it leads to, and
+        // its identity, come from opening it.
+        BY_HANDLE_FILE_INFORMATION info;
+        if (queryPath(path + "\\" + item.name, info)) {
+            item.id = idFrom(info);
+            if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                item.kind = ItemKind::directory;
+            } else if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DEVICE)) {
+                item.kind = ItemKind::file;
+                item.size = sizeFrom(info.nFileSizeHigh, info.nFileSizeLow);
+            }
+        } else if (item.link) {
+            item.kind = missingError(GetLastError()) ? ItemKind::dangling : ItemKind::other;
+        } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            item.kind = ItemKind::directory;
+        } else if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DEVICE)) {
+            item.kind = ItemKind::file;
+            item.size = sizeFrom(found.nFileSizeHigh, found.nFileSizeLow);
+        }
+        items.push_back(std::move(item));
+        // Any failure of FindNextFileA ends the enumeration, the normal one
+        // (ERROR_NO_MORE_FILES) and any other alike, so no item repeats.
+    } while (FindNextFileA(find, &found));
+    FindClose(find);
+    return true;
+}
+
+bool directoryId(const std::string& path, FileId& id) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!queryPath(path, info) || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    id = idFrom(info);
+    return true;
+}
+
+// One path with its terminator fills the system's 260-byte path buffers.
+size_t maxPathLength() { return MAX_PATH - 1; }
+
+std::vector<std::string> expandArguments(int argc, char** argv) {
+    // The runtime expanded wildcards before main (see _dowildcard above).
+    return std::vector<std::string>(argv, argv + argc);
+}
