@@ -23,11 +23,51 @@ std::string drain(int fd) {
     return s;
 }
 
-}  // namespace
+bool endsWith(const std::string& s, const std::string& tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
 
-ToolRun runTool(const std::vector<std::string>& args, const std::string& cwd) {
+std::string envOr(const char* name, const std::string& fallback) {
+    const char* v = std::getenv(name);
+    return v && *v ? v : fallback;
+}
+
+const std::string& programUnderTest() {
+    // Absolute, since the program starts in the scratch directory.
+    static const std::string exe = fs::absolute(envOr("DATTOOL_EXE", DATTOOL_PATH)).string();
+    return exe;
+}
+
+const std::string& wrapper() {
+    static const std::string w = envOr("DATTOOL_WRAPPER", "");
+    return w;
+}
+
+// Text-mode output ends its lines in CR LF; a lone CR stays.
+std::string withoutCr(const std::string& s) {
+    std::string t;
+    t.reserve(s.size());
+    for (size_t i = 0; i < s.size(); ++i)
+        if (!(s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n')) t += s[i];
+    return t;
+}
+
+ToolRun run(const std::string& exe, const std::string& wrap, const std::vector<std::string>& args,
+            const std::string& cwd) {
     // Standard error goes to a file so a full pipe can never block the child.
     std::string errPath = cwd + "/../.stderr-" + std::to_string(getpid());
+    std::vector<std::string> argv;
+    if (wrap.empty()) {
+        argv = {"dattool"};
+    } else {
+        argv = {wrap, exe};
+    }
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> argp;
+    for (auto& a : argv) argp.push_back(a.data());
+    argp.push_back(nullptr);
+    const std::string& file = wrap.empty() ? exe : wrap;
+
     int outPipe[2];
     if (pipe(outPipe) != 0) throw std::runtime_error("pipe");
     pid_t pid = fork();
@@ -38,17 +78,12 @@ ToolRun runTool(const std::vector<std::string>& args, const std::string& cwd) {
         dup2(outPipe[1], 1);
         dup2(errFd, 2);
         close(outPipe[0]);
-        std::vector<char*> argv;
-        static char name[] = "dattool";
-        argv.push_back(name);
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(DATTOOL_PATH, argv.data());
+        execv(file.c_str(), argp.data());
         _exit(127);
     }
     close(outPipe[1]);
     ToolRun r;
-    r.out = drain(outPipe[0]);
+    r.raw = drain(outPipe[0]);
     close(outPipe[0]);
     int st = 0;
     while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
@@ -56,8 +91,23 @@ ToolRun runTool(const std::vector<std::string>& args, const std::string& cwd) {
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
     r.err = readBytes(errPath);
     unlink(errPath.c_str());
+    r.out = endsWith(exe, ".exe") ? withoutCr(r.raw) : r.raw;
     return r;
 }
+
+}  // namespace
+
+ToolRun runTool(const std::vector<std::string>& args, const std::string& cwd) {
+    return run(programUnderTest(), wrapper(), args, cwd);
+}
+
+ToolRun runNative(const std::vector<std::string>& args, const std::string& cwd) {
+    return run(DATTOOL_PATH, "", args, cwd);
+}
+
+bool testingWindowsBuild() { return endsWith(programUnderTest(), ".exe"); }
+
+bool runsWrapped() { return !wrapper().empty(); }
 
 ScratchDir::ScratchDir() {
     // Each scratch directory sits inside a private parent, so "outside the

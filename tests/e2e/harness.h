@@ -1,4 +1,11 @@
 // Runs the built dattool in a scratch directory and reads what it leaves.
+//
+// By default the tests run the Linux build next to them. Two environment
+// variables point them at another build instead:
+//   DATTOOL_EXE      the program to test, e.g. build-x86_64/dattool.exe
+//   DATTOOL_WRAPPER  a program that runs it, e.g. /usr/lib/wine/wine64
+// A Windows build writes its standard output in text mode; its CR LF line
+// ends are turned into LF before the tests compare output.
 #pragma once
 
 #include <map>
@@ -6,13 +13,23 @@
 #include <vector>
 
 struct ToolRun {
-    std::string out;  // standard output, byte for byte
+    std::string out;  // standard output, byte for byte but for CR LF (see above)
+    std::string raw;  // standard output exactly as written
     std::string err;  // standard error; the tool never writes there
     int status = -1;  // exit status as the shell sees it
 };
 
-// Runs dattool with args in cwd; argv[0] is "dattool".
+// Runs the program under test with args in cwd; argv[0] is "dattool"
+// unless a wrapper starts it.
 ToolRun runTool(const std::vector<std::string>& args, const std::string& cwd);
+// Runs the Linux build, whatever is under test.
+ToolRun runNative(const std::vector<std::string>& args, const std::string& cwd);
+
+// The program under test is a Windows build (its name ends in ".exe").
+bool testingWindowsBuild();
+// The program under test runs through DATTOOL_WRAPPER, where POSIX-only
+// things (FIFOs, symbolic links, permission bits) do not carry over.
+bool runsWrapped();
 
 // A fresh directory removed with all its contents when the test ends.
 struct ScratchDir {
