@@ -3,12 +3,13 @@
 # Windows build of dattool under wine64:
 #   tests/e2e/under-wine.sh build/tests/dattool_tests build-x86_64/dattool.exe
 # Further arguments go to the test binary. Unit tests are left out: they
-# test the Linux library, not the program.
+# test the Linux library, not the program. WINE names another loader, such
+# as /usr/lib/wine/wine for the 32-bit build where the machine runs 32-bit code.
 set -euo pipefail
 tests=$1
 exe=$2
 shift 2
-wine=/usr/lib/wine/wine64
+wine=${WINE:-/usr/lib/wine/wine64}
 export WINEDEBUG=-all
 # Without the debugger a crash ends the program with a failing status
 # instead of a debugger session that may exit 0.
