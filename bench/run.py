@@ -1,0 +1,141 @@
+#!/usr/bin/env python3
+"""Times dattool against GNU tar (and bsdtar when installed) on two data sets.
+
+    bench/run.py [--tool build/dattool] [--reps 5] [--sets big,small] [--dir DIR]
+
+Data sets, made once under DIR (default: a folder in the temporary directory)
+from fixed seeds and reused by later runs:
+    big    8 files of 128 MiB (1 GiB)
+    small  20,000 files of 1-16 KiB in 100 directories
+Each repetition runs every tool on every operation back to back, so drift on a
+shared machine hits all tools alike; one warm-up repetition is not counted.
+Printed per set, operation and tool: medians of wall, user and system time,
+peak RSS, and the median over repetitions of the wall-time ratio to GNU tar.
+"""
+import argparse
+import os
+import random
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+
+def make_big(root):
+    os.makedirs(root, exist_ok=True)
+    rng = random.Random(1)
+    chunk = 1 << 20
+    # One random MiB per file, each MiB after it a rotation of the one before:
+    # cheap to make, not trivially compressible, identical on every machine.
+    for i in range(8):
+        base = rng.randbytes(chunk)
+        with open(os.path.join(root, f"blob{i}.bin"), "wb") as f:
+            for m in range(128):
+                r = (m * 4099) % chunk
+                f.write(base[r:] + base[:r])
+
+
+def make_small(root):
+    os.makedirs(root, exist_ok=True)
+    rng = random.Random(2)
+    pool = rng.randbytes(1 << 20)
+    for d in range(100):
+        sub = os.path.join(root, f"dir{d:03}")
+        os.makedirs(sub, exist_ok=True)
+        for k in range(200):
+            size = rng.randint(1024, 16384)
+            start = rng.randint(0, len(pool) - size)
+            name = f"file{k:03}" + (".tex" if k % 10 == 0 else ".dat")
+            with open(os.path.join(sub, name), "wb") as f:
+                f.write(pool[start:start + size])
+
+
+SETS = {"big": make_big, "small": make_small}
+
+
+def ensure(base, name):
+    root = os.path.join(base, name)
+    done = os.path.join(base, name + ".done")
+    if not os.path.exists(done):
+        shutil.rmtree(root, ignore_errors=True)
+        print(f"making data set {name} under {root}", file=sys.stderr)
+        SETS[name](os.path.join(root, "tree"))
+        open(done, "w").close()
+    return root
+
+
+def timed(argv, cwd):
+    """Runs argv in cwd with output discarded; returns wall, user, sys, rss MiB."""
+    start = time.perf_counter()
+    proc = subprocess.Popen(argv, cwd=cwd, stdout=subprocess.DEVNULL)
+    _, status, ru = os.wait4(proc.pid, 0)
+    wall = time.perf_counter() - start
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    if proc.returncode != 0:
+        sys.exit(f"{argv} failed in {cwd} with status {proc.returncode}")
+    return wall, ru.ru_utime, ru.ru_stime, ru.ru_maxrss / 1024
+
+
+def fresh(path):
+    # Extraction targets are emptied outside the timed region.
+    shutil.rmtree(path, ignore_errors=True)
+    os.makedirs(path)
+
+
+def commands(tool, name):
+    dat, tar = f"{name}.dat", f"{name}.tar"
+    table = {
+        "dattool": {"create": [tool, "c", dat, "tree"], "list": [tool, "l", dat],
+                    "extract": [tool, "x", os.path.join("..", dat)]},
+        "tar": {"create": ["tar", "cf", tar, "tree"], "list": ["tar", "tf", tar],
+                "extract": ["tar", "xf", os.path.join("..", tar)]},
+    }
+    if shutil.which("bsdtar"):
+        btar = f"{name}.bsd.tar"
+        table["bsdtar"] = {"create": ["bsdtar", "cf", btar, "tree"], "list": ["bsdtar", "tf", btar],
+                           "extract": ["bsdtar", "xf", os.path.join("..", btar)]}
+    return table
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--tool", default="build/dattool")
+    ap.add_argument("--reps", type=int, default=5)
+    ap.add_argument("--sets", default="big,small")
+    ap.add_argument("--dir", default=os.path.join(tempfile.gettempdir(), "dattool-bench"))
+    args = ap.parse_args()
+    tool = os.path.abspath(args.tool)
+    os.makedirs(args.dir, exist_ok=True)
+
+    print(f"{'set':6} {'operation':8} {'tool':8} {'wall s':>8} {'user s':>8} {'sys s':>8} "
+          f"{'RSS MiB':>8} {'x tar':>6}")
+    for name in args.sets.split(","):
+        root = ensure(args.dir, name)
+        table = commands(tool, name)
+        out = os.path.join(root, "out")
+        results = {(t, op): [] for t in table for op in ("create", "list", "extract")}
+        for rep in range(args.reps + 1):
+            for op in ("create", "list", "extract"):
+                for t, cmds in table.items():
+                    if op == "extract":
+                        fresh(out)
+                        r = timed(cmds[op], out)
+                    else:
+                        r = timed(cmds[op], root)
+                    if rep > 0:
+                        results[(t, op)].append(r)
+        shutil.rmtree(out, ignore_errors=True)
+        for op in ("create", "list", "extract"):
+            for t in table:
+                rs = results[(t, op)]
+                ratios = [a[0] / b[0] for a, b in zip(rs, results[("tar", op)])]
+                med = [statistics.median(x[i] for x in rs) for i in range(4)]
+                print(f"{name:6} {op:8} {t:8} {med[0]:8.3f} {med[1]:8.3f} {med[2]:8.3f} "
+                      f"{med[3]:8.1f} {statistics.median(ratios):6.2f}")
+        sys.stdout.flush()
+
+
+if __name__ == "__main__":
+    main()
