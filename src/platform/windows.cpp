@@ -23,7 +23,11 @@ namespace {
 // ReadFile and WriteFile take a 32-bit count; larger transfers go in pieces.
 constexpr size_t maxPiece = size_t(1) << 30;
 
-HANDLE handleOf(const File& f) { return reinterpret_cast<HANDLE>(f.handle); }
+// File keeps the handle as an integer so that no system header leaks into
+// the rest of the program.
+HANDLE handleOf(const File& f) {
+    return reinterpret_cast<HANDLE>(f.handle);  // NOLINT(performance-no-int-to-ptr)
+}
 
 File fileFrom(HANDLE h) {
     // INVALID_HANDLE_VALUE is -1, the closed value of File.

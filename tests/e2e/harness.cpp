@@ -56,14 +56,11 @@ ToolRun run(const std::string& exe, const std::string& wrap, const std::vector<s
             const std::string& cwd) {
     // Standard error goes to a file so a full pipe can never block the child.
     std::string errPath = cwd + "/../.stderr-" + std::to_string(getpid());
-    std::vector<std::string> argv;
-    if (wrap.empty()) {
-        argv = {"dattool"};
-    } else {
-        argv = {wrap, exe};
-    }
+    std::vector<std::string> argv = wrap.empty() ? std::vector<std::string>{"dattool"}
+                                                 : std::vector<std::string>{wrap, exe};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> argp;
+    argp.reserve(argv.size() + 1);
     for (auto& a : argv) argp.push_back(a.data());
     argp.push_back(nullptr);
     const std::string& file = wrap.empty() ? exe : wrap;
