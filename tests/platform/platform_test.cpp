@@ -1,0 +1,217 @@
+// What every backend of the platform layer must do. The same tests run on
+// Linux in the main test binary and, cross-built, against the Windows backend
+// (tests/platform/CMakeLists.txt). Paths go to the layer in the program's own
+// form, with "\\" between names.
+#include "platform/platform.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A fresh directory below the system's temporary directory, removed with
+// everything in it at the end of the test.
+struct TempDir {
+    fs::path where;
+    TempDir() {
+        std::random_device rd;
+        for (;;) {
+            where = fs::temp_directory_path() / ("dattool-platform-" + std::to_string(rd()));
+            if (fs::create_directory(where)) break;
+        }
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(where, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    // The path of name inside, as the program writes paths.
+    std::string operator/(const std::string& name) const { return where.string() + "\\" + name; }
+    fs::path disk(const std::string& name) const { return where / name; }
+};
+
+void put(const fs::path& p, const std::string& bytes) {
+    std::ofstream f(p, std::ios::binary | std::ios::trunc);
+    f << bytes;
+}
+
+std::string get(const fs::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+std::string readAll(File& f, size_t n) {
+    std::string s(n, '\0');
+    s.resize(fileRead(f, s.data(), n));
+    return s;
+}
+
+TEST(Platform, WriteSeekReadAndLength) {
+    TempDir dir;
+    {
+        File f = fileCreate(dir / "a.bin");
+        ASSERT_TRUE(f);
+        EXPECT_EQ(fileWrite(f, "hello world", 11), 11u);
+        EXPECT_EQ(filePosition(f), 11u);
+        EXPECT_EQ(fileLength(f), 11u);
+        EXPECT_TRUE(fileClose(f));
+        EXPECT_FALSE(f);
+    }
+    File f = fileOpenRead(dir / "a.bin");
+    ASSERT_TRUE(f);
+    EXPECT_EQ(fileLength(f), 11u);
+    ASSERT_TRUE(fileSeek(f, 6));
+    EXPECT_EQ(filePosition(f), 6u);
+    EXPECT_EQ(readAll(f, 5), "world");
+    // At the end a read comes back short and the position stays true.
+    EXPECT_EQ(readAll(f, 4), "");
+    EXPECT_EQ(filePosition(f), 11u);
+    ASSERT_TRUE(fileSeek(f, 0));
+    EXPECT_EQ(readAll(f, 100), "hello world");
+    EXPECT_EQ(filePosition(f), 11u);
+
+    // Two readers at once, while creating anew truncates.
+    File g = fileOpenRead(dir / "a.bin");
+    EXPECT_TRUE(g);
+    fileClose(f);
+    fileClose(g);
+    File h = fileCreate(dir / "a.bin");
+    ASSERT_TRUE(h);
+    EXPECT_EQ(fileLength(h), 0u);
+}
+
+TEST(Platform, LargeBlocksMoveWhole) {
+    TempDir dir;
+    std::string data(3 * 1024 * 1024 + 17, '\0');
+    std::mt19937 gen(7);
+    std::generate(data.begin(), data.end(), [&] { return static_cast<char>(gen()); });
+    File f = fileCreate(dir / "big");
+    ASSERT_EQ(fileWrite(f, data.data(), data.size()), data.size());
+    fileClose(f);
+    File r = fileOpenRead(dir / "big");
+    EXPECT_EQ(readAll(r, data.size()), data);
+}
+
+TEST(Platform, MissingOrUnopenablePaths) {
+    TempDir dir;
+    EXPECT_FALSE(fileOpenRead(dir / "missing"));
+    EXPECT_FALSE(fileCreate(dir / "no\\such\\dir\\a"));
+    EXPECT_FALSE(fileReplace(dir / "no\\such\\dir\\a"));
+    ASSERT_TRUE(makeDirectory(dir / "d"));
+    EXPECT_FALSE(fileCreate(dir / "d"));
+    EXPECT_FALSE(fileReplace(dir / "d"));
+    EXPECT_TRUE(fs::is_directory(dir.disk("d")));
+    EXPECT_FALSE(removeFile(dir / "missing"));
+}
+
+TEST(Platform, ReplaceLeavesOtherNamesOfTheFileAlone) {
+    TempDir dir;
+    put(dir.disk("a"), "old contents");
+    fs::create_hard_link(dir.disk("a"), dir.disk("b"));
+    File f = fileReplace(dir / "a");
+    ASSERT_TRUE(f);
+    EXPECT_EQ(fileLength(f), 0u);
+    fileWrite(f, "new", 3);
+    fileClose(f);
+    EXPECT_EQ(get(dir.disk("a")), "new");
+    EXPECT_EQ(get(dir.disk("b")), "old contents");
+    // Nothing there yet: replacing simply creates.
+    File g = fileReplace(dir / "c");
+    ASSERT_TRUE(g);
+    fileClose(g);
+    EXPECT_EQ(pathKind(dir / "c"), PathKind::file);
+}
+
+TEST(Platform, CopyMovesBothPositionsByWhatWasCopied) {
+    TempDir dir;
+    put(dir.disk("src"), "0123456789");
+    File in = fileOpenRead(dir / "src");
+    File out = fileCreate(dir / "dst");
+    ASSERT_TRUE(in && out);
+    ASSERT_TRUE(fileSeek(in, 2));
+    fileWrite(out, "<", 1);
+    EXPECT_EQ(fileCopy(in, out, 5), 5u);
+    EXPECT_EQ(filePosition(in), 7u);
+    EXPECT_EQ(filePosition(out), 6u);
+    // Asking for more than is left copies what there is.
+    EXPECT_EQ(fileCopy(in, out, 100), 3u);
+    EXPECT_EQ(filePosition(in), 10u);
+    EXPECT_EQ(filePosition(out), 9u);
+    fileClose(out);
+    EXPECT_EQ(get(dir.disk("dst")), "<23456789");
+}
+
+TEST(Platform, DirectoriesAndWhatPathsHold) {
+    TempDir dir;
+    EXPECT_EQ(pathKind(dir / "x"), PathKind::missing);
+    EXPECT_TRUE(makeDirectory(dir / "x"));
+    EXPECT_FALSE(makeDirectory(dir / "x"));
+    EXPECT_FALSE(makeDirectory(dir / "no\\parent"));
+    EXPECT_EQ(pathKind(dir / "x"), PathKind::directory);
+    put(dir.disk("x") / "f", "abc");
+    EXPECT_EQ(pathKind(dir / "x\\f"), PathKind::file);
+    EXPECT_TRUE(removeFile(dir / "x\\f"));
+    EXPECT_EQ(pathKind(dir / "x\\f"), PathKind::missing);
+}
+
+TEST(Platform, ListingGivesNamesKindsSizesAndIdentities) {
+    TempDir dir;
+    fs::create_directories(dir.disk("top") / "sub");
+    put(dir.disk("top") / "five", "12345");
+    put(dir.disk("top") / "empty", "");
+    fs::create_hard_link(dir.disk("top") / "five", dir.disk("top") / "alias");
+
+    std::vector<DirItem> items;
+    ASSERT_TRUE(listDirectory(dir / "top", items));
+    std::sort(items.begin(), items.end(), [](const DirItem& a, const DirItem& b) { return a.name < b.name; });
+    ASSERT_EQ(items.size(), 4u);  // never "." or ".."
+    EXPECT_EQ(items[0].name, "alias");
+    EXPECT_EQ(items[1].name, "empty");
+    EXPECT_EQ(items[2].name, "five");
+    EXPECT_EQ(items[3].name, "sub");
+    EXPECT_EQ(items[1].kind, ItemKind::file);
+    EXPECT_EQ(items[1].size, 0u);
+    EXPECT_EQ(items[2].kind, ItemKind::file);
+    EXPECT_EQ(items[2].size, 5u);
+    EXPECT_EQ(items[3].kind, ItemKind::directory);
+    for (const auto& item : items) EXPECT_FALSE(item.link) << item.name;
+
+    // One file under two names is one identity, seen from a listing and
+    // from an open handle alike; other files and directories differ.
+    EXPECT_EQ(items[0].id, items[2].id);
+    EXPECT_FALSE(items[1].id == items[2].id);
+    File f = fileOpenRead(dir / "top\\alias");
+    EXPECT_EQ(fileIdOf(f), items[2].id);
+    FileId sub;
+    ASSERT_TRUE(directoryId(dir / "top\\sub", sub));
+    EXPECT_EQ(sub, items[3].id);
+    FileId top;
+    ASSERT_TRUE(directoryId(dir / "top", top));
+    EXPECT_FALSE(top == sub);
+    EXPECT_FALSE(directoryId(dir / "top\\five", sub));
+    EXPECT_FALSE(directoryId(dir / "missing", sub));
+
+    // An open file, even one held without sharing, is still identified.
+    File w = fileCreate(dir / "top\\held");
+    ASSERT_TRUE(listDirectory(dir / "top", items));
+    auto held = std::find_if(items.begin(), items.end(), [](const DirItem& i) { return i.name == "held"; });
+    ASSERT_NE(held, items.end());
+    EXPECT_EQ(held->id, fileIdOf(w));
+
+    ASSERT_TRUE(listDirectory(dir / "top\\sub", items));
+    EXPECT_TRUE(items.empty());
+    EXPECT_FALSE(listDirectory(dir / "missing", items));
+    EXPECT_FALSE(listDirectory(dir / "top\\five", items));
+}
+
+}  // namespace
