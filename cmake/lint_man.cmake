@@ -1,0 +1,32 @@
+# Checks a man page with every linter it is given (GROFF, MANDOC: paths, or
+# empty for one that is missing). Any message at all fails the check: groff
+# exits 0 after a warning, so its silence is what counts.
+#   cmake -DPAGE=dattool.1 -DGROFF=/usr/bin/groff -DMANDOC=/usr/bin/mandoc -P lint_man.cmake
+if(NOT EXISTS "${PAGE}")
+  message(FATAL_ERROR "no man page at '${PAGE}'")
+endif()
+if(NOT GROFF AND NOT MANDOC)
+  message(FATAL_ERROR "neither groff nor mandoc given")
+endif()
+
+set(failed FALSE)
+if(GROFF)
+  execute_process(COMMAND ${GROFF} -man -ww -z "${PAGE}"
+    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  if(NOT rc EQUAL 0 OR NOT out STREQUAL "")
+    message("groff (exit ${rc}):\n${out}")
+    set(failed TRUE)
+  endif()
+endif()
+if(MANDOC)
+  execute_process(COMMAND ${MANDOC} -T lint -W style "${PAGE}"
+    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  if(NOT rc EQUAL 0 OR NOT out STREQUAL "")
+    message("mandoc (exit ${rc}):\n${out}")
+    set(failed TRUE)
+  endif()
+endif()
+if(failed)
+  message(FATAL_ERROR "${PAGE} does not format cleanly")
+endif()
+message(STATUS "${PAGE} formats cleanly")
