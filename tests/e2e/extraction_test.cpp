@@ -102,6 +102,24 @@ Extracted 3 file(s)
     EXPECT_EQ(readBytes(dir / "big/c.txt"), "end");
 }
 
+TEST_F(Extraction, RecordPastTheDataRegionLeavesAnEmptyFileNotPartOfOne) {
+    std::string bytes = archiveBytes({dirNode("big", {fileNode("a.bin", std::string(transferSize + 10, 'x'))})});
+    // The file's size field, after magic, root record, "big"'s record and
+    // a.bin's type, length, name and offset, made to claim 3 MiB.
+    const size_t sizeField = 5 + 16 + 19 + 3 + 5 + 4;
+    const uint32_t claimed = 3 * transferSize;
+    for (size_t i = 0; i < 4; ++i)
+        bytes[sizeField + i] = static_cast<char>(static_cast<uint8_t>(claimed >> (8 * i)) ^ keyAt(sizeField + i));
+    writeBytes(outside / "lying.dat", bytes);
+    ToolRun r = extract(outside / "lying.dat");
+    EXPECT_EQ(r.out, expectOut(outside / "lying.dat", R"(Creating directory big\...
+Extracting big\a.bin...failed
+Extracted 1 file(s)
+)"));
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(readBytes(dir / "big/a.bin"), "");
+}
+
 TEST_F(Extraction, FileWhereADirectoryStandsFails) {
     ASSERT_EQ(mkdir((dir / "data").c_str(), 0777), 0);
     ASSERT_EQ(mkdir((dir / "data/a.txt").c_str(), 0777), 0);
