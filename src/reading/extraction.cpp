@@ -108,13 +108,10 @@ bool safePath(const std::string& name, std::string& used) {
     size_t i = 0;
     for (;;) {
         while (i < name.size() && isSeparator(name[i])) ++i;
-        if (i + 1 < name.size() && isLetter(name[i]) && name[i + 1] == ':') {
-            i += 2;
-        } else if (name.compare(i, 2, "..") == 0 && (i + 2 == name.size() || isSeparator(name[i + 2]))) {
-            i += 2;
-        } else {
-            break;
-        }
+        bool drive = i + 1 < name.size() && isLetter(name[i]) && name[i + 1] == ':';
+        bool up = name.compare(i, 2, "..") == 0 && (i + 2 == name.size() || isSeparator(name[i + 2]));
+        if (!drive && !up) break;
+        i += 2;  // both are two characters
     }
     used = name.substr(i);
     for (size_t start = 0; start < used.size();) {
