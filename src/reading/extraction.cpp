@@ -10,7 +10,7 @@
 
 namespace {
 
-// Archives made on the original platform may use either separator.
+// Archives made on Windows may use either separator.
 bool isSeparator(char c) { return c == '\\' || c == '/'; }
 
 bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
