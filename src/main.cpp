@@ -8,6 +8,8 @@
 #include "creation/scanner.h"
 #include "creation/writer.h"
 #include "platform/platform.h"
+#include "reading/extraction.h"
+#include "reading/toc_reader.h"
 
 namespace {
 
@@ -32,7 +34,25 @@ int readArchive(char command, const std::string& archive) {
         return statusFailed;
     }
     std::puts("ok\nParsing TOC...");
-    (void)command;
+    const Toc toc = parseFile(f);
+    if (toc == Toc::notArchive) {
+        std::puts("Not a DAT file");
+        runFailed = true;
+        return statusFailed;
+    }
+    if (command == 'l') printFiles(root.child);
+    if (toc == Toc::damaged) {
+        // Nothing is extracted from a damaged archive: its files would be
+        // read from the wrong places and still look right.
+        std::printf("Damaged archive: %s\n", tocDamage.c_str());
+        runFailed = true;
+        return statusFailed;
+    }
+    if (command == 'x') {
+        std::puts("Extracting...");
+        extractFiles(f, root.child);
+        std::printf("Extracted %u file(s)\n", files);
+    }
     fileClose(f);
     return runFailed ? statusFailed : 0;
 }
