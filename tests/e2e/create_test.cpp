@@ -97,6 +97,10 @@ TEST(Create, ArchiveInsideTheTreeIsLeftOut) {
     Unpacked u = unpack(readBytes(dir / "out.dat"));
     EXPECT_EQ(u.tree, (std::map<std::string, std::string>{{".", "<dir>"}, {"./data", "<dir>"}, {"./data/a.txt", "abc"}}));
     EXPECT_EQ(u.root.count, 1u);
+    fs::create_directory(dir / "../fresh");
+    r = runTool({"x", "../work/out.dat"}, dir / "../fresh");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(treeOf(dir / "../fresh"), (std::map<std::string, std::string>{{"data", "<dir>"}, {"data/a.txt", "abc"}}));
 }
 
 TEST(Create, SpecialItemsAndLinkLoopsAreSkipped) {
