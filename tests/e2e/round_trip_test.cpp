@@ -36,13 +36,13 @@ void makeTree(const std::string& top, bool reversed) {
     if (reversed) std::reverse(files.begin(), files.end());
     fs::create_directories(top + "/empty/dir/inside");
     fs::create_directories(top + "/deep/er/still");
-    for (const char* d : {"bytes", "mixed", "tex"}) fs::create_directories(top + "/" + d);
-    for (const auto& [rel, content] : files) writeBytes(top + "/" + rel, content);
+    for (const char* d : {"bytes", "mixed", "tex"}) fs::create_directories(fs::path(top) / d);
+    for (const auto& [rel, content] : files) writeBytes((fs::path(top) / rel).string(), content);
 }
 
 std::map<std::string, std::string> prefixed(const std::string& prefix, const std::string& dir) {
     std::map<std::string, std::string> tree = {{prefix, "<dir>"}};
-    for (const auto& [path, content] : treeOf(dir)) tree[prefix + "/" + path] = content;
+    for (const auto& [path, content] : treeOf(dir)) tree[(fs::path(prefix) / path).string()] = content;
     return tree;
 }
 
