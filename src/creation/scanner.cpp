@@ -24,7 +24,7 @@ void skip(const std::string& path, const char* reason, bool failure) {
     if (failure) runFailed = true;
 }
 
-// Says why an item is not stored, or nothing when it is.
+// True, after printing why, for an item that is not to be stored.
 bool refused(const DirItem& item, const std::string& path) {
     switch (item.kind) {
     case ItemKind::dangling:
