@@ -4,6 +4,9 @@
 #include <vector>
 
 #include "archive/entry.h"
+#include "creation/planner.h"
+#include "creation/scanner.h"
+#include "creation/writer.h"
 #include "platform/platform.h"
 #include "reading/extraction.h"
 #include "reading/toc_reader.h"
@@ -61,7 +64,24 @@ int createArchive(const std::string& archive, const std::vector<std::string>& di
         return statusFailed;
     }
     root = Entry{1, {}, {}, 0, 0, static_cast<uint32_t>(dirs.size()), 0, {}};
-    fileClose(f);
+    buildTree(dirs, fileIdOf(f));
+    root.size = fixupTree(root.child, 0);
+    // Offsets are 32-bit: a longer archive could not be read back, so none
+    // of it is written.
+    if (archiveLength(root) > maxArchiveLength) {
+        std::puts("Archive would be too large: 4 GiB or more");
+        fileClose(f);
+        // Only a file this run created or truncated is removed, never a
+        // device or whatever a link led to.
+        if (pathKind(archive) == PathKind::file) removeFile(archive);
+        return statusFailed;
+    }
+    bool written = createFile(f);
+    if (!fileClose(f)) written = false;
+    if (!written) {
+        std::printf("Unable to write %s\n", archive.c_str());
+        return statusFailed;
+    }
     return runFailed ? statusFailed : 0;
 }
 
