@@ -33,6 +33,9 @@ bool refused(const DirItem& item, const std::string& path) {
     case ItemKind::other:
         skip(path, "not a regular file or directory", false);
         return true;
+    case ItemKind::unreadable:
+        skip(path, "cannot be examined", true);
+        return true;
     case ItemKind::file:
     case ItemKind::directory:
         break;
@@ -85,6 +88,11 @@ uint32_t addDir(std::vector<Entry>& list, const std::string& directory) {
     for (const DirItem& item : items) {
         std::string path = directory + "\\" + item.name;
         if (refused(item, path)) continue;
+        // The child count has 24 bits in the archive.
+        if (count == maxChildCount) {
+            skip(path, "directory holds more entries than an archive can", true);
+            continue;
+        }
         ++count;
         list.push_back(Entry{});
         Entry& e = list.back();
