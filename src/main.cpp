@@ -4,7 +4,12 @@
 #include <vector>
 
 #include "archive/entry.h"
+#include "creation/planner.h"
+#include "creation/scanner.h"
+#include "creation/writer.h"
 #include "platform/platform.h"
+#include "reading/extraction.h"
+#include "reading/toc_reader.h"
 
 namespace {
 
@@ -29,7 +34,25 @@ int readArchive(char command, const std::string& archive) {
         return statusFailed;
     }
     std::puts("ok\nParsing TOC...");
-    (void)command;
+    const Toc toc = parseFile(f);
+    if (toc == Toc::notArchive) {
+        std::puts("Not a DAT file");
+        runFailed = true;
+        return statusFailed;
+    }
+    if (command == 'l') printFiles(root.child);
+    if (toc == Toc::damaged) {
+        // Nothing is extracted from a damaged archive: its files would be
+        // read from the wrong places and still look right.
+        std::printf("Damaged archive: %s\n", tocDamage.c_str());
+        runFailed = true;
+        return statusFailed;
+    }
+    if (command == 'x') {
+        std::puts("Extracting...");
+        extractFiles(f, root.child);
+        std::printf("Extracted %u file(s)\n", files);
+    }
     fileClose(f);
     return runFailed ? statusFailed : 0;
 }
@@ -41,7 +64,24 @@ int createArchive(const std::string& archive, const std::vector<std::string>& di
         return statusFailed;
     }
     root = Entry{1, {}, {}, 0, 0, static_cast<uint32_t>(dirs.size()), 0, {}};
-    fileClose(f);
+    buildTree(dirs, fileIdOf(f));
+    root.size = fixupTree(root.child, 0);
+    // Offsets are 32-bit: a longer archive could not be read back, so none
+    // of it is written.
+    if (archiveLength(root) > maxArchiveLength) {
+        std::puts("Archive would be too large: 4 GiB or more");
+        fileClose(f);
+        // Only a file this run created or truncated is removed, never a
+        // device or whatever a link led to.
+        if (pathKind(archive) == PathKind::file) removeFile(archive);
+        return statusFailed;
+    }
+    bool written = createFile(f);
+    if (!fileClose(f)) written = false;
+    if (!written) {
+        std::printf("Unable to write %s\n", archive.c_str());
+        return statusFailed;
+    }
     return runFailed ? statusFailed : 0;
 }
 

@@ -66,7 +66,8 @@ bool makeDirectory(const std::string& path);
 bool removeFile(const std::string& path);
 
 // An item of a directory, links followed.
-enum class ItemKind { file, directory, other, dangling };
+// unreadable: the item is there but could not be examined.
+enum class ItemKind { file, directory, other, dangling, unreadable };
 struct DirItem {
     std::string name;
     ItemKind kind = ItemKind::other;

@@ -46,7 +46,9 @@ File& File::operator=(File&& other) noexcept {
 
 File::~File() { fileClose(*this); }
 
-File fileOpenRead(const std::string& path) { return File(openRetry(path, O_RDONLY)); }
+// Non-blocking, so a file that became a FIFO after it was scanned cannot
+// hang the run; regular files read the same either way.
+File fileOpenRead(const std::string& path) { return File(openRetry(path, O_RDONLY | O_NONBLOCK)); }
 
 File fileCreate(const std::string& path) {
     return File(openRetry(path, O_WRONLY | O_CREAT | O_TRUNC, 0666));
@@ -156,7 +158,7 @@ bool listDirectory(const std::string& path, std::vector<DirItem>& items) {
         bool here = ::fstatat(dfd, d->d_name, &lst, AT_SYMLINK_NOFOLLOW) == 0;
         item.link = here && S_ISLNK(lst.st_mode);
         if (!followed) {
-            item.kind = item.link ? ItemKind::dangling : ItemKind::other;
+            item.kind = item.link ? ItemKind::dangling : ItemKind::unreadable;
         } else {
             item.id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
             if (S_ISDIR(st.st_mode)) {

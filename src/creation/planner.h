@@ -1,0 +1,25 @@
+// Decides where every file's bytes lie in the data region and which files
+// are stored scrambled, between the scan and the writing.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "archive/entry.h"
+
+// Assigns offsets, directory sizes and scramble flags to the entries of list
+// and everything below, placing the first file's data at start. Returns the
+// offset just past the subtree's last byte of data.
+uint32_t fixupTree(std::vector<Entry>& list, uint32_t start);
+
+// Whether a file of this name is stored plain: it ends in exactly ".tex",
+// ".msh", ".TEX" or ".MSH".
+bool storedPlain(const std::string& name);
+
+// Full length of the archive the tree makes: magic, every record from root
+// down, and every file's size, counted without wrapping.
+uint64_t archiveLength(const Entry& top);
+
+// The format's offsets are 32-bit, so an archive must stay below 4 GiB.
+constexpr uint64_t maxArchiveLength = UINT32_MAX;

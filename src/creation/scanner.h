@@ -1,0 +1,25 @@
+// Turns the directories named for the create command into the entry tree
+// below root. Only names, kinds and sizes are gathered here; the writer
+// reads the contents later.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "archive/entry.h"
+#include "platform/platform.h"
+
+// Appends one top-level directory per argument to root's child list, each
+// named exactly as typed and filled by addDir. Items that are the archive
+// itself (same identity as `archive`) are left out. Sets root.count to the
+// number of entries stored.
+void buildTree(const std::vector<std::string>& dirs, const FileId& archive);
+
+// Appends an entry for every storable item of directory to list, in name
+// order, recursing into subdirectories; returns how many it appended here.
+uint32_t addDir(std::vector<Entry>& list, const std::string& directory);
+
+// The order of items within a directory: bytes compared with a-z taken as
+// A-Z, then plain bytes for names equal that way.
+bool nameBefore(const std::string& a, const std::string& b);

@@ -1,0 +1,20 @@
+// Writes a planned tree as an archive, strictly front to back: magic, every
+// record from root down, then the bytes of every file in the same order.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "archive/entry.h"
+#include "platform/platform.h"
+
+// Writes the whole archive for root to f, which stands at offset 0. False
+// as soon as the archive takes fewer bytes than handed to it; problems with
+// a source file are reported and written around instead.
+bool createFile(File& f);
+
+// Appends the record of e and, for a directory, the records of its subtree.
+void writeTOC(std::vector<uint8_t>& toc, const Entry& e);
+
+// Copies the bytes of every file of list and the lists below it.
+bool writeFile(File& f, const std::vector<Entry>& list);

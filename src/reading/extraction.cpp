@@ -1,0 +1,140 @@
+#include "reading/extraction.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <unordered_set>
+
+#include "archive/format.h"
+#include "archive/keyed_stream.h"
+#include "reading/toc_reader.h"
+
+namespace {
+
+// Archives made on Windows may use either separator.
+bool isSeparator(char c) { return c == '\\' || c == '/'; }
+
+bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// Directories already seen to be real directories, not links. Nothing the
+// walk does can turn one into a link (it never removes a directory), so
+// each is looked at once however many files go into it.
+std::unordered_set<std::string> verified;
+
+std::string cacheKey(const std::string& dir) {
+    std::string k = dir;
+    std::replace(k.begin(), k.end(), '/', '\\');
+    return k;
+}
+
+bool isLink(const std::string& dir) {
+    std::string k = cacheKey(dir);
+    if (verified.count(k)) return false;
+    PathKind kind = pathKind(dir);
+    if (kind == PathKind::directory) verified.insert(k);
+    return kind == PathKind::link;
+}
+
+// True when a directory on the way to path is a symbolic link; with whole,
+// path itself (a directory) counts as well.
+bool passesLink(const std::string& path, bool whole) {
+    size_t end = path.size();
+    while (end > 0 && isSeparator(path[end - 1])) --end;
+    for (size_t p = 1; p <= end; ++p) {
+        bool cut = p == end ? whole : isSeparator(path[p]);
+        // A prefix ending in a separator would be resolved through a link
+        // at its end; the shorter prefix before it was checked already.
+        if (!cut || isSeparator(path[p - 1])) continue;
+        if (isLink(path.substr(0, p))) return true;
+    }
+    return false;
+}
+
+void failed() {
+    std::puts("failed");
+    runFailed = true;
+}
+
+// Copies size bytes at the handle's position into out, a chunk at a time,
+// so memory does not grow with the file.
+bool copyOut(File& in, File& out, uint32_t size, uint8_t scrambled) {
+    uint8_t* buffer = transferBuffer();
+    while (size > 0) {
+        size_t n = std::min<size_t>(size, transferSize);
+        if (!ReadData(in, buffer, n, scrambled)) return false;
+        if (fileWrite(out, buffer, n) != n) return false;
+        size -= static_cast<uint32_t>(n);
+    }
+    return true;
+}
+
+void extractFile(File& f, const Entry& e) {
+    std::string used;
+    bool safe = safePath(e.name, used);
+    std::printf("Extracting %s...", safe ? used.c_str() : e.name.c_str());
+    if (!safe || used.empty() || passesLink(used, false)) return failed();
+    // root.size is the data region's length; a record reaching past it
+    // would read bytes that are not its own.
+    if (uint64_t(e.offset) + e.size > root.size) {
+        fileReplace(used);  // still left behind, empty
+        return failed();
+    }
+    seekFile(f, uint64_t(tocSize) + e.offset);
+    File out = fileReplace(used);
+    if (!out) return failed();
+    bool whole = copyOut(f, out, e.size, e.scrambled);
+    if (!fileClose(out) || !whole) return failed();
+    std::puts("ok");
+}
+
+void extractDir(File& f, const Entry& e) {
+    std::string used;
+    if (!safePath(e.name, used)) {
+        std::printf("Skipping %s: path leaves the current directory\n", e.name.c_str());
+        runFailed = true;
+    } else if (passesLink(used, true)) {
+        std::printf("Skipping %s: path passes through a symbolic link\n", used.c_str());
+        runFailed = true;
+    } else if (!used.empty()) {  // empty: it named the current directory
+        std::printf("Creating directory %s...\n", used.c_str());
+        makeDirectory(used);  // it may exist already; a real failure shows in its files
+    }
+    // Each entry below is judged on its own path.
+    extractFiles(f, e.child);
+}
+
+}  // namespace
+
+bool safePath(const std::string& name, std::string& used) {
+    size_t i = 0;
+    for (;;) {
+        while (i < name.size() && isSeparator(name[i])) ++i;
+        bool drive = i + 1 < name.size() && isLetter(name[i]) && name[i + 1] == ':';
+        bool up = name.compare(i, 2, "..") == 0 && (i + 2 == name.size() || isSeparator(name[i + 2]));
+        if (!drive && !up) break;
+        i += 2;  // both are two characters
+    }
+    used = name.substr(i);
+    for (size_t start = 0; start < used.size();) {
+        size_t stop = std::min(used.find_first_of("\\/", start), used.size());
+        if (stop - start == 2 && used.compare(start, 2, "..") == 0) return false;
+        start = stop + 1;
+    }
+    return true;
+}
+
+void printFiles(const std::vector<Entry>& list) {
+    for (const Entry& e : list) {
+        if (e.type != typeFile && e.type != typeDirectory) continue;
+        std::printf("%s\n", e.name.c_str());
+        if (e.type == typeDirectory) printFiles(e.child);
+    }
+}
+
+void extractFiles(File& f, const std::vector<Entry>& list) {
+    for (const Entry& e : list) {
+        if (e.type == typeDirectory)
+            extractDir(f, e);
+        else if (e.type == typeFile)
+            extractFile(f, e);
+    }
+}

@@ -1,0 +1,24 @@
+// The two walks over a tree read from an archive: listing prints every path
+// as stored; extraction recreates directories and files below the current
+// directory and decides what may be written there.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "archive/entry.h"
+#include "platform/platform.h"
+
+// Prints every file's and directory's path in preorder.
+void printFiles(const std::vector<Entry>& list);
+
+// Extracts every entry below the current directory, reading file bytes
+// from the archive's data region. Refused entries and failed files are
+// reported and set runFailed; the walk always goes on.
+void extractFiles(File& f, const std::vector<Entry>& list);
+
+// The path an entry is extracted to: leading root separators, drives
+// ("C:") and ".." parts removed. False when a ".." part remains further on,
+// which would climb out of the current directory. Parts are split at "\\"
+// and at "/".
+bool safePath(const std::string& name, std::string& used);

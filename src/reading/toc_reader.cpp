@@ -1,0 +1,129 @@
+#include "reading/toc_reader.h"
+
+#include <cstring>
+#include <new>
+
+#include "archive/format.h"
+#include "archive/keyed_stream.h"
+
+uint32_t tocSize = 0;
+uint32_t files = 0;
+std::string tocDamage;
+
+namespace {
+
+// Absolute archive offset of a byte of the TOC block.
+uint32_t offsetOf(const TocSpan& toc, const uint8_t* p) {
+    return magicSize + static_cast<uint32_t>(p - toc.start);
+}
+
+std::string num(uint64_t v) { return std::to_string(v); }
+
+void damage(const std::string& what) { tocDamage = what; }
+
+}  // namespace
+
+const uint8_t* readDir(std::vector<Entry>& list, const std::string& prefix, const uint8_t* cursor,
+                       const TocSpan& toc, uint32_t n) {
+    // No reserve(n): n comes from the archive and may claim millions.
+    for (uint32_t i = 0; i < n; ++i) {
+        const uint8_t* at = cursor;
+        Record r;
+        if (takeRecord(cursor, toc.end, r) != Decode::ok) {
+            damage("record at offset " + num(offsetOf(toc, at)) + " runs past the end of the TOC at " +
+                   num(offsetOf(toc, toc.end)));
+            return nullptr;
+        }
+        if (r.name.size() > maxNameLength) {
+            damage("name of " + num(r.name.size()) + " bytes at offset " + num(offsetOf(toc, at)) +
+                   " is longer than " + num(maxNameLength) + " bytes");
+            return nullptr;
+        }
+        Entry e;
+        e.type = r.type;
+        if (r.type == typeFile || r.type == typeDirectory) {
+            // A zero byte ends the name, as it would in a C string.
+            e.name = prefix + r.name.substr(0, r.name.find('\0'));
+            if (r.type == typeDirectory) e.name += '\\';
+            // Deep nesting ends here too, which bounds the recursion.
+            if (e.name.size() > maxPathLength()) {
+                damage("path at offset " + num(offsetOf(toc, at)) + " is longer than " + num(maxPathLength()) +
+                       " bytes");
+                return nullptr;
+            }
+            e.offset = r.offset;
+            e.size = r.size;
+            e.count = r.count;
+            e.scrambled = r.scrambled;
+        }
+        list.push_back(std::move(e));
+        if (r.type == typeFile) ++files;
+        if (r.type == typeDirectory) {
+            Entry& dir = list.back();
+            cursor = readDir(dir.child, dir.name, cursor, toc, r.count);
+            if (!cursor) return nullptr;
+        }
+    }
+    return cursor;
+}
+
+Toc readTOC(const TocSpan& toc) {
+    root.child.clear();
+    const uint8_t* cursor = toc.start;
+    Record r;
+    if (toc.start == toc.end || toc.start[0] != typeDirectory) return Toc::notArchive;
+    if (takeRecord(cursor, toc.end, r) != Decode::ok) {
+        damage("root record runs past the end of the TOC at " + num(offsetOf(toc, toc.end)));
+        return Toc::damaged;
+    }
+    if (!r.name.empty()) {
+        damage("root record has a name");
+        return Toc::damaged;
+    }
+    root.size = r.size;
+    root.count = r.count;
+    cursor = readDir(root.child, "", cursor, toc, r.count);
+    if (!cursor) return Toc::damaged;
+    // Records that stop short of the data region mean the region's start,
+    // taken from the archive's length, is off: bytes were added.
+    if (cursor != toc.end) {
+        damage("TOC ends at offset " + num(offsetOf(toc, cursor)) + " but the data region starts at " +
+               num(offsetOf(toc, toc.end)));
+        return Toc::damaged;
+    }
+    return Toc::ok;
+}
+
+Toc parseFile(File& f) {
+    resetFile(f);
+    const uint64_t length = fileLength(f);
+    uint8_t header[headerSize];
+    if (!ReadData(f, header, headerSize, 1)) return Toc::notArchive;
+    if (std::memcmp(header, magic, magicSize) != 0) return Toc::notArchive;
+    if (header[magicSize] != typeDirectory) return Toc::notArchive;
+    if (length > UINT32_MAX) {
+        damage("archive is 4 GiB or larger");
+        return Toc::damaged;
+    }
+    const uint32_t rootSize = get32(header + rootSizeOffset);
+    if (rootSize > length - headerSize) {
+        damage("data region of " + num(rootSize) + " bytes is larger than the archive");
+        return Toc::damaged;
+    }
+    tocSize = static_cast<uint32_t>(length - rootSize);
+
+    resetFile(f);
+    seekFile(f, magicSize);
+    std::vector<uint8_t> block;
+    try {
+        block.resize(tocSize - magicSize);
+    } catch (const std::bad_alloc&) {
+        damage("TOC of " + num(tocSize - magicSize) + " bytes does not fit in memory");
+        return Toc::damaged;
+    }
+    if (!ReadData(f, block.data(), block.size(), 1)) {
+        damage("cannot read the TOC");
+        return Toc::damaged;
+    }
+    return readTOC({block.data(), block.data() + block.size()});
+}

@@ -1,0 +1,227 @@
+// The create command run as a user would, checked through its output, its
+// exit status and the archive it leaves.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "creation/unpack.h"
+#include "e2e/harness.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string scramble(std::string bytes, size_t at) {
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(bytes[i] ^ keyAt(at + i));
+    return bytes;
+}
+
+std::string encode(const std::vector<Record>& records) {
+    std::vector<uint8_t> out;
+    for (const Record& r : records) putRecord(out, r);
+    return std::string(out.begin(), out.end());
+}
+
+TEST(Create, WorkedExampleByteForByte) {
+    ScratchDir dir;
+    fs::create_directory(dir / "data");
+    writeBytes(dir / "data/a.txt", "abc");
+    writeBytes(dir / "data/m.msh", "0123456789");
+    ToolRun r = runTool({"c", "out.dat", "data"}, dir.path);
+    EXPECT_EQ(r.out, "Writing data\\a.txt...\nWriting data\\m.msh...\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    std::string toc = "tolva" + encode({{typeDirectory, "", 0, 13, 1, 0},
+                                        {typeDirectory, "data", 0, 13, 2, 0},
+                                        {typeFile, "a.txt", 0, 3, 0, 1},
+                                        {typeFile, "m.msh", 3, 10, 0, 0}});
+    ASSERT_EQ(toc.size(), 75u);
+    EXPECT_EQ(readBytes(dir / "out.dat"), scramble(toc + "abc", 0) + "0123456789");
+}
+
+TEST(Create, EmptyDirectoryIsHeaderAndOneRecord) {
+    ScratchDir dir;
+    fs::create_directory(dir / "empty");
+    ToolRun r = runTool({"c", "out.dat", "empty"}, dir.path);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.status, 0);
+    std::string expected =
+        "tolva" + encode({{typeDirectory, "", 0, 0, 1, 0}, {typeDirectory, "empty", 0, 0, 0, 0}});
+    EXPECT_EQ(expected.size(), 5u + 16u + (5u + 16u));
+    EXPECT_EQ(readBytes(dir / "out.dat"), scramble(expected, 0));
+}
+
+TEST(Create, ItemsGoInCaseFoldedNameOrder) {
+    ScratchDir dir;
+    fs::create_directory(dir / "d");
+    // Created in an order unrelated to the expected one.
+    const std::vector<std::string> created = {"_x", "b", "\xE9", "a.txt", "Z", "B", "a", "[", "A", "a.TXT"};
+    for (const auto& name : created) writeBytes(dir / "d/" + name, name);
+    fs::create_directory(dir / "d/M");
+    writeBytes(dir / "d/M/inner", "i");
+    ToolRun r = runTool({"c", "out.dat", "d"}, dir.path);
+    const std::vector<std::string> order = {"A", "a", "a.TXT", "a.txt", "B", "b", "M", "Z", "[", "_x", "\xE9"};
+    std::string expected;
+    for (const auto& name : order) {
+        expected += "Writing d\\" + name + (name == "M" ? "\\inner" : "") + "...\n";
+    }
+    EXPECT_EQ(r.out, expected);
+    EXPECT_EQ(r.status, 0);
+    Unpacked u = unpack(readBytes(dir / "out.dat"));
+    EXPECT_EQ(u.records[0].count, order.size());
+    std::map<std::string, std::string> onDisk;
+    for (const auto& [path, content] : treeOf(dir / "d")) onDisk["d/" + path] = content;
+    onDisk["d"] = "<dir>";
+    EXPECT_EQ(u.tree, onDisk);
+}
+
+TEST(Create, ArchiveInsideTheTreeIsLeftOut) {
+    ScratchDir dir;
+    fs::create_directory(dir / "data");
+    writeBytes(dir / "data/a.txt", "abc");
+    // An old archive of the same name, with a second hard name and a link to
+    // it: truncating keeps the identity, so all three are the archive.
+    writeBytes(dir / "out.dat", "old contents");
+    ASSERT_EQ(link((dir / "out.dat").c_str(), (dir / "hard.dat").c_str()), 0);
+    fs::create_symlink("out.dat", dir / "alias.dat");
+    ToolRun r = runTool({"c", "out.dat", "."}, dir.path);
+    EXPECT_EQ(r.out,
+              "Skipping .\\alias.dat: it is the archive being written\n"
+              "Skipping .\\hard.dat: it is the archive being written\n"
+              "Skipping .\\out.dat: it is the archive being written\n"
+              "Writing .\\data\\a.txt...\n");
+    EXPECT_EQ(r.status, 0);
+    Unpacked u = unpack(readBytes(dir / "out.dat"));
+    EXPECT_EQ(u.tree, (std::map<std::string, std::string>{{".", "<dir>"}, {"./data", "<dir>"}, {"./data/a.txt", "abc"}}));
+    EXPECT_EQ(u.root.count, 1u);
+    fs::create_directory(dir / "../fresh");
+    r = runTool({"x", "../work/out.dat"}, dir / "../fresh");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(treeOf(dir / "../fresh"), (std::map<std::string, std::string>{{"data", "<dir>"}, {"data/a.txt", "abc"}}));
+}
+
+TEST(Create, SpecialItemsAndLinkLoopsAreSkipped) {
+    ScratchDir dir;
+    fs::create_directories(dir / "d/sub");
+    writeBytes(dir / "d/sub/f", "f");
+    ASSERT_EQ(mkfifo((dir / "d/fifo").c_str(), 0600), 0);
+    fs::create_symlink(".", dir / "d/self");
+    fs::create_symlink("../..", dir / "d/sub/up");  // the scratch directory: not on the scan's path
+    fs::create_symlink("..", dir / "d/sub/back");
+    ToolRun r = runTool({"c", "../out.dat", "d"}, dir.path);
+    EXPECT_EQ(r.out,
+              "Skipping d\\fifo: not a regular file or directory\n"
+              "Skipping d\\self: link leads back to a directory being scanned\n"
+              "Skipping d\\sub\\back: link leads back to a directory being scanned\n"
+              "Skipping d\\sub\\up\\d: link leads back to a directory being scanned\n"
+              "Writing d\\sub\\f...\n");
+    EXPECT_EQ(r.status, 0);
+    Unpacked u = unpack(readBytes(dir / "../out.dat"));
+    EXPECT_EQ(u.paths, (std::vector<std::string>{"d", "d/sub", "d/sub/f", "d/sub/up"}));
+    EXPECT_EQ(u.records[0].count, 1u);
+    EXPECT_EQ(u.records[1].count, 2u);
+    EXPECT_EQ(u.records[3].count, 0u);
+}
+
+TEST(Create, DanglingLinkIsAFailureButTheArchiveIsWhole) {
+    ScratchDir dir;
+    fs::create_directory(dir / "d");
+    writeBytes(dir / "d/keep", "kept");
+    fs::create_symlink("nowhere", dir / "d/broken");
+    ToolRun r = runTool({"c", "out.dat", "d"}, dir.path);
+    EXPECT_EQ(r.out, "Skipping d\\broken: link target is missing\nWriting d\\keep...\n");
+    EXPECT_EQ(r.status, 255);
+    Unpacked u = unpack(readBytes(dir / "out.dat"));
+    EXPECT_EQ(u.tree, (std::map<std::string, std::string>{{"d", "<dir>"}, {"d/keep", "kept"}}));
+}
+
+TEST(Create, LinksAreFollowed) {
+    ScratchDir dir;
+    fs::create_directories(dir / "../elsewhere/inner");
+    writeBytes(dir / "../elsewhere/inner/x.txt", "linked dir");
+    writeBytes(dir / "../target", "linked file");
+    fs::create_directory(dir / "d");
+    fs::create_symlink(fs::absolute(dir / "../elsewhere"), dir / "d/ldir");
+    fs::create_symlink(fs::absolute(dir / "../target"), dir / "d/lfile");
+    ToolRun r = runTool({"c", "out.dat", "d"}, dir.path);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "Writing d\\ldir\\inner\\x.txt...\nWriting d\\lfile...\n");
+    Unpacked u = unpack(readBytes(dir / "out.dat"));
+    EXPECT_EQ(u.tree["d/ldir/inner/x.txt"], "linked dir");
+    EXPECT_EQ(u.tree["d/lfile"], "linked file");
+}
+
+TEST(Create, UnstorableNamesAreFailures) {
+    ScratchDir dir;
+    fs::create_directory(dir / "d");
+    writeBytes(dir / "d/back\\slash", "x");
+    fs::create_directory(dir / "d/dir\\too");
+    writeBytes(dir / "d/fine", "y");
+    // A top-level name is stored as typed; this one is 261 bytes.
+    std::string longArg;
+    while (longArg.size() < 259) longArg += "./";
+    longArg += "d";
+    ASSERT_EQ(longArg.size(), 261u);
+    ToolRun r = runTool({"c", "out.dat", longArg, "d"}, dir.path);
+    EXPECT_EQ(r.out,
+              "Skipping " + longArg + ": name is longer than 259 bytes\n"
+              "Skipping d\\back\\slash: name contains a backslash\n"
+              "Skipping d\\dir\\too: name contains a backslash\n"
+              "Writing d\\fine...\n");
+    EXPECT_EQ(r.status, 255);
+    Unpacked u = unpack(readBytes(dir / "out.dat"));
+    EXPECT_EQ(u.root.count, 1u);
+    EXPECT_EQ(u.tree, (std::map<std::string, std::string>{{"d", "<dir>"}, {"d/fine", "y"}}));
+}
+
+TEST(Create, UnlistableArgumentsBecomeEmptyDirectories) {
+    ScratchDir dir;
+    fs::create_directory(dir / "d");
+    writeBytes(dir / "d/a", "a");
+    writeBytes(dir / "plain", "not a directory");
+    ToolRun r = runTool({"c", "out.dat", "missing", "d", "plain"}, dir.path);
+    // The whole scan comes before any writing.
+    EXPECT_EQ(r.out, "No files found\nNo files found\nWriting d\\a...\n");
+    EXPECT_EQ(r.status, 255);
+    Unpacked u = unpack(readBytes(dir / "out.dat"));
+    EXPECT_EQ(u.paths, (std::vector<std::string>{"missing", "d", "d/a", "plain"}));
+    EXPECT_EQ(u.root.count, 3u);
+}
+
+TEST(Create, TooLargeArchiveIsRemovedBeforeAnyData) {
+    ScratchDir dir;
+    fs::create_directory(dir / "d");
+    writeBytes(dir / "d/small", "s");
+    // Sparse, so it costs no disk; exactly 4 GiB, whose low 32 bits are 0.
+    writeBytes(dir / "d/huge", "");
+    fs::resize_file(dir / "d/huge", 0x100000000ull);
+    ToolRun r = runTool({"c", "out.dat", "d"}, dir.path);
+    EXPECT_EQ(r.out, "Archive would be too large: 4 GiB or more\n");
+    EXPECT_EQ(r.status, 255);
+    EXPECT_FALSE(exists(dir / "out.dat"));
+    // Many files that only add up past the limit are refused alike.
+    fs::remove(dir / "d/huge");
+    for (int i = 0; i < 3; ++i) {
+        std::string name = dir / ("d/part" + std::to_string(i));
+        writeBytes(name, "");
+        fs::resize_file(name, 0x60000000ull);
+    }
+    r = runTool({"c", "out.dat", "d"}, dir.path);
+    EXPECT_EQ(r.out, "Archive would be too large: 4 GiB or more\n");
+    EXPECT_EQ(r.status, 255);
+    EXPECT_FALSE(exists(dir / "out.dat"));
+}
+
+TEST(Create, WriteErrorOnTheArchiveIsReported) {
+    ScratchDir dir;
+    fs::create_directory(dir / "d");
+    writeBytes(dir / "d/a", "abc");
+    ToolRun r = runTool({"c", "/dev/full", "d"}, dir.path);
+    EXPECT_EQ(r.out, "Unable to write /dev/full\n");
+    EXPECT_EQ(r.status, 255);
+}
+
+}  // namespace

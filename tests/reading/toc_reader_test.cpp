@@ -1,0 +1,176 @@
+#include "reading/toc_reader.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "e2e/harness.h"
+#include "reading/archive_builder.h"
+
+namespace {
+
+struct TocReader : ::testing::Test {
+    void SetUp() override {
+        root.child.clear();
+        files = 0;
+        tocDamage.clear();
+    }
+    // Decodes a copy of exactly these bytes, so reading one byte past the
+    // block is caught by the sanitizer build.
+    Toc read(const std::vector<uint8_t>& block) {
+        std::vector<uint8_t> exact(block);
+        const uint8_t* p = exact.data();
+        return readTOC({p, p + exact.size()});
+    }
+};
+
+// Every path in the tree, preorder, unknown types as "?<type>".
+void collect(const std::vector<Entry>& list, std::vector<std::string>& out) {
+    for (const Entry& e : list) {
+        out.push_back(e.type == typeFile || e.type == typeDirectory ? e.name : "?" + std::to_string(e.type));
+        collect(e.child, out);
+    }
+}
+std::vector<std::string> paths() {
+    std::vector<std::string> out;
+    collect(root.child, out);
+    return out;
+}
+
+const std::vector<Node> sample = {
+    dirNode("data", {fileNode("a.txt", "abc"), dirNode("sub", {fileNode("b.txt", "bb", 0)}), dirNode("empty")}),
+    fileNode("top.txt", "t"),
+};
+
+TEST_F(TocReader, DecodesTreeWithJoinedPathsAndFields) {
+    ASSERT_EQ(read(tocBlock(sample)), Toc::ok) << tocDamage;
+    EXPECT_EQ(paths(), (std::vector<std::string>{"data\\", "data\\a.txt", "data\\sub\\", "data\\sub\\b.txt",
+                                                 "data\\empty\\", "top.txt"}));
+    EXPECT_EQ(files, 3u);
+    EXPECT_EQ(root.size, 6u);
+    const Entry& data = root.child[0];
+    EXPECT_EQ(data.count, 3u);
+    EXPECT_EQ(data.size, 5u);
+    const Entry& b = data.child[1].child[0];
+    EXPECT_EQ(b.offset, 3u);
+    EXPECT_EQ(b.size, 2u);
+    EXPECT_EQ(b.scrambled, 0);
+    EXPECT_EQ(data.child[0].scrambled, 1);
+    EXPECT_TRUE(data.child[2].child.empty());
+    EXPECT_EQ(root.child[1].offset, 5u);
+}
+
+TEST_F(TocReader, EveryCutIsDamageAndKeepsWhatCameBefore) {
+    std::vector<uint8_t> full = tocBlock(sample);
+    ASSERT_EQ(read(full), Toc::ok);
+    const std::vector<std::string> all = paths();
+    for (size_t cut = rootRecordSize; cut < full.size(); ++cut) {
+        SetUp();
+        std::vector<uint8_t> part(full.begin(), full.begin() + static_cast<long>(cut));
+        ASSERT_EQ(read(part), Toc::damaged) << cut;
+        EXPECT_NE(tocDamage.find("runs past the end of the TOC at " + std::to_string(cut + magicSize)),
+                  std::string::npos)
+            << tocDamage;
+        std::vector<std::string> got = paths();
+        ASSERT_LT(got.size(), all.size());
+        EXPECT_TRUE(std::equal(got.begin(), got.end(), all.begin())) << cut;
+    }
+}
+
+TEST_F(TocReader, NameOf259BytesFitsAnd260DoesNot) {
+    std::string longest(maxNameLength, 'n');
+    ASSERT_EQ(read(tocBlock({dirNode("d", {fileNode(longest, "x")})})), Toc::ok) << tocDamage;
+    EXPECT_EQ(paths().back(), "d\\" + longest);
+    SetUp();
+    ASSERT_EQ(read(tocBlock({dirNode("d", {fileNode(longest + "n", "x")})})), Toc::damaged);
+    EXPECT_EQ(tocDamage, "name of 260 bytes at offset 38 is longer than 259 bytes");
+    EXPECT_EQ(paths(), std::vector<std::string>{"d\\"});
+}
+
+TEST_F(TocReader, PathLimitIsTheLongestPathThePlatformTakes) {
+    // Directories of 255-byte names, each adding 256 bytes with its "\\",
+    // and a last file name that makes the path exactly the limit.
+    const size_t limit = maxPathLength();
+    const size_t levels = (limit - 1) / 256;
+    auto chain = [&](size_t fileLength) {
+        std::vector<Node> list = {fileNode(std::string(fileLength, 'f'), "x")};
+        for (size_t i = 0; i < levels; ++i) list = {dirNode(std::string(255, 'd'), list)};
+        return tocBlock(list);
+    };
+    const size_t fits = limit - levels * 256;
+    ASSERT_LE(fits + 1, maxNameLength);
+    ASSERT_EQ(read(chain(fits)), Toc::ok) << tocDamage;
+    EXPECT_EQ(paths().back().size(), limit);
+    SetUp();
+    ASSERT_EQ(read(chain(fits + 1)), Toc::damaged);
+    EXPECT_NE(tocDamage.find("is longer than " + std::to_string(limit) + " bytes"), std::string::npos);
+    EXPECT_EQ(paths().size(), levels);
+}
+
+TEST_F(TocReader, ZeroByteCutsTheNameButNotTheRecord) {
+    std::string name("ab\0cd.txt", 9);
+    ASSERT_EQ(read(tocBlock({dirNode("d", {fileNode(name, "x"), fileNode("e", "y")})})), Toc::ok);
+    EXPECT_EQ(paths(), (std::vector<std::string>{"d\\", "d\\ab", "d\\e"}));
+    EXPECT_EQ(root.child[0].child[1].offset, 1u);
+}
+
+TEST_F(TocReader, UnknownTypeConsumesOnlyTypeLengthAndName) {
+    Node odd{7, "odd", {}, {}, 0};
+    ASSERT_EQ(read(tocBlock({dirNode("d", {fileNode("a", "1"), odd, fileNode("b", "2")}), odd})), Toc::ok)
+        << tocDamage;
+    EXPECT_EQ(paths(), (std::vector<std::string>{"d\\", "d\\a", "?7", "d\\b", "?7"}));
+    EXPECT_EQ(files, 2u);
+    EXPECT_EQ(root.child[0].child[2].offset, 1u);
+}
+
+TEST_F(TocReader, RootMustBeANamelessDirectory) {
+    std::vector<uint8_t> block = tocBlock(sample);
+    block[0] = typeFile;
+    EXPECT_EQ(read(block), Toc::notArchive);
+    EXPECT_TRUE(root.child.empty());
+    EXPECT_EQ(read({}), Toc::notArchive);
+    std::vector<uint8_t> named;
+    putRecord(named, {typeDirectory, "r", 0, 0, 0, 0});
+    EXPECT_EQ(read(named), Toc::damaged);
+    EXPECT_EQ(tocDamage, "root record has a name");
+}
+
+struct ParseFile : TocReader {
+    ScratchDir dir;
+    std::string path = dir / "a.dat";
+    Toc parse(const std::string& bytes) {
+        writeBytes(path, bytes);
+        File f = fileOpenRead(path);
+        return parseFile(f);
+    }
+};
+
+TEST_F(ParseFile, DataRegionStartsAtLengthLessRootSize) {
+    std::string bytes = archiveBytes(sample);
+    ASSERT_EQ(parse(bytes), Toc::ok) << tocDamage;
+    EXPECT_EQ(tocSize, bytes.size() - 6);
+    EXPECT_EQ(paths().size(), 6u);
+}
+
+TEST_F(ParseFile, RootSizeMustLeaveRoomForTheRootRecord) {
+    // No entries: the TOC is the root record alone, and the whole rest of
+    // the archive may be data.
+    std::string bytes = archiveBytes({});
+    bytes += "0123";
+    bytes[rootSizeOffset] = static_cast<char>(4 ^ keyAt(rootSizeOffset));
+    EXPECT_EQ(parse(bytes), Toc::ok) << tocDamage;
+    EXPECT_EQ(tocSize, headerSize);
+    bytes[rootSizeOffset] = static_cast<char>(5 ^ keyAt(rootSizeOffset));
+    EXPECT_EQ(parse(bytes), Toc::damaged);
+    EXPECT_EQ(tocDamage, "data region of 5 bytes is larger than the archive");
+}
+
+TEST_F(ParseFile, ArchiveOf4GiBIsDamaged) {
+    // Sparse: only the header is ever written or read.
+    writeBytes(path, archiveBytes(sample));
+    ASSERT_EQ(truncate(path.c_str(), 0x100000000LL), 0);
+    File f = fileOpenRead(path);
+    EXPECT_EQ(parseFile(f), Toc::damaged);
+    EXPECT_EQ(tocDamage, "archive is 4 GiB or larger");
+}
+
+}  // namespace
