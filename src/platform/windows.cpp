@@ -217,13 +217,10 @@ bool listDirectory(const std::string& path, std::vector<DirItem>& items) {
                 item.kind = ItemKind::file;
                 item.size = sizeFrom(info.nFileSizeHigh, info.nFileSizeLow);
             }
-        } else if (item.link) {
-            item.kind = missingError(GetLastError()) ? ItemKind::dangling : ItemKind::other;
-        } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            item.kind = ItemKind::directory;
-        } else if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DEVICE)) {
-            item.kind = ItemKind::file;
-            item.size = sizeFrom(found.nFileSizeHigh, found.nFileSizeLow);
+        } else {
+            // Listed but not to be opened, even only to ask about it.
+            bool dangling = item.link && missingError(GetLastError());
+            item.kind = dangling ? ItemKind::dangling : ItemKind::unreadable;
         }
         items.push_back(std::move(item));
         // Any failure of FindNextFileA ends the enumeration, the normal one
