@@ -58,12 +58,18 @@ TEST(Create, ItemsGoInCaseFoldedNameOrder) {
     ScratchDir dir;
     fs::create_directory(dir / "d");
     // Created in an order unrelated to the expected one.
-    const std::vector<std::string> created = {"_x", "b", "\xE9", "a.txt", "Z", "B", "a", "[", "A", "a.TXT"};
+    std::vector<std::string> created = {"_x", "b", "a.txt", "Z", "B", "a", "[", "A", "a.TXT"};
+    std::vector<std::string> order = {"A", "a", "a.TXT", "a.txt", "B", "b", "M", "Z", "[", "_x"};
+    // Under a wrapper such as wine, names on disk must be UTF-8 to reach the
+    // program, which this byte alone is not.
+    if (!runsWrapped()) {
+        created.insert(created.begin() + 2, "\xE9");
+        order.push_back("\xE9");
+    }
     for (const auto& name : created) writeBytes(dir / "d/" + name, name);
     fs::create_directory(dir / "d/M");
     writeBytes(dir / "d/M/inner", "i");
     ToolRun r = runTool({"c", "out.dat", "d"}, dir.path);
-    const std::vector<std::string> order = {"A", "a", "a.TXT", "a.txt", "B", "b", "M", "Z", "[", "_x", "\xE9"};
     std::string expected;
     for (const auto& name : order) {
         expected += "Writing d\\" + name + (name == "M" ? "\\inner" : "") + "...\n";
@@ -104,6 +110,7 @@ TEST(Create, ArchiveInsideTheTreeIsLeftOut) {
 }
 
 TEST(Create, SpecialItemsAndLinkLoopsAreSkipped) {
+    if (runsWrapped()) GTEST_SKIP() << "FIFOs and symbolic links are POSIX things";
     ScratchDir dir;
     fs::create_directories(dir / "d/sub");
     writeBytes(dir / "d/sub/f", "f");
@@ -127,6 +134,7 @@ TEST(Create, SpecialItemsAndLinkLoopsAreSkipped) {
 }
 
 TEST(Create, DanglingLinkIsAFailureButTheArchiveIsWhole) {
+    if (runsWrapped()) GTEST_SKIP() << "wine does not list dangling symbolic links";
     ScratchDir dir;
     fs::create_directory(dir / "d");
     writeBytes(dir / "d/keep", "kept");
@@ -157,8 +165,13 @@ TEST(Create, LinksAreFollowed) {
 TEST(Create, UnstorableNamesAreFailures) {
     ScratchDir dir;
     fs::create_directory(dir / "d");
-    writeBytes(dir / "d/back\\slash", "x");
-    fs::create_directory(dir / "d/dir\\too");
+    // Only POSIX names can hold a backslash; under a wrapper such as wine
+    // the program could not even open them.
+    const bool backslashes = !runsWrapped();
+    if (backslashes) {
+        writeBytes(dir / "d/back\\slash", "x");
+        fs::create_directory(dir / "d/dir\\too");
+    }
     writeBytes(dir / "d/fine", "y");
     // A top-level name is stored as typed; this one is 261 bytes.
     std::string longArg;
@@ -166,11 +179,11 @@ TEST(Create, UnstorableNamesAreFailures) {
     longArg += "d";
     ASSERT_EQ(longArg.size(), 261u);
     ToolRun r = runTool({"c", "out.dat", longArg, "d"}, dir.path);
-    EXPECT_EQ(r.out,
-              "Skipping " + longArg + ": name is longer than 259 bytes\n"
-              "Skipping d\\back\\slash: name contains a backslash\n"
-              "Skipping d\\dir\\too: name contains a backslash\n"
-              "Writing d\\fine...\n");
+    EXPECT_EQ(r.out, "Skipping " + longArg + ": name is longer than 259 bytes\n" +
+                         (backslashes ? "Skipping d\\back\\slash: name contains a backslash\n"
+                                        "Skipping d\\dir\\too: name contains a backslash\n"
+                                      : "") +
+                         "Writing d\\fine...\n");
     EXPECT_EQ(r.status, 255);
     Unpacked u = unpack(readBytes(dir / "out.dat"));
     EXPECT_EQ(u.root.count, 1u);

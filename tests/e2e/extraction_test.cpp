@@ -71,6 +71,9 @@ Extracted 2 file(s)
 }
 
 TEST_F(Extraction, LinkWhereAFileGoesIsReplaced) {
+    // Under wine a POSIX symbolic link to a file is no link at all: deleting
+    // it deletes its target. Windows' own links are reparse points.
+    if (runsWrapped()) GTEST_SKIP() << "symbolic links to files are POSIX things";
     ASSERT_EQ(mkdir((dir / "data").c_str(), 0777), 0);
     writeBytes(outside / "target.txt", "keep");
     ASSERT_EQ(symlink((outside / "target.txt").c_str(), (dir / "data/a.txt").c_str()), 0);

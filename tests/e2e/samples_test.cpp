@@ -22,18 +22,22 @@ struct Sample {
 
 const std::string notArchive = "Not a DAT file\n";
 
+// The longest path the program under test takes: a Windows build's is
+// 259 bytes, whatever the Linux library the tests link says.
+size_t pathLimit() { return testingWindowsBuild() ? 259 : maxPathLength(); }
+
 std::string deepListing() {
     // Each level adds "d\\"; the level that passes the platform's limit is
     // damage, reported with its record's offset (17 bytes per record).
     std::string out, path;
     size_t level = 0;
-    while (path.size() + 2 <= maxPathLength()) {
+    while (path.size() + 2 <= pathLimit()) {
         path += "d\\";
         out += path + "\n";
         ++level;
     }
     return out + "Damaged archive: path at offset " + std::to_string(21 + 17 * level) + " is longer than " +
-           std::to_string(maxPathLength()) + " bytes\n";
+           std::to_string(pathLimit()) + " bytes\n";
 }
 
 std::vector<Sample> makeSamples() {
@@ -127,9 +131,13 @@ Extracted 2 file(s)
          0,
          {{"d", "<dir>"}, {"d/ab", "hi"}, {"d/e.txt", "yo"}}},
         {"deep_nesting.dat", deep, 255, deepDamage, 255, {}},
-        {"nested_200_levels.dat", nestedList + nested + "f.txt\n", 0,
-         "Extracting...\n" + nestedRun + "Extracting " + nested + "f.txt...ok\nExtracted 1 file(s)\n", 0,
-         nestedTree},
+        // 405 bytes: more than a Windows path holds, so there it reads as
+        // the deep one does.
+        nested.size() + 5 > pathLimit()
+            ? Sample{"nested_200_levels.dat", deep, 255, deepDamage, 255, {}}
+            : Sample{"nested_200_levels.dat", nestedList + nested + "f.txt\n", 0,
+                     "Extracting...\n" + nestedRun + "Extracting " + nested + "f.txt...ok\nExtracted 1 file(s)\n", 0,
+                     nestedTree},
         // Leading ".." parts are dropped; ".." further on is refused.
         {"dot_dot.dat",
          R"(..\
