@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "e2e/harness.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -69,6 +73,25 @@ TEST(CommandLine, UnwritableArchiveIsReported) {
     ToolRun r = runTool({"c", "no/such/dir/a.dat", "."}, dir.path);
     EXPECT_EQ(r.out, "Unable to open no/such/dir/a.dat for writing\n");
     EXPECT_EQ(r.status, 255);
+}
+
+}  // namespace
+
+namespace {
+
+// Wildcards are expanded before the command sees its arguments, by the tool
+// itself or by the runtime of a Windows build: nothing here passes through
+// a shell. Every match becomes a directory argument, in name order.
+TEST(CommandLine, WildcardArgumentsBecomeEveryMatch) {
+    ScratchDir dir;
+    for (const char* d : {"data2", "data1", "other"}) fs::create_directory(dir / d);
+    writeBytes(dir / "data1/f.txt", "f");
+    ToolRun c = runTool({"c", "out.dat", "data*"}, dir.path);
+    EXPECT_EQ(c.out, "Writing data1\\f.txt...\n");
+    EXPECT_EQ(c.status, 0);
+    ToolRun l = runTool({"l", "out.dat"}, dir.path);
+    EXPECT_EQ(l.out, "Opening out.dat...ok\nParsing TOC...\ndata1\\\ndata1\\f.txt\ndata2\\\n");
+    EXPECT_EQ(l.status, 0);
 }
 
 }  // namespace
