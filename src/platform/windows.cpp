@@ -223,11 +223,13 @@ bool listDirectory(const std::string& path, std::vector<DirItem>& items) {
             item.kind = dangling ? ItemKind::dangling : ItemKind::unreadable;
         }
         items.push_back(std::move(item));
-        // Any failure of FindNextFileA ends the enumeration, the normal one
-        // (ERROR_NO_MORE_FILES) and any other alike, so no item repeats.
     } while (FindNextFileA(find, &found));
+    // ERROR_NO_MORE_FILES is the normal end. Any other error ends the
+    // enumeration too, so no item repeats, but leaves it incomplete, which
+    // is reported rather than passed off as the whole directory.
+    bool whole = GetLastError() == ERROR_NO_MORE_FILES;
     FindClose(find);
-    return true;
+    return whole;
 }
 
 bool directoryId(const std::string& path, FileId& id) {
