@@ -147,8 +147,13 @@ bool listDirectory(const std::string& path, std::vector<DirItem>& items) {
     DIR* dir = ::opendir(diskPath(path).c_str());
     if (!dir) return false;
     int dfd = ::dirfd(dir);
-    // A failing readdir ends the enumeration like its normal end would.
-    while (dirent* d = ::readdir(dir)) {
+    // readdir says "no more" and "failed" alike, told apart only by errno.
+    // A failure reports the directory as not listed rather than storing
+    // part of it as if it were whole.
+    for (;;) {
+        errno = 0;
+        dirent* d = ::readdir(dir);
+        if (!d) break;
         if (std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0) continue;
         DirItem item;
         item.name = d->d_name;
@@ -170,8 +175,10 @@ bool listDirectory(const std::string& path, std::vector<DirItem>& items) {
         }
         items.push_back(std::move(item));
     }
+    const bool whole = errno == 0;
     ::closedir(dir);
-    return true;
+    if (!whole) items.clear();
+    return whole;
 }
 
 bool directoryId(const std::string& path, FileId& id) {
