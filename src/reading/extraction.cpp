@@ -122,13 +122,7 @@ bool safePath(const std::string& name, std::string& used) {
     return true;
 }
 
-void printFiles(const std::vector<Entry>& list) {
-    for (const Entry& e : list) {
-        if (e.type != typeFile && e.type != typeDirectory) continue;
-        std::printf("%s\n", e.name.c_str());
-        if (e.type == typeDirectory) printFiles(e.child);
-    }
-}
+void printEntry(const Entry& e) { std::puts(e.name.c_str()); }
 
 void extractFiles(File& f, const std::vector<Entry>& list) {
     for (const Entry& e : list) {
