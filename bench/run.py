@@ -1,16 +1,26 @@
 #!/usr/bin/env python3
 """Times dattool against GNU tar (and bsdtar when installed) on two data sets.
 
-    bench/run.py [--tool build/dattool] [--reps 5] [--sets big,small] [--dir DIR]
+    bench/run.py [--tool build/dattool] [--reps 5] [--sets big,small] [--dir DIR] [--out OUT]
 
 Data sets, made once under DIR (default: a folder in the temporary directory)
 from fixed seeds and reused by later runs:
     big    8 files of 128 MiB (1 GiB)
     small  20,000 files of 1-16 KiB in 100 directories
+Extraction writes into a new folder under OUT each time, by default in
+/dev/shm: a disk file system that is slow to delete thousands of files, and
+slow to create new ones for a minute after, would charge the clean-up of one
+tool's output to the next tool's run.
 Each repetition runs every tool on every operation back to back, so drift on a
 shared machine hits all tools alike; one warm-up repetition is not counted.
+Dirty pages are flushed before every timed run, so no tool pays for the
+writeback of the one before it.
 Printed per set, operation and tool: medians of wall, user and system time,
 peak RSS, and the median over repetitions of the wall-time ratio to GNU tar.
+
+Peak RSS is taken in the warm-up repetition through GNU time (/usr/bin/time):
+a child forked from this script starts with the script's own high-water mark,
+so its rusage cannot show a smaller peak. Without GNU time the column is empty.
 """
 import argparse
 import os
@@ -21,6 +31,8 @@ import subprocess
 import sys
 import tempfile
 import time
+
+GNU_TIME = "/usr/bin/time"
 
 
 def make_big(root):
@@ -67,7 +79,8 @@ def ensure(base, name):
 
 
 def timed(argv, cwd):
-    """Runs argv in cwd with output discarded; returns wall, user, sys, rss MiB."""
+    """Runs argv in cwd with output discarded; returns wall, user and sys seconds."""
+    os.sync()
     start = time.perf_counter()
     proc = subprocess.Popen(argv, cwd=cwd, stdout=subprocess.DEVNULL)
     _, status, ru = os.wait4(proc.pid, 0)
@@ -75,27 +88,43 @@ def timed(argv, cwd):
     proc.returncode = os.waitstatus_to_exitcode(status)
     if proc.returncode != 0:
         sys.exit(f"{argv} failed in {cwd} with status {proc.returncode}")
-    return wall, ru.ru_utime, ru.ru_stime, ru.ru_maxrss / 1024
+    return wall, ru.ru_utime, ru.ru_stime
 
 
-def fresh(path):
-    # Extraction targets are emptied outside the timed region.
-    shutil.rmtree(path, ignore_errors=True)
-    os.makedirs(path)
+def peak_rss(argv, cwd):
+    """Peak RSS of argv in MiB, or None without GNU time."""
+    if not os.access(GNU_TIME, os.X_OK):
+        return None
+    with tempfile.NamedTemporaryFile("r") as out:
+        subprocess.run([GNU_TIME, "-f", "%M", "-o", out.name] + argv, cwd=cwd,
+                       stdout=subprocess.DEVNULL, check=True)
+        return int(out.read().split()[-1]) / 1024
 
 
-def commands(tool, name):
+def run_in(out, op, run):
+    """Runs run(cwd): in the set's folder, or for extraction in a new empty
+    folder under out, removed afterwards."""
+    if op != "extract":
+        return run(None)
+    cwd = tempfile.mkdtemp(dir=out)
+    try:
+        return run(cwd)
+    finally:
+        shutil.rmtree(cwd)
+
+
+def commands(tool, root, name):
     dat, tar = f"{name}.dat", f"{name}.tar"
     table = {
         "dattool": {"create": [tool, "c", dat, "tree"], "list": [tool, "l", dat],
-                    "extract": [tool, "x", os.path.join("..", dat)]},
+                    "extract": [tool, "x", os.path.join(root, dat)]},
         "tar": {"create": ["tar", "cf", tar, "tree"], "list": ["tar", "tf", tar],
-                "extract": ["tar", "xf", os.path.join("..", tar)]},
+                "extract": ["tar", "xf", os.path.join(root, tar)]},
     }
     if shutil.which("bsdtar"):
         btar = f"{name}.bsd.tar"
         table["bsdtar"] = {"create": ["bsdtar", "cf", btar, "tree"], "list": ["bsdtar", "tf", btar],
-                           "extract": ["bsdtar", "xf", os.path.join("..", btar)]}
+                           "extract": ["bsdtar", "xf", os.path.join(root, btar)]}
     return table
 
 
@@ -105,35 +134,38 @@ def main():
     ap.add_argument("--reps", type=int, default=5)
     ap.add_argument("--sets", default="big,small")
     ap.add_argument("--dir", default=os.path.join(tempfile.gettempdir(), "dattool-bench"))
+    ap.add_argument("--out", help="where extractions go (default: /dev/shm when present, else DIR)")
     args = ap.parse_args()
     tool = os.path.abspath(args.tool)
     os.makedirs(args.dir, exist_ok=True)
+    out = args.out or ("/dev/shm" if os.path.isdir("/dev/shm") else args.dir)
+    out = os.path.join(out, "dattool-bench-out")
+    os.makedirs(out, exist_ok=True)
 
     print(f"{'set':6} {'operation':8} {'tool':8} {'wall s':>8} {'user s':>8} {'sys s':>8} "
           f"{'RSS MiB':>8} {'x tar':>6}")
     for name in args.sets.split(","):
         root = ensure(args.dir, name)
-        table = commands(tool, name)
-        out = os.path.join(root, "out")
+        table = commands(tool, root, name)
         results = {(t, op): [] for t in table for op in ("create", "list", "extract")}
+        rss = {}
         for rep in range(args.reps + 1):
             for op in ("create", "list", "extract"):
                 for t, cmds in table.items():
-                    if op == "extract":
-                        fresh(out)
-                        r = timed(cmds[op], out)
-                    else:
-                        r = timed(cmds[op], root)
+                    if rep == 0:
+                        rss[(t, op)] = run_in(out, op, lambda cwd: peak_rss(cmds[op], cwd or root))
+                    r = run_in(out, op, lambda cwd: timed(cmds[op], cwd or root))
                     if rep > 0:
                         results[(t, op)].append(r)
-        shutil.rmtree(out, ignore_errors=True)
         for op in ("create", "list", "extract"):
             for t in table:
                 rs = results[(t, op)]
                 ratios = [a[0] / b[0] for a, b in zip(rs, results[("tar", op)])]
-                med = [statistics.median(x[i] for x in rs) for i in range(4)]
+                med = [statistics.median(x[i] for x in rs) for i in range(3)]
+                mib = rss[(t, op)]
+                mib = f"{mib:8.1f}" if mib is not None else f"{'':8}"
                 print(f"{name:6} {op:8} {t:8} {med[0]:8.3f} {med[1]:8.3f} {med[2]:8.3f} "
-                      f"{med[3]:8.1f} {statistics.median(ratios):6.2f}")
+                      f"{mib} {statistics.median(ratios):6.2f}")
         sys.stdout.flush()
 
 

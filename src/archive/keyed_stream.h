@@ -29,6 +29,8 @@ bool WriteData(File& f, const void* bytes, size_t n, uint8_t scrambled);
 void keyBlock(uint8_t* dst, const uint8_t* src, size_t n, uint8_t startKey);
 
 // One transfer buffer for the whole run, so moving many files allocates
-// nothing: file bytes travel through it in chunks of transferSize.
-constexpr size_t transferSize = size_t(1) << 20;
+// nothing: file bytes travel through it in chunks of transferSize. 256 KiB
+// moves a large file as fast as 1 MiB did, stays in the cache while it is
+// scrambled, and costs a quarter of the memory to touch.
+constexpr size_t transferSize = size_t(1) << 18;
 uint8_t* transferBuffer();

@@ -158,10 +158,19 @@ bool listDirectory(const std::string& path, std::vector<DirItem>& items) {
         DirItem item;
         item.name = d->d_name;
         struct stat st {};
-        struct stat lst {};
-        bool followed = ::fstatat(dfd, d->d_name, &st, 0) == 0;
-        bool here = ::fstatat(dfd, d->d_name, &lst, AT_SYMLINK_NOFOLLOW) == 0;
-        item.link = here && S_ISLNK(lst.st_mode);
+        bool followed;
+        if (d->d_type != DT_LNK && d->d_type != DT_UNKNOWN &&
+            ::fstatat(dfd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISLNK(st.st_mode)) {
+            // No link, as the directory says and one look confirms: following
+            // would find the same, so one call per item is enough.
+            followed = true;
+            item.link = false;
+        } else {
+            struct stat lst {};
+            followed = ::fstatat(dfd, d->d_name, &st, 0) == 0;
+            bool here = ::fstatat(dfd, d->d_name, &lst, AT_SYMLINK_NOFOLLOW) == 0;
+            item.link = here && S_ISLNK(lst.st_mode);
+        }
         if (!followed) {
             item.kind = item.link ? ItemKind::dangling : ItemKind::unreadable;
         } else {

@@ -1,5 +1,6 @@
 #include "reading/toc_reader.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -9,6 +10,7 @@
 uint32_t tocSize = 0;
 uint32_t files = 0;
 std::string tocDamage;
+void (*onEntry)(const Entry&) = nullptr;
 
 namespace {
 
@@ -25,10 +27,14 @@ void damage(const std::string& what) { tocDamage = what; }
 
 const uint8_t* readDir(std::vector<Entry>& list, const std::string& prefix, const uint8_t* cursor,
                        const TocSpan& toc, uint32_t n) {
-    // No reserve(n): n comes from the archive and may claim millions.
+    // n comes from the archive and may claim millions; every record of a
+    // file or directory takes at least a file record's bytes of the block,
+    // so the rest of the block bounds what is worth reserving.
+    const size_t fit = static_cast<size_t>(toc.end - cursor) / (recordHeadSize + fileTailSize);
+    if (!onEntry) list.reserve(list.size() + std::min<size_t>(n, fit));
+    Record r;  // reused, so a long name's buffer is allocated once
     for (uint32_t i = 0; i < n; ++i) {
         const uint8_t* at = cursor;
-        Record r;
         if (takeRecord(cursor, toc.end, r) != Decode::ok) {
             damage("record at offset " + num(offsetOf(toc, at)) + " runs past the end of the TOC at " +
                    num(offsetOf(toc, toc.end)));
@@ -43,7 +49,9 @@ const uint8_t* readDir(std::vector<Entry>& list, const std::string& prefix, cons
         e.type = r.type;
         if (r.type == typeFile || r.type == typeDirectory) {
             // A zero byte ends the name, as it would in a C string.
-            e.name = prefix + r.name.substr(0, r.name.find('\0'));
+            const size_t length = std::min(r.name.find('\0'), r.name.size());
+            e.name.reserve(prefix.size() + length + 1);
+            e.name.append(prefix).append(r.name, 0, length);
             if (r.type == typeDirectory) e.name += '\\';
             // Deep nesting ends here too, which bounds the recursion.
             if (e.name.size() > maxPathLength()) {
@@ -56,8 +64,14 @@ const uint8_t* readDir(std::vector<Entry>& list, const std::string& prefix, cons
             e.count = r.count;
             e.scrambled = r.scrambled;
         }
-        list.push_back(std::move(e));
         if (r.type == typeFile) ++files;
+        if (onEntry) {
+            if (r.type != typeFile && r.type != typeDirectory) continue;
+            onEntry(e);
+            if (r.type == typeDirectory && !(cursor = readDir(list, e.name, cursor, toc, r.count))) return nullptr;
+            continue;
+        }
+        list.push_back(std::move(e));
         if (r.type == typeDirectory) {
             Entry& dir = list.back();
             cursor = readDir(dir.child, dir.name, cursor, toc, r.count);

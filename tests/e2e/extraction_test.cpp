@@ -123,6 +123,32 @@ Extracted 1 file(s)
     EXPECT_EQ(readBytes(dir / "big/a.bin"), "");
 }
 
+// Records may point back at bytes an earlier file already took, scrambled
+// or not: each file gets the stored bytes at its own offset, descrambled by
+// its own flag, whatever was read or descrambled for the files before it.
+TEST_F(Extraction, RecordsSharingBytesEachGetTheirOwnView) {
+    std::string bytes = archiveBytes({dirNode("d", {fileNode("a.bin", "hello world"), fileNode("b.bin", "HELLO"),
+                                                    fileNode("c.tex", "12345", 0)})});
+    // Offset fields: after magic, root record and d's record (21 + 17), each
+    // file record being 3 + 5 + 9 bytes with its offset after the name.
+    const size_t firstOffset = 21 + 17 + 3 + 5;
+    for (size_t file : {1, 2})
+        for (size_t i = 0; i < 4; ++i) {
+            const size_t at = firstOffset + file * 17 + i;
+            bytes[at] = static_cast<char>(keyAt(at));  // offset 0: a's bytes
+        }
+    writeBytes(outside / "shared.dat", bytes);
+    const size_t dataStart = bytes.size() - 21;
+    std::string stored = bytes.substr(dataStart, 5);
+
+    ToolRun r = extract(outside / "shared.dat");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(readBytes(dir / "d/a.bin"), "hello world");
+    EXPECT_EQ(readBytes(dir / "d/b.bin"), "hello");
+    EXPECT_EQ(readBytes(dir / "d/c.tex"), stored);
+    EXPECT_NE(stored, "hello");
+}
+
 TEST_F(Extraction, FileWhereADirectoryStandsFails) {
     ASSERT_EQ(mkdir((dir / "data").c_str(), 0777), 0);
     ASSERT_EQ(mkdir((dir / "data/a.txt").c_str(), 0777), 0);
