@@ -34,14 +34,13 @@ int readArchive(char command, const std::string& archive) {
         return statusFailed;
     }
     std::puts("ok\nParsing TOC...");
-    // Listing prints while the TOC is decoded, so no tree is built for it.
-    if (command == 'l') onEntry = printEntry;
     const Toc toc = parseFile(f);
     if (toc == Toc::notArchive) {
         std::puts("Not a DAT file");
         runFailed = true;
         return statusFailed;
     }
+    if (command == 'l') printFiles(root.child);
     if (toc == Toc::damaged) {
         // Nothing is extracted from a damaged archive: its files would be
         // read from the wrong places and still look right.

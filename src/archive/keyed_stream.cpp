@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "archive/format.h"
+#include "platform/vector.h"
 
 uint8_t key = initialKey;
 const uint8_t keyStep = keyStepValue;
@@ -38,28 +39,20 @@ size_t phaseOf(uint8_t k) {
 
 uint8_t advance(uint8_t k, size_t n) { return static_cast<uint8_t>(k + keyStepValue * (n & 0xFF)); }
 
-// Scratch for scrambled writes, allocated once and reused.
-constexpr size_t scratchSize = 1 << 20;
-std::vector<uint8_t> scratch;
+// Bytes handed to WriteData wait here, already scrambled where asked, and
+// go out a whole buffer at a time: a run of small files costs one write
+// between them instead of one each.
+std::vector<uint8_t> pending;
+size_t pendingSize = 0;
 
 }  // namespace
-
-// Where the compiler can, build AVX-512 and AVX2 copies of keyBlock beside the
-// baseline one and pick between them when the program starts.
-#if defined(__GNUC__) && defined(__x86_64__) && defined(__linux__) && !defined(__clang__)
-#define VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
-#else
-#define VECTOR_CLONES
-#endif
 
 VECTOR_CLONES
 void keyBlock(uint8_t* dst, const uint8_t* src, size_t n, uint8_t startKey) {
     const uint8_t* run = keyRun.data() + phaseOf(startKey);
     size_t i = 0;
-#if defined(__GNUC__)
-    // 64 bytes per step as one vector value; memcpy makes the loads and
-    // stores unaligned-safe and lets dst and src be the same buffer.
-    typedef uint8_t Lane __attribute__((vector_size(64)));
+    // A lane at a time; memcpy makes the loads and stores unaligned-safe and
+    // lets dst and src be the same buffer.
     for (; i + period <= n; i += period) {
         for (size_t j = 0; j < period; j += sizeof(Lane)) {
             Lane a, k;
@@ -69,18 +62,17 @@ void keyBlock(uint8_t* dst, const uint8_t* src, size_t n, uint8_t startKey) {
             std::memcpy(dst + i + j, &a, sizeof a);
         }
     }
-#endif
-    for (; i + period <= n; i += period)
-        for (size_t j = 0; j < period; ++j) dst[i + j] = src[i + j] ^ run[j];
     for (size_t j = 0; i + j < n; ++j) dst[i + j] = src[i + j] ^ run[j];
 }
 
 void resetFile(File& f) {
+    flushData(f);
     key = initialKey;
     fileSeek(f, 0);
 }
 
 void seekFile(File& f, uint64_t target) {
+    flushData(f);
     if (filePosition(f) == target) return;
     key = keyAt(target);
     fileSeek(f, target);
@@ -97,22 +89,33 @@ bool ReadData(File& f, void* buf, size_t n, uint8_t scrambled) {
 bool WriteData(File& f, const void* bytes, size_t n, uint8_t scrambled) {
     const auto* src = static_cast<const uint8_t*>(bytes);
     bool whole = true;
-    if (!scrambled) {
-        whole = fileWrite(f, src, n) == n;
-        key = advance(key, n);
-        return whole;
-    }
-    if (scratch.size() < n && scratch.size() < scratchSize)
-        scratch.resize(std::min(scratchSize, std::max(n, scratchSize / 16)));
+    if (pending.empty()) pending.resize(transferSize);
     while (n > 0) {
-        size_t piece = n < scratch.size() ? n : scratch.size();
-        keyBlock(scratch.data(), src, piece, key);
+        // A plain stretch of a whole buffer or more needs no copy.
+        if (!scrambled && pendingSize == 0 && n >= pending.size()) {
+            whole = fileWrite(f, src, n) == n && whole;
+            key = advance(key, n);
+            break;
+        }
+        const size_t piece = std::min(n, pending.size() - pendingSize);
+        uint8_t* dst = pending.data() + pendingSize;
+        if (scrambled)
+            keyBlock(dst, src, piece, key);
+        else
+            std::memcpy(dst, src, piece);
         key = advance(key, piece);
-        whole = fileWrite(f, scratch.data(), piece) == piece && whole;
+        pendingSize += piece;
         src += piece;
         n -= piece;
+        if (pendingSize == pending.size()) whole = flushData(f) && whole;
     }
     return whole;
+}
+
+bool flushData(File& f) {
+    const size_t n = pendingSize;
+    pendingSize = 0;
+    return n == 0 || fileWrite(f, pending.data(), n) == n;
 }
 
 uint8_t* transferBuffer() {

@@ -1,4 +1,4 @@
-// Every archive byte moves through these four operations. They keep `key`
+// Every archive byte moves through these operations. They keep `key`
 // equal to the key of the handle's position, so callers never touch it.
 // The key depends on the offset alone, so a large file may move as a run
 // of chunks with exactly the bytes one whole transfer would give.
@@ -20,9 +20,14 @@ void seekFile(File& f, uint64_t target);
 // Reads exactly n bytes into buf, descrambling them when scrambled is
 // nonzero. False, with key unchanged, on a short read and for n == 0.
 bool ReadData(File& f, void* buf, size_t n, uint8_t scrambled);
-// Writes n bytes, scrambled when asked; bytes is never modified. Returns
-// false when the system took fewer than n bytes; key advances by n anyway.
+// Writes n bytes, scrambled when asked; bytes is never modified. The bytes
+// may wait in a buffer until flushData, resetFile or seekFile sends them
+// on. False when the system took fewer bytes than it was given; key
+// advances by n anyway.
 bool WriteData(File& f, const void* bytes, size_t n, uint8_t scrambled);
+// Writes out whatever WriteData left waiting; false when the system took
+// fewer bytes. Call it before closing a handle that was written to.
+bool flushData(File& f);
 
 // dst[i] = src[i] ^ k(start + i), with start the offset whose key is
 // startKey. dst and src may be the same buffer.

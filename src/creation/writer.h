@@ -9,9 +9,8 @@
 #include "platform/platform.h"
 
 // Writes the whole archive for root to f, which stands at offset 0. False
-// as soon as the archive takes fewer bytes than handed to it (file bytes go
-// out a transfer buffer at a time, so that is noticed when one goes out);
-// problems with a source file are reported and written around instead.
+// as soon as the archive takes fewer bytes than handed to it; problems with
+// a source file are reported and written around instead.
 bool createFile(File& f);
 
 // Appends the record of e and, for a directory, the records of its subtree.

@@ -49,48 +49,20 @@ bool passesLink(const std::string& path, bool whole) {
     return false;
 }
 
-void walk(File& f, const std::vector<Entry>& list);
-
 void failed() {
     std::puts("failed");
     runFailed = true;
 }
 
-// The stretch of the archive that was read last. File bytes lie back to back
-// in the data region, so a run of small files costs one read between them;
-// each file descrambles its own bytes in place, so from `raw` on the bytes
-// are still as stored, and a file that starts before `raw` (an archive whose
-// records overlap) has its bytes read again.
-struct Window {
-    uint64_t start = 0;
-    uint64_t end = 0;
-    uint64_t raw = 0;
-};
-Window window;
-
-// Copies the size bytes at absolute offset at into out, through the window,
+// Copies size bytes at the handle's position into out, a chunk at a time,
 // so memory does not grow with the file.
-bool copyOut(File& in, File& out, uint64_t at, uint32_t size, uint8_t scrambled) {
+bool copyOut(File& in, File& out, uint32_t size, uint8_t scrambled) {
     uint8_t* buffer = transferBuffer();
-    const uint64_t stop = at + size;
-    while (at < stop) {
-        if (at < window.raw || at >= window.end) {
-            // Never past the data region's end, where the archive ends.
-            const uint64_t regionEnd = uint64_t(tocSize) + root.size;
-            const size_t n = static_cast<size_t>(std::min<uint64_t>(transferSize, regionEnd - at));
-            seekFile(in, at);
-            if (!ReadData(in, buffer, n, 0)) {
-                window = {};
-                return false;
-            }
-            window = {at, at + n, at};
-        }
-        const size_t n = static_cast<size_t>(std::min(stop, window.end) - at);
-        uint8_t* bytes = buffer + (at - window.start);
-        if (scrambled) keyBlock(bytes, bytes, n, keyAt(at));
-        window.raw = at + n;
-        if (fileWrite(out, bytes, n) != n) return false;
-        at += n;
+    while (size > 0) {
+        size_t n = std::min<size_t>(size, transferSize);
+        if (!ReadData(in, buffer, n, scrambled)) return false;
+        if (fileWrite(out, buffer, n) != n) return false;
+        size -= static_cast<uint32_t>(n);
     }
     return true;
 }
@@ -106,9 +78,10 @@ void extractFile(File& f, const Entry& e) {
         fileReplace(used);  // still left behind, empty
         return failed();
     }
+    seekFile(f, uint64_t(tocSize) + e.offset);
     File out = fileReplace(used);
     if (!out) return failed();
-    bool whole = copyOut(f, out, uint64_t(tocSize) + e.offset, e.size, e.scrambled);
+    bool whole = copyOut(f, out, e.size, e.scrambled);
     if (!fileClose(out) || !whole) return failed();
     std::puts("ok");
 }
@@ -126,16 +99,7 @@ void extractDir(File& f, const Entry& e) {
         makeDirectory(used);  // it may exist already; a real failure shows in its files
     }
     // Each entry below is judged on its own path.
-    walk(f, e.child);
-}
-
-void walk(File& f, const std::vector<Entry>& list) {
-    for (const Entry& e : list) {
-        if (e.type == typeDirectory)
-            extractDir(f, e);
-        else if (e.type == typeFile)
-            extractFile(f, e);
-    }
+    extractFiles(f, e.child);
 }
 
 }  // namespace
@@ -158,9 +122,19 @@ bool safePath(const std::string& name, std::string& used) {
     return true;
 }
 
-void printEntry(const Entry& e) { std::puts(e.name.c_str()); }
+void printFiles(const std::vector<Entry>& list) {
+    for (const Entry& e : list) {
+        if (e.type != typeFile && e.type != typeDirectory) continue;
+        std::puts(e.name.c_str());
+        if (e.type == typeDirectory) printFiles(e.child);
+    }
+}
 
 void extractFiles(File& f, const std::vector<Entry>& list) {
-    window = {};  // what an earlier archive left there is not this one's
-    walk(f, list);
+    for (const Entry& e : list) {
+        if (e.type == typeDirectory)
+            extractDir(f, e);
+        else if (e.type == typeFile)
+            extractFile(f, e);
+    }
 }

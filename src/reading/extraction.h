@@ -1,5 +1,5 @@
-// The two walks over an archive's entries: listing prints every path as
-// stored; extraction recreates directories and files below the current
+// The two walks over a tree read from an archive: listing prints every path
+// as stored; extraction recreates directories and files below the current
 // directory and decides what may be written there.
 #pragma once
 
@@ -9,9 +9,8 @@
 #include "archive/entry.h"
 #include "platform/platform.h"
 
-// Prints the path of a file or directory. Set as onEntry, it lists every
-// path in preorder while the TOC is read.
-void printEntry(const Entry& e);
+// Prints every file's and directory's path in preorder.
+void printFiles(const std::vector<Entry>& list);
 
 // Extracts every entry below the current directory, reading file bytes
 // from the archive's data region. Refused entries and failed files are

@@ -10,7 +10,6 @@
 uint32_t tocSize = 0;
 uint32_t files = 0;
 std::string tocDamage;
-void (*onEntry)(const Entry&) = nullptr;
 
 namespace {
 
@@ -31,7 +30,7 @@ const uint8_t* readDir(std::vector<Entry>& list, const std::string& prefix, cons
     // file or directory takes at least a file record's bytes of the block,
     // so the rest of the block bounds what is worth reserving.
     const size_t fit = static_cast<size_t>(toc.end - cursor) / (recordHeadSize + fileTailSize);
-    if (!onEntry) list.reserve(list.size() + std::min<size_t>(n, fit));
+    list.reserve(list.size() + std::min<size_t>(n, fit));
     Record r;  // reused, so a long name's buffer is allocated once
     for (uint32_t i = 0; i < n; ++i) {
         const uint8_t* at = cursor;
@@ -65,12 +64,6 @@ const uint8_t* readDir(std::vector<Entry>& list, const std::string& prefix, cons
             e.scrambled = r.scrambled;
         }
         if (r.type == typeFile) ++files;
-        if (onEntry) {
-            if (r.type != typeFile && r.type != typeDirectory) continue;
-            onEntry(e);
-            if (r.type == typeDirectory && !(cursor = readDir(list, e.name, cursor, toc, r.count))) return nullptr;
-            continue;
-        }
         list.push_back(std::move(e));
         if (r.type == typeDirectory) {
             Entry& dir = list.back();

@@ -14,11 +14,6 @@ extern uint32_t tocSize;      // absolute offset of the data region's first byte
 extern uint32_t files;        // file records decoded, at any depth
 extern std::string tocDamage;  // what is wrong, when parseFile says damaged
 
-// When set, readDir hands every file and directory to it as soon as it is
-// decoded, in preorder, and keeps no tree: listing needs nothing more, and
-// a TOC of many thousands of entries then costs no memory past its block.
-extern void (*onEntry)(const Entry&);
-
 enum class Toc { ok, notArchive, damaged };
 
 // Reads the header and the whole TOC of an archive opened for reading and

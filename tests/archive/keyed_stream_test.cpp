@@ -26,6 +26,7 @@ TEST_F(KeyedStream, ScrambledBytesAreXorWithOffsetKey) {
     {
         File f = fileCreate(path);
         ASSERT_TRUE(WriteData(f, plain.data(), plain.size(), 1));
+        ASSERT_TRUE(flushData(f));
     }
     std::string stored = readBytes(path);
     ASSERT_EQ(stored.size(), plain.size());
@@ -41,6 +42,7 @@ TEST_F(KeyedStream, MixedBlocksKeepKeyAtPosition) {
     EXPECT_EQ(key, keyAt(8));  // as if 8 bytes had been scrambled
     WriteData(f, c.data(), c.size(), 1);
     EXPECT_EQ(key, keyAt(708));
+    flushData(f);
     fileClose(f);
     std::string stored = readBytes(path);
     // The plain stretch is stored as is, and the scrambled one after it uses
@@ -57,6 +59,7 @@ TEST_F(KeyedStream, ReadingBackIsTheSameXor) {
         std::vector<uint8_t> lead(123);
         WriteData(f, lead.data(), lead.size(), 0);
         WriteData(f, plain.data(), plain.size(), 1);
+        flushData(f);
     }
     File f = fileOpenRead(path);
     seekFile(f, 123);
@@ -120,6 +123,30 @@ TEST_F(KeyedStream, WriteLeavesCallerBytesAlone) {
     File f = fileCreate(path);
     WriteData(f, plain.data(), plain.size(), 1);
     EXPECT_EQ(plain, copy);
+}
+
+// Writes wait in a buffer and go out whole buffers at a time; small and
+// large, plain and scrambled pieces in any mix must land exactly where one
+// unbuffered stream of bytes would put them.
+TEST_F(KeyedStream, BufferedWritesLandInOrderAcrossBufferBoundaries) {
+    std::vector<uint8_t> expect;
+    File f = fileCreate(path);
+    uint64_t at = 0;
+    const size_t sizes[] = {3, transferSize - 1, 2, 2 * transferSize + 5, 17, transferSize, 1};
+    uint8_t seed = 1;
+    for (size_t n : sizes) {
+        for (uint8_t scrambled : {0, 1}) {
+            std::vector<uint8_t> piece = iota(n, seed++);
+            ASSERT_TRUE(WriteData(f, piece.data(), n, scrambled));
+            for (size_t i = 0; i < n; ++i, ++at) expect.push_back(scrambled ? piece[i] ^ keyAt(at) : piece[i]);
+            EXPECT_EQ(key, keyAt(at));
+        }
+    }
+    ASSERT_TRUE(flushData(f));
+    fileClose(f);
+    std::string stored = readBytes(path);
+    ASSERT_EQ(stored.size(), expect.size());
+    EXPECT_TRUE(std::equal(expect.begin(), expect.end(), reinterpret_cast<const uint8_t*>(stored.data())));
 }
 
 TEST(KeyBlock, MatchesRunningKeyAtEveryPhaseAndLength) {

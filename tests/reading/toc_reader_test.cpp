@@ -76,40 +76,6 @@ TEST_F(TocReader, EveryCutIsDamageAndKeepsWhatCameBefore) {
     }
 }
 
-std::vector<std::string> handed;
-void hand(const Entry& e) { handed.push_back(e.name); }
-
-// Listing decodes through onEntry: the same paths in the same order as the
-// tree, unknown types left out, no tree kept, damage still found.
-TEST_F(TocReader, OnEntryGetsThePreorderAndNoTreeIsKept) {
-    Node odd{7, "odd", {}, {}, 0};
-    std::vector<Node> top = sample;
-    top[0].child.push_back(odd);
-    const std::vector<uint8_t> full = tocBlock(top);
-    ASSERT_EQ(read(full), Toc::ok) << tocDamage;
-    std::vector<std::string> all;
-    for (const std::string& p : paths())
-        if (p[0] != '?') all.push_back(p);
-    for (size_t cut : {full.size(), full.size() - 1, size_t(40)}) {
-        SetUp();
-        handed.clear();
-        onEntry = hand;
-        const Toc got = read({full.begin(), full.begin() + static_cast<long>(cut)});
-        onEntry = nullptr;
-        EXPECT_EQ(got, cut == full.size() ? Toc::ok : Toc::damaged) << cut;
-        EXPECT_TRUE(root.child.empty());
-        ASSERT_LE(handed.size(), all.size());
-        EXPECT_TRUE(std::equal(handed.begin(), handed.end(), all.begin())) << cut;
-        if (cut == full.size()) {
-            EXPECT_EQ(handed, all);
-            EXPECT_EQ(files, 3u);
-        }
-        if (cut == 40) {  // inside the record of "a.txt"
-            EXPECT_EQ(handed, std::vector<std::string>{"data\\"});
-        }
-    }
-}
-
 TEST_F(TocReader, NameOf259BytesFitsAnd260DoesNot) {
     std::string longest(maxNameLength, 'n');
     ASSERT_EQ(read(tocBlock({dirNode("d", {fileNode(longest, "x")})})), Toc::ok) << tocDamage;
