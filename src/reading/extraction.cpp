@@ -17,7 +17,8 @@ bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 
 // Directories already seen to be real directories, not links. Nothing the
 // walk does can turn one into a link (it never removes a directory), so
-// each is looked at once however many files go into it.
+// each is looked at once however many files go into it. Only within one
+// walk: between two walks the disk may have changed, so each starts empty.
 std::unordered_set<std::string> verified;
 
 std::string cacheKey(const std::string& dir) {
@@ -86,6 +87,8 @@ void extractFile(File& f, const Entry& e) {
     std::puts("ok");
 }
 
+void extractList(File& f, const std::vector<Entry>& list);
+
 void extractDir(File& f, const Entry& e) {
     std::string used;
     if (!safePath(e.name, used)) {
@@ -99,7 +102,16 @@ void extractDir(File& f, const Entry& e) {
         makeDirectory(used);  // it may exist already; a real failure shows in its files
     }
     // Each entry below is judged on its own path.
-    extractFiles(f, e.child);
+    extractList(f, e.child);
+}
+
+void extractList(File& f, const std::vector<Entry>& list) {
+    for (const Entry& e : list) {
+        if (e.type == typeDirectory)
+            extractDir(f, e);
+        else if (e.type == typeFile)
+            extractFile(f, e);
+    }
 }
 
 }  // namespace
@@ -131,10 +143,6 @@ void printFiles(const std::vector<Entry>& list) {
 }
 
 void extractFiles(File& f, const std::vector<Entry>& list) {
-    for (const Entry& e : list) {
-        if (e.type == typeDirectory)
-            extractDir(f, e);
-        else if (e.type == typeFile)
-            extractFile(f, e);
-    }
+    verified.clear();
+    extractList(f, list);
 }
