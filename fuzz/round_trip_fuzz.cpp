@@ -89,12 +89,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::string> args;
     int tops = in.ConsumeIntegralInRange(1, 3);
     for (int t = 0; t < tops; ++t) {
-        std::string name = "t" + std::to_string(t);
-        if (mkdir((src + "/" + name).c_str(), 0700) != 0) fail("cannot make a top-level directory");
+        const std::string name = "t" + std::to_string(t);
+        const std::string top = std::string(src).append("/").append(name);
+        if (mkdir(top.c_str(), 0700) != 0) fail("cannot make a top-level directory");
         static const char* const forms[] = {"", "/", "./"};
         int form = in.ConsumeIntegralInRange(0, 2);
-        args.push_back(form == 2 ? forms[2] + name : name + forms[form]);
-        b.fill(src + "/" + name, 1);
+        args.push_back(form == 2 ? std::string(forms[2]).append(name) : std::string(name).append(forms[form]));
+        b.fill(top, 1);
     }
 
     enter(src);

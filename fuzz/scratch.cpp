@@ -61,8 +61,8 @@ void emptyAt(int fd) {
 
 void walk(const std::string& dir, const std::string& rel, std::map<std::string, std::string>& tree) {
     for (const std::string& name : namesIn(dir)) {
-        std::string path = dir + "/" + name;
-        std::string key = rel.empty() ? name : rel + "/" + name;
+        const std::string path = std::string(dir).append("/").append(name);
+        const std::string key = rel.empty() ? name : std::string(rel).append("/").append(name);
         struct stat st {};
         if (lstat(path.c_str(), &st) != 0) die("cannot examine " + path);
         if (S_ISDIR(st.st_mode)) {
@@ -115,7 +115,7 @@ void scratchCheckOutside() {
     for (const auto& [dir, names] : expected) {
         std::set<std::string> found = namesIn(dir);
         for (const std::string& n : found)
-            if (!names.count(n)) die("written outside the scratch directory: " + dir + "/" + n);
+            if (!names.count(n)) die("written outside the scratch directory: " + std::string(dir).append("/").append(n));
     }
     for (const std::string& n : namesIn("/"))
         if (!rootNames.count(n)) die("written outside the scratch directory: /" + n);

@@ -97,9 +97,8 @@ OpenFn next(const char* name) {
     return reinterpret_cast<OpenFn>(dlsym(RTLD_NEXT, name));
 }
 
-mode_t modeOf(int flags, va_list args) {
-    return (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? static_cast<mode_t>(va_arg(args, int)) : 0;
-}
+// Only these flags pass a mode as the third argument.
+bool takesMode(int flags) { return (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE; }
 
 __attribute__((constructor)) void watchdog() {
     if (std::getenv("DATTOOL_TEST_FAULTS")) alarm(20);
@@ -108,20 +107,26 @@ __attribute__((constructor)) void watchdog() {
 }  // namespace
 
 extern "C" int open(const char* path, int flags, ...) {
-    va_list args;
-    va_start(args, flags);
-    mode_t mode = modeOf(flags, args);
-    va_end(args);
+    mode_t mode = 0;
+    if (takesMode(flags)) {
+        va_list args;
+        va_start(args, flags);
+        mode = static_cast<mode_t>(va_arg(args, int));
+        va_end(args);
+    }
     if (before(path, flags)) return -1;
     static OpenFn real = next("open");
     return real(path, flags, mode);
 }
 
 extern "C" int open64(const char* path, int flags, ...) {
-    va_list args;
-    va_start(args, flags);
-    mode_t mode = modeOf(flags, args);
-    va_end(args);
+    mode_t mode = 0;
+    if (takesMode(flags)) {
+        va_list args;
+        va_start(args, flags);
+        mode = static_cast<mode_t>(va_arg(args, int));
+        va_end(args);
+    }
     if (before(path, flags)) return -1;
     static OpenFn real = next("open64");
     return real(path, flags, mode);
