@@ -83,6 +83,14 @@ void walk(const std::string& dir, const std::string& rel, std::map<std::string, 
     }
 }
 
+// At a normal exit only: after a finding the scratch stays for a look.
+void removeScratch() {
+    scratchClear();
+    for (const char* sub : {"/a/b/work", "/a/b", "/a"}) rmdir((scratch.base + sub).c_str());
+    unlink(scratch.archive.c_str());
+    rmdir(scratch.base.c_str());
+}
+
 }  // namespace
 
 const Scratch& scratchSetUp() {
@@ -100,6 +108,7 @@ const Scratch& scratchSetUp() {
     if (null < 0 || dup2(null, 1) < 0) die("cannot silence stdout");
     close(null);
     rootNames = namesIn("/");
+    std::atexit(removeScratch);
     return scratch;
 }
 

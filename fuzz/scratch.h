@@ -17,8 +17,10 @@ struct Scratch {
     std::string archive;   // base/in.dat, outside work
 };
 
-// Creates the layout, moves into work and sends stdout to /dev/null.
-// Aborts when it cannot.
+// Creates the layout, moves into work and sends stdout to /dev/null; the
+// layout is removed again when the program exits normally. Aborts when it
+// cannot. Nothing else on the machine should create entries in "/" while a
+// target runs: the check would take them for the target's.
 const Scratch& scratchSetUp();
 
 // Removes everything inside work, keeping work itself.
