@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <unordered_set>
+#include <unordered_map>
 
 #include "archive/format.h"
 #include "archive/keyed_stream.h"
@@ -15,36 +15,48 @@ bool isSeparator(char c) { return c == '\\' || c == '/'; }
 
 bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
-// Directories already seen to be real directories, not links. Nothing the
-// walk does can turn one into a link (it never removes a directory), so
-// each is looked at once however many files go into it.
-std::unordered_set<std::string> verified;
-
-std::string cacheKey(const std::string& dir) {
-    std::string k = dir;
-    std::replace(k.begin(), k.end(), '/', '\\');
-    return k;
-}
-
-bool isLink(const std::string& dir) {
-    std::string k = cacheKey(dir);
-    if (verified.count(k)) return false;
-    PathKind kind = pathKind(dir);
-    if (kind == PathKind::directory) verified.insert(k);
-    return kind == PathKind::link;
-}
+// What one walk has learnt of the disk, as a tree of path components, so
+// checking a path costs one look-up per component however deep it lies.
+// The walk never makes a link and never removes a directory, so what it
+// learns holds for the rest of it: a directory stays one, a link stays in
+// the way, and below a name that was missing or no directory nothing can be
+// a link. Between two walks the disk may have changed: each starts afresh.
+enum class Seen { directory, link, noLinkBelow };
+struct SeenNode {
+    Seen kind = Seen::directory;
+    std::unordered_map<std::string, size_t> child;
+};
+std::vector<SeenNode> seen;
 
 // True when a directory on the way to path is a symbolic link; with whole,
 // path itself (a directory) counts as well.
 bool passesLink(const std::string& path, bool whole) {
+    if (seen.empty()) seen.emplace_back();  // the current directory
     size_t end = path.size();
     while (end > 0 && isSeparator(path[end - 1])) --end;
-    for (size_t p = 1; p <= end; ++p) {
-        bool cut = p == end ? whole : isSeparator(path[p]);
-        // A prefix ending in a separator would be resolved through a link
-        // at its end; the shorter prefix before it was checked already.
-        if (!cut || isSeparator(path[p - 1])) continue;
-        if (isLink(path.substr(0, p))) return true;
+    size_t node = 0;
+    for (size_t start = 0; start < end;) {
+        size_t stop = start;
+        while (stop < end && !isSeparator(path[stop])) ++stop;
+        if (stop == end && !whole) break;  // the file itself
+        auto found = seen[node].child.find(path.substr(start, stop - start));
+        size_t next;
+        if (found != seen[node].child.end()) {
+            next = found->second;
+        } else {
+            PathKind kind = pathKind(path.substr(0, stop));
+            Seen k = kind == PathKind::link        ? Seen::link
+                     : kind == PathKind::directory ? Seen::directory
+                                                   : Seen::noLinkBelow;
+            next = seen.size();
+            seen[node].child.emplace(path.substr(start, stop - start), next);
+            seen.push_back(SeenNode{k, {}});
+        }
+        if (seen[next].kind == Seen::link) return true;
+        if (seen[next].kind == Seen::noLinkBelow) return false;
+        node = next;
+        start = stop;
+        while (start < end && isSeparator(path[start])) ++start;
     }
     return false;
 }
@@ -86,6 +98,8 @@ void extractFile(File& f, const Entry& e) {
     std::puts("ok");
 }
 
+void extractList(File& f, const std::vector<Entry>& list);
+
 void extractDir(File& f, const Entry& e) {
     std::string used;
     if (!safePath(e.name, used)) {
@@ -99,7 +113,16 @@ void extractDir(File& f, const Entry& e) {
         makeDirectory(used);  // it may exist already; a real failure shows in its files
     }
     // Each entry below is judged on its own path.
-    extractFiles(f, e.child);
+    extractList(f, e.child);
+}
+
+void extractList(File& f, const std::vector<Entry>& list) {
+    for (const Entry& e : list) {
+        if (e.type == typeDirectory)
+            extractDir(f, e);
+        else if (e.type == typeFile)
+            extractFile(f, e);
+    }
 }
 
 }  // namespace
@@ -131,10 +154,6 @@ void printFiles(const std::vector<Entry>& list) {
 }
 
 void extractFiles(File& f, const std::vector<Entry>& list) {
-    for (const Entry& e : list) {
-        if (e.type == typeDirectory)
-            extractDir(f, e);
-        else if (e.type == typeFile)
-            extractFile(f, e);
-    }
+    seen.clear();
+    extractList(f, list);
 }

@@ -1,0 +1,28 @@
+// Feeds arbitrary bytes to the reader as an archive: the TOC is decoded,
+// listed and extracted into the scratch directory, as "l" and "x" would.
+// The sanitizers catch bad memory use; the scratch check catches any file
+// or directory made outside the current directory.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "reading/extraction.h"
+#include "reading/toc_reader.h"
+#include "scratch.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const Scratch& s = scratchSetUp();
+    putFile(s.archive, std::string(reinterpret_cast<const char*>(data), size));
+    resetProgram();
+    {
+        File f = fileOpenRead(s.archive);
+        if (!f) std::abort();
+        const Toc toc = parseFile(f);
+        if (toc != Toc::notArchive) printFiles(root.child);
+        if (toc == Toc::ok) extractFiles(f, root.child);
+    }
+    scratchCheckOutside();
+    scratchClear();
+    return 0;
+}

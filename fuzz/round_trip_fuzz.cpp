@@ -1,0 +1,130 @@
+// Turns each input into a small tree on disk, packs it as "c" would, reads
+// the archive back and extracts it as "x" would, and aborts unless the
+// extracted tree equals the original byte for byte.
+#include <fuzzer/FuzzedDataProvider.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "archive/entry.h"
+#include "creation/planner.h"
+#include "creation/scanner.h"
+#include "creation/writer.h"
+#include "reading/extraction.h"
+#include "reading/toc_reader.h"
+#include "scratch.h"
+
+namespace {
+
+constexpr int maxDepth = 4;
+constexpr int maxItems = 40;
+
+[[noreturn]] void fail(const char* what) {
+    std::fprintf(stderr, "round trip: %s\n", what);
+    std::abort();
+}
+
+// A name the disk can hold and the archive can store: no "/", "\\" or zero
+// byte, not "." or "..", at most 255 bytes; often with a plain-stored or a
+// near-miss ending.
+std::string pickName(FuzzedDataProvider& in, int index) {
+    std::string name = in.ConsumeRandomLengthString(24);
+    std::string clean;
+    for (char c : name)
+        if (c != '/' && c != '\\' && c != '\0') clean += c;
+    static const char* const endings[] = {"", "", ".tex", ".msh", ".TEX", ".MSH", ".Tex", ".texture", "tex"};
+    clean += endings[in.ConsumeIntegralInRange<size_t>(0, std::size(endings) - 1)];
+    if (in.ConsumeIntegralInRange(0, 15) == 0) clean += std::string(in.ConsumeIntegralInRange(200, 240), 'L');
+    if (clean.size() > 255) clean.resize(255);
+    if (clean.empty() || clean == "." || clean == "..") clean = "n" + std::to_string(index);
+    return clean;
+}
+
+struct Builder {
+    FuzzedDataProvider& in;
+    int items = 0;
+    uint32_t fileCount = 0;
+
+    void fill(const std::string& dir, int depth) {
+        int n = in.ConsumeIntegralInRange(0, 5);
+        for (int i = 0; i < n && items < maxItems && in.remaining_bytes() > 0; ++i) {
+            std::string path = dir + "/" + pickName(in, items);
+            ++items;
+            struct stat st {};
+            if (lstat(path.c_str(), &st) == 0) continue;  // a name already used here
+            if (depth < maxDepth && in.ConsumeIntegralInRange(0, 2) == 0) {
+                if (mkdir(path.c_str(), 0700) != 0) fail("cannot make a directory");
+                fill(path, depth + 1);
+            } else {
+                size_t size = in.ConsumeIntegralInRange<size_t>(0, 600);
+                std::string bytes = in.ConsumeBytesAsString(size);
+                // A run of one byte now and then, so sizes are not bound by the input's length.
+                if (in.ConsumeBool()) bytes += std::string(in.ConsumeIntegralInRange<size_t>(0, 5000), 'z');
+                putFile(path, bytes);
+                ++fileCount;
+            }
+        }
+    }
+};
+
+void enter(const std::string& dir) {
+    if (chdir(dir.c_str()) != 0) fail("cannot enter a scratch directory");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const Scratch& s = scratchSetUp();
+    const std::string src = s.work + "/src";
+    const std::string out = s.work + "/out";
+    if (mkdir(src.c_str(), 0700) != 0 || mkdir(out.c_str(), 0700) != 0) fail("cannot make src and out");
+
+    // One to three top-level directories, named as an argument may be typed.
+    FuzzedDataProvider in(data, size);
+    Builder b{in};
+    std::vector<std::string> args;
+    int tops = in.ConsumeIntegralInRange(1, 3);
+    for (int t = 0; t < tops; ++t) {
+        const std::string name = "t" + std::to_string(t);
+        const std::string top = std::string(src).append("/").append(name);
+        if (mkdir(top.c_str(), 0700) != 0) fail("cannot make a top-level directory");
+        static const char* const forms[] = {"", "/", "./"};
+        int form = in.ConsumeIntegralInRange(0, 2);
+        args.push_back(form == 2 ? std::string(forms[2]).append(name) : std::string(name).append(forms[form]));
+        b.fill(top, 1);
+    }
+
+    enter(src);
+    resetProgram();
+    {
+        File a = fileCreate(s.archive);
+        if (!a) fail("cannot create the archive");
+        root.count = static_cast<uint32_t>(args.size());
+        buildTree(args, fileIdOf(a));
+        root.size = fixupTree(root.child, 0);
+        if (archiveLength(root) > maxArchiveLength) fail("archive too large");
+        if (!createFile(a) || !fileClose(a)) fail("archive not written");
+        if (runFailed) fail("creation reported a failure");
+    }
+
+    enter(out);
+    resetProgram();
+    {
+        File a = fileOpenRead(s.archive);
+        if (!a) fail("cannot open the archive");
+        if (parseFile(a) != Toc::ok) fail("archive does not read back");
+        if (files != b.fileCount) fail("file count differs");
+        extractFiles(a, root.child);
+        if (runFailed) fail("extraction reported a failure");
+    }
+
+    enter(s.work);
+    if (snapshot(src) != snapshot(out)) fail("extracted tree differs from the original");
+    scratchCheckOutside();
+    scratchClear();
+    return 0;
+}

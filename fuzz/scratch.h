@@ -1,0 +1,41 @@
+// What both fuzz targets share: one scratch directory made once and
+// emptied between inputs, a check that nothing appeared outside it, the
+// program-wide values put back to their start, and a tree snapshot.
+#pragma once
+
+#include <map>
+#include <string>
+
+// The layout, made once under $TMPDIR (or /tmp):
+//   base/                  holds only "in.dat" and "a"
+//   base/a/b/work          the current directory while an input runs
+// An entry escaping work by a few ".." would land in b, a or base; one
+// escaping by an absolute path would land in "/". Both are checked.
+struct Scratch {
+    std::string base;
+    std::string work;      // absolute
+    std::string archive;   // base/in.dat, outside work
+};
+
+// Creates the layout, moves into work and sends stdout to /dev/null; the
+// layout is removed again when the program exits normally. Aborts when it
+// cannot. Nothing else on the machine should create entries in "/" while a
+// target runs: the check would take them for the target's.
+const Scratch& scratchSetUp();
+
+// Removes everything inside work, keeping work itself.
+void scratchClear();
+
+// Aborts, naming the intruder, when anything besides the layout exists in
+// base, a, b or "/" (compared with "/" as it was at set-up).
+void scratchCheckOutside();
+
+// root, files, tocSize, key, runFailed and tocDamage as a fresh run has them.
+void resetProgram();
+
+// Every directory and file below dir by relative path: directories map to
+// "<dir>", files to their bytes, anything else to "<other>".
+std::map<std::string, std::string> snapshot(const std::string& dir);
+
+// Writes bytes to path; aborts on failure.
+void putFile(const std::string& path, const std::string& bytes);

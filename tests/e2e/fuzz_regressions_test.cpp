@@ -1,0 +1,50 @@
+// Replays every input under tests/data/fuzz, on which a fuzz target once
+// found a problem: "l" and "x" must end normally (0 or 255), write nothing
+// to standard error and nothing outside the scratch directory.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+
+#include "e2e/harness.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> regressionInputs() {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dataFile("fuzz")))
+        if (e.path().extension() == ".dat") names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+struct FuzzRegression : ::testing::TestWithParam<std::string> {};
+
+TEST_P(FuzzRegression, ListAndExtractEndCleanly) {
+    const std::string archive = dataFile("fuzz/" + GetParam());
+    ScratchDir dir;
+    const std::string start = "Opening " + archive + "...ok\nParsing TOC...\n";
+    for (const char* command : {"l", "x"}) {
+        ToolRun r = runTool({command, archive}, dir.path);
+        EXPECT_TRUE(r.status == 0 || r.status == 255) << command << " ended with " << r.status;
+        EXPECT_EQ(r.err, "") << command;
+        EXPECT_EQ(r.out.compare(0, start.size(), start), 0) << command << ": " << r.out.substr(0, 200);
+        // Only the scratch directory itself lies in its private parent.
+        std::vector<std::string> beside;
+        for (const auto& e : fs::directory_iterator(fs::path(dir.path).parent_path()))
+            beside.push_back(e.path().filename().string());
+        EXPECT_EQ(beside, std::vector<std::string>{"work"}) << command;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Data, FuzzRegression, ::testing::ValuesIn(regressionInputs()),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                             std::string name = info.param.substr(0, info.param.size() - 4);
+                             std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
+                             return name;
+                         });
+
+}  // namespace
