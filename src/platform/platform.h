@@ -44,6 +44,22 @@ bool fileSeek(File& f, uint64_t pos);
 uint64_t fileLength(const File& f);
 // Closes now; false when the system reports an error, such as a lost write.
 bool fileClose(File& f);
+
+// The handle's lifetime is the same on every backend: moving hands it on,
+// destruction closes it.
+inline File::File(File&& other) noexcept : handle(other.handle), pos(other.pos) { other.handle = -1; }
+
+inline File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        fileClose(*this);
+        handle = other.handle;
+        pos = other.pos;
+        other.handle = -1;
+    }
+    return *this;
+}
+
+inline File::~File() { fileClose(*this); }
 // Copies n bytes from in to out inside the kernel where it can; returns the
 // number copied. Both positions advance by that number.
 size_t fileCopy(File& in, File& out, size_t n);

@@ -32,20 +32,6 @@ int openRetry(const std::string& path, int flags, mode_t mode = 0) {
 
 }  // namespace
 
-File::File(File&& other) noexcept : handle(other.handle), pos(other.pos) { other.handle = -1; }
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        fileClose(*this);
-        handle = other.handle;
-        pos = other.pos;
-        other.handle = -1;
-    }
-    return *this;
-}
-
-File::~File() { fileClose(*this); }
-
 // Non-blocking, so a file that became a FIFO after it was scanned cannot
 // hang the run; regular files read the same either way.
 File fileOpenRead(const std::string& path) { return File(openRetry(path, O_RDONLY | O_NONBLOCK)); }

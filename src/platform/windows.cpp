@@ -60,20 +60,6 @@ bool missingError(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error =
 
 }  // namespace
 
-File::File(File&& other) noexcept : handle(other.handle), pos(other.pos) { other.handle = -1; }
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        fileClose(*this);
-        handle = other.handle;
-        pos = other.pos;
-        other.handle = -1;
-    }
-    return *this;
-}
-
-File::~File() { fileClose(*this); }
-
 File fileOpenRead(const std::string& path) {
     return fileFrom(
         CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
