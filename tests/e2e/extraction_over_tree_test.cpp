@@ -30,6 +30,7 @@ struct OverTree : ::testing::Test {
 };
 
 TEST_F(OverTree, LinksWhereStrippedAbsoluteNamesLead) {
+    if (runsWrapped()) GTEST_SKIP() << "wine does not treat Linux symbolic links as Windows links";
     // "/tmp\\..." and "\\abs\\..." are extracted as "tmp\\..." and "abs\\...".
     fs::create_directory(outside / "t");
     plant(outside / "t", "tmp");
@@ -50,6 +51,7 @@ Extracted 2 file(s)
 }
 
 TEST_F(OverTree, LinksWhereStrippedDriveNamesLead) {
+    if (runsWrapped()) GTEST_SKIP() << "wine does not treat Linux symbolic links as Windows links";
     writeBytes(outside / "notes.txt", "keep");
     plant(outside.path, "games");               // a directory of the archive
     plant(outside / "notes.txt", "notes.txt");  // a file of the archive: replaced, not followed
@@ -68,6 +70,7 @@ Extracted 2 file(s)
 }
 
 TEST_F(OverTree, LinkToALinkAndLinkToADirectoryWhereAFileGoes) {
+    if (runsWrapped()) GTEST_SKIP() << "wine does not treat Linux symbolic links as Windows links";
     fs::create_directory(outside / "d");
     plant(outside / "d", "hop");
     plant(dir / "hop", "data");  // data -> hop -> outside/d
@@ -96,6 +99,7 @@ Extracted 2 file(s)
 }
 
 TEST_F(OverTree, LinkInsideOneStoredName) {
+    if (runsWrapped()) GTEST_SKIP() << "wine does not treat Linux symbolic links as Windows links";
     // Names holding "/" are split there too, so "data/sub" passes "data".
     plant(outside.path, "data");
     writeBytes(outside / "../lying.dat",
