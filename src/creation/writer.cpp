@@ -79,6 +79,7 @@ bool createFile(File& f) {
     std::vector<uint8_t> toc(magic, magic + magicSize);
     writeTOC(toc, root);
     // Magic and records go out in one call, all scrambled.
-    if (!WriteData(f, toc.data(), toc.size(), 1)) return false;
-    return writeFile(f, root.child) && flushData(f);
+    const bool whole = WriteData(f, toc.data(), toc.size(), 1) && writeFile(f, root.child);
+    // Flushed even after a failure, so nothing waits for the next archive.
+    return flushData(f) && whole;
 }

@@ -123,6 +123,7 @@ TEST_F(KeyedStream, WriteLeavesCallerBytesAlone) {
     File f = fileCreate(path);
     WriteData(f, plain.data(), plain.size(), 1);
     EXPECT_EQ(plain, copy);
+    flushData(f);
 }
 
 // Writes wait in a buffer and go out whole buffers at a time; small and
