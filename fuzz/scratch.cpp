@@ -130,15 +130,6 @@ void scratchCheckOutside() {
         if (!rootNames.count(n)) die("written outside the scratch directory: /" + n);
 }
 
-void resetProgram() {
-    root = Entry{typeDirectory, {}, {}, 0, 0, 0, 0, {}};
-    files = 0;
-    tocSize = 0;
-    key = initialKey;
-    runFailed = false;
-    tocDamage.clear();
-}
-
 std::map<std::string, std::string> snapshot(const std::string& dir) {
     std::map<std::string, std::string> tree;
     walk(dir, "", tree);

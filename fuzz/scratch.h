@@ -6,6 +6,8 @@
 #include <map>
 #include <string>
 
+#include "reading/in_process.h"  // resetProgram, shared with the tests
+
 // The layout, made once under $TMPDIR (or /tmp):
 //   base/                  holds only "in.dat" and "a"
 //   base/a/b/work          the current directory while an input runs
@@ -29,9 +31,6 @@ void scratchClear();
 // Aborts, naming the intruder, when anything besides the layout exists in
 // base, a, b or "/" (compared with "/" as it was at set-up).
 void scratchCheckOutside();
-
-// root, files, tocSize, key, runFailed and tocDamage as a fresh run has them.
-void resetProgram();
 
 // Every directory and file below dir by relative path: directories map to
 // "<dir>", files to their bytes, anything else to "<other>".
