@@ -7,21 +7,14 @@
 #include <cstdlib>
 #include <string>
 
-#include "reading/extraction.h"
-#include "reading/toc_reader.h"
+#include "commands.h"
 #include "scratch.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Scratch& s = scratchSetUp();
     putFile(s.archive, std::string(reinterpret_cast<const char*>(data), size));
-    resetProgram();
-    {
-        File f = fileOpenRead(s.archive);
-        if (!f) std::abort();
-        const Toc toc = parseFile(f);
-        if (toc != Toc::notArchive) printFiles(root.child);
-        if (toc == Toc::ok) extractFiles(f, root.child);
-    }
+    runCommand({"dattool", "l", s.archive});
+    runCommand({"dattool", "x", s.archive});
     scratchCheckOutside();
     scratchClear();
     return 0;

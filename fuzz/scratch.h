@@ -1,12 +1,11 @@
 // What both fuzz targets share: one scratch directory made once and
 // emptied between inputs, a check that nothing appeared outside it, the
-// program-wide values put back to their start, and a tree snapshot.
+// a tree snapshot.
 #pragma once
 
 #include <map>
 #include <string>
 
-#include "reading/in_process.h"  // resetProgram, shared with the tests
 
 // The layout, made once under $TMPDIR (or /tmp):
 //   base/                  holds only "in.dat" and "a"

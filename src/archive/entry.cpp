@@ -1,4 +1,3 @@
 #include "archive/entry.h"
 
 Entry root{1, {}, {}, 0, 0, 0, 0, {}};
-bool runFailed = false;

@@ -19,7 +19,3 @@ struct Entry {
 };
 
 extern Entry root;
-
-// Set by whatever prints a failure; the run then ends with status -1 once
-// all the rest of its work is done.
-extern bool runFailed;

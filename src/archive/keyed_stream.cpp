@@ -39,12 +39,6 @@ size_t phaseOf(uint8_t k) {
 
 uint8_t advance(uint8_t k, size_t n) { return static_cast<uint8_t>(k + keyStepValue * (n & 0xFF)); }
 
-// Bytes handed to WriteData wait here, already scrambled where asked, and
-// go out a whole buffer at a time: a run of small files costs one write
-// between them instead of one each.
-std::vector<uint8_t> pending;
-size_t pendingSize = 0;
-
 }  // namespace
 
 VECTOR_CLONES
@@ -66,13 +60,13 @@ void keyBlock(uint8_t* dst, const uint8_t* src, size_t n, uint8_t startKey) {
 }
 
 void resetFile(File& f) {
-    flushData(f);
+    if (f.pendingSize > 0) flushData(f);
     key = initialKey;
     fileSeek(f, 0);
 }
 
 void seekFile(File& f, uint64_t target) {
-    flushData(f);
+    if (f.pendingSize > 0) flushData(f);
     if (filePosition(f) == target) return;
     key = keyAt(target);
     fileSeek(f, target);
@@ -86,9 +80,14 @@ bool ReadData(File& f, void* buf, size_t n, uint8_t scrambled) {
     return true;
 }
 
+// Bytes handed to WriteData wait in the handle's buffer, already scrambled
+// where asked, and go out a whole buffer at a time: a run of small files
+// costs one write between them instead of one each.
 bool WriteData(File& f, const void* bytes, size_t n, uint8_t scrambled) {
     const auto* src = static_cast<const uint8_t*>(bytes);
     bool whole = true;
+    std::vector<uint8_t>& pending = f.pending;
+    size_t& pendingSize = f.pendingSize;
     if (pending.empty()) pending.resize(transferSize);
     while (n > 0) {
         // A plain stretch of a whole buffer or more needs no copy.
@@ -113,12 +112,7 @@ bool WriteData(File& f, const void* bytes, size_t n, uint8_t scrambled) {
 }
 
 bool flushData(File& f) {
-    const size_t n = pendingSize;
-    pendingSize = 0;
-    return n == 0 || fileWrite(f, pending.data(), n) == n;
-}
-
-uint8_t* transferBuffer() {
-    static std::vector<uint8_t> buffer(transferSize);
-    return buffer.data();
+    const size_t n = f.pendingSize;
+    f.pendingSize = 0;
+    return n == 0 || fileWrite(f, f.pending.data(), n) == n;
 }

@@ -21,8 +21,8 @@ void seekFile(File& f, uint64_t target);
 // nonzero. False, with key unchanged, on a short read and for n == 0.
 bool ReadData(File& f, void* buf, size_t n, uint8_t scrambled);
 // Writes n bytes, scrambled when asked; bytes is never modified. The bytes
-// may wait in a buffer until flushData, resetFile or seekFile sends them
-// on. False when the system took fewer bytes than it was given; key
+// may wait in the handle's buffer until flushData, resetFile or seekFile
+// sends them on; closing a handle drops what still waits. False when the system took fewer bytes than it was given; key
 // advances by n anyway.
 bool WriteData(File& f, const void* bytes, size_t n, uint8_t scrambled);
 // Writes out whatever WriteData left waiting; false when the system took
@@ -33,9 +33,8 @@ bool flushData(File& f);
 // startKey. dst and src may be the same buffer.
 void keyBlock(uint8_t* dst, const uint8_t* src, size_t n, uint8_t startKey);
 
-// One transfer buffer for the whole run, so moving many files allocates
-// nothing: file bytes travel through it in chunks of transferSize. 256 KiB
-// moves a large file as fast as 1 MiB did, stays in the cache while it is
-// scrambled, and costs a quarter of the memory to touch.
+// File bytes travel in chunks of transferSize, through one buffer per walk,
+// so moving many files allocates nothing. 256 KiB moves a large file as fast
+// as 1 MiB did, stays in the cache while it is scrambled, and costs a
+// quarter of the memory to touch.
 constexpr size_t transferSize = size_t(1) << 18;
-uint8_t* transferBuffer();

@@ -4,13 +4,17 @@
 #include <cstdio>
 
 #include "archive/format.h"
+#include "report.h"
+
+// What one scan keeps while it walks the disk.
+struct Scan {
+    FileId archive;  // the archive being written, never stored in itself
+    // Identities of the directories from the top-level argument down to the
+    // one being scanned: a link to any of them would make the scan endless.
+    std::vector<FileId> path;
+};
 
 namespace {
-
-FileId archiveId;
-// Identities of the directories from the top-level argument down to the
-// one being scanned: a link to any of them would make the scan endless.
-std::vector<FileId> scanPath;
 
 // A file of 4 GiB or more cannot be described by the 32-bit size field.
 // Saturating keeps it visible: such a size alone takes the archive past
@@ -19,13 +23,15 @@ uint32_t storedSize(uint64_t size) { return size > UINT32_MAX ? UINT32_MAX : sta
 
 unsigned char upper(unsigned char c) { return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 'a' + 'A') : c; }
 
-void skip(const std::string& path, const char* reason, bool failure) {
-    std::printf("Skipping %s: %s\n", path.c_str(), reason);
-    if (failure) runFailed = true;
+void skip(const std::string& path, const char* reason, bool failed) {
+    if (failed)
+        failure("Skipping %s: %s", path.c_str(), reason);
+    else
+        std::printf("Skipping %s: %s\n", path.c_str(), reason);
 }
 
 // True, after printing why, for an item that is not to be stored.
-bool refused(const DirItem& item, const std::string& path) {
+bool refused(const Scan& scan, const DirItem& item, const std::string& path) {
     switch (item.kind) {
     case ItemKind::dangling:
         skip(path, "link target is missing", true);
@@ -49,12 +55,12 @@ bool refused(const DirItem& item, const std::string& path) {
         skip(path, "name is longer than 259 bytes", true);
         return true;
     }
-    if (item.kind == ItemKind::file && item.id == archiveId) {
+    if (item.kind == ItemKind::file && item.id == scan.archive) {
         skip(path, "it is the archive being written", false);
         return true;
     }
     if (item.kind == ItemKind::directory &&
-        std::find(scanPath.begin(), scanPath.end(), item.id) != scanPath.end()) {
+        std::find(scan.path.begin(), scan.path.end(), item.id) != scan.path.end()) {
         skip(path, "link leads back to a directory being scanned", false);
         return true;
     }
@@ -75,11 +81,10 @@ bool nameBefore(const std::string& a, const std::string& b) {
     return a < b;
 }
 
-uint32_t addDir(std::vector<Entry>& list, const std::string& directory) {
+uint32_t addDir(Scan& scan, std::vector<Entry>& list, const std::string& directory) {
     std::vector<DirItem> items;
     if (!listDirectory(directory, items)) {
-        std::puts("No files found");
-        runFailed = true;
+        failure("No files found");
         return 0;
     }
     std::sort(items.begin(), items.end(),
@@ -87,7 +92,7 @@ uint32_t addDir(std::vector<Entry>& list, const std::string& directory) {
     uint32_t count = 0;
     for (const DirItem& item : items) {
         std::string path = directory + "\\" + item.name;
-        if (refused(item, path)) continue;
+        if (refused(scan, item, path)) continue;
         // The child count has 24 bits in the archive.
         if (count == maxChildCount) {
             skip(path, "directory holds more entries than an archive can", true);
@@ -105,15 +110,15 @@ uint32_t addDir(std::vector<Entry>& list, const std::string& directory) {
         }
         e.type = typeDirectory;
         // The subdirectory is scanned completely before the next item.
-        scanPath.push_back(item.id);
-        e.count = addDir(e.child, path);
-        scanPath.pop_back();
+        scan.path.push_back(item.id);
+        e.count = addDir(scan, e.child, path);
+        scan.path.pop_back();
     }
     return count;
 }
 
 void buildTree(const std::vector<std::string>& dirs, const FileId& archive) {
-    archiveId = archive;
+    Scan scan{archive, {}};
     for (const std::string& dir : dirs) {
         if (dir.size() > maxNameLength) {
             skip(dir, "name is longer than 259 bytes", true);
@@ -123,10 +128,10 @@ void buildTree(const std::vector<std::string>& dirs, const FileId& archive) {
         Entry& e = root.child.back();
         e.type = typeDirectory;
         e.name = dir;
-        scanPath.clear();
+        scan.path.clear();
         FileId id;
-        if (directoryId(dir, id)) scanPath.push_back(id);
-        e.count = addDir(e.child, dir);
+        if (directoryId(dir, id)) scan.path.push_back(id);
+        e.count = addDir(scan, e.child, dir);
     }
     root.count = static_cast<uint32_t>(root.child.size());
 }

@@ -16,9 +16,11 @@
 // number of entries stored.
 void buildTree(const std::vector<std::string>& dirs, const FileId& archive);
 
+struct Scan;
+
 // Appends an entry for every storable item of directory to list, in name
 // order, recursing into subdirectories; returns how many it appended here.
-uint32_t addDir(std::vector<Entry>& list, const std::string& directory);
+uint32_t addDir(Scan& scan, std::vector<Entry>& list, const std::string& directory);
 
 // The order of items within a directory: bytes compared with a-z taken as
 // A-Z, then plain bytes for names equal that way.

@@ -6,14 +6,14 @@
 
 #include "archive/format.h"
 #include "archive/keyed_stream.h"
+#include "report.h"
 
 namespace {
 
 size_t chunk(uint64_t left) { return left < transferSize ? static_cast<size_t>(left) : transferSize; }
 
 // Writes n zero bytes in place of data that could not be had.
-bool writeZeros(File& f, uint64_t n, uint8_t scrambled) {
-    uint8_t* buf = transferBuffer();
+bool writeZeros(File& f, uint8_t* buf, uint64_t n, uint8_t scrambled) {
     std::memset(buf, 0, chunk(n));
     while (n > 0) {
         size_t piece = chunk(n);
@@ -25,15 +25,13 @@ bool writeZeros(File& f, uint64_t n, uint8_t scrambled) {
 
 // Copies exactly e.size bytes, whatever has become of the source since the
 // scan: the record already promises that many at e.offset.
-bool copyFile(File& f, const Entry& e) {
+bool copyFile(File& f, uint8_t* buf, const Entry& e) {
     std::printf("Writing %s...\n", e.path.c_str());
     File in = fileOpenRead(e.path);
     if (!in) {
-        std::printf("Unable to open %s: stored %u zero bytes in its place\n", e.path.c_str(), e.size);
-        runFailed = true;
-        return writeZeros(f, e.size, e.scrambled);
+        failure("Unable to open %s: stored %u zero bytes in its place", e.path.c_str(), e.size);
+        return writeZeros(f, buf, e.size, e.scrambled);
     }
-    uint8_t* buf = transferBuffer();
     uint64_t left = e.size;
     while (left > 0) {
         size_t want = chunk(left);
@@ -43,15 +41,12 @@ bool copyFile(File& f, const Entry& e) {
         if (got < want) break;
     }
     if (left > 0) {
-        std::printf("%s shrank: %u missing bytes stored as zeros\n", e.path.c_str(),
-                    static_cast<uint32_t>(left));
-        runFailed = true;
-        return writeZeros(f, left, e.scrambled);
+        failure("%s shrank: %u missing bytes stored as zeros", e.path.c_str(), static_cast<uint32_t>(left));
+        return writeZeros(f, buf, left, e.scrambled);
     }
     uint8_t extra = 0;
     if (fileRead(in, &extra, 1) > 0) {
-        std::printf("%s grew: only its first %u bytes stored\n", e.path.c_str(), e.size);
-        runFailed = true;
+        failure("%s grew: only its first %u bytes stored", e.path.c_str(), e.size);
     }
     return true;
 }
@@ -64,10 +59,10 @@ void writeTOC(std::vector<uint8_t>& toc, const Entry& e) {
         for (const Entry& c : e.child) writeTOC(toc, c);
 }
 
-bool writeFile(File& f, const std::vector<Entry>& list) {
+bool writeFile(File& f, uint8_t* buffer, const std::vector<Entry>& list) {
     for (const Entry& e : list) {
-        if (e.type == typeDirectory && !writeFile(f, e.child)) return false;
-        if (e.type == typeFile && !copyFile(f, e)) return false;
+        if (e.type == typeDirectory && !writeFile(f, buffer, e.child)) return false;
+        if (e.type == typeFile && !copyFile(f, buffer, e)) return false;
     }
     return true;
 }
@@ -79,7 +74,6 @@ bool createFile(File& f) {
     std::vector<uint8_t> toc(magic, magic + magicSize);
     writeTOC(toc, root);
     // Magic and records go out in one call, all scrambled.
-    const bool whole = WriteData(f, toc.data(), toc.size(), 1) && writeFile(f, root.child);
-    // Flushed even after a failure, so nothing waits for the next archive.
-    return flushData(f) && whole;
+    std::vector<uint8_t> buffer(transferSize);  // file bytes pass through here
+    return WriteData(f, toc.data(), toc.size(), 1) && writeFile(f, buffer.data(), root.child) && flushData(f);
 }

@@ -16,5 +16,6 @@ bool createFile(File& f);
 // Appends the record of e and, for a directory, the records of its subtree.
 void writeTOC(std::vector<uint8_t>& toc, const Entry& e);
 
-// Copies the bytes of every file of list and the lists below it.
-bool writeFile(File& f, const std::vector<Entry>& list);
+// Copies the bytes of every file of list and the lists below it, each
+// through buffer (transferSize bytes).
+bool writeFile(File& f, uint8_t* buffer, const std::vector<Entry>& list);

@@ -13,6 +13,11 @@
 struct File {
     intptr_t handle = -1;  // the backend's descriptor or handle; -1 when closed
     uint64_t pos = 0;      // kept here so asking for the position costs nothing
+    // The keyed stream's write-behind buffer for this handle: bytes handed
+    // to WriteData wait here until a whole buffer can go out. Only handles
+    // written through the stream ever allocate it.
+    std::vector<uint8_t> pending;
+    size_t pendingSize = 0;
 
     File() = default;
     explicit File(intptr_t h) : handle(h) {}
@@ -47,22 +52,26 @@ bool fileClose(File& f);
 
 // The handle's lifetime is the same on every backend: moving hands it on,
 // destruction closes it.
-inline File::File(File&& other) noexcept : handle(other.handle), pos(other.pos) { other.handle = -1; }
+inline File::File(File&& other) noexcept
+    : handle(other.handle), pos(other.pos), pending(std::move(other.pending)), pendingSize(other.pendingSize) {
+    other.handle = -1;
+    other.pendingSize = 0;
+}
 
 inline File& File::operator=(File&& other) noexcept {
     if (this != &other) {
         fileClose(*this);
         handle = other.handle;
         pos = other.pos;
+        pending = std::move(other.pending);
+        pendingSize = other.pendingSize;
         other.handle = -1;
+        other.pendingSize = 0;
     }
     return *this;
 }
 
 inline File::~File() { fileClose(*this); }
-// Copies n bytes from in to out inside the kernel where it can; returns the
-// number copied. Both positions advance by that number.
-size_t fileCopy(File& in, File& out, size_t n);
 
 // Identity of a file on this machine, to recognise one file under two names.
 struct FileId {

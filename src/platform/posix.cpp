@@ -96,19 +96,6 @@ bool fileClose(File& f) {
     return rc == 0;
 }
 
-size_t fileCopy(File& in, File& out, size_t n) {
-    size_t done = 0;
-    while (done < n) {
-        ssize_t got = ::copy_file_range(descriptorOf(in), nullptr, descriptorOf(out), nullptr, n - done, 0);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        done += static_cast<size_t>(got);
-    }
-    in.pos += done;
-    out.pos += done;
-    return done;
-}
-
 FileId fileIdOf(const File& f) {
     struct stat st {};
     if (::fstat(descriptorOf(f), &st) != 0) return {};

@@ -140,27 +140,6 @@ bool fileClose(File& f) {
     return ok;
 }
 
-size_t fileCopy(File& in, File& out, size_t n) {
-    // No copy inside the kernel here: the bytes go through one buffer that
-    // lives for the run.
-    static std::vector<char> buffer(size_t(1) << 20);
-    size_t done = 0;
-    while (done < n) {
-        size_t want = n - done < buffer.size() ? n - done : buffer.size();
-        size_t got = fileRead(in, buffer.data(), want);
-        size_t put = fileWrite(out, buffer.data(), got);
-        done += put;
-        if (put < got) {
-            // Give back what was read but not written, so both positions
-            // moved by the number copied.
-            fileSeek(in, in.pos - (got - put));
-            break;
-        }
-        if (got < want) break;
-    }
-    return done;
-}
-
 FileId fileIdOf(const File& f) {
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(handleOf(f), &info)) return {};

@@ -7,6 +7,7 @@
 #include "archive/format.h"
 #include "archive/keyed_stream.h"
 #include "reading/toc_reader.h"
+#include "report.h"
 
 namespace {
 
@@ -26,11 +27,18 @@ struct SeenNode {
     Seen kind = Seen::directory;
     std::unordered_map<std::string, size_t> child;
 };
-std::vector<SeenNode> seen;
+
+// What one extraction keeps while it walks the tree.
+struct Extraction {
+    File& archive;
+    std::vector<SeenNode> seen;
+    std::vector<uint8_t> buffer = std::vector<uint8_t>(transferSize);  // file bytes pass through here
+};
 
 // True when a directory on the way to path is a symbolic link; with whole,
 // path itself (a directory) counts as well.
-bool passesLink(const std::string& path, bool whole) {
+bool passesLink(Extraction& x, const std::string& path, bool whole) {
+    std::vector<SeenNode>& seen = x.seen;
     if (seen.empty()) seen.emplace_back();  // the current directory
     size_t end = path.size();
     while (end > 0 && isSeparator(path[end - 1])) --end;
@@ -61,15 +69,13 @@ bool passesLink(const std::string& path, bool whole) {
     return false;
 }
 
-void failed() {
-    std::puts("failed");
-    runFailed = true;
-}
+void failed() { failure("failed"); }
 
-// Copies size bytes at the handle's position into out, a chunk at a time,
+// Copies size bytes at the archive's position into out, a chunk at a time,
 // so memory does not grow with the file.
-bool copyOut(File& in, File& out, uint32_t size, uint8_t scrambled) {
-    uint8_t* buffer = transferBuffer();
+bool copyOut(Extraction& x, File& out, uint32_t size, uint8_t scrambled) {
+    File& in = x.archive;
+    uint8_t* buffer = x.buffer.data();
     while (size > 0) {
         size_t n = std::min<size_t>(size, transferSize);
         if (!ReadData(in, buffer, n, scrambled)) return false;
@@ -79,49 +85,47 @@ bool copyOut(File& in, File& out, uint32_t size, uint8_t scrambled) {
     return true;
 }
 
-void extractFile(File& f, const Entry& e) {
+void extractFile(Extraction& x, const Entry& e) {
     std::string used;
     bool safe = safePath(e.name, used);
     std::printf("Extracting %s...", safe ? used.c_str() : e.name.c_str());
-    if (!safe || used.empty() || passesLink(used, false)) return failed();
+    if (!safe || used.empty() || passesLink(x, used, false)) return failed();
     // root.size is the data region's length; a record reaching past it
     // would read bytes that are not its own.
     if (uint64_t(e.offset) + e.size > root.size) {
         fileReplace(used);  // still left behind, empty
         return failed();
     }
-    seekFile(f, uint64_t(tocSize) + e.offset);
+    seekFile(x.archive, uint64_t(tocSize) + e.offset);
     File out = fileReplace(used);
     if (!out) return failed();
-    bool whole = copyOut(f, out, e.size, e.scrambled);
+    bool whole = copyOut(x, out, e.size, e.scrambled);
     if (!fileClose(out) || !whole) return failed();
     std::puts("ok");
 }
 
-void extractList(File& f, const std::vector<Entry>& list);
+void extractList(Extraction& x, const std::vector<Entry>& list);
 
-void extractDir(File& f, const Entry& e) {
+void extractDir(Extraction& x, const Entry& e) {
     std::string used;
     if (!safePath(e.name, used)) {
-        std::printf("Skipping %s: path leaves the current directory\n", e.name.c_str());
-        runFailed = true;
-    } else if (passesLink(used, true)) {
-        std::printf("Skipping %s: path passes through a symbolic link\n", used.c_str());
-        runFailed = true;
+        failure("Skipping %s: path leaves the current directory", e.name.c_str());
+    } else if (passesLink(x, used, true)) {
+        failure("Skipping %s: path passes through a symbolic link", used.c_str());
     } else if (!used.empty()) {  // empty: it named the current directory
         std::printf("Creating directory %s...\n", used.c_str());
         makeDirectory(used);  // it may exist already; a real failure shows in its files
     }
     // Each entry below is judged on its own path.
-    extractList(f, e.child);
+    extractList(x, e.child);
 }
 
-void extractList(File& f, const std::vector<Entry>& list) {
+void extractList(Extraction& x, const std::vector<Entry>& list) {
     for (const Entry& e : list) {
         if (e.type == typeDirectory)
-            extractDir(f, e);
+            extractDir(x, e);
         else if (e.type == typeFile)
-            extractFile(f, e);
+            extractFile(x, e);
     }
 }
 
@@ -154,6 +158,6 @@ void printFiles(const std::vector<Entry>& list) {
 }
 
 void extractFiles(File& f, const std::vector<Entry>& list) {
-    seen.clear();
-    extractList(f, list);
+    Extraction x{f, {}};
+    extractList(x, list);
 }

@@ -14,7 +14,7 @@ void printFiles(const std::vector<Entry>& list);
 
 // Extracts every entry below the current directory, reading file bytes
 // from the archive's data region. Refused entries and failed files are
-// reported and set runFailed; the walk always goes on.
+// reported as failures; the walk always goes on.
 void extractFiles(File& f, const std::vector<Entry>& list);
 
 // The path an entry is extracted to: leading root separators, drives

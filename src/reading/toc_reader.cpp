@@ -9,7 +9,6 @@
 
 uint32_t tocSize = 0;
 uint32_t files = 0;
-std::string tocDamage;
 
 namespace {
 
@@ -20,12 +19,19 @@ uint32_t offsetOf(const TocSpan& toc, const uint8_t* p) {
 
 std::string num(uint64_t v) { return std::to_string(v); }
 
-void damage(const std::string& what) { tocDamage = what; }
+// One decoding of a block: the block and, once found, what is wrong in it.
+struct TocWalk {
+    TocSpan toc;
+    std::string& damage;
+};
 
-}  // namespace
-
-const uint8_t* readDir(std::vector<Entry>& list, const std::string& prefix, const uint8_t* cursor,
-                       const TocSpan& toc, uint32_t n) {
+// Decodes n sibling records from cursor into list, recursing into
+// directories; returns the cursor past the last sibling's subtree, or
+// nullptr when the block is damaged (walk.damage set).
+const uint8_t* readDir(TocWalk& walk, std::vector<Entry>& list, const std::string& prefix, const uint8_t* cursor,
+                       uint32_t n) {
+    const TocSpan& toc = walk.toc;
+    auto damage = [&](const std::string& what) { walk.damage = what; };
     // n comes from the archive and may claim millions; every record of a
     // file or directory takes at least a file record's bytes of the block,
     // so the rest of the block bounds what is worth reserving.
@@ -67,56 +73,55 @@ const uint8_t* readDir(std::vector<Entry>& list, const std::string& prefix, cons
         list.push_back(std::move(e));
         if (r.type == typeDirectory) {
             Entry& dir = list.back();
-            cursor = readDir(dir.child, dir.name, cursor, toc, r.count);
+            cursor = readDir(walk, dir.child, dir.name, cursor, r.count);
             if (!cursor) return nullptr;
         }
     }
     return cursor;
 }
 
-Toc readTOC(const TocSpan& toc) {
+}  // namespace
+
+Toc readTOC(const TocSpan& toc, std::string& damage) {
+    TocWalk walk{toc, damage};
+    auto damaged = [&](const std::string& what) {
+        damage = what;
+        return Toc::damaged;
+    };
     root.child.clear();
     const uint8_t* cursor = toc.start;
     Record r;
     if (toc.start == toc.end || toc.start[0] != typeDirectory) return Toc::notArchive;
-    if (takeRecord(cursor, toc.end, r) != Decode::ok) {
-        damage("root record runs past the end of the TOC at " + num(offsetOf(toc, toc.end)));
-        return Toc::damaged;
-    }
-    if (!r.name.empty()) {
-        damage("root record has a name");
-        return Toc::damaged;
-    }
+    if (takeRecord(cursor, toc.end, r) != Decode::ok)
+        return damaged("root record runs past the end of the TOC at " + num(offsetOf(toc, toc.end)));
+    if (!r.name.empty()) return damaged("root record has a name");
     root.size = r.size;
     root.count = r.count;
-    cursor = readDir(root.child, "", cursor, toc, r.count);
+    cursor = readDir(walk, root.child, "", cursor, r.count);
     if (!cursor) return Toc::damaged;
     // Records that stop short of the data region mean the region's start,
     // taken from the archive's length, is off: bytes were added.
-    if (cursor != toc.end) {
-        damage("TOC ends at offset " + num(offsetOf(toc, cursor)) + " but the data region starts at " +
-               num(offsetOf(toc, toc.end)));
-        return Toc::damaged;
-    }
+    if (cursor != toc.end)
+        return damaged("TOC ends at offset " + num(offsetOf(toc, cursor)) + " but the data region starts at " +
+                       num(offsetOf(toc, toc.end)));
     return Toc::ok;
 }
 
-Toc parseFile(File& f) {
+Toc parseFile(File& f, std::string& damage) {
+    auto damaged = [&](const std::string& what) {
+        damage = what;
+        return Toc::damaged;
+    };
     resetFile(f);
     const uint64_t length = fileLength(f);
     uint8_t header[headerSize];
     if (!ReadData(f, header, headerSize, 1)) return Toc::notArchive;
     if (std::memcmp(header, magic, magicSize) != 0) return Toc::notArchive;
     if (header[magicSize] != typeDirectory) return Toc::notArchive;
-    if (length > UINT32_MAX) {
-        damage("archive is 4 GiB or larger");
-        return Toc::damaged;
-    }
+    if (length > UINT32_MAX) return damaged("archive is 4 GiB or larger");
     const uint32_t rootSize = get32(header + rootSizeOffset);
-    if (rootSize > length - headerSize) {
-        damage("data region of " + num(rootSize) + " bytes is larger than the archive");
-        return Toc::damaged;
-    }
+    if (rootSize > length - headerSize)
+        return damaged("data region of " + num(rootSize) + " bytes is larger than the archive");
     tocSize = static_cast<uint32_t>(length - rootSize);
 
     resetFile(f);
@@ -125,12 +130,8 @@ Toc parseFile(File& f) {
     try {
         block.resize(tocSize - magicSize);
     } catch (const std::bad_alloc&) {
-        damage("TOC of " + num(tocSize - magicSize) + " bytes does not fit in memory");
-        return Toc::damaged;
+        return damaged("TOC of " + num(tocSize - magicSize) + " bytes does not fit in memory");
     }
-    if (!ReadData(f, block.data(), block.size(), 1)) {
-        damage("cannot read the TOC");
-        return Toc::damaged;
-    }
-    return readTOC({block.data(), block.data() + block.size()});
+    if (!ReadData(f, block.data(), block.size(), 1)) return damaged("cannot read the TOC");
+    return readTOC({block.data(), block.data() + block.size()}, damage);
 }

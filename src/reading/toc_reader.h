@@ -10,17 +10,16 @@
 #include "archive/entry.h"
 #include "platform/platform.h"
 
-extern uint32_t tocSize;      // absolute offset of the data region's first byte
-extern uint32_t files;        // file records decoded, at any depth
-extern std::string tocDamage;  // what is wrong, when parseFile says damaged
+extern uint32_t tocSize;  // absolute offset of the data region's first byte
+extern uint32_t files;    // file records decoded, at any depth
 
 enum class Toc { ok, notArchive, damaged };
 
 // Reads the header and the whole TOC of an archive opened for reading and
 // builds the tree. notArchive: header unreadable, wrong magic or a root
-// that is no directory; the tree stays empty. damaged: tocDamage says why,
-// and the entries decoded before the damage stay in the tree.
-Toc parseFile(File& f);
+// that is no directory; the tree stays empty. damaged: damage says why, and
+// the entries decoded before the damage stay in the tree.
+Toc parseFile(File& f, std::string& damage);
 
 // A descrambled TOC block: the bytes from offset 5 up to tocSize.
 struct TocSpan {
@@ -30,10 +29,4 @@ struct TocSpan {
 
 // Decodes the root record at the start of the block and everything below
 // it. The TOC must end exactly at the end of the block.
-Toc readTOC(const TocSpan& toc);
-
-// Decodes n sibling records from cursor into list, recursing into
-// directories; returns the cursor past the last sibling's subtree, or
-// nullptr when the block is damaged (tocDamage set).
-const uint8_t* readDir(std::vector<Entry>& list, const std::string& prefix, const uint8_t* cursor,
-                       const TocSpan& toc, uint32_t n);
+Toc readTOC(const TocSpan& toc, std::string& damage);

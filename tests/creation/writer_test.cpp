@@ -6,6 +6,7 @@
 #include "creation/planner.h"
 #include "creation/unpack.h"
 #include "e2e/harness.h"
+#include "report.h"
 
 namespace {
 
@@ -15,14 +16,8 @@ struct Writer : ::testing::Test {
     ScratchDir dir;
     std::string archive = dir / "out.dat";
 
-    void SetUp() override {
-        root = Entry{typeDirectory, {}, {}, 0, 0, 0, 0, {}};
-        runFailed = false;
-    }
-    void TearDown() override {
-        root = Entry{};
-        runFailed = false;
-    }
+    void SetUp() override { resetRun(); }
+    void TearDown() override { resetRun(); }
 
     // Adds a file entry below the top-level directory "d", reading its
     // bytes from `onDisk` (relative to the scratch directory).
@@ -74,7 +69,7 @@ TEST_F(Writer, ChangedSourcesStillFillTheirPromisedSize) {
                        "Writing " + dir / "long" + "...\n" + dir / "long" +
                        " grew: only its first 3 bytes stored\n"
                        "Writing " + dir / "same" + "...\n");
-    EXPECT_TRUE(runFailed);
+    EXPECT_TRUE(runFailed());
     std::string bytes = readBytes(archive);
     EXPECT_EQ(bytes.size(), archiveLength(root));
     Unpacked u = unpack(bytes);

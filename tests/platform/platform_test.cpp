@@ -132,25 +132,6 @@ TEST(Platform, ReplaceLeavesOtherNamesOfTheFileAlone) {
     EXPECT_EQ(pathKind(dir / "c"), PathKind::file);
 }
 
-TEST(Platform, CopyMovesBothPositionsByWhatWasCopied) {
-    TempDir dir;
-    put(dir.disk("src"), "0123456789");
-    File in = fileOpenRead(dir / "src");
-    File out = fileCreate(dir / "dst");
-    ASSERT_TRUE(in && out);
-    ASSERT_TRUE(fileSeek(in, 2));
-    fileWrite(out, "<", 1);
-    EXPECT_EQ(fileCopy(in, out, 5), 5u);
-    EXPECT_EQ(filePosition(in), 7u);
-    EXPECT_EQ(filePosition(out), 6u);
-    // Asking for more than is left copies what there is.
-    EXPECT_EQ(fileCopy(in, out, 100), 3u);
-    EXPECT_EQ(filePosition(in), 10u);
-    EXPECT_EQ(filePosition(out), 9u);
-    fileClose(out);
-    EXPECT_EQ(get(dir.disk("dst")), "<23456789");
-}
-
 TEST(Platform, DirectoriesAndWhatPathsHold) {
     TempDir dir;
     EXPECT_EQ(pathKind(dir / "x"), PathKind::missing);

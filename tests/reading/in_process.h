@@ -12,18 +12,10 @@
 #include "archive/entry.h"
 #include "archive/format.h"
 #include "archive/keyed_stream.h"
+#include "commands.h"
 #include "reading/extraction.h"
 #include "reading/toc_reader.h"
 
-// Puts every program-wide value back as a fresh run of the tool has it.
-inline void resetProgram() {
-    root = Entry{typeDirectory, {}, {}, 0, 0, 0, 0, {}};
-    files = 0;
-    tocSize = 0;
-    key = initialKey;
-    runFailed = false;
-    tocDamage.clear();
-}
 
 // Sends the tool's progress lines to /dev/null while it lives.
 struct Silenced {
@@ -64,16 +56,17 @@ struct ReadRun {
     int status = 255;  // as the tool would exit: 0 or 255
 };
 
-// What "l" (extract false) or "x" (extract true) does after opening the
-// archive, in the current directory; the lines go to stdout.
+// Runs "l" (extract false) or "x" (extract true) on archive in the current
+// directory, exactly as the tool does; the lines go to stdout. toc is what
+// the reader made of the archive, read once more afterwards.
 inline ReadRun readInProcess(const std::string& archive, bool extract) {
-    resetProgram();
     ReadRun r;
+    r.status = runCommand({"dattool", extract ? "x" : "l", archive}) == 0 ? 0 : 255;
+    std::string damage;
     File f = fileOpenRead(archive);
     if (!f) throw std::runtime_error("cannot open " + archive);
-    r.toc = parseFile(f);
-    if (r.toc == Toc::ok && extract) extractFiles(f, root.child);
-    if (r.toc != Toc::notArchive && !extract) printFiles(root.child);
-    r.status = r.toc != Toc::ok || runFailed ? 255 : 0;
+    const uint32_t fileCount = files;
+    r.toc = parseFile(f, damage);
+    files = fileCount;
     return r;
 }

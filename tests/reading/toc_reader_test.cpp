@@ -5,21 +5,19 @@
 
 #include "e2e/harness.h"
 #include "reading/archive_builder.h"
+#include "report.h"
 
 namespace {
 
 struct TocReader : ::testing::Test {
-    void SetUp() override {
-        root.child.clear();
-        files = 0;
-        tocDamage.clear();
-    }
+    std::string tocDamage;
+    void SetUp() override { resetRun(); }
     // Decodes a copy of exactly these bytes, so reading one byte past the
     // block is caught by the sanitizer build.
     Toc read(const std::vector<uint8_t>& block) {
         std::vector<uint8_t> exact(block);
         const uint8_t* p = exact.data();
-        return readTOC({p, p + exact.size()});
+        return readTOC({p, p + exact.size()}, tocDamage);
     }
 };
 
@@ -140,7 +138,7 @@ struct ParseFile : TocReader {
     Toc parse(const std::string& bytes) {
         writeBytes(path, bytes);
         File f = fileOpenRead(path);
-        return parseFile(f);
+        return parseFile(f, tocDamage);
     }
 };
 
@@ -169,7 +167,7 @@ TEST_F(ParseFile, ArchiveOf4GiBIsDamaged) {
     writeBytes(path, archiveBytes(sample));
     ASSERT_EQ(truncate(path.c_str(), 0x100000000LL), 0);
     File f = fileOpenRead(path);
-    EXPECT_EQ(parseFile(f), Toc::damaged);
+    EXPECT_EQ(parseFile(f, tocDamage), Toc::damaged);
     EXPECT_EQ(tocDamage, "archive is 4 GiB or larger");
 }
 

@@ -1,0 +1,107 @@
+#include "commands.h"
+
+#include <cstdio>
+
+#include "archive/entry.h"
+#include "creation/planner.h"
+#include "creation/scanner.h"
+#include "creation/writer.h"
+#include "platform/platform.h"
+#include "reading/extraction.h"
+#include "reading/toc_reader.h"
+#include "report.h"
+
+namespace {
+
+void usage(const char* program) {
+    std::puts("DAT archive tool");
+    std::puts("Thanks to Tamrick for figuring out the unknown number");
+    std::puts("To extract a DAT file use:");
+    std::printf("\t%s x <DAT file location>\n", program);
+    std::puts("To list the contents of a DAT file use:");
+    std::printf("\t%s l <DAT file location>\n", program);
+    std::puts("To create a DAT file use:");
+    std::printf("\t%s c <new DAT filename> file1 file2 file3 ... filen\n", program);
+}
+
+int finalStatus() { return runFailed() ? statusFailed : 0; }
+
+}  // namespace
+
+int readArchive(char command, const std::string& archive) {
+    resetRun();
+    std::printf("Opening %s...", archive.c_str());
+    File f = fileOpenRead(archive);
+    if (!f) {
+        failure("failed");
+        return statusFailed;
+    }
+    std::puts("ok\nParsing TOC...");
+    std::string damage;
+    const Toc toc = parseFile(f, damage);
+    if (toc == Toc::notArchive) {
+        failure("Not a DAT file");
+        return statusFailed;
+    }
+    if (command == 'l') printFiles(root.child);
+    if (toc == Toc::damaged) {
+        // Nothing is extracted from a damaged archive: its files would be
+        // read from the wrong places and still look right.
+        failure("Damaged archive: %s", damage.c_str());
+        return statusFailed;
+    }
+    if (command == 'x') {
+        std::puts("Extracting...");
+        extractFiles(f, root.child);
+        std::printf("Extracted %u file(s)\n", files);
+    }
+    return finalStatus();
+}
+
+int createArchive(const std::string& archive, const std::vector<std::string>& dirs) {
+    resetRun();
+    File f = fileCreate(archive);
+    if (!f) {
+        failure("Unable to open %s for writing", archive.c_str());
+        return statusFailed;
+    }
+    buildTree(dirs, fileIdOf(f));
+    root.size = fixupTree(root.child, 0);
+    // Offsets are 32-bit: a longer archive could not be read back, so none
+    // of it is written.
+    if (archiveLength(root) > maxArchiveLength) {
+        failure("Archive would be too large: 4 GiB or more");
+        fileClose(f);
+        // Only a file this run created or truncated is removed, never a
+        // device or whatever a link led to.
+        if (pathKind(archive) == PathKind::file) removeFile(archive);
+        return statusFailed;
+    }
+    bool written = createFile(f);
+    if (!fileClose(f)) written = false;
+    if (!written) failure("Unable to write %s", archive.c_str());
+    return finalStatus();
+}
+
+int runCommand(const std::vector<std::string>& args) {
+    const char* program = args.empty() ? "dattool" : args[0].c_str();
+    if (args.size() < 3) {
+        usage(program);
+        return statusFailed;
+    }
+    const char command = args[1][0];
+    const std::string& archive = args[2];
+    switch (command) {
+    case 'x':
+    case 'l':
+        return readArchive(command, archive);
+    case 'c':
+        if (args.size() < 4) break;
+        return createArchive(archive, {args.begin() + 3, args.end()});
+    default:
+        // Unknown commands are refused: silence would look like success.
+        break;
+    }
+    usage(program);
+    return statusFailed;
+}

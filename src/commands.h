@@ -1,0 +1,20 @@
+// The program's commands, from a command line already split into words to
+// the exit status. main, the tests that run the tool in-process and the fuzz
+// targets all come through here, so they run one and the same flow.
+#pragma once
+
+#include <string>
+#include <vector>
+
+constexpr int statusFailed = -1;  // the shell sees 255
+
+// Runs the command that args names: args[0] is the program's name, args[1]
+// the command, args[2] the archive and for "c" the directories follow.
+// Prints the usage text when they do not suffice. Returns 0 or statusFailed.
+int runCommand(const std::vector<std::string>& args);
+
+// "l" or "x" on the archive at path.
+int readArchive(char command, const std::string& archive);
+
+// "c": the archive at path from the directories in dirs.
+int createArchive(const std::string& archive, const std::vector<std::string>& dirs);
