@@ -156,7 +156,10 @@ void extractFile(Extraction& x, const Entry& e) {
         // root.size is the data region's length; a record reaching past it
         // would read bytes that are not its own. An empty file reads nothing.
         const bool inside = e.size == 0 || uint64_t(e.offset) + e.size <= root.size;
-        out = fileReplaceIn(x.held.empty() ? x.base : x.held.back(), name);
+        const Dir& dir = x.held.empty() ? x.base : x.held.back();
+        out = fileReplaceIn(dir, name);
+        // Out of handles, perhaps: one given back lets the file be made.
+        if (!out && giveBack(x, x.held.size())) out = fileReplaceIn(dir, name);
         if (out && inside) {
             seekFile(x.archive, uint64_t(tocSize) + e.offset);
             const bool whole = copyOut(x, out, e.size, e.scrambled);
