@@ -2,11 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "archive/format.h"
 #include "archive/keyed_stream.h"
 #include "creation/planner.h"
-#include "creation/unpack.h"
-#include "e2e/harness.h"
 #include "report.h"
+#include "support/dat_codec.h"
+#include "support/scratch.h"
 
 namespace {
 
