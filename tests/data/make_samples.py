@@ -154,6 +154,7 @@ def samples():
     sharing = archive([D("d", [F("a.bin", b"hello world"), F("b.bin", offset=0, size=5),
                                F("c.tex", offset=0, size=5)])])
     worked_listing = "data\\\ndata\\a.txt\ndata\\m.msh\n"
+    one_file = [D("data", [F("a.txt", b"abc")])]
     return {
         # The layout example: one directory, a scrambled and a plain file.
         "worked_example.dat": (worked, Expect(
@@ -178,6 +179,9 @@ def samples():
         "root_not_directory.dat": (archive([D("data")], root_type=0), Expect(NOT_ARCHIVE, 255, NOT_ARCHIVE, 255)),
         "root_size_too_large.dat": (archive([D("data", [F("a.txt", b"abc")])], root_size=1000),
                                     damaged("", "data region of 1000 bytes is larger than the archive")),
+        # One byte more than the archive holds after its header.
+        "root_size_one_too_large.dat": (archive(one_file, root_size=len(archive(one_file)) - 20),
+                                        damaged("", "data region of 41 bytes is larger than the archive")),
         "huge_child_count.dat": (archive([D("big", [F("only.txt", b"x")], count=0xFFFFFF)]), damaged(
             "big\\\nbig\\only.txt\n", "record at offset 60 runs past the end of the TOC at 60")),
         "name_300_bytes.dat": (archive([D("d", [F("ok.txt", b"1"), F("n" * 300, b"2")])]), damaged(
