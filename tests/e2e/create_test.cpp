@@ -23,7 +23,7 @@ TEST(Create, WorkedExampleByteForByte) {
     EXPECT_EQ(r.out, "Writing data\\a.txt...\nWriting data\\m.msh...\n");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
-    // The spec's worked example: 88 bytes, m.msh stored plain.
+    // The format's worked example: 88 bytes, m.msh stored plain.
     const std::string expected =
         archiveBytes({dirNode("data", {fileNode("a.txt", "abc"), fileNode("m.msh", "0123456789", 0)})});
     ASSERT_EQ(expected.size(), 88u);

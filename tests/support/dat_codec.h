@@ -1,5 +1,5 @@
 // The tests' own encoder and decoder of DAT archives, written from the
-// format (spec Part 2.1) and sharing no code with the tool: tests that build
+// format and sharing no code with the tool: tests that build
 // archives or check what the writer made stay independent of the reader and
 // writer they test. Both test programs link it; neither direction includes
 // anything from src/.
