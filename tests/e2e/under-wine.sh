@@ -16,10 +16,16 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES=winedbg.exe=d
 export WINEPREFIX=${WINEPREFIX:-${HOME:-/root}/.wine}
 
-# The prefix is made once (about ten seconds); a server that stays up for a
+# The prefix is made once (about ten seconds), always by the 64-bit loader:
+# a prefix the 32-bit loader made first cannot run the 64-bit program, while
+# one made by the 64-bit loader serves both. A server that stays up for a
 # minute after its last client keeps each run of the program cheap.
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  "$wine" wineboot -i
+  /usr/lib/wine/wine64 wineboot -i
+fi
+if [ "$wine" = /usr/lib/wine/wine64 ] && ! grep -qx '#arch=win64' "$WINEPREFIX/system.reg"; then
+  echo "$WINEPREFIX was made by the 32-bit loader and cannot run 64-bit programs; name another WINEPREFIX" >&2
+  exit 1
 fi
 # A server already running (exit status 1 here) serves as well.
 /usr/lib/wine/wineserver -p60 || true
