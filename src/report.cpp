@@ -27,7 +27,7 @@ bool runFailed() { return failedSoFar; }
 
 void resetRun() {
     key = initialKey;
-    root = Entry{typeDirectory, {}, {}, 0, 0, 0, 0, {}};
+    root = Entry{typeDirectory, {}, 0, 0, 0, 0, {}};
     tocSize = 0;
     files = 0;
     failedSoFar = false;

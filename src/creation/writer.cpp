@@ -25,11 +25,11 @@ bool writeZeros(File& f, uint8_t* buf, uint64_t n, uint8_t scrambled) {
 
 // Copies exactly e.size bytes, whatever has become of the source since the
 // scan: the record already promises that many at e.offset.
-bool copyFile(File& f, uint8_t* buf, const Entry& e) {
-    std::printf("Writing %s...\n", e.path.c_str());
-    File in = fileOpenRead(e.path);
+bool copyFile(File& f, uint8_t* buf, const Entry& e, const std::string& path) {
+    std::printf("Writing %s...\n", path.c_str());
+    File in = fileOpenRead(path);
     if (!in) {
-        failure("Unable to open %s: stored %u zero bytes in its place", e.path.c_str(), e.size);
+        failure("Unable to open %s: stored %u zero bytes in its place", path.c_str(), e.size);
         return writeZeros(f, buf, e.size, e.scrambled);
     }
     uint64_t left = e.size;
@@ -41,12 +41,12 @@ bool copyFile(File& f, uint8_t* buf, const Entry& e) {
         if (got < want) break;
     }
     if (left > 0) {
-        failure("%s shrank: %u missing bytes stored as zeros", e.path.c_str(), static_cast<uint32_t>(left));
+        failure("%s shrank: %u missing bytes stored as zeros", path.c_str(), static_cast<uint32_t>(left));
         return writeZeros(f, buf, left, e.scrambled);
     }
     uint8_t extra = 0;
     if (fileRead(in, &extra, 1) > 0) {
-        failure("%s grew: only its first %u bytes stored", e.path.c_str(), e.size);
+        failure("%s grew: only its first %u bytes stored", path.c_str(), e.size);
     }
     return true;
 }
@@ -59,10 +59,18 @@ void writeTOC(std::vector<uint8_t>& toc, const Entry& e) {
         for (const Entry& c : e.child) writeTOC(toc, c);
 }
 
-bool writeFile(File& f, uint8_t* buffer, const std::vector<Entry>& list) {
+bool writeFile(File& f, uint8_t* buffer, std::string& path, const std::vector<Entry>& list) {
     for (const Entry& e : list) {
-        if (e.type == typeDirectory && !writeFile(f, buffer, e.child)) return false;
-        if (e.type == typeFile && !copyFile(f, buffer, e)) return false;
+        // Each source lies where the scan found it: its directory's path on
+        // disk, "\", its name; a top-level directory is its name alone.
+        const size_t mark = path.size();
+        if (mark > 0) path += '\\';
+        path += e.name;
+        bool whole = true;
+        if (e.type == typeDirectory) whole = writeFile(f, buffer, path, e.child);
+        if (e.type == typeFile) whole = copyFile(f, buffer, e, path);
+        path.resize(mark);
+        if (!whole) return false;
     }
     return true;
 }
@@ -75,5 +83,7 @@ bool createFile(File& f) {
     writeTOC(toc, root);
     // Magic and records go out in one call, all scrambled.
     std::vector<uint8_t> buffer(transferSize);  // file bytes pass through here
-    return WriteData(f, toc.data(), toc.size(), 1) && writeFile(f, buffer.data(), root.child) && flushData(f);
+    std::string path;
+    return WriteData(f, toc.data(), toc.size(), 1) && writeFile(f, buffer.data(), path, root.child) &&
+           flushData(f);
 }
