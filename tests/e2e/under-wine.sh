@@ -22,6 +22,8 @@ export WINEPREFIX=${WINEPREFIX:-${HOME:-/root}/.wine}
 # minute after its last client keeps each run of the program cheap.
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   /usr/lib/wine/wine64 wineboot -i
+  # The registry reaches the disk when the server exits.
+  /usr/lib/wine/wineserver -w
 fi
 if [ "$wine" = /usr/lib/wine/wine64 ] && ! grep -qx '#arch=win64' "$WINEPREFIX/system.reg"; then
   echo "$WINEPREFIX was made by the 32-bit loader and cannot run 64-bit programs; name another WINEPREFIX" >&2
