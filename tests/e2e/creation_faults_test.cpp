@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "creation/unpack.h"
 #include "e2e/harness.h"
+#include "support/dat_codec.h"
 
 namespace fs = std::filesystem;
 
