@@ -18,7 +18,8 @@ export WINEPREFIX=${WINEPREFIX:-${HOME:-/root}/.wine}
 # The prefix is made once (about ten seconds), always by the 64-bit loader:
 # a prefix the 32-bit loader made first cannot run the 64-bit program, while
 # one made by the 64-bit loader serves both. A server that stays up for a
-# minute after its last client keeps each run of the program cheap.
+# minute after its last client, and the services it keeps, make each run of
+# the program cheap.
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   /usr/lib/wine/wine64 wineboot -i
   # The registry reaches the disk when the server exits.
@@ -29,6 +30,11 @@ if [ "$wine" = /usr/lib/wine/wine64 ] && ! grep -qx '#arch=win64' "$WINEPREFIX/s
   exit 1
 fi
 # A server already running (exit status 1 here) serves as well.
-/usr/lib/wine/wineserver -p60 || true
+/usr/lib/wine/wineserver -p60 </dev/null >/dev/null 2>&1 || true
+# Wine's own services (services.exe, rpcss.exe and the rest) start with the
+# first program and inherit its standard handles. Started here, with output
+# going nowhere, they cannot keep a test's output pipe open for as long as
+# they live, nor write their own messages into it.
+/usr/lib/wine/wine64 cmd /c exit </dev/null >/dev/null 2>&1
 
 DATTOOL_EXE=$exe DATTOOL_WRAPPER=$wine "$tests" "$@"
