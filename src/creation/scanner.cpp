@@ -25,9 +25,9 @@ unsigned char upper(unsigned char c) { return c >= 'a' && c <= 'z' ? static_cast
 
 void skip(const std::string& path, const char* reason, bool failed) {
     if (failed)
-        failure("Skipping %s: %s", path.c_str(), reason);
+        failure("Skipping %s: %s", shown(path).c_str(), reason);
     else
-        std::printf("Skipping %s: %s\n", path.c_str(), reason);
+        std::printf("Skipping %s: %s\n", shown(path).c_str(), reason);
 }
 
 // True, after printing why, for an item that is not to be stored.
