@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "archive/format.h"
+#include "creation/planner.h"
 #include "report.h"
 
 // What one scan keeps while it walks the disk.
@@ -12,6 +13,10 @@ struct Scan {
     // Identities of the directories from the top-level argument down to the
     // one being scanned: a link to any of them would make the scan endless.
     std::vector<FileId> path;
+    // Length of the archive planned so far. Links are followed, so a tree
+    // can fan out into more copies than any disk holds; the scan stops
+    // once the archive is too large to be written anyway.
+    uint64_t length = magicSize + rootRecordSize;
 };
 
 namespace {
@@ -29,6 +34,10 @@ void skip(const std::string& path, const char* reason, bool failed) {
     else
         std::printf("Skipping %s: %s\n", shown(path).c_str(), reason);
 }
+
+bool tooLarge(const Scan& scan) { return scan.length > maxArchiveLength; }
+
+void plan(Scan& scan, const Entry& e) { scan.length += recordSize(e.type, e.name.size()) + e.size; }
 
 // True, after printing why, for an item that is not to be stored.
 bool refused(const Scan& scan, const DirItem& item, const std::string& path) {
@@ -82,6 +91,7 @@ bool nameBefore(const std::string& a, const std::string& b) {
 }
 
 uint32_t addDir(Scan& scan, std::vector<Entry>& list, const std::string& directory) {
+    if (tooLarge(scan)) return 0;
     std::vector<DirItem> items;
     if (!listDirectory(directory, items)) {
         failure("No files found");
@@ -91,6 +101,7 @@ uint32_t addDir(Scan& scan, std::vector<Entry>& list, const std::string& directo
               [](const DirItem& a, const DirItem& b) { return nameBefore(a.name, b.name); });
     uint32_t count = 0;
     for (const DirItem& item : items) {
+        if (tooLarge(scan)) break;
         std::string path = directory + "\\" + item.name;
         if (refused(scan, item, path)) continue;
         // The child count has 24 bits in the archive.
@@ -106,9 +117,11 @@ uint32_t addDir(Scan& scan, std::vector<Entry>& list, const std::string& directo
         if (item.kind == ItemKind::file) {
             e.type = typeFile;
             e.size = storedSize(item.size);
+            plan(scan, e);
             continue;
         }
         e.type = typeDirectory;
+        plan(scan, e);
         // The subdirectory is scanned completely before the next item.
         scan.path.push_back(item.id);
         e.count = addDir(scan, e.child, path);
@@ -120,6 +133,7 @@ uint32_t addDir(Scan& scan, std::vector<Entry>& list, const std::string& directo
 void buildTree(const std::vector<std::string>& dirs, const FileId& archive) {
     Scan scan{archive, {}};
     for (const std::string& dir : dirs) {
+        if (tooLarge(scan)) break;
         if (dir.size() > maxNameLength) {
             skip(dir, "name is longer than 259 bytes", true);
             continue;
@@ -128,6 +142,7 @@ void buildTree(const std::vector<std::string>& dirs, const FileId& archive) {
         Entry& e = root.child.back();
         e.type = typeDirectory;
         e.name = dir;
+        plan(scan, e);
         scan.path.clear();
         FileId id;
         if (directoryId(dir, id)) scan.path.push_back(id);
