@@ -1,6 +1,7 @@
 #include "commands.h"
 
 #include <cstdio>
+#include <new>
 
 #include "archive/entry.h"
 #include "creation/planner.h"
@@ -27,16 +28,7 @@ void usage(const std::string& name) {
 
 int finalStatus() { return runFailed() || !outputDelivered() ? statusFailed : 0; }
 
-}  // namespace
-
-int readArchive(char command, const std::string& archive) {
-    resetRun();
-    std::printf("Opening %s...", shown(archive).c_str());
-    File f = fileOpenRead(archive);
-    if (!f) {
-        failure("failed");
-        return statusFailed;
-    }
+int readOpened(char command, File& f) {
     std::puts("ok\nParsing TOC...");
     std::string damage;
     const Toc toc = parseFile(f, damage);
@@ -57,6 +49,29 @@ int readArchive(char command, const std::string& archive) {
         std::printf("Extracted %u file(s)\n", files);
     }
     return finalStatus();
+}
+
+}  // namespace
+
+int readArchive(char command, const std::string& archive) {
+    resetRun();
+    std::printf("Opening %s...", shown(archive).c_str());
+    File f = fileOpenRead(archive);
+    // The format needs the archive's length before anything else, which
+    // only a regular file has: a pipe or a device is refused unread.
+    if (!f || !fileIsRegular(f)) {
+        failure("failed");
+        return statusFailed;
+    }
+    try {
+        return readOpened(command, f);
+    } catch (const std::bad_alloc&) {
+        // The archive may well be sound. Printing this allocates nothing:
+        // the tree is freed first and the output buffer exists by now.
+        root = Entry{};
+        failure("Archive does not fit in memory");
+        return statusFailed;
+    }
 }
 
 int createArchive(const std::string& archive, const std::vector<std::string>& dirs) {

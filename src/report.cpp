@@ -48,7 +48,7 @@ bool outputDelivered() { return std::fflush(stdout) == 0 && !std::ferror(stdout)
 
 void resetRun() {
     key = initialKey;
-    root = Entry{typeDirectory, {}, {}, 0, 0, 0, 0, {}};
+    root = Entry{typeDirectory, {}, 0, 0, 0, 0, {}};
     tocSize = 0;
     files = 0;
     failedSoFar = false;

@@ -1,3 +1,3 @@
 #include "archive/entry.h"
 
-Entry root{1, {}, {}, 0, 0, 0, 0, {}};
+Entry root{1, {}, 0, 0, 0, 0, {}};

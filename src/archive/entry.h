@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
+// Each entry keeps its own name only: the walks join paths as they go down,
+// in one buffer, so a deep tree costs memory in proportion to its records
+// and not to the lengths of its paths.
 struct Entry {
-    int32_t type = 0;  // 0 file, 1 directory; a read archive may hold others
-    // Read archive: the joined path ("\\" between names, directories end in
-    // "\\"). Creation: the name stored in the archive.
-    std::string name;
-    std::string path;  // creation only: where the entry lies on disk
+    uint8_t type = 0;  // 0 file, 1 directory; a read archive never keeps others
+    std::string name;  // as stored, without the parents' names
     uint32_t offset = 0;  // relative to the data region
     uint32_t size = 0;    // file: bytes; directory: bytes of all files below
     uint32_t count = 0;   // directory: direct children
@@ -19,3 +19,8 @@ struct Entry {
 };
 
 extern Entry root;
+
+// The walks recurse once per level, so the tree's depth is bounded: the
+// reader reports a deeper archive as damaged and the scanner skips deeper
+// directories. 2048 levels hold any path of two bytes or more per level.
+constexpr uint32_t maxDepth = 2048;

@@ -5,6 +5,7 @@
 
 #include "archive/format.h"
 #include "creation/planner.h"
+#include "reading/extraction.h"
 #include "report.h"
 
 // What one scan keeps while it walks the disk.
@@ -12,6 +13,7 @@ struct Scan {
     FileId archive;  // the archive being written, never stored in itself
     // Identities of the directories from the top-level argument down to the
     // one being scanned: a link to any of them would make the scan endless.
+    // Its length is the depth of the directory being scanned.
     std::vector<FileId> path;
     // Length of the archive planned so far. Links are followed, so a tree
     // can fan out into more copies than any disk holds; the scan stops
@@ -64,6 +66,18 @@ bool refused(const Scan& scan, const DirItem& item, const std::string& path) {
         skip(path, "name is longer than 259 bytes", true);
         return true;
     }
+    // What extraction would refuse is not stored: the reader joins a
+    // directory's path with a "\\" at its end, and the walks go no deeper
+    // than maxDepth.
+    const bool dir = item.kind == ItemKind::directory;
+    if (path.size() + (dir ? 1 : 0) > maxPathLength()) {
+        skip(path, "path is too long to be extracted", true);
+        return true;
+    }
+    if (dir && scan.path.size() >= maxDepth) {
+        skip(path, "directory lies too deep to be extracted", true);
+        return true;
+    }
     if (item.kind == ItemKind::file && item.id == scan.archive) {
         skip(path, "it is the archive being written", false);
         return true;
@@ -113,7 +127,6 @@ uint32_t addDir(Scan& scan, std::vector<Entry>& list, const std::string& directo
         list.push_back(Entry{});
         Entry& e = list.back();
         e.name = item.name;
-        e.path = path;
         if (item.kind == ItemKind::file) {
             e.type = typeFile;
             e.size = storedSize(item.size);
@@ -134,8 +147,17 @@ void buildTree(const std::vector<std::string>& dirs, const FileId& archive) {
     Scan scan{archive, {}};
     for (const std::string& dir : dirs) {
         if (tooLarge(scan)) break;
+        std::string used;
         if (dir.size() > maxNameLength) {
             skip(dir, "name is longer than 259 bytes", true);
+            continue;
+        }
+        if (!safePath(dir, used)) {
+            skip(dir, "path leaves the current directory", true);
+            continue;
+        }
+        if (dir.size() + 1 > maxPathLength()) {
+            skip(dir, "path is too long to be extracted", true);
             continue;
         }
         root.child.push_back(Entry{});

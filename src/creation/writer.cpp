@@ -25,10 +25,10 @@ bool writeZeros(File& f, uint8_t* buf, uint64_t n, uint8_t scrambled) {
 
 // Copies exactly e.size bytes, whatever has become of the source since the
 // scan: the record already promises that many at e.offset.
-bool copyFile(File& f, uint8_t* buf, const Entry& e) {
-    const std::string name = shown(e.path);
+bool copyFile(File& f, uint8_t* buf, const Entry& e, const std::string& path) {
+    const std::string name = shown(path);
     std::printf("Writing %s...\n", name.c_str());
-    File in = fileOpenRead(e.path);
+    File in = fileOpenRead(path);
     if (!in) {
         failure("Unable to open %s: stored %u zero bytes in its place", name.c_str(), e.size);
         return writeZeros(f, buf, e.size, e.scrambled);
@@ -60,10 +60,18 @@ void writeTOC(std::vector<uint8_t>& toc, const Entry& e) {
         for (const Entry& c : e.child) writeTOC(toc, c);
 }
 
-bool writeFile(File& f, uint8_t* buffer, const std::vector<Entry>& list) {
+bool writeFile(File& f, uint8_t* buffer, std::string& path, const std::vector<Entry>& list) {
     for (const Entry& e : list) {
-        if (e.type == typeDirectory && !writeFile(f, buffer, e.child)) return false;
-        if (e.type == typeFile && !copyFile(f, buffer, e)) return false;
+        // Each source lies where the scan found it: its directory's path on
+        // disk, "\", its name; a top-level directory is its name alone.
+        const size_t mark = path.size();
+        if (mark > 0) path += '\\';
+        path += e.name;
+        bool whole = true;
+        if (e.type == typeDirectory) whole = writeFile(f, buffer, path, e.child);
+        if (e.type == typeFile) whole = copyFile(f, buffer, e, path);
+        path.resize(mark);
+        if (!whole) return false;
     }
     return true;
 }
@@ -76,5 +84,7 @@ bool createFile(File& f) {
     writeTOC(toc, root);
     // Magic and records go out in one call, all scrambled.
     std::vector<uint8_t> buffer(transferSize);  // file bytes pass through here
-    return WriteData(f, toc.data(), toc.size(), 1) && writeFile(f, buffer.data(), root.child) && flushData(f);
+    std::string path;
+    return WriteData(f, toc.data(), toc.size(), 1) && writeFile(f, buffer.data(), path, root.child) &&
+           flushData(f);
 }

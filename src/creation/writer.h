@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "archive/entry.h"
@@ -17,5 +18,6 @@ bool createFile(File& f);
 void writeTOC(std::vector<uint8_t>& toc, const Entry& e);
 
 // Copies the bytes of every file of list and the lists below it, each
-// through buffer (transferSize bytes).
-bool writeFile(File& f, uint8_t* buffer, const std::vector<Entry>& list);
+// through buffer (transferSize bytes); path is the disk path of the
+// directory that holds list, empty for the top level.
+bool writeFile(File& f, uint8_t* buffer, std::string& path, const std::vector<Entry>& list);

@@ -33,10 +33,6 @@ struct File {
 File fileOpenRead(const std::string& path);
 // Creates a file for writing, truncating one that exists.
 File fileCreate(const std::string& path);
-// Creates a new file for writing in place of whatever non-directory stands
-// at path. A link found there is removed, never followed, and an existing
-// file is unlinked rather than truncated, so no other name of it changes.
-File fileReplace(const std::string& path);
 
 // Reads up to n bytes, stopping early only at the end of the file or on an
 // error; returns the number read.
@@ -47,6 +43,9 @@ uint64_t filePosition(const File& f);
 bool fileSeek(File& f, uint64_t pos);
 // Current length, or 0 when it cannot be had.
 uint64_t fileLength(const File& f);
+// Whether the handle is a regular file (not a pipe, device or directory):
+// only such a file has a length to be trusted.
+bool fileIsRegular(const File& f);
 // Closes now; false when the system reports an error, such as a lost write.
 bool fileClose(File& f);
 
@@ -85,10 +84,67 @@ FileId fileIdOf(const File& f);
 enum class PathKind { missing, file, directory, link, other };
 PathKind pathKind(const std::string& path);
 
-// Creates one directory, not its parents; false when it could not be made
-// (it may already exist).
-bool makeDirectory(const std::string& path);
 bool removeFile(const std::string& path);
+
+// A directory held open. Extraction makes everything relative to such
+// handles and never resolves a path below the current directory by name
+// again, so a directory swapped for a link while it runs is not followed.
+// On Windows, where the file API has no calls relative to a handle, the
+// handle is held without delete sharing, so the directory can be neither
+// renamed nor replaced while held, and path keeps its name for the calls.
+struct Dir {
+    intptr_t handle = -1;
+    std::string path;  // Windows only: the path from the current directory
+
+    Dir() = default;
+    Dir(Dir&& other) noexcept : handle(other.handle), path(std::move(other.path)) { other.handle = -1; }
+    Dir& operator=(Dir&& other) noexcept;
+    Dir(const Dir&) = delete;
+    Dir& operator=(const Dir&) = delete;
+    ~Dir();
+    explicit operator bool() const { return handle != -1; }
+};
+
+// Opens the directory at path, links followed: "." for the current one.
+Dir dirAt(const std::string& path);
+// Closes the handle now (a held Dir is given back to save handles).
+void dirClose(Dir& d);
+
+inline Dir& Dir::operator=(Dir&& other) noexcept {
+    if (this != &other) {
+        dirClose(*this);
+        handle = other.handle;
+        path = std::move(other.path);
+        other.handle = -1;
+    }
+    return *this;
+}
+
+inline Dir::~Dir() { dirClose(*this); }
+
+enum class Step {
+    opened,
+    missing,       // nothing of that name
+    link,          // a symbolic link (or other reparse point) stands there
+    notDirectory,  // something else stands there
+    exhausted,     // no handle left to open it with
+    failed,        // anything else
+};
+// Opens the directory name inside parent without following a link there.
+Step dirOpen(const Dir& parent, const std::string& name, Dir& out);
+// Creates the directory name inside parent; false when it was not made
+// (it may already exist).
+bool dirMake(const Dir& parent, const std::string& name);
+// Creates a new file name inside parent in place of whatever non-directory
+// stands there: a link is removed, never followed, and an existing file is
+// unlinked rather than truncated, so no other name of it changes.
+File fileReplaceIn(const Dir& parent, const std::string& name);
+// Whether this system can hold name as one component of a path as it is
+// (on Windows: no ":", no device name such as CON or com1.txt, no trailing
+// dot or space). Everywhere else every name is.
+bool nameAllowed(const std::string& name);
+// Lets the program hold as many handles as the system allows it.
+void raiseHandleLimit();
 
 // An item of a directory, links followed.
 // unreadable: the item is there but could not be examined.

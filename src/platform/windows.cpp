@@ -70,26 +70,6 @@ File fileCreate(const std::string& path) {
                                 nullptr));
 }
 
-File fileReplace(const std::string& path) {
-    // CREATE_NEW fails on anything standing at path; with the reparse flag a
-    // link counts as standing there and is never followed. What stands there
-    // is removed and the create tried once more.
-    auto create = [&] {
-        return CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    };
-    HANDLE h = create();
-    if (h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return fileFrom(h);
-    DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return File();
-    bool removed = false;
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
-        removed = DeleteFileA(path.c_str()) != 0;
-    else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        removed = RemoveDirectoryA(path.c_str()) != 0;  // the link to a directory, not the directory
-    return removed ? fileFrom(create()) : File();
-}
-
 size_t fileRead(File& f, void* buf, size_t n) {
     size_t done = 0;
     auto* p = static_cast<char*>(buf);
@@ -133,6 +113,12 @@ uint64_t fileLength(const File& f) {
     return static_cast<uint64_t>(size.QuadPart);
 }
 
+bool fileIsRegular(const File& f) {
+    BY_HANDLE_FILE_INFORMATION info;
+    return GetFileType(handleOf(f)) == FILE_TYPE_DISK && GetFileInformationByHandle(handleOf(f), &info) &&
+           !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 bool fileClose(File& f) {
     if (f.handle == -1) return true;
     bool ok = CloseHandle(handleOf(f)) != 0;
@@ -157,7 +143,140 @@ PathKind pathKind(const std::string& path) {
     return PathKind::file;
 }
 
-bool makeDirectory(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) != 0; }
+namespace {
+
+std::string childPath(const Dir& parent, const std::string& name) {
+    return parent.path == "." ? name : parent.path + "\\" + name;
+}
+
+HANDLE dirHandle(const Dir& d) {
+    return reinterpret_cast<HANDLE>(d.handle);  // NOLINT(performance-no-int-to-ptr)
+}
+
+// A directory is held with read access and without delete sharing: while
+// the handle lives nobody can open it for deletion, which renaming and
+// removing need, so the name keeps leading to this directory. The reparse
+// flag makes a link be opened itself, never followed.
+HANDLE holdDirectory(const std::string& path, DWORD flags) {
+    return CreateFileA(path.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
+}
+
+bool upper(char c, char want) { return c == want || c == want - 'A' + 'a'; }
+
+bool sameName(const std::string& a, const char* b) {
+    size_t i = 0;
+    for (; b[i] != '\0'; ++i)
+        if (i >= a.size() || !(b[i] == '$' ? a[i] == '$' : upper(a[i], b[i]))) return false;
+    return i == a.size();
+}
+
+// A digit as device names take it: 0-9 and the superscripts 1, 2, 3, as
+// one byte of the ANSI code page or as UTF-8.
+bool deviceDigit(const std::string& s) {
+    if (s.size() == 1) return (s[0] >= '0' && s[0] <= '9') || s == "\xB9" || s == "\xB2" || s == "\xB3";
+    return s == "\xC2\xB9" || s == "\xC2\xB2" || s == "\xC2\xB3";
+}
+
+}  // namespace
+
+Dir dirAt(const std::string& path) {
+    Dir d;
+    HANDLE h = holdDirectory(path, 0);
+    if (h == INVALID_HANDLE_VALUE) return d;
+    d.handle = reinterpret_cast<intptr_t>(h);
+    d.path = path;
+    return d;
+}
+
+void dirClose(Dir& d) {
+    if (d.handle != -1) CloseHandle(dirHandle(d));
+    d.handle = -1;
+}
+
+Step dirOpen(const Dir& parent, const std::string& name, Dir& out) {
+    const std::string path = childPath(parent, name);
+    HANDLE h = holdDirectory(path, FILE_FLAG_OPEN_REPARSE_POINT);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (missingError(error)) return Step::missing;
+        if (error == ERROR_TOO_MANY_OPEN_FILES) return Step::exhausted;
+        // A file opened as a directory is refused in several ways; its
+        // attributes tell.
+        const DWORD attributes = GetFileAttributesA(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return Step::link;
+        if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+            return Step::notDirectory;
+        return Step::failed;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    Step step = Step::opened;
+    if (!GetFileInformationByHandle(h, &info))
+        step = Step::failed;
+    else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        step = Step::link;
+    else if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        step = Step::notDirectory;
+    if (step != Step::opened) {
+        CloseHandle(h);
+        return step;
+    }
+    out = Dir();
+    out.handle = reinterpret_cast<intptr_t>(h);
+    out.path = path;
+    return step;
+}
+
+bool dirMake(const Dir& parent, const std::string& name) {
+    return CreateDirectoryA(childPath(parent, name).c_str(), nullptr) != 0;
+}
+
+File fileReplaceIn(const Dir& parent, const std::string& name) {
+    // The parent is held, so it is still the directory reached; it must
+    // not be a link itself.
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(dirHandle(parent), &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return File();
+    const std::string path = childPath(parent, name);
+    // CREATE_NEW fails on anything standing at path; with the reparse flag a
+    // link counts as standing there and is never followed. What stands there
+    // is removed and the create tried once more.
+    auto create = [&] {
+        return CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    };
+    HANDLE h = create();
+    if (h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return fileFrom(h);
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return File();
+    bool removed = false;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        removed = DeleteFileA(path.c_str()) != 0;
+    else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        removed = RemoveDirectoryA(path.c_str()) != 0;  // the link to a directory, not the directory
+    return removed ? fileFrom(create()) : File();
+}
+
+bool nameAllowed(const std::string& name) {
+    if (name == "." || name == "..") return true;
+    // A colon names a stream of a file; a trailing dot or space is dropped
+    // by the system, so the name would not be the one stored.
+    if (name.find(':') != std::string::npos) return false;
+    if (!name.empty() && (name.back() == '.' || name.back() == ' ')) return false;
+    // Device names are reserved whatever follows the first dot.
+    std::string base = name.substr(0, name.find('.'));
+    while (!base.empty() && base.back() == ' ') base.pop_back();
+    static const char* const devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    for (const char* d : devices)
+        if (sameName(base, d)) return false;
+    if (base.size() >= 4 && (sameName(base.substr(0, 3), "COM") || sameName(base.substr(0, 3), "LPT")))
+        return !deviceDigit(base.substr(3));
+    return true;
+}
+
+// Handles are not counted against a limit here.
+void raiseHandleLimit() {}
 
 bool removeFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
 
@@ -214,12 +333,6 @@ std::vector<std::string> expandArguments(int argc, char** argv) {
 
 namespace {
 
-bool isDiskFile(HANDLE h) {
-    BY_HANDLE_FILE_INFORMATION info;
-    return GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) &&
-           !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 HANDLE outputHandle() { return GetStdHandle(STD_OUTPUT_HANDLE); }
 
 }  // namespace
@@ -230,7 +343,7 @@ File fileOpenWrite(const std::string& path) {
 }
 
 bool fileTruncate(File& f) {
-    if (!isDiskFile(handleOf(f))) return true;
+    if (!fileIsRegular(f)) return true;
     return fileSeek(f, 0) && SetEndOfFile(handleOf(f)) != 0;
 }
 
@@ -250,7 +363,9 @@ bool outputIsTerminal() {
 bool outputFileId(FileId& id) {
     HANDLE h = outputHandle();
     BY_HANDLE_FILE_INFORMATION info;
-    if (!isDiskFile(h) || !GetFileInformationByHandle(h, &info)) return false;
+    if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
     id = idFrom(info);
     return true;
 }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <unordered_map>
 
 #include "archive/format.h"
 #include "archive/keyed_stream.h"
@@ -16,57 +15,112 @@ bool isSeparator(char c) { return c == '\\' || c == '/'; }
 
 bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
-// What one walk has learnt of the disk, as a tree of path components, so
-// checking a path costs one look-up per component however deep it lies.
-// The walk never makes a link and never removes a directory, so what it
-// learns holds for the rest of it: a directory stays one, a link stays in
-// the way, and below a name that was missing or no directory nothing can be
-// a link. Between two walks the disk may have changed: each starts afresh.
-enum class Seen { directory, link, noLinkBelow };
-struct SeenNode {
-    Seen kind = Seen::directory;
-    std::unordered_map<std::string, size_t> child;
-};
-
-// What one extraction keeps while it walks the tree.
-struct Extraction {
-    File& archive;
-    std::vector<SeenNode> seen;
-    std::vector<uint8_t> buffer = std::vector<uint8_t>(transferSize);  // file bytes pass through here
-};
-
-// True when a directory on the way to path is a symbolic link; with whole,
-// path itself (a directory) counts as well.
-bool passesLink(Extraction& x, const std::string& path, bool whole) {
-    std::vector<SeenNode>& seen = x.seen;
-    if (seen.empty()) seen.emplace_back();  // the current directory
-    size_t end = path.size();
-    while (end > 0 && isSeparator(path[end - 1])) --end;
-    size_t node = 0;
-    for (size_t start = 0; start < end;) {
+// Appends the names of a relative path, empty ones left out.
+void splitPath(const std::string& path, std::vector<std::string>& names) {
+    for (size_t start = 0; start < path.size();) {
         size_t stop = start;
-        while (stop < end && !isSeparator(path[stop])) ++stop;
-        if (stop == end && !whole) break;  // the file itself
-        auto found = seen[node].child.find(path.substr(start, stop - start));
-        size_t next;
-        if (found != seen[node].child.end()) {
-            next = found->second;
-        } else {
-            PathKind kind = pathKind(path.substr(0, stop));
-            Seen k = kind == PathKind::link        ? Seen::link
-                     : kind == PathKind::directory ? Seen::directory
-                                                   : Seen::noLinkBelow;
-            next = seen.size();
-            seen[node].child.emplace(path.substr(start, stop - start), next);
-            seen.push_back(SeenNode{k, {}});
+        while (stop < path.size() && !isSeparator(path[stop])) ++stop;
+        if (stop > start) names.push_back(path.substr(start, stop - start));
+        start = stop + 1;
+    }
+}
+
+bool hasUp(const std::string& path) {
+    std::vector<std::string> names;
+    splitPath(path, names);
+    return std::find(names.begin(), names.end(), "..") != names.end();
+}
+
+// Why a directory could not be reached.
+enum class Reach { ok, link, reserved, blocked };
+
+// What one extraction keeps while it walks the tree. Every directory is
+// reached from the current directory one name at a time, each opened
+// relative to the handle of the one above without following a link, and
+// files are made relative to their directory's handle. The handles of the
+// current directory's path stay held, so each entry costs one open at most.
+struct Extraction {
+    explicit Extraction(File& f) : archive(f) {}
+    File& archive;
+    std::vector<uint8_t> buffer = std::vector<uint8_t>(transferSize);  // file bytes pass through here
+    Dir base = dirAt(".");
+    // Names from the current directory down to where the walk stands, and
+    // the handles of as many of them as have been reached. A handle given
+    // back for want of handles is opened again from the one above it.
+    std::vector<std::string> want;
+    std::vector<Dir> held;
+    std::string joined;  // the stored path, as listed
+    std::string used;    // the path written to, below the current directory
+    bool unsafe = false;  // the path climbs out: everything below is refused
+};
+
+const Dir& parentOf(const Extraction& x, size_t level) { return level == 0 ? x.base : x.held[level - 1]; }
+
+// Gives back the open handle nearest the current directory, keeping the
+// one below `keep`; false when there is none to give. Handles are given
+// back from the top down, so the ones still open always end the list.
+bool giveBack(Extraction& x, size_t keep) {
+    for (size_t i = 0; i + 1 < keep && i < x.held.size(); ++i) {
+        if (x.held[i]) {
+            dirClose(x.held[i]);
+            return true;
         }
-        if (seen[next].kind == Seen::link) return true;
-        if (seen[next].kind == Seen::noLinkBelow) return false;
-        node = next;
-        start = stop;
-        while (start < end && isSeparator(path[start])) ++start;
     }
     return false;
+}
+
+// Opens want[level] inside its parent, which is open; makes it first when
+// missing and make is set.
+Reach open(Extraction& x, size_t level, bool make) {
+    for (bool made = false;;) {
+        Dir d;
+        switch (dirOpen(parentOf(x, level), x.want[level], d)) {
+        case Step::opened:
+            if (level < x.held.size())
+                x.held[level] = std::move(d);
+            else
+                x.held.push_back(std::move(d));
+            return Reach::ok;
+        case Step::exhausted:
+            if (!giveBack(x, level)) return Reach::blocked;
+            continue;
+        case Step::missing:
+            if (!make || made) return Reach::blocked;
+            made = true;
+            // Someone else may make it meanwhile: the open decides.
+            dirMake(parentOf(x, level), x.want[level]);
+            continue;
+        case Step::link:
+            return Reach::link;
+        case Step::notDirectory:
+        case Step::failed:
+            return Reach::blocked;
+        }
+    }
+}
+
+// Opens, and makes where missing, every name of want not yet reached. When
+// the deepest handle held was given back, every handle was, and the path is
+// opened again from the current directory, name by name: as safe as the
+// first time, since no name is followed if it has become a link.
+Reach reach(Extraction& x) {
+    size_t level = x.held.empty() || x.held.back() ? x.held.size() : 0;
+    for (; level < x.want.size(); ++level) {
+        const bool again = level < x.held.size();
+        if (!again && !nameAllowed(x.want[level])) return Reach::reserved;
+        const Reach r = open(x, level, !again);
+        if (r != Reach::ok) {
+            x.held.resize(level);
+            return r;
+        }
+    }
+    return Reach::ok;
+}
+
+// Leaves the names past n.
+void leave(Extraction& x, size_t n) {
+    x.want.resize(n);
+    if (x.held.size() > n) x.held.resize(n);
 }
 
 void failed() { failure("failed"); }
@@ -74,11 +128,10 @@ void failed() { failure("failed"); }
 // Copies size bytes at the archive's position into out, a chunk at a time,
 // so memory does not grow with the file.
 bool copyOut(Extraction& x, File& out, uint32_t size, uint8_t scrambled) {
-    File& in = x.archive;
     uint8_t* buffer = x.buffer.data();
     while (size > 0) {
         size_t n = std::min<size_t>(size, transferSize);
-        if (!ReadData(in, buffer, n, scrambled)) return false;
+        if (!ReadData(x.archive, buffer, n, scrambled)) return false;
         if (fileWrite(out, buffer, n) != n) return false;
         size -= static_cast<uint32_t>(n);
     }
@@ -86,35 +139,62 @@ bool copyOut(Extraction& x, File& out, uint32_t size, uint8_t scrambled) {
 }
 
 void extractFile(Extraction& x, const Entry& e) {
-    std::string used;
-    bool safe = safePath(e.name, used);
-    std::printf("Extracting %s...", safe ? used.c_str() : e.name.c_str());
-    if (!safe || used.empty() || passesLink(x, used, false)) return failed();
-    // root.size is the data region's length; a record reaching past it
-    // would read bytes that are not its own.
-    if (uint64_t(e.offset) + e.size > root.size) {
-        fileReplace(used);  // still left behind, empty
-        return failed();
+    const size_t names = x.want.size();
+    std::printf("Extracting %s...", x.unsafe ? x.joined.c_str() : x.used.c_str());
+    // A path that ends in a separator names no file.
+    if (x.unsafe || x.used.empty() || isSeparator(x.used.back())) return failed();
+    // The file's own name and any directories its stored name holds.
+    std::vector<std::string> path;
+    splitPath(x.used.substr(x.used.size() - std::min(x.used.size(), e.name.size())), path);
+    if (path.empty()) return failed();
+    const std::string name = path.back();
+    path.pop_back();
+    x.want.insert(x.want.end(), path.begin(), path.end());
+    const bool reached = reach(x) == Reach::ok && nameAllowed(name);
+    File out;
+    if (reached) {
+        // root.size is the data region's length; a record reaching past it
+        // would read bytes that are not its own. An empty file reads nothing.
+        const bool inside = e.size == 0 || uint64_t(e.offset) + e.size <= root.size;
+        const Dir& dir = x.held.empty() ? x.base : x.held.back();
+        out = fileReplaceIn(dir, name);
+        // Out of handles, perhaps: one given back lets the file be made.
+        if (!out && giveBack(x, x.held.size())) out = fileReplaceIn(dir, name);
+        if (out && inside) {
+            seekFile(x.archive, uint64_t(tocSize) + e.offset);
+            const bool whole = copyOut(x, out, e.size, e.scrambled);
+            if (fileClose(out) && whole) {
+                leave(x, names);
+                std::puts("ok");
+                return;
+            }
+        }
     }
-    seekFile(x.archive, uint64_t(tocSize) + e.offset);
-    File out = fileReplace(used);
-    if (!out) return failed();
-    bool whole = copyOut(x, out, e.size, e.scrambled);
-    if (!fileClose(out) || !whole) return failed();
-    std::puts("ok");
+    leave(x, names);
+    failed();
 }
 
 void extractList(Extraction& x, const std::vector<Entry>& list);
 
 void extractDir(Extraction& x, const Entry& e) {
-    std::string used;
-    if (!safePath(e.name, used)) {
-        failure("Skipping %s: path leaves the current directory", e.name.c_str());
-    } else if (passesLink(x, used, true)) {
-        failure("Skipping %s: path passes through a symbolic link", used.c_str());
-    } else if (!used.empty()) {  // empty: it named the current directory
-        std::printf("Creating directory %s...\n", used.c_str());
-        makeDirectory(used);  // it may exist already; a real failure shows in its files
+    if (x.unsafe) {
+        failure("Skipping %s: path leaves the current directory", x.joined.c_str());
+    } else if (!x.used.empty()) {  // empty: it named the current directory
+        switch (reach(x)) {
+        case Reach::ok:
+            std::printf("Creating directory %s...\n", x.used.c_str());
+            break;
+        case Reach::link:
+            failure("Skipping %s: path passes through a symbolic link", x.used.c_str());
+            break;
+        case Reach::reserved:
+            failure("Skipping %s: name is reserved on Windows", x.used.c_str());
+            break;
+        case Reach::blocked:
+            std::printf("Creating directory %s...\n", x.used.c_str());
+            failure("Unable to create directory %s", x.used.c_str());
+            break;
+        }
     }
     // Each entry below is judged on its own path.
     extractList(x, e.child);
@@ -122,10 +202,34 @@ void extractDir(Extraction& x, const Entry& e) {
 
 void extractList(Extraction& x, const std::vector<Entry>& list) {
     for (const Entry& e : list) {
-        if (e.type == typeDirectory)
+        if (e.type != typeDirectory && e.type != typeFile) continue;
+        const size_t joinedMark = x.joined.size(), usedMark = x.used.size(), names = x.want.size();
+        const bool wasUnsafe = x.unsafe;
+        const bool dir = e.type == typeDirectory;
+        x.joined.append(e.name);
+        if (dir) x.joined += '\\';
+        if (!x.unsafe) {
+            if (x.used.empty()) {
+                // Nothing kept yet: leading separators, drives and ".." of
+                // this name are dropped, as from the start of a path.
+                std::string used;
+                x.unsafe = !safePath(x.joined.substr(joinedMark), used);
+                x.used = used;
+            } else {
+                x.used.append(e.name);
+                if (dir) x.used += '\\';
+                x.unsafe = hasUp(e.name);
+            }
+            if (dir && !x.unsafe) splitPath(x.used.substr(usedMark), x.want);
+        }
+        if (dir)
             extractDir(x, e);
-        else if (e.type == typeFile)
+        else
             extractFile(x, e);
+        leave(x, names);
+        x.joined.resize(joinedMark);
+        x.used.resize(usedMark);
+        x.unsafe = wasUnsafe;
     }
 }
 
@@ -141,23 +245,40 @@ bool safePath(const std::string& name, std::string& used) {
         i += 2;  // both are two characters
     }
     used = name.substr(i);
-    for (size_t start = 0; start < used.size();) {
-        size_t stop = std::min(used.find_first_of("\\/", start), used.size());
-        if (stop - start == 2 && used.compare(start, 2, "..") == 0) return false;
-        start = stop + 1;
-    }
-    return true;
+    return !hasUp(used);
 }
 
-void printFiles(const std::vector<Entry>& list) {
+namespace {
+
+void printList(std::string& path, const std::vector<Entry>& list) {
     for (const Entry& e : list) {
         if (e.type != typeFile && e.type != typeDirectory) continue;
-        std::puts(e.name.c_str());
-        if (e.type == typeDirectory) printFiles(e.child);
+        const size_t mark = path.size();
+        path.append(e.name);
+        if (e.type == typeDirectory) {
+            path += '\\';
+            std::puts(path.c_str());
+            printList(path, e.child);
+        } else {
+            std::puts(path.c_str());
+        }
+        path.resize(mark);
     }
+}
+
+}  // namespace
+
+void printFiles(const std::vector<Entry>& list) {
+    std::string path;
+    printList(path, list);
 }
 
 void extractFiles(File& f, const std::vector<Entry>& list) {
-    Extraction x{f, {}};
+    raiseHandleLimit();
+    Extraction x(f);
+    if (!x.base) {
+        failure("Unable to open the current directory");
+        return;
+    }
     extractList(x, list);
 }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 
 #include "archive/format.h"
 #include "archive/keyed_stream.h"
@@ -19,76 +18,112 @@ uint32_t offsetOf(const TocSpan& toc, const uint8_t* p) {
 
 std::string num(uint64_t v) { return std::to_string(v); }
 
-// One decoding of a block: the block and, once found, what is wrong in it.
-struct TocWalk {
-    TocSpan toc;
-    std::string& damage;
+// Bytes of a stored name up to the first zero byte, which ends it as it
+// would end a C string.
+size_t nameLength(const std::string& name) { return std::min(name.find('\0'), name.size()); }
+
+// One directory being decoded: where its entries go and how many records it
+// still claims.
+struct Level {
+    std::vector<Entry>* list;  // null while only measuring
+    uint32_t left;
+    size_t pathLength;  // of the joined path of the directory, "\\" included
 };
 
-// Decodes n sibling records from cursor into list, recursing into
-// directories; returns the cursor past the last sibling's subtree, or
-// nullptr when the block is damaged (walk.damage set).
-const uint8_t* readDir(TocWalk& walk, std::vector<Entry>& list, const std::string& prefix, const uint8_t* cursor,
-                       uint32_t n) {
+// One decoding of the block below the root record. The block is decoded
+// twice: first to find where it ends or is damaged and how many entries
+// each directory really holds, then to build the tree with every list
+// reserved to its exact size. So a count the archive claims is never
+// trusted, and memory follows the records actually there.
+struct TocWalk {
+    const TocSpan& toc;
+    std::string& damage;
+    std::vector<uint32_t> kept;  // entries of each directory, in preorder, root first
+    size_t records = 0;          // records decoded before the end or the damage
+};
+
+// Decodes the records below a root that claims rootCount children. With
+// build false it fills walk.kept and walk.records and returns the cursor past
+// the last record, or nullptr at damage (walk.damage set). With build true
+// it decodes walk.records records into root.child.
+const uint8_t* decode(TocWalk& walk, const uint8_t* cursor, uint32_t rootCount, bool build) {
     const TocSpan& toc = walk.toc;
-    auto damage = [&](const std::string& what) { walk.damage = what; };
-    // n comes from the archive and may claim millions; every record of a
-    // file or directory takes at least a file record's bytes of the block,
-    // so the rest of the block bounds what is worth reserving.
-    const size_t fit = static_cast<size_t>(toc.end - cursor) / (recordHeadSize + fileTailSize);
-    list.reserve(list.size() + std::min<size_t>(n, fit));
-    Record r;  // reused, so a long name's buffer is allocated once
-    for (uint32_t i = 0; i < n; ++i) {
-        const uint8_t* at = cursor;
-        if (takeRecord(cursor, toc.end, r) != Decode::ok) {
-            damage("record at offset " + num(offsetOf(toc, at)) + " runs past the end of the TOC at " +
-                   num(offsetOf(toc, toc.end)));
-            return nullptr;
-        }
-        if (r.name.size() > maxNameLength) {
-            damage("name of " + num(r.name.size()) + " bytes at offset " + num(offsetOf(toc, at)) +
-                   " is longer than " + num(maxNameLength) + " bytes");
-            return nullptr;
-        }
-        Entry e;
-        e.type = r.type;
-        if (r.type == typeFile || r.type == typeDirectory) {
-            // A zero byte ends the name, as it would in a C string.
-            const size_t length = std::min(r.name.find('\0'), r.name.size());
-            e.name.reserve(prefix.size() + length + 1);
-            e.name.append(prefix).append(r.name, 0, length);
-            if (r.type == typeDirectory) e.name += '\\';
-            // Deep nesting ends here too, which bounds the recursion.
-            if (e.name.size() > maxPathLength()) {
-                damage("path at offset " + num(offsetOf(toc, at)) + " is longer than " + num(maxPathLength()) +
-                       " bytes");
-                return nullptr;
-            }
-            e.offset = r.offset;
-            e.size = r.size;
-            e.count = r.count;
-            e.scrambled = r.scrambled;
-        }
-        if (r.type == typeFile) ++files;
-        list.push_back(std::move(e));
-        if (r.type == typeDirectory) {
-            Entry& dir = list.back();
-            cursor = readDir(walk, dir.child, dir.name, cursor, r.count);
-            if (!cursor) return nullptr;
-        }
+    auto damaged = [&](const std::string& what) -> const uint8_t* {
+        walk.damage = what;
+        return nullptr;
+    };
+    std::vector<Level> stack;
+    std::vector<size_t> keptAt;  // measuring: index in kept of each open directory
+    size_t nextDir = 0;          // building: index in kept of the next directory
+    if (build) {
+        root.child.reserve(walk.kept[nextDir++]);
+        stack.push_back({&root.child, rootCount, 0});
+    } else {
+        walk.kept.assign(1, 0);
+        keptAt.push_back(0);
+        stack.push_back({nullptr, rootCount, 0});
     }
-    return cursor;
+    Record r;  // reused, so a long name's buffer is allocated once
+    for (size_t done = 0;; ++done) {
+        while (!stack.empty() && stack.back().left == 0) {
+            stack.pop_back();
+            if (!build) keptAt.pop_back();
+        }
+        if (stack.empty() || (build && done == walk.records)) return cursor;
+        Level& level = stack.back();
+        --level.left;
+        const uint8_t* at = cursor;
+        if (takeRecord(cursor, toc.end, r) != Decode::ok)
+            return damaged("record at offset " + num(offsetOf(toc, at)) + " runs past the end of the TOC at " +
+                           num(offsetOf(toc, toc.end)));
+        if (r.name.size() > maxNameLength)
+            return damaged("name of " + num(r.name.size()) + " bytes at offset " + num(offsetOf(toc, at)) +
+                           " is longer than " + num(maxNameLength) + " bytes");
+        // Records of other types are passed over: they cost no entry.
+        if (r.type != typeFile && r.type != typeDirectory) {
+            if (!build) walk.records = done + 1;
+            continue;
+        }
+        const bool dir = r.type == typeDirectory;
+        const size_t length = nameLength(r.name);
+        const size_t pathLength = level.pathLength + length + (dir ? 1 : 0);
+        if (pathLength > maxPathLength())
+            return damaged("path at offset " + num(offsetOf(toc, at)) + " is longer than " + num(maxPathLength()) +
+                           " bytes");
+        if (dir && stack.size() > maxDepth)
+            return damaged("directory at offset " + num(offsetOf(toc, at)) + " lies deeper than " + num(maxDepth) +
+                           " levels");
+        if (!build) {
+            ++walk.kept[keptAt.back()];
+            walk.records = done + 1;
+            if (dir) {
+                keptAt.push_back(walk.kept.size());
+                walk.kept.push_back(0);
+                stack.push_back({nullptr, r.count, pathLength});
+            }
+            continue;
+        }
+        level.list->push_back(Entry{static_cast<uint8_t>(r.type), r.name.substr(0, length), r.offset, r.size,
+                                    r.count, r.scrambled, {}});
+        if (!dir) {
+            ++files;
+            continue;
+        }
+        // Reserved exactly, so the lists above never move while this one fills.
+        std::vector<Entry>* children = &level.list->back().child;
+        children->reserve(walk.kept[nextDir++]);
+        stack.push_back({children, r.count, pathLength});
+    }
 }
 
 }  // namespace
 
 Toc readTOC(const TocSpan& toc, std::string& damage) {
-    TocWalk walk{toc, damage};
+    root.child.clear();
     auto damaged = [&](const std::string& what) {
         damage = what;
         return Toc::damaged;
     };
-    root.child.clear();
     const uint8_t* cursor = toc.start;
     Record r;
     if (toc.start == toc.end || toc.start[0] != typeDirectory) return Toc::notArchive;
@@ -97,12 +132,14 @@ Toc readTOC(const TocSpan& toc, std::string& damage) {
     if (!r.name.empty()) return damaged("root record has a name");
     root.size = r.size;
     root.count = r.count;
-    cursor = readDir(walk, root.child, "", cursor, r.count);
-    if (!cursor) return Toc::damaged;
+    TocWalk walk{toc, damage, {}, 0};
+    const uint8_t* end = decode(walk, cursor, r.count, false);
+    decode(walk, cursor, r.count, true);
+    if (!end) return Toc::damaged;
     // Records that stop short of the data region mean the region's start,
     // taken from the archive's length, is off: bytes were added.
-    if (cursor != toc.end)
-        return damaged("TOC ends at offset " + num(offsetOf(toc, cursor)) + " but the data region starts at " +
+    if (end != toc.end)
+        return damaged("TOC ends at offset " + num(offsetOf(toc, end)) + " but the data region starts at " +
                        num(offsetOf(toc, toc.end)));
     return Toc::ok;
 }
@@ -115,23 +152,21 @@ Toc parseFile(File& f, std::string& damage) {
     resetFile(f);
     const uint64_t length = fileLength(f);
     uint8_t header[headerSize];
-    if (!ReadData(f, header, headerSize, 1)) return Toc::notArchive;
+    if (length < headerSize || !ReadData(f, header, headerSize, 1)) return Toc::notArchive;
     if (std::memcmp(header, magic, magicSize) != 0) return Toc::notArchive;
     if (header[magicSize] != typeDirectory) return Toc::notArchive;
     if (length > UINT32_MAX) return damaged("archive is 4 GiB or larger");
     const uint32_t rootSize = get32(header + rootSizeOffset);
+    // The data region and the header must both fit in the archive.
     if (rootSize > length - headerSize)
-        return damaged("data region of " + num(rootSize) + " bytes is larger than the archive");
+        return damaged("data region of " + num(rootSize) + " bytes and the " + num(headerSize) +
+                       "-byte header are longer than the archive of " + num(length) + " bytes");
     tocSize = static_cast<uint32_t>(length - rootSize);
 
     resetFile(f);
     seekFile(f, magicSize);
-    std::vector<uint8_t> block;
-    try {
-        block.resize(tocSize - magicSize);
-    } catch (const std::bad_alloc&) {
-        return damaged("TOC of " + num(tocSize - magicSize) + " bytes does not fit in memory");
-    }
+    // Too large for memory throws std::bad_alloc, which the command reports.
+    std::vector<uint8_t> block(tocSize - magicSize);
     if (!ReadData(f, block.data(), block.size(), 1)) return damaged("cannot read the TOC");
     return readTOC({block.data(), block.data() + block.size()}, damage);
 }

@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "archive/keyed_stream.h"
 #include "creation/planner.h"
 #include "creation/unpack.h"
 #include "e2e/harness.h"
+#include "reading/in_process.h"
 #include "report.h"
 
 namespace {
@@ -16,12 +19,15 @@ struct Writer : ::testing::Test {
     ScratchDir dir;
     std::string archive = dir / "out.dat";
 
-    void SetUp() override { resetRun(); }
+    void SetUp() override {
+        resetRun();
+        std::filesystem::create_directory(dir / "d");
+    }
     void TearDown() override { resetRun(); }
 
-    // Adds a file entry below the top-level directory "d", reading its
-    // bytes from `onDisk` (relative to the scratch directory).
-    void addFile(const std::string& name, const std::string& onDisk, uint32_t size) {
+    // Adds a file entry below the top-level directory "d", which the writer
+    // reads from d/<name> in the scratch directory.
+    void addFile(const std::string& name, uint32_t size) {
         if (root.child.empty()) {
             Entry d;
             d.type = typeDirectory;
@@ -32,7 +38,6 @@ struct Writer : ::testing::Test {
         Entry f;
         f.type = typeFile;
         f.name = name;
-        f.path = dir / onDisk;
         f.size = size;
         root.child[0].child.push_back(f);
         root.child[0].count++;
@@ -41,6 +46,7 @@ struct Writer : ::testing::Test {
     // Plans and writes; returns what was printed.
     std::string write() {
         root.size = fixupTree(root.child, 0);
+        InDir in(dir.path);
         File f = fileCreate(archive);
         EXPECT_TRUE(f);
         testing::internal::CaptureStdout();
@@ -54,21 +60,22 @@ struct Writer : ::testing::Test {
 };
 
 TEST_F(Writer, ChangedSourcesStillFillTheirPromisedSize) {
-    writeBytes(dir / "short", "12345");
-    writeBytes(dir / "long", "abcdefghij");
-    writeBytes(dir / "same", "xyz");
-    addFile("short.txt", "short", 8);
-    addFile("gone.tex", "missing", 4);
-    addFile("long.txt", "long", 3);
-    addFile("same.txt", "same", 3);
+    writeBytes(dir / "d/short.txt", "12345");
+    writeBytes(dir / "d/long.txt", "abcdefghij");
+    writeBytes(dir / "d/same.txt", "xyz");
+    addFile("short.txt", 8);
+    addFile("gone.tex", 4);
+    addFile("long.txt", 3);
+    addFile("same.txt", 3);
     std::string out = write();
-    EXPECT_EQ(out, "Writing " + dir / "short" + "...\n" + dir / "short" +
-                       " shrank: 3 missing bytes stored as zeros\n"
-                       "Writing " + dir / "missing" + "...\n"
-                       "Unable to open " + dir / "missing" + ": stored 4 zero bytes in its place\n"
-                       "Writing " + dir / "long" + "...\n" + dir / "long" +
-                       " grew: only its first 3 bytes stored\n"
-                       "Writing " + dir / "same" + "...\n");
+    EXPECT_EQ(out,
+              "Writing d\\short.txt...\n"
+              "d\\short.txt shrank: 3 missing bytes stored as zeros\n"
+              "Writing d\\gone.tex...\n"
+              "Unable to open d\\gone.tex: stored 4 zero bytes in its place\n"
+              "Writing d\\long.txt...\n"
+              "d\\long.txt grew: only its first 3 bytes stored\n"
+              "Writing d\\same.txt...\n");
     EXPECT_TRUE(runFailed());
     std::string bytes = readBytes(archive);
     EXPECT_EQ(bytes.size(), archiveLength(root));
@@ -91,12 +98,13 @@ TEST_F(Writer, FilesLargerThanOneTransferArriveWhole) {
         for (size_t i = 0; i < size; ++i) s[i] = static_cast<char>((i * 131 + size) >> 3);
         contents.push_back(s);
         std::string disk = "big" + std::to_string(n++);
-        writeBytes(dir / disk, s);
-        addFile(disk + ".bin", disk, static_cast<uint32_t>(size));
-        addFile(disk + ".msh", disk, static_cast<uint32_t>(size));
+        writeBytes(dir / ("d/" + disk + ".bin"), s);
+        writeBytes(dir / ("d/" + disk + ".msh"), s);
+        addFile(disk + ".bin", static_cast<uint32_t>(size));
+        addFile(disk + ".msh", static_cast<uint32_t>(size));
     }
-    writeBytes(dir / "small", "tiny");
-    addFile("shrunk.bin", "small", static_cast<uint32_t>(transferSize + 5));
+    writeBytes(dir / "d/shrunk.bin", "tiny");
+    addFile("shrunk.bin", static_cast<uint32_t>(transferSize + 5));
     write();
     Unpacked u = unpack(readBytes(archive));
     for (size_t i = 0; i < contents.size(); ++i) {

@@ -119,6 +119,7 @@ TEST_F(OverTree, FileWhereADirectoryGoes) {
     const std::string worked = dataFile("worked_example.dat");
     ToolRun r = extract(worked);
     EXPECT_EQ(r.out, expectOut(worked, R"(Creating directory data\...
+Unable to create directory data\
 Extracting data\a.txt...failed
 Extracting data\m.msh...failed
 Extracted 2 file(s)

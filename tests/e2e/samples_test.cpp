@@ -102,8 +102,8 @@ Damaged archive: TOC ends at offset 75 but the data region starts at 82
         {"header_cut_short.dat", notArchive, 255, notArchive, 255, {}},
         {"wrong_magic.dat", notArchive, 255, notArchive, 255, {}},
         {"root_not_directory.dat", notArchive, 255, notArchive, 255, {}},
-        {"root_size_too_large.dat", "Damaged archive: data region of 1000 bytes is larger than the archive\n", 255,
-         "Damaged archive: data region of 1000 bytes is larger than the archive\n", 255, {}},
+        {"root_size_too_large.dat", "Damaged archive: data region of 1000 bytes and the 21-byte header are longer than the archive of 61 bytes\n", 255,
+         "Damaged archive: data region of 1000 bytes and the 21-byte header are longer than the archive of 61 bytes\n", 255, {}},
         {"huge_child_count.dat",
          R"(big\
 big\only.txt

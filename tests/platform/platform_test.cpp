@@ -106,10 +106,12 @@ TEST(Platform, MissingOrUnopenablePaths) {
     TempDir dir;
     EXPECT_FALSE(fileOpenRead(dir / "missing"));
     EXPECT_FALSE(fileCreate(dir / "no\\such\\dir\\a"));
-    EXPECT_FALSE(fileReplace(dir / "no\\such\\dir\\a"));
-    ASSERT_TRUE(makeDirectory(dir / "d"));
+    EXPECT_FALSE(dirAt(dir / "no\\such\\dir"));
+    Dir here = dirAt(dir.where.string());
+    ASSERT_TRUE(here);
+    ASSERT_TRUE(dirMake(here, "d"));
     EXPECT_FALSE(fileCreate(dir / "d"));
-    EXPECT_FALSE(fileReplace(dir / "d"));
+    EXPECT_FALSE(fileReplaceIn(here, "d"));
     EXPECT_TRUE(fs::is_directory(dir.disk("d")));
     EXPECT_FALSE(removeFile(dir / "missing"));
 }
@@ -118,7 +120,8 @@ TEST(Platform, ReplaceLeavesOtherNamesOfTheFileAlone) {
     TempDir dir;
     put(dir.disk("a"), "old contents");
     fs::create_hard_link(dir.disk("a"), dir.disk("b"));
-    File f = fileReplace(dir / "a");
+    Dir here = dirAt(dir.where.string());
+    File f = fileReplaceIn(here, "a");
     ASSERT_TRUE(f);
     EXPECT_EQ(fileLength(f), 0u);
     fileWrite(f, "new", 3);
@@ -126,7 +129,7 @@ TEST(Platform, ReplaceLeavesOtherNamesOfTheFileAlone) {
     EXPECT_EQ(get(dir.disk("a")), "new");
     EXPECT_EQ(get(dir.disk("b")), "old contents");
     // Nothing there yet: replacing simply creates.
-    File g = fileReplace(dir / "c");
+    File g = fileReplaceIn(here, "c");
     ASSERT_TRUE(g);
     fileClose(g);
     EXPECT_EQ(pathKind(dir / "c"), PathKind::file);
@@ -135,11 +138,19 @@ TEST(Platform, ReplaceLeavesOtherNamesOfTheFileAlone) {
 TEST(Platform, DirectoriesAndWhatPathsHold) {
     TempDir dir;
     EXPECT_EQ(pathKind(dir / "x"), PathKind::missing);
-    EXPECT_TRUE(makeDirectory(dir / "x"));
-    EXPECT_FALSE(makeDirectory(dir / "x"));
-    EXPECT_FALSE(makeDirectory(dir / "no\\parent"));
+    Dir here = dirAt(dir.where.string());
+    EXPECT_TRUE(dirMake(here, "x"));
+    EXPECT_FALSE(dirMake(here, "x"));
     EXPECT_EQ(pathKind(dir / "x"), PathKind::directory);
     put(dir.disk("x") / "f", "abc");
+    // Opening one name below a held directory tells what stands there.
+    Dir x, none;
+    EXPECT_EQ(dirOpen(here, "x", x), Step::opened);
+    EXPECT_EQ(dirOpen(here, "nothing", none), Step::missing);
+    EXPECT_EQ(dirOpen(x, "f", none), Step::notDirectory);
+    EXPECT_FALSE(none);
+    EXPECT_TRUE(dirMake(x, "y"));
+    EXPECT_EQ(pathKind(dir / "x\\y"), PathKind::directory);
     EXPECT_EQ(pathKind(dir / "x\\f"), PathKind::file);
     EXPECT_TRUE(removeFile(dir / "x\\f"));
     EXPECT_EQ(pathKind(dir / "x\\f"), PathKind::missing);
