@@ -29,7 +29,10 @@ bool copyFile(File& f, uint8_t* buf, const Entry& e, const std::string& path) {
     const std::string name = shown(path);
     std::printf("Writing %s...\n", name.c_str());
     File in = fileOpenRead(path);
-    if (!in) {
+    // Only a regular file is read: what stands there now may be a device
+    // that never ends or a FIFO that never delivers. A new file in its place
+    // is fine; editors save that way.
+    if (!in || !fileIsRegular(in)) {
         failure("Unable to open %s: stored %u zero bytes in its place", name.c_str(), e.size);
         return writeZeros(f, buf, e.size, e.scrambled);
     }
