@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 
 #include "archive/keyed_stream.h"
@@ -17,37 +16,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// Sets a variable for the tool's runs while it lives.
-struct EnvVar {
-    std::string name;
-    std::string old;
-    bool had;
-    EnvVar(const std::string& n, const std::string& value) : name(n) {
-        const char* v = std::getenv(n.c_str());
-        had = v != nullptr;
-        if (had) old = v;
-        setenv(n.c_str(), value.c_str(), 1);
-    }
-    ~EnvVar() {
-        if (had)
-            setenv(name.c_str(), old.c_str(), 1);
-        else
-            unsetenv(name.c_str());
-    }
-    EnvVar(const EnvVar&) = delete;
-    EnvVar& operator=(const EnvVar&) = delete;
-};
-
-// Runs the tool with args in dir, the shim carrying out faults.
-ToolRun runWithFaults(const ScratchDir& dir, const std::vector<std::string>& args, const std::string& faults) {
-    const char* asan = std::getenv("ASAN_OPTIONS");
-    // Under the sanitizers, the preloaded shim comes before their runtime.
-    EnvVar a("ASAN_OPTIONS", std::string(asan ? asan : "") + ":verify_asan_link_order=0");
-    EnvVar p("LD_PRELOAD", DATTOOL_FAULT_SHIM);
-    EnvVar f("DATTOOL_TEST_FAULTS", faults);
-    return runTool(args, dir.path);
-}
 
 // Extracts the archive into a fresh directory beside dir and returns the tree.
 std::map<std::string, std::string> extracted(const ScratchDir& dir) {
@@ -98,7 +66,7 @@ TEST(CreationFaults, EachChangedSourceIsStoredAtItsScannedSizeAndCounted) {
         writeBytes(dir / "../new.txt", "AAAA");
         std::string shownName = "d\\" + row.name;
         std::replace(shownName.begin(), shownName.end(), '/', '\\');
-        ToolRun r = runWithFaults(dir, {"c", "out.dat", "d"}, row.faults);
+        ToolRun r = runWithFaults({"c", "out.dat", "d"}, dir.path, row.faults);
         EXPECT_EQ(r.out, "Writing " + shownName + "...\n" + row.message + "Writing d\\z.txt...\n");
         EXPECT_EQ(r.status, row.message.empty() ? 0 : 255);
         EXPECT_EQ(r.err, "");
@@ -150,7 +118,7 @@ TEST(Faults, EachFailedWriteCloseOrListingIsCounted) {
         writeBytes(dir / "d/b.tex", std::string(300000, 'b'));
         writeBytes(dir / "d/sub/x", "x");
         writeBytes(dir / "d/sub/y", "y");
-        ToolRun r = runWithFaults(dir, row.args, row.faults);
+        ToolRun r = runWithFaults(row.args, dir.path, row.faults);
         EXPECT_EQ(r.out, row.out);
         EXPECT_EQ(r.status, 255);
         EXPECT_EQ(r.err, "");

@@ -19,9 +19,19 @@ struct ToolRun {
     int status = -1;  // exit status as the shell sees it
 };
 
+// Where the program's standard output goes: a pipe or a pseudo-terminal,
+// read into ToolRun::out; nowhere (the descriptor closed); or the file at
+// a path, relative to the run's directory, opened for appending.
+enum class Output { pipe, terminal, closed, file };
+
 // Runs the program under test with args in cwd; argv[0] is "dattool"
 // unless a wrapper starts it.
-ToolRun runTool(const std::vector<std::string>& args, const std::string& cwd);
+ToolRun runTool(const std::vector<std::string>& args, const std::string& cwd, Output to = Output::pipe,
+                const std::string& file = "");
+// The same with the fault shim (fault_shim.cpp) preloaded, carrying out
+// faults; Linux builds only.
+ToolRun runWithFaults(const std::vector<std::string>& args, const std::string& cwd, const std::string& faults,
+                      Output to = Output::pipe);
 // Runs the Linux build, whatever is under test.
 ToolRun runNative(const std::vector<std::string>& args, const std::string& cwd);
 
