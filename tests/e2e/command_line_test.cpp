@@ -92,6 +92,13 @@ TEST(CommandLine, WildcardArgumentsBecomeEveryMatch) {
     ToolRun l = runTool({"l", "out.dat"}, dir.path);
     EXPECT_EQ(l.out, "Opening out.dat...ok\nParsing TOC...\ndata1\\\ndata1\\f.txt\ndata2\\\n");
     EXPECT_EQ(l.status, 0);
+    // A pattern that matches nothing is kept as typed: an empty directory
+    // of that name, and a failure.
+    c = runTool({"c", "none.dat", "nothing*"}, dir.path);
+    EXPECT_EQ(c.out, "No files found\n");
+    EXPECT_EQ(c.status, 255);
+    l = runTool({"l", "none.dat"}, dir.path);
+    EXPECT_EQ(l.out, "Opening none.dat...ok\nParsing TOC...\nnothing*\\\n");
 }
 
 }  // namespace

@@ -68,6 +68,15 @@ Extracted 2 file(s)
 )"));
     EXPECT_EQ(r.status, 255);
     EXPECT_TRUE(treeOf(outside.path).empty());
+    // The refused directory alone, with no file below it to fail, fails too.
+    writeBytes(outside / "../empty_sub.dat", archiveBytes({dirNode("data", {dirNode("sub", {})})}));
+    r = extract(outside / "../empty_sub.dat");
+    EXPECT_EQ(r.out, expectOut(outside / "../empty_sub.dat", R"(Creating directory data\...
+Skipping data\sub\: path passes through a symbolic link
+Extracted 0 file(s)
+)"));
+    EXPECT_EQ(r.status, 255);
+    EXPECT_TRUE(treeOf(outside.path).empty());
 }
 
 TEST_F(Extraction, LinkWhereAFileGoesIsReplaced) {
