@@ -123,7 +123,8 @@ TEST(CommandLine, LostOrMisdirectedOutputFailsTheRun) {
     fs::create_directories(dir / "d");
     fs::create_directories(dir / "out");
     // More lines than one output buffer holds, so some go out mid-run.
-    for (int i = 0; i < 300; ++i) writeBytes(dir / ("d/file_" + std::to_string(i) + ".txt"), std::to_string(i));
+    for (int i = 0; i < 300; ++i)
+        writeBytes(dir / ("d/file_" + std::to_string(i) + ".txt"), std::to_string(i));
     ASSERT_EQ(runTool({"c", "ref.dat", "d"}, dir.path).status, 0);
     const std::string ref = readBytes(dir / "ref.dat");
     std::map<std::string, std::string> extracted = {{"d", "<dir>"}};
@@ -135,7 +136,8 @@ TEST(CommandLine, LostOrMisdirectedOutputFailsTheRun) {
         {Output::file, "/dev/full", {"c", "out.dat", "d"}, "", 255, ""},
         {Output::file, "/dev/full", {"l", "ref.dat"}, "", 255, ""},
         {Output::file, "/dev/full", {"x", "../ref.dat"}, "out", 255, ""},
-        {Output::file, "so.dat", {"c", "so.dat", "d"}, "", 255, "Unable to open so.dat for writing" + refused},
+        {Output::file, "so.dat", {"c", "so.dat", "d"}, "", 255,
+         "Unable to open so.dat for writing" + refused},
         {Output::file, "so.dat", {"c", "/dev/stdout", "d"}, "", 255,
          "Unable to open /dev/stdout for writing" + refused},
         {Output::file, "/dev/null", {"c", "/dev/null", "d"}, "", 0, ""},

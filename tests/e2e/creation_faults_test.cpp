@@ -91,9 +91,11 @@ TEST(Faults, EachFailedWriteCloseOrListingIsCounted) {
     // the first output buffer exactly, so b.tex, plain and larger than a
     // buffer, goes out in one write of its own.
     const size_t tocEnd = 5 + 16 + 17 + 17 + 17 + 19 + 13 + 13;
-    const std::string all = "Writing d\\a.txt...\nWriting d\\b.tex...\nWriting d\\sub\\x...\nWriting d\\sub\\y...\n";
+    const std::string all =
+        "Writing d\\a.txt...\nWriting d\\b.tex...\nWriting d\\sub\\x...\nWriting d\\sub\\y...\n";
     const std::string worked = dataFile("worked_example.dat");
-    const std::string extracting = "Opening " + worked + "...ok\nParsing TOC...\nExtracting...\nCreating directory data\\...\n";
+    const std::string extracting =
+        "Opening " + worked + "...ok\nParsing TOC...\nExtracting...\nCreating directory data\\...\n";
     const std::vector<ToolFault> rows = {
         // The archive: a buffer, the large plain block, the last buffer, the close.
         {{"c", "out.dat", "d"}, "full out.dat 100", "Writing d\\a.txt...\nUnable to write out.dat\n"},
@@ -103,7 +105,8 @@ TEST(Faults, EachFailedWriteCloseOrListingIsCounted) {
          all + "Unable to write out.dat\n"},
         {{"c", "out.dat", "d"}, "failclose out.dat", all + "Unable to write out.dat\n"},
         // A listing that fails midway is stored empty, not as part of itself.
-        {{"c", "out.dat", "d"}, "badlist d/sub", "No files found\nWriting d\\a.txt...\nWriting d\\b.tex...\n"},
+        {{"c", "out.dat", "d"}, "badlist d/sub",
+         "No files found\nWriting d\\a.txt...\nWriting d\\b.tex...\n"},
         // An extracted file: a short write, a failed close.
         {{"x", worked}, "full a.txt 1",
          extracting + "Extracting data\\a.txt...failed\nExtracting data\\m.msh...ok\nExtracted 2 file(s)\n"},

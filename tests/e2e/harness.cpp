@@ -95,7 +95,8 @@ ToolRun run(const std::string& exe, const std::string& wrap, const std::vector<s
         // Raw, so the terminal passes the bytes as written: no CR added.
         termios raw{};
         cfmakeraw(&raw);
-        if (openpty(&outEnds[0], &outEnds[1], nullptr, &raw, nullptr) != 0) throw std::runtime_error("openpty");
+        if (openpty(&outEnds[0], &outEnds[1], nullptr, &raw, nullptr) != 0)
+            throw std::runtime_error("openpty");
     }
     pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork");
