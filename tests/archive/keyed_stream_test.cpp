@@ -5,7 +5,7 @@
 #include <numeric>
 
 #include "archive/format.h"
-#include "e2e/harness.h"
+#include "support/scratch.h"
 
 namespace {
 

@@ -4,12 +4,13 @@
 
 #include <filesystem>
 
+#include "archive/format.h"
 #include "archive/keyed_stream.h"
 #include "creation/planner.h"
-#include "creation/unpack.h"
-#include "e2e/harness.h"
 #include "reading/in_process.h"
 #include "report.h"
+#include "support/dat_codec.h"
+#include "support/scratch.h"
 
 namespace {
 

@@ -1,8 +1,12 @@
 #!/usr/bin/env python3
-"""Writes the sample archives of this directory, each named for what it holds.
+"""Writes the sample archives of this directory, each named for what it holds,
+and beside each, <name>.expected: what "l" and "x" print, their exit statuses
+and the tree "x" leaves (<name>.windows.expected where a Windows build differs).
+tests/e2e/samples_test.cpp runs every archive here against its expectations,
+so a new hostile case is one entry in samples() and a run of this script.
 
-Run by hand from anywhere (python3 tests/data/make_samples.py); the .dat files
-are committed, so the tests never need Python.
+Run by hand from anywhere (python3 tests/data/make_samples.py); the files are
+committed, so the tests never need Python.
 """
 import os
 import struct
@@ -90,58 +94,229 @@ def nested(levels, inner):
     return tree
 
 
+DIR = "<dir>"
+# The longest path each build takes: PATH_MAX - 1 on Linux, MAX_PATH - 1 on
+# Windows.
+PATH_LIMIT = {"linux": 4095, "windows": 259}
+NOT_ARCHIVE = "Not a DAT file\n"
+
+
+class Expect:
+    """What "l" and "x" print after "Parsing TOC...", their exit statuses,
+    and the tree "x" leaves: path -> DIR or the file's bytes (directories
+    that hold something may be left out; the test adds every ancestor)."""
+
+    def __init__(self, listing, list_status, extraction, extract_status, tree=None):
+        self.listing = listing
+        self.list_status = list_status
+        self.extraction = extraction
+        self.extract_status = extract_status
+        self.tree = tree or {}
+
+
+def damaged(listing, message):
+    """Listing up to the damage, then the message; "x" writes nothing."""
+    line = "Damaged archive: " + message + "\n"
+    return Expect(listing + line, 255, line, 255)
+
+
+def extracted(lines, files):
+    return "Extracting...\n" + "".join(l + "\n" for l in lines) + "Extracted %d file(s)\n" % files
+
+
+def deep_expect(platform):
+    """The nested samples on a platform whose limit they pass: each level
+    adds "d\\"; the level past the limit is damage, reported with its
+    record's offset (17 bytes per record)."""
+    limit = PATH_LIMIT[platform]
+    listing, path, level = [], "", 0
+    while len(path) + 2 <= limit:
+        path += "d\\"
+        listing.append(path + "\n")
+        level += 1
+    return damaged("".join(listing), "path at offset %d is longer than %d bytes" % (21 + 17 * level, limit))
+
+
+def nested_expect(platform):
+    nested = "d\\" * 200
+    if len(nested) + 5 > PATH_LIMIT[platform]:
+        return deep_expect(platform)  # 405 bytes: more than a Windows path holds
+    listing = "".join("d\\" * i + "\n" for i in range(1, 201)) + nested + "f.txt\n"
+    run = ["Creating directory " + "d\\" * i + "..." for i in range(1, 201)]
+    return Expect(listing, 0, extracted(run + ["Extracting " + nested + "f.txt...ok"], 1), 0,
+                  {"d/" * 200 + "f.txt": b"deep"})
+
+
 def samples():
+    """name -> (archive bytes, {platform: Expect}); an Expect given once holds
+    for both platforms."""
     worked = archive([D("data", [F("a.txt", b"abc"), F("m.msh", b"0123456789")])])
+    sharing = archive([D("d", [F("a.bin", b"hello world"), F("b.bin", offset=0, size=5),
+                               F("c.tex", offset=0, size=5)])])
+    worked_listing = "data\\\ndata\\a.txt\ndata\\m.msh\n"
+    one_file = [D("data", [F("a.txt", b"abc")])]
     return {
         # The layout example: one directory, a scrambled and a plain file.
-        "worked_example.dat": worked,
+        "worked_example.dat": (worked, Expect(
+            worked_listing, 0,
+            extracted(["Creating directory data\\...", "Extracting data\\a.txt...ok",
+                       "Extracting data\\m.msh...ok"], 2), 0,
+            {"data/a.txt": b"abc", "data/m.msh": b"0123456789"})),
         # A file and a subdirectory with a file of its own.
-        "edge_case.dat": archive([D("data", [F("a.txt", b"alpha\n"), D("sub", [F("b.txt", b"beta\n")])])]),
-        "empty.dat": archive([]),
-        "cut_short.dat": worked[:-4],
-        "bytes_appended.dat": worked + b"JUNK!!!",
-        "header_cut_short.dat": worked[:15],
-        "wrong_magic.dat": archive([D("data")], magic=b"tolvb"),
-        "root_not_directory.dat": archive([D("data")], root_type=0),
-        "root_size_too_large.dat": archive([D("data", [F("a.txt", b"abc")])], root_size=1000),
-        "huge_child_count.dat": archive([D("big", [F("only.txt", b"x")], count=0xFFFFFF)]),
-        "name_300_bytes.dat": archive([D("d", [F("ok.txt", b"1"), F("n" * 300, b"2")])]),
-        "zero_byte_in_name.dat": archive([D("d", [F(b"ab\0cd.txt", b"hi"), F("e.txt", b"yo")])]),
+        "edge_case.dat": (
+            archive([D("data", [F("a.txt", b"alpha\n"), D("sub", [F("b.txt", b"beta\n")])])]),
+            Expect("data\\\ndata\\a.txt\ndata\\sub\\\ndata\\sub\\b.txt\n", 0,
+                   extracted(["Creating directory data\\...", "Extracting data\\a.txt...ok",
+                              "Creating directory data\\sub\\...", "Extracting data\\sub\\b.txt...ok"], 2), 0,
+                   {"data/a.txt": b"alpha\n", "data/sub/b.txt": b"beta\n"})),
+        "empty.dat": (archive([]), Expect("", 0, extracted([], 0), 0)),
+        "cut_short.dat": (worked[:-4], damaged(
+            "data\\\ndata\\a.txt\n", "record at offset 58 runs past the end of the TOC at 71")),
+        "bytes_appended.dat": (worked + b"JUNK!!!", damaged(
+            worked_listing, "TOC ends at offset 75 but the data region starts at 82")),
+        "header_cut_short.dat": (worked[:15], Expect(NOT_ARCHIVE, 255, NOT_ARCHIVE, 255)),
+        "wrong_magic.dat": (archive([D("data")], magic=b"tolvb"), Expect(NOT_ARCHIVE, 255, NOT_ARCHIVE, 255)),
+        "root_not_directory.dat": (archive([D("data")], root_type=0), Expect(NOT_ARCHIVE, 255, NOT_ARCHIVE, 255)),
+        "root_size_too_large.dat": (archive([D("data", [F("a.txt", b"abc")])], root_size=1000),
+                                    damaged("", "data region of 1000 bytes and the 21-byte header are longer than the archive of 61 bytes")),
+        # One byte more than the archive holds after its header.
+        "root_size_one_too_large.dat": (archive(one_file, root_size=len(archive(one_file)) - 20),
+                                        damaged("", "data region of 41 bytes and the 21-byte header are longer than the archive of 61 bytes")),
+        "huge_child_count.dat": (archive([D("big", [F("only.txt", b"x")], count=0xFFFFFF)]), damaged(
+            "big\\\nbig\\only.txt\n", "record at offset 60 runs past the end of the TOC at 60")),
+        "name_300_bytes.dat": (archive([D("d", [F("ok.txt", b"1"), F("n" * 300, b"2")])]), damaged(
+            "d\\\nd\\ok.txt\n", "name of 300 bytes at offset 56 is longer than 259 bytes")),
+        # A zero byte ends the name.
+        "zero_byte_in_name.dat": (
+            archive([D("d", [F(b"ab\0cd.txt", b"hi"), F("e.txt", b"yo")])]),
+            Expect("d\\\nd\\ab\nd\\e.txt\n", 0,
+                   extracted(["Creating directory d\\...", "Extracting d\\ab...ok", "Extracting d\\e.txt...ok"], 2),
+                   0, {"d/ab": b"hi", "d/e.txt": b"yo"})),
         # 3000 levels of "d\\": the path outgrows the platform's limit.
-        "deep_nesting.dat": archive(nested(3000, [F("f.txt", b"deep")])),
-        "nested_200_levels.dat": archive(nested(200, [F("f.txt", b"deep")])),
-        "dot_dot.dat": archive([
+        "deep_nesting.dat": (archive(nested(3000, [F("f.txt", b"deep")])),
+                             {p: deep_expect(p) for p in PATH_LIMIT}),
+        "nested_200_levels.dat": (archive(nested(200, [F("f.txt", b"deep")])),
+                                  {p: nested_expect(p) for p in PATH_LIMIT}),
+        # Leading ".." parts are dropped; ".." further on is refused.
+        "dot_dot.dat": (archive([
             D("..", [F("up.txt", b"up")]),
             D("a", [D("..", [F("x.txt", b"x")])]),
             F("../../slash.txt", b"slash"),
             F("b/../../c.txt", b"c"),
             F("..\\escaped.txt", b"esc"),
-        ]),
-        "absolute_names.dat": archive([
+        ]), Expect("..\\\n..\\up.txt\na\\\na\\..\\\na\\..\\x.txt\n../../slash.txt\nb/../../c.txt\n..\\escaped.txt\n", 0,
+                   extracted(["Extracting up.txt...ok", "Creating directory a\\...",
+                              "Skipping a\\..\\: path leaves the current directory",
+                              "Extracting a\\..\\x.txt...failed", "Extracting slash.txt...ok",
+                              "Extracting b/../../c.txt...failed", "Extracting escaped.txt...ok"], 5), 255,
+                   {"up.txt": b"up", "a": DIR, "slash.txt": b"slash", "escaped.txt": b"esc"})),
+        # Refused with nothing below it that could fail: still a failure.
+        "climbing_empty_directory.dat": (archive([D("a", [D("..")])]), Expect(
+            "a\\\na\\..\\\n", 0,
+            extracted(["Creating directory a\\...", "Skipping a\\..\\: path leaves the current directory"], 0),
+            255, {"a": DIR})),
+        "absolute_names.dat": (archive([
             D("/tmp", [D("dattool-escape", [F("x.txt", b"abs")])]),
             D("\\abs", [F("y.txt", b"back")]),
-        ]),
-        "drive_names.dat": archive([
+        ]), Expect("/tmp\\\n/tmp\\dattool-escape\\\n/tmp\\dattool-escape\\x.txt\n\\abs\\\n\\abs\\y.txt\n", 0,
+                   extracted(["Creating directory tmp\\...", "Creating directory tmp\\dattool-escape\\...",
+                              "Extracting tmp\\dattool-escape\\x.txt...ok", "Creating directory abs\\...",
+                              "Extracting abs\\y.txt...ok"], 2), 0,
+                   {"tmp/dattool-escape/x.txt": b"abs", "abs/y.txt": b"back"})),
+        "drive_names.dat": (archive([
             D("C:\\games", [F("save.txt", b"1")]),
             F("D:notes.txt", b"2"),
-        ]),
-        "unknown_record_type.dat": archive([
+        ]), Expect("C:\\games\\\nC:\\games\\save.txt\nD:notes.txt\n", 0,
+                   extracted(["Creating directory games\\...", "Extracting games\\save.txt...ok",
+                              "Extracting notes.txt...ok"], 2), 0,
+                   {"games/save.txt": b"1", "notes.txt": b"2"})),
+        "unknown_record_type.dat": (archive([
             D("d", [F("a.txt", b"A"), X(7, "odd"), F("b.txt", b"B")]),
             X(200, "top"),
-        ]),
-        "file_past_data_region.dat": archive([
+        ]), Expect("d\\\nd\\a.txt\nd\\b.txt\n", 0,
+                   extracted(["Creating directory d\\...", "Extracting d\\a.txt...ok", "Extracting d\\b.txt...ok"], 2),
+                   0, {"d/a.txt": b"A", "d/b.txt": b"B"})),
+        # The bad record yields an empty file and "failed"; the rest goes on.
+        "file_past_data_region.dat": (archive([
             D("d", [F("good.txt", b"good"), F("bad.txt", b"", offset=4, size=100), F("after.txt", b"after")]),
-        ]),
-        "zero_size_file.dat": archive([F("empty.txt"), D("d", [F("none.msh"), F("after.txt", b"x")])]),
+        ]), Expect("d\\\nd\\good.txt\nd\\bad.txt\nd\\after.txt\n", 0,
+                   extracted(["Creating directory d\\...", "Extracting d\\good.txt...ok",
+                              "Extracting d\\bad.txt...failed", "Extracting d\\after.txt...ok"], 3), 255,
+                   {"d/good.txt": b"good", "d/bad.txt": b"", "d/after.txt": b"after"})),
+        "zero_size_file.dat": (
+            archive([F("empty.txt"), D("d", [F("none.msh"), F("after.txt", b"x")])]),
+            Expect("empty.txt\nd\\\nd\\none.msh\nd\\after.txt\n", 0,
+                   extracted(["Extracting empty.txt...ok", "Creating directory d\\...", "Extracting d\\none.msh...ok",
+                              "Extracting d\\after.txt...ok"], 3), 0,
+                   {"empty.txt": b"", "d/none.msh": b"", "d/after.txt": b"x"})),
+        # Records pointing back at bytes an earlier file took, scrambled or
+        # not: each file gets the stored bytes at its own offset, descrambled
+        # by its own flag, whatever was read for the files before it.
+        "records_sharing_bytes.dat": (sharing, Expect(
+            "d\\\nd\\a.bin\nd\\b.bin\nd\\c.tex\n", 0,
+            extracted(["Creating directory d\\...", "Extracting d\\a.bin...ok", "Extracting d\\b.bin...ok",
+                       "Extracting d\\c.tex...ok"], 3), 0,
+            {"d/a.bin": b"hello world", "d/b.bin": b"hello", "d/c.tex": sharing[-11:-6]})),
     }
+
+
+# Outputs longer than this are kept as a summary: line and byte counts, an
+# FNV-1a hash and the last line.
+KEEP_LIMIT = 4096
+
+
+def fnv1a64(data):
+    h = 0xCBF29CE484222325
+    for b in data:
+        h = ((h ^ b) * 0x100000001B3) & 0xFFFFFFFFFFFFFFFF
+    return h
+
+
+def output_lines(key, text):
+    data = text.encode("latin-1")
+    if len(data) <= KEEP_LIMIT:
+        return [b"%s %d\n" % (key, len(data)) + data + b"\n"]
+    last = data[data.rstrip(b"\n").rfind(b"\n") + 1:]
+    return [b"%s-summary %d %d %016x\n" % (key, data.count(b"\n"), len(data), fnv1a64(data)),
+            b"%s-last %d\n" % (key, len(last)) + last + b"\n"]
+
+
+def expectation(name, e):
+    """The .expected file: "key value" lines; blocks of bytes follow a line
+    that ends in their length, and a line break follows each block."""
+    out = [b"# written by make_samples.py: what dattool does with " + name.encode() + b"\n",
+           b"list-status %d\n" % e.list_status]
+    out += output_lines(b"list", e.listing)
+    out.append(b"extract-status %d\n" % e.extract_status)
+    out += output_lines(b"extract", e.extraction)
+    for path, content in sorted(e.tree.items()):
+        if content == DIR:
+            out.append(b"dir " + path.encode() + b"\n")
+        else:
+            out.append(b"file %d %s\n" % (len(content), path.encode()) + content + b"\n")
+    return b"".join(out)
 
 
 def main():
     sys.setrecursionlimit(20000)  # the deep sample nests 3000 levels
-    for name, data in samples().items():
+    for old in os.listdir(HERE):
+        if old.endswith(".expected"):
+            os.remove(os.path.join(HERE, old))
+    made = samples()
+    for name, (data, expect) in made.items():
         with open(os.path.join(HERE, name), "wb") as f:
             f.write(data)
-    print("wrote", len(samples()), "archives")
+        if isinstance(expect, Expect):
+            expect = {"linux": expect}
+        stem = name[:-len(".dat")]
+        texts = {p: expectation(name, e) for p, e in expect.items()}
+        with open(os.path.join(HERE, stem + ".expected"), "wb") as f:
+            f.write(texts["linux"])
+        # A Windows build reads <stem>.windows.expected where it differs.
+        if texts.get("windows", texts["linux"]) != texts["linux"]:
+            with open(os.path.join(HERE, stem + ".windows.expected"), "wb") as f:
+                f.write(texts["windows"])
+    print("wrote", len(made), "archives and what dattool does with them")
 
 
 if __name__ == "__main__":

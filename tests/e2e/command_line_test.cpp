@@ -19,18 +19,20 @@ std::string usageText(const std::string& program) {
            "\t" + program + " c <new DAT filename> file1 file2 file3 ... filen\n";
 }
 
-// The usage text names the program as it was invoked. The Linux build is
-// started as "dattool"; a Windows build under a wrapper gets the full path
-// of its .exe from the runtime, so there the name is taken from the text.
+// The usage text names the program as it was invoked: "dattool" as the
+// harness starts it, or, where a wrapper such as valgrind or wine starts it,
+// its full path (for a Windows build, the Windows form of it). The name is
+// taken from the text; anything else yields "" and the comparison fails.
 std::string programNameIn(const std::string& out) {
-    if (!testingWindowsBuild()) return "dattool";
     size_t start = out.find('\t');
     size_t end = out.find(" x <DAT", start);
     if (start == std::string::npos || end == std::string::npos) return "";
-    std::string name = out.substr(start + 1, end - start - 1);
-    const std::string tail = "dattool.exe";
-    bool named = name.size() >= tail.size() && name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
-    return named ? name : "";
+    const std::string name = out.substr(start + 1, end - start - 1);
+    if (name == "dattool") return name;
+    const std::string file = fs::path(programUnderTest()).filename().string();
+    const bool path = name.size() > file.size() && name.compare(name.size() - file.size(), file.size(), file) == 0 &&
+                      (name[name.size() - file.size() - 1] == '/' || name[name.size() - file.size() - 1] == '\\');
+    return path ? name : "";
 }
 
 TEST(CommandLine, TooFewArgumentsOrUnknownCommandShowUsage) {

@@ -9,9 +9,8 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "archive/keyed_stream.h"
-#include "creation/unpack.h"
 #include "e2e/harness.h"
+#include "support/dat_codec.h"
 
 namespace fs = std::filesystem;
 
@@ -91,6 +90,7 @@ TEST(Faults, EachFailedWriteCloseOrListingIsCounted) {
     // the first output buffer exactly, so b.tex, plain and larger than a
     // buffer, goes out in one write of its own.
     const size_t tocEnd = 5 + 16 + 17 + 17 + 17 + 19 + 13 + 13;
+    const size_t buffer = 256 * 1024;  // the tool's output buffer
     const std::string all =
         "Writing d\\a.txt...\nWriting d\\b.tex...\nWriting d\\sub\\x...\nWriting d\\sub\\y...\n";
     const std::string worked = dataFile("worked_example.dat");
@@ -101,7 +101,7 @@ TEST(Faults, EachFailedWriteCloseOrListingIsCounted) {
         {{"c", "out.dat", "d"}, "full out.dat 100", "Writing d\\a.txt...\nUnable to write out.dat\n"},
         {{"c", "out.dat", "d"}, "full out.dat 300000",
          "Writing d\\a.txt...\nWriting d\\b.tex...\nUnable to write out.dat\n"},
-        {{"c", "out.dat", "d"}, "full out.dat " + std::to_string(2 * transferSize + 12),
+        {{"c", "out.dat", "d"}, "full out.dat " + std::to_string(2 * buffer + 12),
          all + "Unable to write out.dat\n"},
         {{"c", "out.dat", "d"}, "failclose out.dat", all + "Unable to write out.dat\n"},
         // A listing that fails midway is stored empty, not as part of itself.
@@ -117,7 +117,7 @@ TEST(Faults, EachFailedWriteCloseOrListingIsCounted) {
         SCOPED_TRACE(row.faults);
         ScratchDir dir;
         fs::create_directories(dir / "d/sub");
-        writeBytes(dir / "d/a.txt", std::string(transferSize - tocEnd, 'a'));
+        writeBytes(dir / "d/a.txt", std::string(buffer - tocEnd, 'a'));
         writeBytes(dir / "d/b.tex", std::string(300000, 'b'));
         writeBytes(dir / "d/sub/x", "x");
         writeBytes(dir / "d/sub/y", "y");

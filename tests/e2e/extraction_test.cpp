@@ -1,25 +1,35 @@
-// Extraction over what is already on disk: earlier output, planted links,
-// and files larger than one transfer chunk.
+// Extraction into a directory that already holds things: earlier output,
+// links planted where the archive's names lead (once their anchors are
+// stripped), links to links, links inside one stored name, a file where a
+// directory goes and a directory where a file goes; and files larger than
+// one transfer. Whatever stands there, nothing may be written outside the
+// scratch directory and every link planted in a directory's place stays.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "archive/keyed_stream.h"
+#include <filesystem>
+
 #include "e2e/harness.h"
-#include "platform/platform.h"
-#include "reading/archive_builder.h"
+#include "support/dat_codec.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
-const std::string opened = "...ok\nParsing TOC...\n";
+#define SKIP_IF_WRAPPED() \
+    if (runsWrapped()) GTEST_SKIP() << "wine does not treat Linux symbolic links to files, or chains of them, as links"
 
 struct Extraction : ::testing::Test {
     ScratchDir dir;
-    ScratchDir outside;  // where planted links point
+    ScratchDir outside;  // what the planted links lead to
     std::string worked = dataFile("worked_example.dat");
 
+    void plant(const std::string& target, const std::string& at) {
+        ASSERT_EQ(symlink(target.c_str(), (dir / at).c_str()), 0) << at;
+    }
     ToolRun extract(const std::string& archive) { return runTool({"x", archive}, dir.path); }
     std::string expectOut(const std::string& archive, const std::string& walk) {
-        return "Opening " + archive + opened + "Extracting...\n" + walk;
+        return "Opening " + archive + "...ok\nParsing TOC...\nExtracting...\n" + walk;
     }
 };
 
@@ -41,7 +51,7 @@ TEST_F(Extraction, SecondRunReplacesFilesAndPrintsTheSame) {
 }
 
 TEST_F(Extraction, LinkWhereADirectoryGoesIsNotEntered) {
-    ASSERT_EQ(symlink(outside.path.c_str(), (dir / "data").c_str()), 0);
+    plant(outside.path, "data");
     ToolRun r = extract(worked);
     EXPECT_EQ(r.out, expectOut(worked, R"(Skipping data\: path passes through a symbolic link
 Extracting data\a.txt...failed
@@ -52,13 +62,24 @@ Extracted 2 file(s)
     EXPECT_TRUE(treeOf(outside.path).empty());
     // The link is all there is, and it is still a link.
     EXPECT_EQ(treeOf(dir.path).size(), 1u);
-    EXPECT_EQ(pathKind(dir / "data"), PathKind::link);
+    EXPECT_TRUE(isLink(dir / "data"));
+}
+
+// A skipped directory is a failure even with nothing below it to fail.
+TEST_F(Extraction, LinkWhereAnEmptyDirectoryGoesIsAFailure) {
+    plant(outside.path, "empty");
+    const std::string archive = outside / "../empty.dat";
+    writeBytes(archive, archiveBytes({dirNode("empty")}));
+    ToolRun r = extract(archive);
+    EXPECT_EQ(r.out, expectOut(archive, "Skipping empty\\: path passes through a symbolic link\nExtracted 0 file(s)\n"));
+    EXPECT_EQ(r.status, 255);
+    EXPECT_TRUE(treeOf(outside.path).empty());
 }
 
 TEST_F(Extraction, LinkDeeperDownIsNotEntered) {
     const std::string archive = dataFile("edge_case.dat");
-    ASSERT_EQ(mkdir((dir / "data").c_str(), 0777), 0);
-    ASSERT_EQ(symlink(outside.path.c_str(), (dir / "data/sub").c_str()), 0);
+    fs::create_directory(dir / "data");
+    plant(outside.path, "data/sub");
     ToolRun r = extract(archive);
     EXPECT_EQ(r.out, expectOut(archive, R"(Creating directory data\...
 Extracting data\a.txt...ok
@@ -68,41 +89,130 @@ Extracted 2 file(s)
 )"));
     EXPECT_EQ(r.status, 255);
     EXPECT_TRUE(treeOf(outside.path).empty());
-    // The refused directory alone, with no file below it to fail, fails too.
-    writeBytes(outside / "../empty_sub.dat", archiveBytes({dirNode("data", {dirNode("sub", {})})}));
-    r = extract(outside / "../empty_sub.dat");
-    EXPECT_EQ(r.out, expectOut(outside / "../empty_sub.dat", R"(Creating directory data\...
-Skipping data\sub\: path passes through a symbolic link
-Extracted 0 file(s)
+}
+
+TEST_F(Extraction, LinksWhereStrippedAbsoluteNamesLead) {
+    SKIP_IF_WRAPPED();
+    // "/tmp\\..." and "\\abs\\..." are extracted as "tmp\\..." and "abs\\...".
+    fs::create_directory(outside / "t");
+    plant(outside / "t", "tmp");
+    plant(outside.path, "abs");
+    const std::string archive = dataFile("absolute_names.dat");
+    ToolRun r = extract(archive);
+    EXPECT_EQ(r.out, expectOut(archive, R"(Skipping tmp\: path passes through a symbolic link
+Skipping tmp\dattool-escape\: path passes through a symbolic link
+Extracting tmp\dattool-escape\x.txt...failed
+Skipping abs\: path passes through a symbolic link
+Extracting abs\y.txt...failed
+Extracted 2 file(s)
+)"));
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(treeOf(outside.path), (std::map<std::string, std::string>{{"t", "<dir>"}}));
+    EXPECT_TRUE(isLink(dir / "abs"));
+    EXPECT_TRUE(isLink(dir / "tmp"));
+}
+
+TEST_F(Extraction, LinksWhereStrippedDriveNamesLead) {
+    SKIP_IF_WRAPPED();
+    writeBytes(outside / "notes.txt", "keep");
+    plant(outside.path, "games");               // a directory of the archive
+    plant(outside / "notes.txt", "notes.txt");  // a file of the archive: replaced, not followed
+    const std::string archive = dataFile("drive_names.dat");
+    ToolRun r = extract(archive);
+    EXPECT_EQ(r.out, expectOut(archive, R"(Skipping games\: path passes through a symbolic link
+Extracting games\save.txt...failed
+Extracting notes.txt...ok
+Extracted 2 file(s)
+)"));
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(treeOf(outside.path), (std::map<std::string, std::string>{{"notes.txt", "keep"}}));
+    EXPECT_TRUE(isLink(dir / "games"));
+    EXPECT_FALSE(isLink(dir / "notes.txt"));
+    EXPECT_EQ(readBytes(dir / "notes.txt"), "2");
+}
+
+TEST_F(Extraction, LinkToALinkIsNotEnteredAndLinksWhereFilesGoAreReplaced) {
+    SKIP_IF_WRAPPED();
+    fs::create_directory(outside / "d");
+    plant(outside / "d", "hop");
+    plant(dir / "hop", "data");  // data -> hop -> outside/d
+    ToolRun r = extract(worked);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_TRUE(treeOf(outside / "d").empty());
+
+    // Now data is a real directory holding an unrelated file, a.txt a link
+    // to a directory outside and m.msh a dangling link: both links are
+    // replaced by the files, what they led to and the unrelated file are
+    // left alone.
+    fs::remove(dir / "data");
+    fs::create_directory(dir / "data");
+    writeBytes(dir / "data/mine.txt", "unrelated");
+    plant(outside / "d", "data/a.txt");
+    plant(outside / "new.txt", "data/m.msh");
+    r = extract(worked);
+    EXPECT_EQ(r.out, expectOut(worked, R"(Creating directory data\...
+Extracting data\a.txt...ok
+Extracting data\m.msh...ok
+Extracted 2 file(s)
+)"));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(treeOf(outside.path), (std::map<std::string, std::string>{{"d", "<dir>"}}));
+    EXPECT_EQ(treeOf(dir / "data"), (std::map<std::string, std::string>{
+                                        {"a.txt", "abc"}, {"m.msh", "0123456789"}, {"mine.txt", "unrelated"}}));
+}
+
+TEST_F(Extraction, LinkInsideOneStoredName) {
+    SKIP_IF_WRAPPED();
+    // Names holding "/" are split there too, so "data/sub" passes "data".
+    plant(outside.path, "data");
+    const std::string archive = outside / "../lying.dat";
+    writeBytes(archive, archiveBytes({dirNode("data/sub", {fileNode("x.txt", "x")}), fileNode("data/y.txt", "y")}));
+    ToolRun r = extract(archive);
+    EXPECT_EQ(r.out, expectOut(archive, R"(Skipping data/sub\: path passes through a symbolic link
+Extracting data/sub\x.txt...failed
+Extracting data/y.txt...failed
+Extracted 2 file(s)
 )"));
     EXPECT_EQ(r.status, 255);
     EXPECT_TRUE(treeOf(outside.path).empty());
 }
 
-TEST_F(Extraction, LinkWhereAFileGoesIsReplaced) {
-    // Under wine a POSIX symbolic link to a file is no link at all: deleting
-    // it deletes its target. Windows' own links are reparse points.
-    if (runsWrapped()) GTEST_SKIP() << "symbolic links to files are POSIX things";
-    ASSERT_EQ(mkdir((dir / "data").c_str(), 0777), 0);
-    writeBytes(outside / "target.txt", "keep");
-    ASSERT_EQ(symlink((outside / "target.txt").c_str(), (dir / "data/a.txt").c_str()), 0);
-    ASSERT_EQ(symlink((outside / "new.txt").c_str(), (dir / "data/m.msh").c_str()), 0);  // dangling
+TEST_F(Extraction, FileWhereADirectoryGoes) {
+    writeBytes(dir / "data", "a file");
     ToolRun r = extract(worked);
-    EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(treeOf(outside.path), (std::map<std::string, std::string>{{"target.txt", "keep"}}));
-    EXPECT_EQ(treeOf(dir.path), (std::map<std::string, std::string>{
-                                    {"data", "<dir>"}, {"data/a.txt", "abc"}, {"data/m.msh", "0123456789"}}));
+    EXPECT_EQ(r.out, expectOut(worked, R"(Creating directory data\...
+Unable to create directory data\
+Extracting data\a.txt...failed
+Extracting data\m.msh...failed
+Extracted 2 file(s)
+)"));
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(treeOf(dir.path), (std::map<std::string, std::string>{{"data", "a file"}}));
 }
+
+TEST_F(Extraction, DirectoryWhereAFileGoes) {
+    fs::create_directories(dir / "data/a.txt");
+    ToolRun r = extract(worked);
+    EXPECT_EQ(r.out, expectOut(worked, R"(Creating directory data\...
+Extracting data\a.txt...failed
+Extracting data\m.msh...ok
+Extracted 2 file(s)
+)"));
+    EXPECT_EQ(r.status, 255);
+}
+
+// The tool moves file bytes in chunks of this size (src/archive/keyed_stream.h).
+constexpr size_t chunk = size_t(1) << 18;
 
 TEST_F(Extraction, FilesLargerThanOneChunkComeOutWhole) {
     std::string pattern;
-    for (size_t i = 0; pattern.size() < 2 * transferSize + 123; ++i) pattern += static_cast<char>(i * 7 + i / 251);
-    std::string plain = pattern.substr(0, transferSize + transferSize / 2);
-    const std::vector<Node> top = {
-        dirNode("big", {fileNode("a.bin", pattern), fileNode("b.msh", plain, 0), fileNode("c.txt", "end")})};
-    writeBytes(outside / "big.dat", archiveBytes(top));
-    ToolRun r = extract(outside / "big.dat");
-    EXPECT_EQ(r.out, expectOut(outside / "big.dat", R"(Creating directory big\...
+    for (size_t i = 0; pattern.size() < 2 * chunk + 123; ++i) pattern += static_cast<char>(i * 7 + i / 251);
+    const std::string plain = pattern.substr(0, chunk + chunk / 2);
+    const std::string archive = outside / "big.dat";
+    writeBytes(archive, archiveBytes({dirNode(
+                            "big", {fileNode("a.bin", pattern), fileNode("b.msh", plain, 0), fileNode("c.txt", "end")})}));
+    ToolRun r = extract(archive);
+    EXPECT_EQ(r.out, expectOut(archive, R"(Creating directory big\...
 Extracting big\a.bin...ok
 Extracting big\b.msh...ok
 Extracting big\c.txt...ok
@@ -115,59 +225,22 @@ Extracted 3 file(s)
 }
 
 TEST_F(Extraction, RecordPastTheDataRegionLeavesAnEmptyFileNotPartOfOne) {
-    std::string bytes = archiveBytes({dirNode("big", {fileNode("a.bin", std::string(transferSize + 10, 'x'))})});
+    std::string bytes = archiveBytes({dirNode("big", {fileNode("a.bin", std::string(chunk + 10, 'x'))})});
     // The file's size field, after magic, root record, "big"'s record and
-    // a.bin's type, length, name and offset, made to claim 3 MiB.
+    // a.bin's type, length, name and offset, made to claim 3 chunks.
     const size_t sizeField = 5 + 16 + 19 + 3 + 5 + 4;
-    const uint32_t claimed = 3 * transferSize;
+    const uint32_t claimed = 3 * chunk;
     for (size_t i = 0; i < 4; ++i)
-        bytes[sizeField + i] = static_cast<char>(static_cast<uint8_t>(claimed >> (8 * i)) ^ keyAt(sizeField + i));
-    writeBytes(outside / "lying.dat", bytes);
-    ToolRun r = extract(outside / "lying.dat");
-    EXPECT_EQ(r.out, expectOut(outside / "lying.dat", R"(Creating directory big\...
+        bytes[sizeField + i] = static_cast<char>(static_cast<uint8_t>(claimed >> (8 * i)) ^ dat::key(sizeField + i));
+    const std::string archive = outside / "lying.dat";
+    writeBytes(archive, bytes);
+    ToolRun r = extract(archive);
+    EXPECT_EQ(r.out, expectOut(archive, R"(Creating directory big\...
 Extracting big\a.bin...failed
 Extracted 1 file(s)
 )"));
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(readBytes(dir / "big/a.bin"), "");
-}
-
-// Records may point back at bytes an earlier file already took, scrambled
-// or not: each file gets the stored bytes at its own offset, descrambled by
-// its own flag, whatever was read or descrambled for the files before it.
-TEST_F(Extraction, RecordsSharingBytesEachGetTheirOwnView) {
-    std::string bytes = archiveBytes({dirNode("d", {fileNode("a.bin", "hello world"), fileNode("b.bin", "HELLO"),
-                                                    fileNode("c.tex", "12345", 0)})});
-    // Offset fields: after magic, root record and d's record (21 + 17), each
-    // file record being 3 + 5 + 9 bytes with its offset after the name.
-    const size_t firstOffset = 21 + 17 + 3 + 5;
-    for (size_t file : {1, 2})
-        for (size_t i = 0; i < 4; ++i) {
-            const size_t at = firstOffset + file * 17 + i;
-            bytes[at] = static_cast<char>(keyAt(at));  // offset 0: a's bytes
-        }
-    writeBytes(outside / "shared.dat", bytes);
-    const size_t dataStart = bytes.size() - 21;
-    std::string stored = bytes.substr(dataStart, 5);
-
-    ToolRun r = extract(outside / "shared.dat");
-    EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(readBytes(dir / "d/a.bin"), "hello world");
-    EXPECT_EQ(readBytes(dir / "d/b.bin"), "hello");
-    EXPECT_EQ(readBytes(dir / "d/c.tex"), stored);
-    EXPECT_NE(stored, "hello");
-}
-
-TEST_F(Extraction, FileWhereADirectoryStandsFails) {
-    ASSERT_EQ(mkdir((dir / "data").c_str(), 0777), 0);
-    ASSERT_EQ(mkdir((dir / "data/a.txt").c_str(), 0777), 0);
-    ToolRun r = extract(worked);
-    EXPECT_EQ(r.out, expectOut(worked, R"(Creating directory data\...
-Extracting data\a.txt...failed
-Extracting data\m.msh...ok
-Extracted 2 file(s)
-)"));
-    EXPECT_EQ(r.status, 255);
 }
 
 }  // namespace

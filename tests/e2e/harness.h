@@ -1,4 +1,6 @@
 // Runs the built dattool in a scratch directory and reads what it leaves.
+// The end-to-end tests see the tool only through this: its command line,
+// its output, its exit status and the files it leaves.
 //
 // By default the tests run the Linux build next to them. Two environment
 // variables point them at another build instead:
@@ -8,9 +10,10 @@
 // ends are turned into LF before the tests compare output.
 #pragma once
 
-#include <map>
 #include <string>
 #include <vector>
+
+#include "support/scratch.h"
 
 struct ToolRun {
     std::string out;  // standard output, byte for byte but for CR LF (see above)
@@ -35,30 +38,10 @@ ToolRun runWithFaults(const std::vector<std::string>& args, const std::string& c
 // Runs the Linux build, whatever is under test.
 ToolRun runNative(const std::vector<std::string>& args, const std::string& cwd);
 
+// The absolute path of the program under test.
+const std::string& programUnderTest();
 // The program under test is a Windows build (its name ends in ".exe").
 bool testingWindowsBuild();
 // The program under test runs through DATTOOL_WRAPPER, where POSIX-only
 // things (FIFOs, symbolic links, permission bits) do not carry over.
 bool runsWrapped();
-
-// A fresh directory removed with all its contents when the test ends.
-struct ScratchDir {
-    std::string path;
-    ScratchDir();
-    ~ScratchDir();
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    std::string operator/(const std::string& rel) const { return path + "/" + rel; }
-};
-
-void writeBytes(const std::string& path, const std::string& bytes);
-std::string readBytes(const std::string& path);
-bool exists(const std::string& path);
-
-// Every directory and file below dir by relative path; directories map to
-// "<dir>", files to their contents, links to "<link>". Makes two trees
-// comparable in one assertion.
-std::map<std::string, std::string> treeOf(const std::string& dir);
-
-// Path of a committed sample archive under tests/data.
-std::string dataFile(const std::string& name);

@@ -1,4 +1,4 @@
-// A deterministic sweep over archives made by "c": every byte of the
+// A deterministic sweep over archives made by "c" in-process: every byte of the
 // header and the TOC is flipped, deleted, and has a byte inserted before
 // it, and each mutant is listed and extracted in-process as "l" and "x"
 // would. Nothing may crash or be written outside the scratch directory;
@@ -14,8 +14,8 @@
 #include <set>
 #include <sstream>
 
-#include "e2e/harness.h"
 #include "reading/in_process.h"
+#include "support/scratch.h"
 
 namespace fs = std::filesystem;
 
@@ -124,10 +124,15 @@ struct Sweep : ::testing::Test {
     }
 
     void sweep(const std::string& name, const std::vector<std::string>& args) {
-        std::vector<std::string> create = {"c", "../../made.dat"};
+        std::vector<std::string> create = {"dattool", "c", "../../made.dat"};
         create.insert(create.end(), args.begin(), args.end());
-        ToolRun made = runTool(create, dir / "trees");
-        ASSERT_EQ(made.status, 0) << made.out;
+        int made;
+        {
+            Silenced quiet;
+            InDir in(dir / "trees");
+            made = runCommand(create);
+        }
+        ASSERT_EQ(made, 0);
         const std::string original = readBytes(dir / "../made.dat");
         writeBytes(archive, original);
         Result reference = readBack();

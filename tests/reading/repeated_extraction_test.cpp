@@ -7,8 +7,8 @@
 
 #include <filesystem>
 
-#include "e2e/harness.h"
 #include "reading/in_process.h"
+#include "support/scratch.h"
 
 namespace {
 

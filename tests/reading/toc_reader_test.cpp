@@ -3,9 +3,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "e2e/harness.h"
-#include "reading/archive_builder.h"
+#include "archive/format.h"
 #include "report.h"
+#include "support/dat_codec.h"
+#include "support/scratch.h"
 
 namespace {
 

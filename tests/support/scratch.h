@@ -1,0 +1,31 @@
+// Scratch directories and file helpers shared by both test programs.
+#pragma once
+
+#include <map>
+#include <string>
+
+// A fresh directory removed with all its contents when the test ends. It
+// sits alone in a private parent, so "outside the scratch directory" is a
+// place the tests can inspect too.
+struct ScratchDir {
+    std::string path;
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    std::string operator/(const std::string& rel) const { return path + "/" + rel; }
+};
+
+void writeBytes(const std::string& path, const std::string& bytes);
+std::string readBytes(const std::string& path);
+// Anything at path, a dangling link included.
+bool exists(const std::string& path);
+bool isLink(const std::string& path);
+
+// Every directory and file below dir by relative path; directories map to
+// "<dir>", files to their contents, links to "<link>". Makes two trees
+// comparable in one assertion.
+std::map<std::string, std::string> treeOf(const std::string& dir);
+
+// Path of a committed file under tests/data.
+std::string dataFile(const std::string& name);
