@@ -18,7 +18,7 @@
 struct ToolRun {
     std::string out;  // standard output, byte for byte but for CR LF (see above)
     std::string raw;  // standard output exactly as written
-    std::string err;  // standard error; the tool never writes there
+    std::string err;  // standard error: only the refusal of an archive that is standard output
     int status = -1;  // exit status as the shell sees it
 };
 
