@@ -25,10 +25,15 @@ void splitPath(const std::string& path, std::vector<std::string>& names) {
     }
 }
 
+// Whether a ".." part appears anywhere in path.
 bool hasUp(const std::string& path) {
-    std::vector<std::string> names;
-    splitPath(path, names);
-    return std::find(names.begin(), names.end(), "..") != names.end();
+    for (size_t start = 0; start <= path.size();) {
+        size_t stop = start;
+        while (stop < path.size() && !isSeparator(path[stop])) ++stop;
+        if (stop - start == 2 && path[start] == '.' && path[start + 1] == '.') return true;
+        start = stop + 1;
+    }
+    return false;
 }
 
 // Why a directory could not be reached.
@@ -143,13 +148,12 @@ void extractFile(Extraction& x, const Entry& e) {
     std::printf("Extracting %s...", x.unsafe ? x.joined.c_str() : x.used.c_str());
     // A path that ends in a separator names no file.
     if (x.unsafe || x.used.empty() || isSeparator(x.used.back())) return failed();
-    // The file's own name and any directories its stored name holds.
-    std::vector<std::string> path;
-    splitPath(x.used.substr(x.used.size() - std::min(x.used.size(), e.name.size())), path);
-    if (path.empty()) return failed();
-    const std::string name = path.back();
-    path.pop_back();
-    x.want.insert(x.want.end(), path.begin(), path.end());
+    // The file's own name, after any directories its stored name holds.
+    const size_t tail = x.used.size() - std::min(x.used.size(), e.name.size());
+    size_t cut = x.used.size();
+    while (cut > tail && !isSeparator(x.used[cut - 1])) --cut;
+    const std::string name = x.used.substr(cut);
+    splitPath(x.used.substr(tail, cut - tail), x.want);
     const bool reached = reach(x) == Reach::ok && nameAllowed(name);
     File out;
     if (reached) {

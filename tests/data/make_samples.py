@@ -88,10 +88,22 @@ def archive(entries, magic=MAGIC, root_type=1, root_size=None):
 
 
 def nested(levels, inner):
+    return nested_named("d", levels, inner)
+
+
+def nested_named(name, levels, inner, count=None):
     tree = inner
     for _ in range(levels):
-        tree = [D("d", tree)]
+        tree = [D(name, tree, count)]
     return tree
+
+
+def too_many_claimed_expect(platform):
+    """100 nested directories with empty names, each claiming 16,777,215
+    children; 300 records of an unknown type below, then the TOC ends."""
+    listing = "".join("\\" * i + "\n" for i in range(1, 101))
+    end = 21 + 16 * 100 + 3 * 300
+    return damaged(listing, "record at offset %d runs past the end of the TOC at %d" % (end, end))
 
 
 DIR = "<dir>"
@@ -145,6 +157,72 @@ def nested_expect(platform):
     run = ["Creating directory " + "d\\" * i + "..." for i in range(1, 201)]
     return Expect(listing, 0, extracted(run + ["Extracting " + nested + "f.txt...ok"], 1), 0,
                   {"d/" * 200 + "f.txt": b"deep"})
+
+
+def deepest_expect(platform):
+    """2047 levels of "d" and a file "f": a path of exactly 4095 bytes."""
+    if platform == "windows":
+        return deep_expect(platform)
+    listing = "".join("d\\" * i + "\n" for i in range(1, 2048)) + "d\\" * 2047 + "f\n"
+    run = ["Creating directory " + "d\\" * i + "..." for i in range(1, 2048)]
+    return Expect(listing, 0, extracted(run + ["Extracting " + "d\\" * 2047 + "f...ok"], 1), 0,
+                  {"d/" * 2047 + "f": b"deep"})
+
+
+def too_deep_expect(platform):
+    """2049 levels of directories with empty names: each level adds one
+    "\\" (16-byte records), so a Windows path outgrows its limit first."""
+    limit = 2048 if platform == "linux" else PATH_LIMIT[platform]
+    listing = "".join("\\" * i + "\n" for i in range(1, limit + 1))
+    offset = 21 + 16 * limit
+    if platform == "linux":
+        return damaged(listing, "directory at offset %d lies deeper than 2048 levels" % offset)
+    return damaged(listing, "path at offset %d is longer than %d bytes" % (offset, limit))
+
+
+def amplified_expect(platform, files):
+    """15 levels of 255-byte names over files with empty names: each file
+    lists as its directory's path, and names no file to extract."""
+    dirs = ["n" * 255 + "\\"] * 15
+    if platform == "windows":
+        return damaged(dirs[0] + "\n", "path at offset 292 is longer than 259 bytes")
+    paths = ["".join(dirs[:i]) for i in range(1, 16)]
+    listing = "".join(p + "\n" for p in paths) + (paths[-1] + "\n") * files
+    run = ["Creating directory " + p + "..." for p in paths] + ["Extracting " + paths[-1] + "...failed"] * files
+    return Expect(listing, 0, extracted(run, files), 255, {"/".join(["n" * 255] * 15): DIR})
+
+
+WINDOWS_NAMES = ["a:b", "trail.", "space ", "CON", "aux.txt", "Com1", "lpt9.log", "nul .x",
+                 b"COM\xc2\xb9", "CONIN$", "conout$.txt"]
+
+
+def windows_names_expect(platform):
+    """Names a Windows build refuses as one component of a path, and names
+    close to them that it takes."""
+    names = [n if isinstance(n, str) else n.decode("latin-1") for n in WINDOWS_NAMES]
+    allowed = ["COM10", "console", "a.b", "com"]
+    listing = "w\\\n" + "".join("w\\" + n + "\n" for n in names + allowed) + "d\\\n" + "".join(
+        "d\\" + n + "\\\n" for n in names[:2])
+    refused = platform == "windows"
+    run = ["Creating directory w\\..."]
+    tree = {}
+    for n in names:
+        run.append("Extracting w\\" + n + ("...failed" if refused else "...ok"))
+        if not refused:
+            # Tree paths are written as UTF-8.
+            tree["w/" + n.encode("latin-1").decode()] = n.encode("latin-1")
+    for n in allowed:
+        run.append("Extracting w\\" + n + "...ok")
+        tree["w/" + n] = n.encode()
+    run.append("Creating directory d\\...")
+    for n in names[:2]:
+        run.append(("Skipping d\\%s\\: name is reserved on Windows" if refused else "Creating directory d\\%s\\...")
+                   % n)
+        if not refused:
+            tree["d/" + n] = DIR
+    if refused:
+        tree["d"] = DIR
+    return Expect(listing, 0, extracted(run, len(names) + len(allowed)), 255 if refused else 0, tree)
 
 
 def samples():
@@ -243,12 +321,39 @@ def samples():
                    extracted(["Creating directory d\\...", "Extracting d\\good.txt...ok",
                               "Extracting d\\bad.txt...failed", "Extracting d\\after.txt...ok"], 3), 255,
                    {"d/good.txt": b"good", "d/bad.txt": b"", "d/after.txt": b"after"})),
+        # An empty file reads nothing, so its offset may point anywhere.
         "zero_size_file.dat": (
-            archive([F("empty.txt"), D("d", [F("none.msh"), F("after.txt", b"x")])]),
-            Expect("empty.txt\nd\\\nd\\none.msh\nd\\after.txt\n", 0,
+            archive([F("empty.txt"), D("d", [F("none.msh"), F("far.txt", offset=0xFFFFFFF0, size=0),
+                                             F("after.txt", b"x")])]),
+            Expect("empty.txt\nd\\\nd\\none.msh\nd\\far.txt\nd\\after.txt\n", 0,
                    extracted(["Extracting empty.txt...ok", "Creating directory d\\...", "Extracting d\\none.msh...ok",
-                              "Extracting d\\after.txt...ok"], 3), 0,
-                   {"empty.txt": b"", "d/none.msh": b"", "d/after.txt": b"x"})),
+                              "Extracting d\\far.txt...ok", "Extracting d\\after.txt...ok"], 4), 0,
+                   {"empty.txt": b"", "d/none.msh": b"", "d/far.txt": b"", "d/after.txt": b"x"})),
+        # The deepest path a Linux build takes: 4095 bytes, 2047 levels.
+        "deepest_path.dat": (archive(nested(2047, [F("f", b"deep")])),
+                             {p: deepest_expect(p) for p in PATH_LIMIT}),
+        # One level deeper than the walks go, in a path short enough.
+        "too_deep.dat": (archive(nested_named(b"", 2049, [F("f", b"deep")])),
+                         {p: too_deep_expect(p) for p in PATH_LIMIT}),
+        # Small records, long paths: a tree that kept every joined path
+        # would cost far more than the archive.
+        "long_paths_small_records.dat": (
+            archive(nested_named(b"n" * 255, 15, [F("") for _ in range(200)])),
+            {p: amplified_expect(p, 200) for p in PATH_LIMIT}),
+        # Directories claiming 16,777,215 children each, the records below
+        # them of an unknown type: nothing may be set aside for the claims.
+        "claimed_counts.dat": (
+            archive(nested_named(b"", 100, [X(7, "") for _ in range(300)], count=0xFFFFFF)),
+            {p: too_many_claimed_expect(p) for p in PATH_LIMIT}),
+        # Only records of an unknown type: they cost no entry.
+        "unknown_records_only.dat": (archive([X(9, "") for _ in range(5000)]),
+                                     Expect("", 0, extracted([], 0), 0)),
+        # Names a Windows build refuses; a Linux build keeps them.
+        "windows_names.dat": (archive([
+            D("w", [F(n, (n if isinstance(n, str) else n.decode("latin-1")).encode("latin-1"))
+                    for n in WINDOWS_NAMES + ["COM10", "console", "a.b", "com"]]),
+            D("d", [D(n) for n in WINDOWS_NAMES[:2]]),
+        ]), {p: windows_names_expect(p) for p in PATH_LIMIT}),
         # Records pointing back at bytes an earlier file took, scrambled or
         # not: each file gets the stored bytes at its own offset, descrambled
         # by its own flag, whatever was read for the files before it.

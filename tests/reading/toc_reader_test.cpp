@@ -175,3 +175,30 @@ TEST_F(ParseFile, ArchiveOf4GiBIsDamaged) {
 }
 
 }  // namespace
+
+namespace {
+
+// Heap bytes the tree below list owns: every list's whole capacity, and
+// every name too long to sit inside its string.
+size_t ownedBytes(const std::vector<Entry>& list) {
+    size_t n = list.capacity() * sizeof(Entry);
+    for (const Entry& e : list) {
+        if (e.name.capacity() > std::string().capacity()) n += e.name.capacity() + 1;
+        n += ownedBytes(e.child);
+    }
+    return n;
+}
+
+// Long paths over small records: a tree that kept each entry's joined path
+// would own over a hundred times the TOC (3,840 bytes for each 12-byte
+// file record); one that keeps names owns a few times it. Eight times is
+// the bound the reader's memory is held to.
+TEST_F(ParseFile, TreeOwnsAtMostEightTimesTheToc) {
+    File f = fileOpenRead(dataFile("long_paths_small_records.dat"));
+    ASSERT_EQ(parseFile(f, tocDamage), Toc::ok) << tocDamage;
+    ASSERT_EQ(files, 200u);
+    const size_t toc = tocSize - magicSize;
+    EXPECT_LE(ownedBytes(root.child), 8 * toc) << "TOC of " << toc << " bytes";
+}
+
+}  // namespace

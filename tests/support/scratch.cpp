@@ -6,7 +6,13 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstring>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -18,15 +24,56 @@ ScratchDir::ScratchDir() {
     fs::create_directory(path);
 }
 
+namespace {
+
+// Walks below an open directory by handles, never by path, so trees deeper
+// than a path can name are walked as fast as shallow ones. visit gets each
+// item's relative path, the directory's handle, its name and its kind.
+template <typename Visit>
+void walkAt(int dirFd, const std::string& rel, Visit&& visit, bool removeAfter) {
+    DIR* d = fdopendir(dirFd);
+    if (!d) {
+        close(dirFd);
+        return;
+    }
+    std::vector<std::string> names;
+    while (dirent* e = readdir(d))
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.emplace_back(e->d_name);
+    for (const std::string& name : names) {
+        struct stat st {};
+        if (fstatat(dirfd(d), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        const std::string path = rel.empty() ? name : rel + "/" + name;
+        const bool dir = S_ISDIR(st.st_mode);
+        visit(dirfd(d), name, path, st);
+        if (dir) {
+            // Tests may leave unreadable directories behind; make them removable.
+            if (removeAfter) fchmodat(dirfd(d), name.c_str(), 0700, 0);
+            int sub = openat(dirfd(d), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (sub >= 0) walkAt(sub, path, visit, removeAfter);
+        }
+        if (removeAfter) unlinkat(dirfd(d), name.c_str(), dir ? AT_REMOVEDIR : 0);
+    }
+    closedir(d);
+}
+
+std::string readAt(int dirFd, const std::string& name) {
+    int fd = openat(dirFd, name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return "<unreadable>";
+    std::string s;
+    char buf[65536];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0) s.append(buf, static_cast<size_t>(n));
+    close(fd);
+    return s;
+}
+
+}  // namespace
+
 ScratchDir::~ScratchDir() {
-    std::error_code ec;
-    fs::path parent = fs::path(path).parent_path();
-    // Tests may leave unreadable directories behind; make them removable.
-    for (auto it = fs::recursive_directory_iterator(parent, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
-        if (it->is_directory(ec) && !it->is_symlink(ec))
-            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(parent, ec);
+    const std::string parent = fs::path(path).parent_path().string();
+    int fd = open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) walkAt(fd, "", [](int, const std::string&, const std::string&, const struct stat&) {}, true);
+    rmdir(parent.c_str());
 }
 
 void writeBytes(const std::string& path, const std::string& bytes) {
@@ -54,17 +101,19 @@ bool isLink(const std::string& path) {
 
 std::map<std::string, std::string> treeOf(const std::string& dir) {
     std::map<std::string, std::string> tree;
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(dir, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        std::string rel = fs::relative(it->path(), dir).string();
-        if (it->is_symlink())
-            tree[rel] = "<link>";
-        else if (it->is_directory())
-            tree[rel] = "<dir>";
-        else
-            tree[rel] = readBytes(it->path().string());
-    }
+    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return tree;
+    walkAt(
+        fd, "",
+        [&](int at, const std::string& name, const std::string& path, const struct stat& st) {
+            if (S_ISLNK(st.st_mode))
+                tree[path] = "<link>";
+            else if (S_ISDIR(st.st_mode))
+                tree[path] = "<dir>";
+            else
+                tree[path] = readAt(at, name);
+        },
+        false);
     return tree;
 }
 
