@@ -26,11 +26,10 @@ void failure(const char* format, ...) {
 }
 
 void failureOnStderr(const char* format, ...) {
-    // Named apart from failure's list: clang's analyzer mixes the two up.
-    va_list rest;
-    va_start(rest, format);
-    std::vfprintf(stderr, format, rest);
-    va_end(rest);
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
     std::fputc('\n', stderr);
     failedSoFar = true;
 }
