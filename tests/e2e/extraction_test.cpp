@@ -51,6 +51,7 @@ TEST_F(Extraction, SecondRunReplacesFilesAndPrintsTheSame) {
 }
 
 TEST_F(Extraction, LinkWhereADirectoryGoesIsNotEntered) {
+    if (runsWrapped()) GTEST_SKIP() << "wine does not treat Linux symbolic links to directories as links";
     plant(outside.path, "data");
     ToolRun r = extract(worked);
     EXPECT_EQ(r.out, expectOut(worked, R"(Skipping data\: path passes through a symbolic link
@@ -67,6 +68,7 @@ Extracted 2 file(s)
 
 // A skipped directory is a failure even with nothing below it to fail.
 TEST_F(Extraction, LinkWhereAnEmptyDirectoryGoesIsAFailure) {
+    if (runsWrapped()) GTEST_SKIP() << "wine does not treat Linux symbolic links to directories as links";
     plant(outside.path, "empty");
     const std::string archive = outside / "../empty.dat";
     writeBytes(archive, archiveBytes({dirNode("empty")}));
@@ -77,6 +79,7 @@ TEST_F(Extraction, LinkWhereAnEmptyDirectoryGoesIsAFailure) {
 }
 
 TEST_F(Extraction, LinkDeeperDownIsNotEntered) {
+    if (runsWrapped()) GTEST_SKIP() << "wine does not treat Linux symbolic links to directories as links";
     const std::string archive = dataFile("edge_case.dat");
     fs::create_directory(dir / "data");
     plant(outside.path, "data/sub");

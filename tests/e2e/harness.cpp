@@ -153,6 +153,11 @@ ToolRun runNative(const std::vector<std::string>& args, const std::string& cwd) 
     return run(DATTOOL_PATH, "", args, cwd);
 }
 
+ToolRun runProgram(const std::string& exe, const std::string& wrapper, const std::vector<std::string>& args,
+                   const std::string& cwd) {
+    return run(fs::absolute(exe).string(), wrapper, args, cwd);
+}
+
 bool testingWindowsBuild() { return endsWith(programUnderTest(), ".exe"); }
 
 bool runsWrapped() { return !wrapper().empty(); }

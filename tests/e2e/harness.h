@@ -37,6 +37,9 @@ ToolRun runWithFaults(const std::vector<std::string>& args, const std::string& c
                       Output to = Output::pipe);
 // Runs the Linux build, whatever is under test.
 ToolRun runNative(const std::vector<std::string>& args, const std::string& cwd);
+// Runs another build, through wrapper unless that is empty, the same way.
+ToolRun runProgram(const std::string& exe, const std::string& wrapper, const std::vector<std::string>& args,
+                   const std::string& cwd);
 
 // The absolute path of the program under test.
 const std::string& programUnderTest();

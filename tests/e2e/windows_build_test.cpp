@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <functional>
 
 #include "e2e/harness.h"
 
@@ -51,31 +53,72 @@ void makeTree(const ScratchDir& dir) {
     writeBytes(dir / "more/last one.txt", "a name with a space");
 }
 
-// The Windows and Linux builds write the same archive of the same tree,
-// byte for byte, and each extracts what the other wrote.
-TEST(WindowsBuild, ArchivesMatchTheLinuxBuildsBothWays) {
+// One build of the program and how to start it.
+struct Build {
+    std::string name;
+    std::function<ToolRun(const std::vector<std::string>&, const std::string&)> run;
+};
+
+// The Linux build, the Windows build under test and, where DATTOOL_OTHER_EXE
+// names one (run by DATTOOL_OTHER_WRAPPER), a second Windows build such as
+// the 64-bit program while the 32-bit one is under test.
+std::vector<Build> buildsToCompare() {
+    std::vector<Build> builds = {{"Linux", runNative}, {"the build under test", runTool}};
+    const char* other = std::getenv("DATTOOL_OTHER_EXE");
+    if (other && *other) {
+        const char* wrapper = std::getenv("DATTOOL_OTHER_WRAPPER");
+        std::string exe = other, wrap = wrapper ? wrapper : "";
+        builds.push_back({exe, [exe, wrap](const std::vector<std::string>& args, const std::string& cwd) {
+                              return runProgram(exe, wrap, args, cwd);
+                          }});
+    }
+    return builds;
+}
+
+// Every build writes the same archive of the same tree, byte for byte, and
+// each extracts what every other one wrote.
+TEST(WindowsBuild, EveryBuildWritesTheSameArchiveAndExtractsTheOthers) {
     SKIP_UNLESS_WINDOWS_BUILD();
     ScratchDir dir;
     makeTree(dir);
-    ToolRun win = runTool({"c", "../win.dat", "data", "more"}, dir.path);
-    ToolRun lin = runNative({"c", "../lin.dat", "data", "more"}, dir.path);
-    EXPECT_EQ(win.status, 0) << win.out;
-    EXPECT_EQ(lin.status, 0) << lin.out;
-    EXPECT_EQ(win.out, lin.out);
-    std::string archive = readBytes(dir / "../win.dat");
-    EXPECT_GT(archive.size(), 3u * 1024 * 1024);
-    EXPECT_TRUE(archive == readBytes(dir / "../lin.dat"));
+    const std::vector<Build> builds = buildsToCompare();
+    const auto archive = [&](size_t i) { return "../" + std::to_string(i) + ".dat"; };
 
-    fs::create_directory(dir / "../byLinux");
-    fs::create_directory(dir / "../byWindows");
-    ToolRun xl = runNative({"x", "../win.dat"}, dir / "../byLinux");
-    ToolRun xw = runTool({"x", "../lin.dat"}, dir / "../byWindows");
-    EXPECT_EQ(xl.status, 0) << xl.out;
-    EXPECT_EQ(xw.status, 0) << xw.out;
-    // Only the opening line names the archive; the rest must agree.
-    EXPECT_EQ(xw.out.substr(xw.out.find('\n')), xl.out.substr(xl.out.find('\n')));
-    EXPECT_TRUE(treeOf(dir / "../byLinux") == treeOf(dir.path));
-    EXPECT_TRUE(treeOf(dir / "../byWindows") == treeOf(dir.path));
+    std::string expectedOut, expectedArchive;
+    for (size_t i = 0; i < builds.size(); ++i) {
+        SCOPED_TRACE(builds[i].name);
+        ToolRun c = builds[i].run({"c", archive(i), "data", "more"}, dir.path);
+        EXPECT_EQ(c.status, 0) << c.out;
+        std::string bytes = readBytes(dir / archive(i));
+        if (i == 0) {
+            expectedOut = c.out;
+            expectedArchive = bytes;
+            EXPECT_GT(bytes.size(), 3u * 1024 * 1024);
+        } else {
+            EXPECT_EQ(c.out, expectedOut);
+            EXPECT_TRUE(bytes == expectedArchive);
+        }
+    }
+
+    std::string expectedExtract;
+    for (size_t i = 0; i < builds.size(); ++i) {
+        for (size_t from = 0; from < builds.size(); ++from) {
+            if (from == i) continue;
+            SCOPED_TRACE(builds[i].name + " extracting what " + builds[from].name + " wrote");
+            const std::string out = dir / ("../by" + std::to_string(i) + "from" + std::to_string(from));
+            fs::create_directory(out);
+            // The archives sit beside the scratch directory, as do these.
+            ToolRun x = builds[i].run({"x", archive(from)}, out);
+            EXPECT_EQ(x.status, 0) << x.out;
+            // Only the opening line names the archive; the rest must agree.
+            std::string rest = x.out.substr(std::min(x.out.find('\n'), x.out.size()));
+            if (expectedExtract.empty())
+                expectedExtract = rest;
+            else
+                EXPECT_EQ(rest, expectedExtract);
+            EXPECT_TRUE(treeOf(out) == treeOf(dir.path));
+        }
+    }
 }
 
 }  // namespace
