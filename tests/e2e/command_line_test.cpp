@@ -148,7 +148,7 @@ TEST(CommandLine, LostOrMisdirectedOutputFailsTheRun) {
         SCOPED_TRACE(row.args[0] + " " + row.args[1] + " > " + (row.file.empty() ? "closed" : row.file));
         writeBytes(dir / "so.dat", "kept");
         fs::remove(dir / "out.dat");
-        ToolRun r = runTool(row.args, dir / row.where, row.to, row.file);
+        ToolRun r = runToolTo(row.args, dir / row.where, row.to, row.file);
         EXPECT_EQ(r.status, row.status);
         EXPECT_EQ(r.err, row.err);
         // Whatever became of its output, the work was done whole.
@@ -213,7 +213,7 @@ TEST(CommandLine, NamesAndProgressOnATerminal) {
         fs::remove_all(dir / "out");
         fs::create_directories(dir / "out");
         const std::string where = row.args[0] == "x" ? dir / "out" : dir.path;
-        ToolRun r = row.faults.empty() ? runTool(row.args, where, row.to)
+        ToolRun r = row.faults.empty() ? runToolTo(row.args, where, row.to)
                                        : runWithFaults(row.args, where, row.faults, row.to);
         EXPECT_EQ(r.out, row.out);
         EXPECT_EQ(r.status, row.status);

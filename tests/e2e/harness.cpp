@@ -134,8 +134,12 @@ ToolRun run(const std::string& exe, const std::string& wrap, const std::vector<s
 
 }  // namespace
 
-ToolRun runTool(const std::vector<std::string>& args, const std::string& cwd, Output to,
-                const std::string& file) {
+ToolRun runTool(const std::vector<std::string>& args, const std::string& cwd) {
+    return run(programUnderTest(), wrapper(), args, cwd);
+}
+
+ToolRun runToolTo(const std::vector<std::string>& args, const std::string& cwd, Output to,
+                  const std::string& file) {
     return run(programUnderTest(), wrapper(), args, cwd, to, file);
 }
 
@@ -146,7 +150,7 @@ ToolRun runWithFaults(const std::vector<std::string>& args, const std::string& c
     EnvVar a("ASAN_OPTIONS", std::string(asan ? asan : "") + ":verify_asan_link_order=0");
     EnvVar p("LD_PRELOAD", DATTOOL_FAULT_SHIM);
     EnvVar f("DATTOOL_TEST_FAULTS", faults);
-    return runTool(args, cwd, to);
+    return runToolTo(args, cwd, to);
 }
 
 ToolRun runNative(const std::vector<std::string>& args, const std::string& cwd) {

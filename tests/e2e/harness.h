@@ -29,8 +29,10 @@ enum class Output { pipe, terminal, closed, file };
 
 // Runs the program under test with args in cwd; argv[0] is "dattool"
 // unless a wrapper starts it.
-ToolRun runTool(const std::vector<std::string>& args, const std::string& cwd, Output to = Output::pipe,
-                const std::string& file = "");
+ToolRun runTool(const std::vector<std::string>& args, const std::string& cwd);
+// The same with its standard output where `to` says.
+ToolRun runToolTo(const std::vector<std::string>& args, const std::string& cwd, Output to,
+                  const std::string& file = "");
 // The same with the fault shim (fault_shim.cpp) preloaded, carrying out
 // faults; Linux builds only.
 ToolRun runWithFaults(const std::vector<std::string>& args, const std::string& cwd, const std::string& faults,
