@@ -55,6 +55,7 @@ else()
   install(FILES ${dattool_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES packaging/changelog DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
+# The MIT licence (LICENSE), in Debian's machine-readable copyright format.
 install(FILES packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # The man page must format without a single warning; each linter found here
@@ -80,6 +81,7 @@ whole directory trees. It creates an archive from one or more directories,
 lists the paths inside an archive and extracts an archive into the current
 directory. Extraction never writes outside the current directory and writes
 nothing at all from a damaged archive.]])
+set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_CURRENT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${DATTOOL_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)

@@ -14,22 +14,19 @@
 
 namespace {
 
-void usage(const char* program) {
+void usage(const std::string& name) {
+    const std::string program = shown(name);
     std::puts("DAT archive tool");
     std::puts("Thanks to Tamrick for figuring out the unknown number");
     std::puts("To extract a DAT file use:");
-    std::printf("\t%s x <DAT file location>\n", program);
+    std::printf("\t%s x <DAT file location>\n", program.c_str());
     std::puts("To list the contents of a DAT file use:");
-    std::printf("\t%s l <DAT file location>\n", program);
+    std::printf("\t%s l <DAT file location>\n", program.c_str());
     std::puts("To create a DAT file use:");
-    std::printf("\t%s c <new DAT filename> file1 file2 file3 ... filen\n", program);
+    std::printf("\t%s c <new DAT filename> file1 file2 file3 ... filen\n", program.c_str());
 }
 
-int finalStatus() { return runFailed() ? statusFailed : 0; }
-
-}  // namespace
-
-namespace {
+int finalStatus() { return runFailed() || !outputDelivered() ? statusFailed : 0; }
 
 int readOpened(char command, File& f) {
     std::puts("ok\nParsing TOC...");
@@ -58,7 +55,7 @@ int readOpened(char command, File& f) {
 
 int readArchive(char command, const std::string& archive) {
     resetRun();
-    std::printf("Opening %s...", archive.c_str());
+    std::printf("Opening %s...", shown(archive).c_str());
     File f = fileOpenRead(archive);
     // The format needs the archive's length before anything else, which
     // only a regular file has: a pipe or a device is refused unread.
@@ -79,9 +76,22 @@ int readArchive(char command, const std::string& archive) {
 
 int createArchive(const std::string& archive, const std::vector<std::string>& dirs) {
     resetRun();
-    File f = fileCreate(archive);
+    // Opened without truncating: a file that is standard output as well
+    // must be refused while it still holds what it held.
+    File f = fileOpenWrite(archive);
     if (!f) {
-        failure("Unable to open %s for writing", archive.c_str());
+        failure("Unable to open %s for writing", shown(archive).c_str());
+        return statusFailed;
+    }
+    FileId output;
+    if (outputFileId(output) && output == fileIdOf(f)) {
+        // Every line printed would land in the archive, so this one goes
+        // where it cannot.
+        failureOnStderr("Unable to open %s for writing: it is standard output", shown(archive).c_str());
+        return statusFailed;
+    }
+    if (!fileTruncate(f)) {
+        failure("Unable to open %s for writing", shown(archive).c_str());
         return statusFailed;
     }
     buildTree(dirs, fileIdOf(f));
@@ -98,12 +108,14 @@ int createArchive(const std::string& archive, const std::vector<std::string>& di
     }
     bool written = createFile(f);
     if (!fileClose(f)) written = false;
-    if (!written) failure("Unable to write %s", archive.c_str());
+    if (!written) failure("Unable to write %s", shown(archive).c_str());
     return finalStatus();
 }
 
-int runCommand(const std::vector<std::string>& args) {
-    const char* program = args.empty() ? "dattool" : args[0].c_str();
+namespace {
+
+int runArguments(const std::vector<std::string>& args) {
+    const std::string program = args.empty() ? "dattool" : args[0];
     if (args.size() < 3) {
         usage(program);
         return statusFailed;
@@ -123,4 +135,15 @@ int runCommand(const std::vector<std::string>& args) {
     }
     usage(program);
     return statusFailed;
+}
+
+}  // namespace
+
+int runCommand(const std::vector<std::string>& args) {
+    // Before anything is opened, so that the archive cannot become standard
+    // output. Output that went nowhere fails the run like lost output.
+    const bool outputClosed = reopenStandardStreams();
+    resetRun();
+    const int status = runArguments(args);
+    return outputClosed ? statusFailed : status;
 }

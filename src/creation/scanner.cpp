@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "archive/format.h"
+#include "creation/planner.h"
 #include "reading/extraction.h"
 #include "report.h"
 
@@ -14,6 +15,10 @@ struct Scan {
     // one being scanned: a link to any of them would make the scan endless.
     // Its length is the depth of the directory being scanned.
     std::vector<FileId> path;
+    // Length of the archive planned so far. Links are followed, so a tree
+    // can fan out into more copies than any disk holds; the scan stops
+    // once the archive is too large to be written anyway.
+    uint64_t length = magicSize + rootRecordSize;
 };
 
 namespace {
@@ -27,10 +32,14 @@ unsigned char upper(unsigned char c) { return c >= 'a' && c <= 'z' ? static_cast
 
 void skip(const std::string& path, const char* reason, bool failed) {
     if (failed)
-        failure("Skipping %s: %s", path.c_str(), reason);
+        failure("Skipping %s: %s", shown(path).c_str(), reason);
     else
-        std::printf("Skipping %s: %s\n", path.c_str(), reason);
+        std::printf("Skipping %s: %s\n", shown(path).c_str(), reason);
 }
+
+bool tooLarge(const Scan& scan) { return scan.length > maxArchiveLength; }
+
+void plan(Scan& scan, const Entry& e) { scan.length += recordSize(e.type, e.name.size()) + e.size; }
 
 // True, after printing why, for an item that is not to be stored.
 bool refused(const Scan& scan, const DirItem& item, const std::string& path) {
@@ -96,6 +105,7 @@ bool nameBefore(const std::string& a, const std::string& b) {
 }
 
 uint32_t addDir(Scan& scan, std::vector<Entry>& list, const std::string& directory) {
+    if (tooLarge(scan)) return 0;
     std::vector<DirItem> items;
     if (!listDirectory(directory, items)) {
         failure("No files found");
@@ -105,6 +115,7 @@ uint32_t addDir(Scan& scan, std::vector<Entry>& list, const std::string& directo
               [](const DirItem& a, const DirItem& b) { return nameBefore(a.name, b.name); });
     uint32_t count = 0;
     for (const DirItem& item : items) {
+        if (tooLarge(scan)) break;
         std::string path = directory + "\\" + item.name;
         if (refused(scan, item, path)) continue;
         // The child count has 24 bits in the archive.
@@ -119,9 +130,11 @@ uint32_t addDir(Scan& scan, std::vector<Entry>& list, const std::string& directo
         if (item.kind == ItemKind::file) {
             e.type = typeFile;
             e.size = storedSize(item.size);
+            plan(scan, e);
             continue;
         }
         e.type = typeDirectory;
+        plan(scan, e);
         // The subdirectory is scanned completely before the next item.
         scan.path.push_back(item.id);
         e.count = addDir(scan, e.child, path);
@@ -133,6 +146,7 @@ uint32_t addDir(Scan& scan, std::vector<Entry>& list, const std::string& directo
 void buildTree(const std::vector<std::string>& dirs, const FileId& archive) {
     Scan scan{archive, {}};
     for (const std::string& dir : dirs) {
+        if (tooLarge(scan)) break;
         std::string used;
         if (dir.size() > maxNameLength) {
             skip(dir, "name is longer than 259 bytes", true);
@@ -150,6 +164,7 @@ void buildTree(const std::vector<std::string>& dirs, const FileId& archive) {
         Entry& e = root.child.back();
         e.type = typeDirectory;
         e.name = dir;
+        plan(scan, e);
         scan.path.clear();
         FileId id;
         if (directoryId(dir, id)) scan.path.push_back(id);

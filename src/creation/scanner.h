@@ -13,7 +13,8 @@
 // Appends one top-level directory per argument to root's child list, each
 // named exactly as typed and filled by addDir. Items that are the archive
 // itself (same identity as `archive`) are left out. Sets root.count to the
-// number of entries stored.
+// number of entries stored. Stops as soon as the archive planned so far
+// reaches 4 GiB, leaving a tree that archiveLength shows too large.
 void buildTree(const std::vector<std::string>& dirs, const FileId& archive);
 
 struct Scan;

@@ -26,10 +26,14 @@ bool writeZeros(File& f, uint8_t* buf, uint64_t n, uint8_t scrambled) {
 // Copies exactly e.size bytes, whatever has become of the source since the
 // scan: the record already promises that many at e.offset.
 bool copyFile(File& f, uint8_t* buf, const Entry& e, const std::string& path) {
-    std::printf("Writing %s...\n", path.c_str());
+    const std::string name = shown(path);
+    std::printf("Writing %s...\n", name.c_str());
     File in = fileOpenRead(path);
-    if (!in) {
-        failure("Unable to open %s: stored %u zero bytes in its place", path.c_str(), e.size);
+    // Only a regular file is read: what stands there now may be a device
+    // that never ends or a FIFO that never delivers. A new file in its place
+    // is fine; editors save that way.
+    if (!in || !fileIsRegular(in)) {
+        failure("Unable to open %s: stored %u zero bytes in its place", name.c_str(), e.size);
         return writeZeros(f, buf, e.size, e.scrambled);
     }
     uint64_t left = e.size;
@@ -41,12 +45,12 @@ bool copyFile(File& f, uint8_t* buf, const Entry& e, const std::string& path) {
         if (got < want) break;
     }
     if (left > 0) {
-        failure("%s shrank: %u missing bytes stored as zeros", path.c_str(), static_cast<uint32_t>(left));
+        failure("%s shrank: %u missing bytes stored as zeros", name.c_str(), static_cast<uint32_t>(left));
         return writeZeros(f, buf, left, e.scrambled);
     }
     uint8_t extra = 0;
     if (fileRead(in, &extra, 1) > 0) {
-        failure("%s grew: only its first %u bytes stored", path.c_str(), e.size);
+        failure("%s grew: only its first %u bytes stored", name.c_str(), e.size);
     }
     return true;
 }

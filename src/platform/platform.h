@@ -170,3 +170,23 @@ size_t maxPathLength();
 // "*" or "?" replaced by its matches in sorted order; a pattern that
 // matches nothing stays as typed.
 std::vector<std::string> expandArguments(int argc, char** argv);
+
+// Writing an archive in place of an existing file, and what the program
+// needs to know of its standard streams.
+
+// Opens a file for writing, creating it when missing; an existing file
+// keeps its contents until fileTruncate.
+File fileOpenWrite(const std::string& path);
+// Empties a file just opened by fileOpenWrite. Devices and FIFOs are left
+// as they are, as opening with truncation would leave them.
+bool fileTruncate(File& f);
+
+// Makes sure that no file the program opens later takes the place of a
+// closed standard stream: where the system would hand out the descriptor
+// of one (0-2), the null device is put there first. True when standard
+// output was closed.
+bool reopenStandardStreams();
+// Whether standard output is a terminal (a console window on Windows).
+bool outputIsTerminal();
+// Identity of standard output when it is a regular file; false otherwise.
+bool outputFileId(FileId& id);

@@ -250,3 +250,37 @@ std::vector<std::string> expandArguments(int argc, char** argv) {
     }
     return args;
 }
+
+File fileOpenWrite(const std::string& path) { return File(openRetry(path, O_WRONLY | O_CREAT, 0666)); }
+
+bool fileTruncate(File& f) {
+    if (!fileIsRegular(f)) return true;
+    int rc;
+    do rc = ::ftruncate(descriptorOf(f), 0);
+    while (rc != 0 && errno == EINTR);
+    return rc == 0;
+}
+
+bool reopenStandardStreams() {
+    bool outputClosed = false;
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        if (fd == STDOUT_FILENO) outputClosed = true;
+        // The lowest free descriptor is this one, as those below it are open.
+        int null = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (null >= 0 && null != fd) {
+            ::dup2(null, fd);
+            ::close(null);
+        }
+    }
+    return outputClosed;
+}
+
+bool outputIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
+
+bool outputFileId(FileId& id) {
+    struct stat st {};
+    if (::fstat(STDOUT_FILENO, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    return true;
+}

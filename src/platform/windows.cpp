@@ -330,3 +330,42 @@ std::vector<std::string> expandArguments(int argc, char** argv) {
     // The runtime expanded wildcards before main (see _dowildcard above).
     return std::vector<std::string>(argv, argv + argc);
 }
+
+namespace {
+
+HANDLE outputHandle() { return GetStdHandle(STD_OUTPUT_HANDLE); }
+
+}  // namespace
+
+File fileOpenWrite(const std::string& path) {
+    return fileFrom(
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+bool fileTruncate(File& f) {
+    if (!fileIsRegular(f)) return true;
+    return fileSeek(f, 0) && SetEndOfFile(handleOf(f)) != 0;
+}
+
+// A handle the process was started without stays missing: files opened
+// later get handles of their own, never a standard one, so only the loss
+// of standard output needs telling.
+bool reopenStandardStreams() {
+    HANDLE h = outputHandle();
+    return h == nullptr || h == INVALID_HANDLE_VALUE;
+}
+
+bool outputIsTerminal() {
+    DWORD mode = 0;
+    return GetConsoleMode(outputHandle(), &mode) != 0;
+}
+
+bool outputFileId(FileId& id) {
+    HANDLE h = outputHandle();
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    id = idFrom(info);
+    return true;
+}

@@ -94,6 +94,130 @@ TEST(CommandLine, WildcardArgumentsBecomeEveryMatch) {
     ToolRun l = runTool({"l", "out.dat"}, dir.path);
     EXPECT_EQ(l.out, "Opening out.dat...ok\nParsing TOC...\ndata1\\\ndata1\\f.txt\ndata2\\\n");
     EXPECT_EQ(l.status, 0);
+    // A pattern that matches nothing is kept as typed: an empty directory
+    // of that name, and a failure.
+    c = runTool({"c", "none.dat", "nothing*"}, dir.path);
+    EXPECT_EQ(c.out, "No files found\n");
+    EXPECT_EQ(c.status, 255);
+    l = runTool({"l", "none.dat"}, dir.path);
+    EXPECT_EQ(l.out, "Opening none.dat...ok\nParsing TOC...\nnothing*\\\n");
+}
+
+}  // namespace
+
+namespace {
+
+// Standard output that is closed, full or the archive itself. Every line
+// lost fails the run, after all its work; an archive is never written
+// where its own progress lines go.
+struct OutputCase {
+    Output to;
+    std::string file;  // Output::file: where standard output goes
+    std::vector<std::string> args;
+    std::string where;  // the run's directory, below the scratch one
+    int status;
+    std::string err;
+};
+
+TEST(CommandLine, LostOrMisdirectedOutputFailsTheRun) {
+    if (runsWrapped()) GTEST_SKIP() << "descriptors and devices of Linux";
+    ScratchDir dir;
+    fs::create_directories(dir / "d");
+    fs::create_directories(dir / "out");
+    // More lines than one output buffer holds, so some go out mid-run.
+    for (int i = 0; i < 300; ++i)
+        writeBytes(dir / ("d/file_" + std::to_string(i) + ".txt"), std::to_string(i));
+    ASSERT_EQ(runTool({"c", "ref.dat", "d"}, dir.path).status, 0);
+    const std::string ref = readBytes(dir / "ref.dat");
+    std::map<std::string, std::string> extracted = {{"d", "<dir>"}};
+    for (const auto& [path, content] : treeOf(dir / "d")) extracted["d/" + path] = content;
+    const std::string refused = ": it is standard output\n";
+    const std::vector<OutputCase> rows = {
+        {Output::closed, "", {"c", "out.dat", "d"}, "", 255, ""},
+        {Output::closed, "", {"l", "ref.dat"}, "", 255, ""},
+        {Output::file, "/dev/full", {"c", "out.dat", "d"}, "", 255, ""},
+        {Output::file, "/dev/full", {"l", "ref.dat"}, "", 255, ""},
+        {Output::file, "/dev/full", {"x", "../ref.dat"}, "out", 255, ""},
+        {Output::file, "so.dat", {"c", "so.dat", "d"}, "", 255,
+         "Unable to open so.dat for writing" + refused},
+        {Output::file, "so.dat", {"c", "/dev/stdout", "d"}, "", 255,
+         "Unable to open /dev/stdout for writing" + refused},
+        {Output::file, "/dev/null", {"c", "/dev/null", "d"}, "", 0, ""},
+    };
+    for (const OutputCase& row : rows) {
+        SCOPED_TRACE(row.args[0] + " " + row.args[1] + " > " + (row.file.empty() ? "closed" : row.file));
+        writeBytes(dir / "so.dat", "kept");
+        fs::remove(dir / "out.dat");
+        ToolRun r = runToolTo(row.args, dir / row.where, row.to, row.file);
+        EXPECT_EQ(r.status, row.status);
+        EXPECT_EQ(r.err, row.err);
+        // Whatever became of its output, the work was done whole.
+        if (row.args[1] == "out.dat") {
+            EXPECT_TRUE(readBytes(dir / "out.dat") == ref);
+        }
+        if (row.args[0] == "x") {
+            EXPECT_EQ(treeOf(dir / "out"), extracted);
+        }
+        EXPECT_EQ(readBytes(dir / "so.dat"), "kept");
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// On a terminal, names cannot drive it: control bytes show as "?", other
+// bytes as they are; a progress line is out before the work it announces.
+// A pipe gets the bytes unchanged and keeps its buffer.
+struct TerminalCase {
+    Output to;
+    std::vector<std::string> args;
+    std::string faults;
+    std::string out;
+    int status;
+};
+
+TEST(CommandLine, NamesAndProgressOnATerminal) {
+    if (runsWrapped()) GTEST_SKIP() << "a Linux pseudo-terminal";
+    ScratchDir dir;
+    fs::create_directories(dir / "d");
+    for (const char* name : {"\x1b[2J", "\x1b]0;title\x07", "tab\there", "\xC3\xA9"})
+        writeBytes(dir / "d/" + name, "x");
+    fs::create_symlink("nowhere", dir / "d/\x1b[Klink");
+    fs::create_directories(dir / "big");
+    writeBytes(dir / "big/a.bin", std::string(100000, 'b'));
+    const std::string archive = "a\x1b[1m.dat";
+    ASSERT_EQ(runTool({"c", archive, "big"}, dir.path).status, 0);
+    const std::string created =
+        "Skipping d\\?[Klink: link target is missing\n"
+        "Writing d\\?[2J...\n"
+        "Writing d\\?]0;title?...\n"
+        "Writing d\\tab?here...\n"
+        "Writing d\\\xC3\xA9...\n";
+    std::string raw = created;
+    for (auto [shown, stored] : {std::pair{"?[2J", "\x1b[2J"}, {"?[Klink", "\x1b[Klink"},
+                                 {"?]0;title?", "\x1b]0;title\x07"}, {"tab?here", "tab\there"}})
+        raw.replace(raw.find(shown), std::string(shown).size(), stored);
+    const std::string extracted =
+        "...ok\nParsing TOC...\nExtracting...\nCreating directory big\\...\nExtracting big\\a.bin...ok\n"
+        "Extracted 1 file(s)\n";
+    const std::vector<TerminalCase> rows = {
+        {Output::terminal, {"c", "out.dat", "d"}, "", created, 255},
+        {Output::pipe, {"c", "out.dat", "d"}, "", raw, 255},
+        // Every open fails while a line waits unprinted.
+        {Output::terminal, {"x", "../" + archive}, "unflushed -", "Opening ../a?[1m.dat" + extracted, 0},
+        {Output::pipe, {"x", "../" + archive}, "unflushed -", "Opening ../" + archive + "...failed\n", 255},
+    };
+    for (const TerminalCase& row : rows) {
+        SCOPED_TRACE(row.args[0] + (row.to == Output::terminal ? " on a terminal" : " to a pipe"));
+        fs::remove_all(dir / "out");
+        fs::create_directories(dir / "out");
+        const std::string where = row.args[0] == "x" ? dir / "out" : dir.path;
+        ToolRun r = row.faults.empty() ? runToolTo(row.args, where, row.to)
+                                       : runWithFaults(row.args, where, row.faults, row.to);
+        EXPECT_EQ(r.out, row.out);
+        EXPECT_EQ(r.status, row.status);
+    }
 }
 
 }  // namespace

@@ -1,11 +1,12 @@
-// Sources that change between the scan and the writing. The fault shim
-// (fault_shim.cpp) is preloaded into the tool and changes the tree at that
-// exact moment, so every case is deterministic. Whatever happens to a
-// source, the archive must hold exactly the sizes its TOC promises, read
-// back cleanly, and the run must name each path and end with 255.
+// Faults the tool meets on the way: sources that change between the scan
+// and the writing, writes, closes and listings that fail. The fault shim
+// (fault_shim.cpp) is preloaded into the tool and brings each about at its
+// exact moment, so every case is deterministic. Each fault, on its own,
+// must be named and end the run with 255; whatever happens to a source,
+// the archive holds exactly the sizes its TOC promises.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <algorithm>
 #include <filesystem>
 
 #include "e2e/harness.h"
@@ -14,37 +15,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// Sets a variable for the tool's runs while it lives.
-struct EnvVar {
-    std::string name;
-    std::string old;
-    bool had;
-    EnvVar(const std::string& n, const std::string& value) : name(n) {
-        const char* v = std::getenv(n.c_str());
-        had = v != nullptr;
-        if (had) old = v;
-        setenv(n.c_str(), value.c_str(), 1);
-    }
-    ~EnvVar() {
-        if (had)
-            setenv(name.c_str(), old.c_str(), 1);
-        else
-            unsetenv(name.c_str());
-    }
-    EnvVar(const EnvVar&) = delete;
-    EnvVar& operator=(const EnvVar&) = delete;
-};
-
-// Runs "c out.dat d" in dir with the faults carried out after the scan.
-ToolRun createWithFaults(const ScratchDir& dir, const std::string& faults) {
-    const char* asan = std::getenv("ASAN_OPTIONS");
-    // Under the sanitizers, the preloaded shim comes before their runtime.
-    EnvVar a("ASAN_OPTIONS", std::string(asan ? asan : "") + ":verify_asan_link_order=0");
-    EnvVar p("LD_PRELOAD", DATTOOL_FAULT_SHIM);
-    EnvVar f("DATTOOL_TEST_FAULTS", faults);
-    return runTool({"c", "out.dat", "d"}, dir.path);
-}
 
 // Extracts the archive into a fresh directory beside dir and returns the tree.
 std::map<std::string, std::string> extracted(const ScratchDir& dir) {
@@ -56,79 +26,106 @@ std::map<std::string, std::string> extracted(const ScratchDir& dir) {
 
 const std::string z4(4, '\0');
 
-TEST(CreationFaults, SourcesThatLoseBytesAreFilledWithZeros) {
+// One source, d/<name>, changed after the scan; d/z.txt comes after it.
+struct SourceFault {
+    std::string name;     // below d, "/" between names
+    std::string content;  // at the scan
+    std::string faults;
+    std::string message;  // printed after its "Writing" line; none: no failure
+    std::string stored;   // what the archive holds in its place
+};
+
+TEST(CreationFaults, EachChangedSourceIsStoredAtItsScannedSizeAndCounted) {
     if (runsWrapped()) GTEST_SKIP() << "the fault shim is preloaded into Linux programs only";
-    ScratchDir dir;
-    fs::create_directories(dir / "d/sub");
-    writeBytes(dir / "d/a.txt", "aaaa");      // removed
-    writeBytes(dir / "d/b.txt", "bbbb");      // unreadable
-    writeBytes(dir / "d/c.tex", "cccccccc");  // shrunk, stored plain
-    writeBytes(dir / "d/e.txt", "eeee");      // a FIFO now: must not block
-    writeBytes(dir / "d/f.txt", "ffff");      // a directory now
-    writeBytes(dir / "d/sub/g.txt", "gggg");  // its directory removed
-    writeBytes(dir / "d/z.txt", "intact");    // after all of them, unchanged
-    ToolRun r = createWithFaults(
-        dir, "remove d/a.txt;deny d/b.txt;shrink d/c.tex 3;fifo d/e.txt;dir d/f.txt;remove d/sub/g.txt;rmdir d/sub");
-    EXPECT_EQ(r.out,
-              "Writing d\\a.txt...\n"
-              "Unable to open d\\a.txt: stored 4 zero bytes in its place\n"
-              "Writing d\\b.txt...\n"
-              "Unable to open d\\b.txt: stored 4 zero bytes in its place\n"
-              "Writing d\\c.tex...\n"
-              "d\\c.tex shrank: 5 missing bytes stored as zeros\n"
-              "Writing d\\e.txt...\n"
-              "d\\e.txt shrank: 4 missing bytes stored as zeros\n"
-              "Writing d\\f.txt...\n"
-              "d\\f.txt shrank: 4 missing bytes stored as zeros\n"
-              "Writing d\\sub\\g.txt...\n"
-              "Unable to open d\\sub\\g.txt: stored 4 zero bytes in its place\n"
-              "Writing d\\z.txt...\n");
-    EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.err, "");
-    const std::map<std::string, std::string> expected = {
-        {"d", "<dir>"},         {"d/a.txt", z4},
-        {"d/b.txt", z4},        {"d/c.tex", std::string("ccc") + std::string(5, '\0')},
-        {"d/e.txt", z4},        {"d/f.txt", z4},
-        {"d/sub", "<dir>"},     {"d/sub/g.txt", z4},
-        {"d/z.txt", "intact"}};
-    EXPECT_EQ(unpack(readBytes(dir / "out.dat")).tree, expected);
-    EXPECT_EQ(extracted(dir), expected);
+    const std::string unopened = "Unable to open d\\a.txt: stored 4 zero bytes in its place\n";
+    const std::vector<SourceFault> rows = {
+        {"a.txt", "aaaa", "remove d/a.txt", unopened, z4},
+        {"a.txt", "aaaa", "deny d/a.txt", unopened, z4},
+        {"sub/a.txt", "aaaa", "remove d/sub/a.txt;rmdir d/sub",
+         "Unable to open d\\sub\\a.txt: stored 4 zero bytes in its place\n", z4},
+        {"a.tex", "cccccccc", "shrink d/a.tex 3", "d\\a.tex shrank: 5 missing bytes stored as zeros\n",
+         "ccc" + std::string(5, '\0')},
+        // Only regular files are read: a FIFO would block, a device never end.
+        {"a.txt", "aaaa", "fifo d/a.txt", unopened, z4},
+        {"a.txt", "aaaa", "dir d/a.txt", unopened, z4},
+        {"a.msh", "aaaa", "link d/a.msh /dev/urandom",
+         "Unable to open d\\a.msh: stored 4 zero bytes in its place\n", z4},
+        {"a.txt", "aaaa", "grow d/a.txt 5", "d\\a.txt grew: only its first 4 bytes stored\n", "aaaa"},
+        {"a.txt", "", "grow d/a.txt 3", "d\\a.txt grew: only its first 0 bytes stored\n", ""},
+        // Another file in its place, as an editor saves one, is no fault.
+        {"a.txt", "aaaa", "link d/a.txt ../../new.txt", "", "AAAA"},
+        {"a.txt", "aaaa", "", "", "aaaa"},
+    };
+    for (const SourceFault& row : rows) {
+        SCOPED_TRACE(row.faults);
+        ScratchDir dir;
+        fs::create_directories(fs::path(dir / "d/" + row.name).parent_path());
+        writeBytes(dir / "d/" + row.name, row.content);
+        writeBytes(dir / "d/z.txt", "intact");
+        writeBytes(dir / "../new.txt", "AAAA");
+        std::string shownName = "d\\" + row.name;
+        std::replace(shownName.begin(), shownName.end(), '/', '\\');
+        ToolRun r = runWithFaults({"c", "out.dat", "d"}, dir.path, row.faults);
+        EXPECT_EQ(r.out, "Writing " + shownName + "...\n" + row.message + "Writing d\\z.txt...\n");
+        EXPECT_EQ(r.status, row.message.empty() ? 0 : 255);
+        EXPECT_EQ(r.err, "");
+        std::map<std::string, std::string> expected = {
+            {"d", "<dir>"}, {"d/" + row.name, row.stored}, {"d/z.txt", "intact"}};
+        if (row.name.find('/') != std::string::npos) expected["d/sub"] = "<dir>";
+        EXPECT_EQ(unpack(readBytes(dir / "out.dat")).tree, expected);
+        EXPECT_EQ(extracted(dir), expected);
+    }
 }
 
-TEST(CreationFaults, SourcesThatGainBytesKeepOnlyThePromisedOnes) {
-    if (runsWrapped()) GTEST_SKIP() << "the fault shim is preloaded into Linux programs only";
-    ScratchDir dir;
-    fs::create_directory(dir / "d");
-    writeBytes(dir / "d/a.txt", "aaaa");  // grows by 5
-    writeBytes(dir / "d/b.msh", "bbbb");  // becomes a link to an endless device
-    writeBytes(dir / "d/c.txt", "");      // empty at the scan, grows by 3
-    writeBytes(dir / "d/z.txt", "intact");
-    ToolRun r = createWithFaults(dir, "grow d/a.txt 5;link d/b.msh /dev/zero;grow d/c.txt 3");
-    EXPECT_EQ(r.out,
-              "Writing d\\a.txt...\n"
-              "d\\a.txt grew: only its first 4 bytes stored\n"
-              "Writing d\\b.msh...\n"
-              "d\\b.msh grew: only its first 4 bytes stored\n"
-              "Writing d\\c.txt...\n"
-              "d\\c.txt grew: only its first 0 bytes stored\n"
-              "Writing d\\z.txt...\n");
-    EXPECT_EQ(r.status, 255);
-    const std::map<std::string, std::string> expected = {
-        {"d", "<dir>"}, {"d/a.txt", "aaaa"}, {"d/b.msh", z4}, {"d/c.txt", ""}, {"d/z.txt", "intact"}};
-    EXPECT_EQ(unpack(readBytes(dir / "out.dat")).tree, expected);
-    EXPECT_EQ(extracted(dir), expected);
-}
+// A write, a close or a listing that fails, one per run: each is counted.
+struct ToolFault {
+    std::vector<std::string> args;
+    std::string faults;
+    std::string out;
+};
 
-TEST(CreationFaults, UnchangedTreeUnderTheShimIsNoFailure) {
+TEST(Faults, EachFailedWriteCloseOrListingIsCounted) {
     if (runsWrapped()) GTEST_SKIP() << "the fault shim is preloaded into Linux programs only";
-    // The shim itself changes nothing when it has nothing to do.
-    ScratchDir dir;
-    fs::create_directory(dir / "d");
-    writeBytes(dir / "d/a.txt", "aaaa");
-    ToolRun r = createWithFaults(dir, "");
-    EXPECT_EQ(r.out, "Writing d\\a.txt...\n");
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(extracted(dir), (std::map<std::string, std::string>{{"d", "<dir>"}, {"d/a.txt", "aaaa"}}));
+    // Magic, root, d, a.txt, b.tex, sub, x and y end at 117; a.txt fills
+    // the first output buffer exactly, so b.tex, plain and larger than a
+    // buffer, goes out in one write of its own.
+    const size_t tocEnd = 5 + 16 + 17 + 17 + 17 + 19 + 13 + 13;
+    const size_t buffer = 256 * 1024;  // the tool's output buffer
+    const std::string all =
+        "Writing d\\a.txt...\nWriting d\\b.tex...\nWriting d\\sub\\x...\nWriting d\\sub\\y...\n";
+    const std::string worked = dataFile("worked_example.dat");
+    const std::string extracting =
+        "Opening " + worked + "...ok\nParsing TOC...\nExtracting...\nCreating directory data\\...\n";
+    const std::vector<ToolFault> rows = {
+        // The archive: a buffer, the large plain block, the last buffer, the close.
+        {{"c", "out.dat", "d"}, "full out.dat 100", "Writing d\\a.txt...\nUnable to write out.dat\n"},
+        {{"c", "out.dat", "d"}, "full out.dat 300000",
+         "Writing d\\a.txt...\nWriting d\\b.tex...\nUnable to write out.dat\n"},
+        {{"c", "out.dat", "d"}, "full out.dat " + std::to_string(2 * buffer + 12),
+         all + "Unable to write out.dat\n"},
+        {{"c", "out.dat", "d"}, "failclose out.dat", all + "Unable to write out.dat\n"},
+        // A listing that fails midway is stored empty, not as part of itself.
+        {{"c", "out.dat", "d"}, "badlist d/sub",
+         "No files found\nWriting d\\a.txt...\nWriting d\\b.tex...\n"},
+        // An extracted file: a short write, a failed close.
+        {{"x", worked}, "full a.txt 1",
+         extracting + "Extracting data\\a.txt...failed\nExtracting data\\m.msh...ok\nExtracted 2 file(s)\n"},
+        {{"x", worked}, "failclose m.msh",
+         extracting + "Extracting data\\a.txt...ok\nExtracting data\\m.msh...failed\nExtracted 2 file(s)\n"},
+    };
+    for (const ToolFault& row : rows) {
+        SCOPED_TRACE(row.faults);
+        ScratchDir dir;
+        fs::create_directories(dir / "d/sub");
+        writeBytes(dir / "d/a.txt", std::string(buffer - tocEnd, 'a'));
+        writeBytes(dir / "d/b.tex", std::string(300000, 'b'));
+        writeBytes(dir / "d/sub/x", "x");
+        writeBytes(dir / "d/sub/y", "y");
+        ToolRun r = runWithFaults(row.args, dir.path, row.faults);
+        EXPECT_EQ(r.out, row.out);
+        EXPECT_EQ(r.status, 255);
+        EXPECT_EQ(r.err, "");
+    }
 }
 
 }  // namespace

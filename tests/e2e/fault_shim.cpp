@@ -1,26 +1,41 @@
-// Preloaded into dattool by the creation-fault tests: changes the source
-// tree at one exact moment, between the scan and the writing. The scan only
-// lists directories; the first file the tool opens for reading by a
-// relative path is the first source the writer copies. Just before that
-// open, every action in DATTOOL_TEST_FAULTS is carried out, once.
+// Preloaded into dattool by the fault tests: makes one thing go wrong at
+// one exact moment, so every case is deterministic.
 //
 //   DATTOOL_TEST_FAULTS="ACTION PATH [ARG];ACTION PATH [ARG];..."
+//
+// Changes to the source tree, carried out once, between the scan and the
+// writing. The scan only lists directories; the first file the tool opens
+// for reading by a relative path is the first source the writer copies.
+// Just before that open, every change is carried out:
 //     remove P      unlink P
 //     rmdir P       remove the empty directory P
-//     deny P        every later open of P fails with EACCES (what a file
-//                   without read permission gives; the tests run as root,
-//                   for whom permissions do not stop a read)
 //     shrink P N    truncate P to N bytes
 //     grow P N      append N bytes to P
 //     fifo P        replace P by a FIFO
 //     dir P         replace P by an empty directory
 //     link P T      replace P by a symbolic link to T
 //
-// Paths are as the tool opens them ("/" separated, relative to its working
-// directory). With the variable set, the tool is also killed after 20 s, so
-// a hang shows as a failed test instead of a stuck one.
+// Traps, in force from the start:
+//     deny P        every open of P fails with EACCES (what a file without
+//                   read permission gives; the tests run as root, for whom
+//                   permissions do not stop a read)
+//     full P N      the file opened at P takes N bytes, then every write
+//                   fails with ENOSPC, as on a full disk
+//     failclose P   closing the file opened at P reports EIO
+//     badlist P     listing the directory P fails with EIO after its first
+//                   item
+//     unflushed -   every open fails with EIO while standard output holds
+//                   bytes not yet written: a progress line must be out
+//                   before the work it announces starts
+//
+// P is the path as the tool passes it to open, opendir or openat ("/"
+// separated, relative to its working directory, or to the directory held
+// for openat). With the variable set, the tool is also killed after 20 s,
+// so a hang shows as a failed test instead of a stuck one.
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <stdio_ext.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,27 +44,59 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
 
 namespace {
 
-bool done = false;
-std::set<std::string> denied;
+struct Traps {
+    std::set<std::string> denied;
+    std::map<std::string, size_t> full;  // path -> bytes it takes
+    std::set<std::string> failClose;
+    std::set<std::string> badList;
+    bool unflushed = false;
+    // What was opened under a trapped path.
+    std::map<int, size_t> budget;  // descriptor -> bytes it still takes
+    std::set<int> closeFails;
+    std::map<DIR*, int> listed;  // directory -> items handed out so far
+};
 
-void act(const std::string& line) {
-    std::istringstream in(line);
-    std::string action, path, arg;
-    in >> action >> path >> arg;
+Traps& traps() {
+    // Never destroyed: close() is still called after static destructors run.
+    static Traps* const t = new Traps;
+    return *t;
+}
+
+bool changed = false;
+
+[[noreturn]] void cannot(const std::string& line) {
+    std::fprintf(stderr, "fault shim: cannot carry out '%s'\n", line.c_str());
+    std::abort();
+}
+
+template <typename Each>
+void forEachFault(Each each) {
+    const char* faults = std::getenv("DATTOOL_TEST_FAULTS");
+    if (!faults) return;
+    std::istringstream all(faults);
+    std::string line;
+    while (std::getline(all, line, ';')) {
+        std::istringstream in(line);
+        std::string action, path, arg;
+        in >> action >> path >> arg;
+        if (!action.empty()) each(line, action, path, arg);
+    }
+}
+
+// Returns false for an action that is not a change.
+bool change(const std::string& action, const std::string& path, const std::string& arg, int& rc) {
     const char* p = path.c_str();
-    int rc = 0;
     if (action == "remove") {
         rc = unlink(p);
     } else if (action == "rmdir") {
         rc = rmdir(p);
-    } else if (action == "deny") {
-        denied.insert(path);
     } else if (action == "shrink") {
         rc = truncate(p, std::stol(arg));
     } else if (action == "grow") {
@@ -62,72 +109,184 @@ void act(const std::string& line) {
         rc = unlink(p) == 0 ? mkdir(p, 0700) : -1;
     } else if (action == "link") {
         rc = unlink(p) == 0 ? symlink(arg.c_str(), p) : -1;
-    } else if (!action.empty()) {
-        rc = -1;
+    } else {
+        return false;
     }
-    if (rc != 0) {
-        std::fprintf(stderr, "fault shim: cannot carry out '%s'\n", line.c_str());
-        std::abort();
-    }
+    return true;
 }
 
-// Returns true when the open must fail as if the file were unreadable.
+__attribute__((constructor)) void setUp() {
+    if (!std::getenv("DATTOOL_TEST_FAULTS")) return;
+    alarm(20);
+    Traps& t = traps();
+    forEachFault([&](const std::string& line, const std::string& action, const std::string& path,
+                     const std::string& arg) {
+        if (action == "deny")
+            t.denied.insert(path);
+        else if (action == "full")
+            t.full[path] = std::stoul(arg);
+        else if (action == "failclose")
+            t.failClose.insert(path);
+        else if (action == "badlist")
+            t.badList.insert(path);
+        else if (action == "unflushed")
+            t.unflushed = true;
+        else if (action != "remove" && action != "rmdir" && action != "shrink" && action != "grow" &&
+                 action != "fifo" && action != "dir" && action != "link")
+            cannot(line);
+    });
+}
+
+// Returns true when the open must fail.
 bool before(const char* path, int flags) {
-    const char* faults = std::getenv("DATTOOL_TEST_FAULTS");
-    if (!faults) return false;
+    if (!std::getenv("DATTOOL_TEST_FAULTS")) return false;
     bool source = (flags & O_ACCMODE) == O_RDONLY && !(flags & O_DIRECTORY) && path[0] != '/';
-    if (source && !done) {
-        done = true;
-        std::istringstream all(faults);
-        std::string line;
-        while (std::getline(all, line, ';')) act(line);
+    if (source && !changed) {
+        changed = true;
+        forEachFault([](const std::string& line, const std::string& action, const std::string& path,
+                        const std::string& arg) {
+            int rc = 0;
+            if (change(action, path, arg, rc) && rc != 0) cannot(line);
+        });
     }
-    if (denied.count(path)) {
+    Traps& t = traps();
+    if (t.unflushed && __fpending(stdout) > 0) {
+        errno = EIO;
+        return true;
+    }
+    if (t.denied.count(path)) {
         errno = EACCES;
         return true;
     }
     return false;
 }
 
-using OpenFn = int (*)(const char*, int, ...);
+// Notes what was opened under a trapped path.
+int opened(const char* path, int fd) {
+    if (fd < 0) return fd;
+    Traps& t = traps();
+    auto full = t.full.find(path);
+    if (full != t.full.end()) t.budget[fd] = full->second;
+    if (t.failClose.count(path)) t.closeFails.insert(fd);
+    return fd;
+}
 
-OpenFn next(const char* name) {
+template <typename Fn>
+Fn next(const char* name) {
     // The next definition after this one: the C library's, or a
     // sanitizer's wrapper of it.
-    return reinterpret_cast<OpenFn>(dlsym(RTLD_NEXT, name));
+    return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
 }
+
+using OpenFn = int (*)(const char*, int, ...);
+using OpenAtFn = int (*)(int, const char*, int, ...);
 
 // Only these flags pass a mode as the third argument.
 bool takesMode(int flags) { return (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE; }
 
-__attribute__((constructor)) void watchdog() {
-    if (std::getenv("DATTOOL_TEST_FAULTS")) alarm(20);
+}  // namespace
+
+#define MODE_ARG(flags)                                            \
+    mode_t mode = 0;                                               \
+    if (takesMode(flags)) {                                        \
+        va_list args;                                              \
+        va_start(args, flags);                                     \
+        mode = static_cast<mode_t>(va_arg(args, int));             \
+        va_end(args);                                              \
+    }
+
+extern "C" int open(const char* path, int flags, ...) {
+    MODE_ARG(flags)
+    if (before(path, flags)) return -1;
+    static OpenFn real = next<OpenFn>("open");
+    return opened(path, real(path, flags, mode));
+}
+
+extern "C" int open64(const char* path, int flags, ...) {
+    MODE_ARG(flags)
+    if (before(path, flags)) return -1;
+    static OpenFn real = next<OpenFn>("open64");
+    return opened(path, real(path, flags, mode));
+}
+
+extern "C" int openat(int at, const char* path, int flags, ...) {
+    MODE_ARG(flags)
+    if (before(path, flags)) return -1;
+    static OpenAtFn real = next<OpenAtFn>("openat");
+    return opened(path, real(at, path, flags, mode));
+}
+
+extern "C" int openat64(int at, const char* path, int flags, ...) {
+    MODE_ARG(flags)
+    if (before(path, flags)) return -1;
+    static OpenAtFn real = next<OpenAtFn>("openat64");
+    return opened(path, real(at, path, flags, mode));
+}
+
+extern "C" ssize_t write(int fd, const void* buf, size_t n) {
+    static auto real = next<ssize_t (*)(int, const void*, size_t)>("write");
+    auto left = traps().budget.find(fd);
+    if (left != traps().budget.end()) {
+        if (left->second == 0 && n > 0) {
+            errno = ENOSPC;
+            return -1;
+        }
+        if (n > left->second) n = left->second;
+        ssize_t put = real(fd, buf, n);
+        if (put > 0) left->second -= static_cast<size_t>(put);
+        return put;
+    }
+    return real(fd, buf, n);
+}
+
+extern "C" int close(int fd) {
+    static auto real = next<int (*)(int)>("close");
+    Traps& t = traps();
+    t.budget.erase(fd);
+    const bool fail = t.closeFails.erase(fd) > 0;
+    int rc = real(fd);
+    if (fail && rc == 0) {
+        errno = EIO;
+        return -1;
+    }
+    return rc;
+}
+
+extern "C" DIR* opendir(const char* path) {
+    static auto real = next<DIR* (*)(const char*)>("opendir");
+    DIR* d = real(path);
+    if (d && traps().badList.count(path)) traps().listed[d] = 0;
+    return d;
+}
+
+namespace {
+
+// Hands out "." and ".." and the first real item, then fails.
+template <typename Item>
+Item* listed(DIR* d, Item* (*real)(DIR*)) {
+    auto seen = traps().listed.find(d);
+    if (seen == traps().listed.end()) return real(d);
+    Item* item = real(d);
+    if (!item || std::strcmp(item->d_name, ".") == 0 || std::strcmp(item->d_name, "..") == 0) return item;
+    if (seen->second++ == 0) return item;
+    errno = EIO;
+    return nullptr;
 }
 
 }  // namespace
 
-extern "C" int open(const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if (takesMode(flags)) {
-        va_list args;
-        va_start(args, flags);
-        mode = static_cast<mode_t>(va_arg(args, int));
-        va_end(args);
-    }
-    if (before(path, flags)) return -1;
-    static OpenFn real = next("open");
-    return real(path, flags, mode);
+extern "C" dirent* readdir(DIR* d) {
+    static auto real = next<dirent* (*)(DIR*)>("readdir");
+    return listed(d, real);
 }
 
-extern "C" int open64(const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if (takesMode(flags)) {
-        va_list args;
-        va_start(args, flags);
-        mode = static_cast<mode_t>(va_arg(args, int));
-        va_end(args);
-    }
-    if (before(path, flags)) return -1;
-    static OpenFn real = next("open64");
-    return real(path, flags, mode);
+extern "C" dirent64* readdir64(DIR* d) {
+    static auto real = next<dirent64* (*)(DIR*)>("readdir64");
+    return listed(d, real);
+}
+
+extern "C" int closedir(DIR* d) {
+    static auto real = next<int (*)(DIR*)>("closedir");
+    traps().listed.erase(d);
+    return real(d);
 }

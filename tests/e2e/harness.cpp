@@ -1,7 +1,9 @@
 #include "e2e/harness.h"
 
 #include <fcntl.h>
+#include <pty.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -55,8 +57,29 @@ std::string withoutCr(const std::string& s) {
     return t;
 }
 
+// Sets a variable for the tool's runs while it lives.
+struct EnvVar {
+    std::string name;
+    std::string old;
+    bool had;
+    EnvVar(const std::string& n, const std::string& value) : name(n) {
+        const char* v = std::getenv(n.c_str());
+        had = v != nullptr;
+        if (had) old = v;
+        setenv(n.c_str(), value.c_str(), 1);
+    }
+    ~EnvVar() {
+        if (had)
+            setenv(name.c_str(), old.c_str(), 1);
+        else
+            unsetenv(name.c_str());
+    }
+    EnvVar(const EnvVar&) = delete;
+    EnvVar& operator=(const EnvVar&) = delete;
+};
+
 ToolRun run(const std::string& exe, const std::string& wrap, const std::vector<std::string>& args,
-            const std::string& cwd) {
+            const std::string& cwd, Output to = Output::pipe, const std::string& file = "") {
     // Standard error goes to a file so a full pipe can never block the child.
     std::string errPath = cwd + "/../.stderr-" + std::to_string(getpid());
     std::vector<std::string> argv = wrap.empty() ? std::vector<std::string>{"dattool"}
@@ -66,25 +89,39 @@ ToolRun run(const std::string& exe, const std::string& wrap, const std::vector<s
     argp.reserve(argv.size() + 1);
     for (auto& a : argv) argp.push_back(a.data());
     argp.push_back(nullptr);
-    const std::string& file = wrap.empty() ? exe : wrap;
+    const std::string& program = wrap.empty() ? exe : wrap;
 
-    int outPipe[2];
-    if (pipe(outPipe) != 0) throw std::runtime_error("pipe");
+    // [0] is read here, [1] becomes the program's standard output.
+    int outEnds[2] = {-1, -1};
+    if (to == Output::pipe && pipe(outEnds) != 0) throw std::runtime_error("pipe");
+    if (to == Output::terminal) {
+        // Raw, so the terminal passes the bytes as written: no CR added.
+        termios raw{};
+        cfmakeraw(&raw);
+        if (openpty(&outEnds[0], &outEnds[1], nullptr, &raw, nullptr) != 0)
+            throw std::runtime_error("openpty");
+    }
     pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork");
     if (pid == 0) {
         int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (chdir(cwd.c_str()) != 0 || errFd < 0) _exit(127);
-        dup2(outPipe[1], 1);
+        if (to == Output::file) outEnds[1] = open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        if (to == Output::closed)
+            close(1);
+        else
+            dup2(outEnds[1], 1);
         dup2(errFd, 2);
-        close(outPipe[0]);
-        execv(file.c_str(), argp.data());
+        if (outEnds[0] >= 0) close(outEnds[0]);
+        execv(program.c_str(), argp.data());
         _exit(127);
     }
-    close(outPipe[1]);
+    if (outEnds[1] >= 0) close(outEnds[1]);
     ToolRun r;
-    r.raw = drain(outPipe[0]);
-    close(outPipe[0]);
+    if (outEnds[0] >= 0) {
+        r.raw = drain(outEnds[0]);
+        close(outEnds[0]);
+    }
     int st = 0;
     while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
     }
@@ -99,6 +136,21 @@ ToolRun run(const std::string& exe, const std::string& wrap, const std::vector<s
 
 ToolRun runTool(const std::vector<std::string>& args, const std::string& cwd) {
     return run(programUnderTest(), wrapper(), args, cwd);
+}
+
+ToolRun runToolTo(const std::vector<std::string>& args, const std::string& cwd, Output to,
+                  const std::string& file) {
+    return run(programUnderTest(), wrapper(), args, cwd, to, file);
+}
+
+ToolRun runWithFaults(const std::vector<std::string>& args, const std::string& cwd, const std::string& faults,
+                      Output to) {
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    // Under the sanitizers, the preloaded shim comes before their runtime.
+    EnvVar a("ASAN_OPTIONS", std::string(asan ? asan : "") + ":verify_asan_link_order=0");
+    EnvVar p("LD_PRELOAD", DATTOOL_FAULT_SHIM);
+    EnvVar f("DATTOOL_TEST_FAULTS", faults);
+    return runToolTo(args, cwd, to);
 }
 
 ToolRun runNative(const std::vector<std::string>& args, const std::string& cwd) {

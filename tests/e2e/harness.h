@@ -18,13 +18,25 @@
 struct ToolRun {
     std::string out;  // standard output, byte for byte but for CR LF (see above)
     std::string raw;  // standard output exactly as written
-    std::string err;  // standard error; the tool never writes there
+    std::string err;  // standard error: only the refusal of an archive that is standard output
     int status = -1;  // exit status as the shell sees it
 };
+
+// Where the program's standard output goes: a pipe or a pseudo-terminal,
+// read into ToolRun::out; nowhere (the descriptor closed); or the file at
+// a path, relative to the run's directory, opened for appending.
+enum class Output { pipe, terminal, closed, file };
 
 // Runs the program under test with args in cwd; argv[0] is "dattool"
 // unless a wrapper starts it.
 ToolRun runTool(const std::vector<std::string>& args, const std::string& cwd);
+// The same with its standard output where `to` says.
+ToolRun runToolTo(const std::vector<std::string>& args, const std::string& cwd, Output to,
+                  const std::string& file = "");
+// The same with the fault shim (fault_shim.cpp) preloaded, carrying out
+// faults; Linux builds only.
+ToolRun runWithFaults(const std::vector<std::string>& args, const std::string& cwd, const std::string& faults,
+                      Output to = Output::pipe);
 // Runs the Linux build, whatever is under test.
 ToolRun runNative(const std::vector<std::string>& args, const std::string& cwd);
 // Runs another build, through wrapper unless that is empty, the same way.

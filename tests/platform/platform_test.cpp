@@ -85,6 +85,19 @@ TEST(Platform, WriteSeekReadAndLength) {
     EXPECT_TRUE(g);
     fileClose(f);
     fileClose(g);
+    // Opening to write keeps the contents until they are cut; a missing
+    // file is created.
+    File w = fileOpenWrite(dir / "a.bin");
+    ASSERT_TRUE(w);
+    EXPECT_EQ(fileLength(w), 11u);
+    EXPECT_TRUE(fileTruncate(w));
+    EXPECT_EQ(fileLength(w), 0u);
+    fileClose(w);
+    File n = fileOpenWrite(dir / "new.bin");
+    EXPECT_TRUE(n);
+    EXPECT_EQ(pathKind(dir / "new.bin"), PathKind::file);
+    fileClose(n);
+    put(dir.disk("a.bin"), "again");
     File h = fileCreate(dir / "a.bin");
     ASSERT_TRUE(h);
     EXPECT_EQ(fileLength(h), 0u);
