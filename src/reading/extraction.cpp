@@ -145,7 +145,7 @@ bool copyOut(Extraction& x, File& out, uint32_t size, uint8_t scrambled) {
 
 void extractFile(Extraction& x, const Entry& e) {
     const size_t names = x.want.size();
-    std::printf("Extracting %s...", x.unsafe ? x.joined.c_str() : x.used.c_str());
+    std::printf("Extracting %s...", shown(x.unsafe ? x.joined : x.used).c_str());
     // A path that ends in a separator names no file.
     if (x.unsafe || x.used.empty() || isSeparator(x.used.back())) return failed();
     // The file's own name, after any directories its stored name holds.
@@ -182,21 +182,21 @@ void extractList(Extraction& x, const std::vector<Entry>& list);
 
 void extractDir(Extraction& x, const Entry& e) {
     if (x.unsafe) {
-        failure("Skipping %s: path leaves the current directory", x.joined.c_str());
+        failure("Skipping %s: path leaves the current directory", shown(x.joined).c_str());
     } else if (!x.used.empty()) {  // empty: it named the current directory
         switch (reach(x)) {
         case Reach::ok:
-            std::printf("Creating directory %s...\n", x.used.c_str());
+            std::printf("Creating directory %s...\n", shown(x.used).c_str());
             break;
         case Reach::link:
-            failure("Skipping %s: path passes through a symbolic link", x.used.c_str());
+            failure("Skipping %s: path passes through a symbolic link", shown(x.used).c_str());
             break;
         case Reach::reserved:
-            failure("Skipping %s: name is reserved on Windows", x.used.c_str());
+            failure("Skipping %s: name is reserved on Windows", shown(x.used).c_str());
             break;
         case Reach::blocked:
-            std::printf("Creating directory %s...\n", x.used.c_str());
-            failure("Unable to create directory %s", x.used.c_str());
+            std::printf("Creating directory %s...\n", shown(x.used).c_str());
+            failure("Unable to create directory %s", shown(x.used).c_str());
             break;
         }
     }
@@ -261,10 +261,10 @@ void printList(std::string& path, const std::vector<Entry>& list) {
         path.append(e.name);
         if (e.type == typeDirectory) {
             path += '\\';
-            std::puts(path.c_str());
+            std::puts(shown(path).c_str());
             printList(path, e.child);
         } else {
-            std::puts(path.c_str());
+            std::puts(shown(path).c_str());
         }
         path.resize(mark);
     }

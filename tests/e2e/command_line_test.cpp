@@ -201,12 +201,23 @@ TEST(CommandLine, NamesAndProgressOnATerminal) {
     const std::string extracted =
         "...ok\nParsing TOC...\nExtracting...\nCreating directory big\\...\nExtracting big\\a.bin...ok\n"
         "Extracted 1 file(s)\n";
+    const std::string stored = "d\\\nd\\?[2J\nd\\?]0;title?\nd\\tab?here\nd\\\xC3\xA9\n";
+    std::string storedRaw = stored;
+    for (auto [shown, raw] : {std::pair{"?[2J", "\x1b[2J"}, {"?]0;title?", "\x1b]0;title\x07"}, {"tab?here", "tab\there"}})
+        storedRaw.replace(storedRaw.find(shown), std::string(shown).size(), raw);
+    const std::string unpacked =
+        "Extracting...\nCreating directory d\\...\nExtracting d\\?[2J...ok\nExtracting d\\?]0;title?...ok\n"
+        "Extracting d\\tab?here...ok\nExtracting d\\\xC3\xA9...ok\nExtracted 4 file(s)\n";
     const std::vector<TerminalCase> rows = {
         {Output::terminal, {"c", "out.dat", "d"}, "", created, 255},
         {Output::pipe, {"c", "out.dat", "d"}, "", raw, 255},
         // Every open fails while a line waits unprinted.
         {Output::terminal, {"x", "../" + archive}, "unflushed -", "Opening ../a?[1m.dat" + extracted, 0},
         {Output::pipe, {"x", "../" + archive}, "unflushed -", "Opening ../" + archive + "...failed\n", 255},
+        // Stored names, as listed and extracted from the archive the first row made.
+        {Output::terminal, {"l", "out.dat"}, "", "Opening out.dat...ok\nParsing TOC...\n" + stored, 0},
+        {Output::pipe, {"l", "out.dat"}, "", "Opening out.dat...ok\nParsing TOC...\n" + storedRaw, 0},
+        {Output::terminal, {"x", "../out.dat"}, "", "Opening ../out.dat...ok\nParsing TOC...\n" + unpacked, 0},
     };
     for (const TerminalCase& row : rows) {
         SCOPED_TRACE(row.args[0] + (row.to == Output::terminal ? " on a terminal" : " to a pipe"));
