@@ -193,6 +193,39 @@ Extracted 2 file(s)
     EXPECT_EQ(treeOf(dir.path), (std::map<std::string, std::string>{{"data", "a file"}}));
 }
 
+// Another process swaps a directory for a link while extraction runs
+// (the fault shim does it just before "now" is created). The directory
+// the tool holds keeps its files, wherever it now lies; reaching the name
+// again meets the link and stops there. Nothing outside changes.
+TEST_F(Extraction, DirectorySwappedForALinkMidRunIsNotFollowed) {
+    if (runsWrapped()) GTEST_SKIP() << "the fault shim is preloaded into Linux programs only";
+    writeBytes(outside / "victim.txt", "keep");
+    std::vector<Node> files;
+    for (const char* name : {"f0", "f1", "now", "f2", "f3", "victim.txt"}) files.push_back(fileNode(name, name));
+    writeBytes(dir / "../race.dat", archiveBytes({dirNode("d", files), dirNode("d", {fileNode("late.txt", "l")}),
+                                                  dirNode("d/sub", {fileNode("x", "x")})}));
+    ToolRun r = runWithFaults({"x", dir / "../race.dat"}, dir.path, "swap d " + outside.path);
+    EXPECT_EQ(r.out, expectOut(dir / "../race.dat", R"(Creating directory d\...
+Extracting d\f0...ok
+Extracting d\f1...ok
+Extracting d\now...ok
+Extracting d\f2...ok
+Extracting d\f3...ok
+Extracting d\victim.txt...ok
+Skipping d\: path passes through a symbolic link
+Extracting d\late.txt...failed
+Skipping d/sub\: path passes through a symbolic link
+Extracting d/sub\x...failed
+Extracted 8 file(s)
+)"));
+    EXPECT_EQ(r.status, 255);
+    EXPECT_TRUE(isLink(dir / "d"));  // the swap happened
+    EXPECT_EQ(treeOf(outside.path), (std::map<std::string, std::string>{{"victim.txt", "keep"}}));
+    std::map<std::string, std::string> real{{"d", "<link>"}, {"d.real", "<dir>"}};
+    for (const char* name : {"f0", "f1", "now", "f2", "f3", "victim.txt"}) real[std::string("d.real/") + name] = name;
+    EXPECT_EQ(treeOf(dir.path), real);
+}
+
 TEST_F(Extraction, DirectoryWhereAFileGoes) {
     fs::create_directories(dir / "data/a.txt");
     ToolRun r = extract(worked);

@@ -27,6 +27,9 @@
 //     unflushed -   every open fails with EIO while standard output holds
 //                   bytes not yet written: a progress line must be out
 //                   before the work it announces starts
+//     swap P T      just before the tool creates a file named "now", P is
+//                   renamed P.real and a symbolic link to T put in its
+//                   place: a directory swapped while extraction runs
 //
 // P is the path as the tool passes it to open, opendir or openat ("/"
 // separated, relative to its working directory, or to the directory held
@@ -57,6 +60,7 @@ struct Traps {
     std::set<std::string> failClose;
     std::set<std::string> badList;
     bool unflushed = false;
+    std::string swap, swapTo;  // swap: the directory and the link's target
     // What was opened under a trapped path.
     std::map<int, size_t> budget;  // descriptor -> bytes it still takes
     std::set<int> closeFails;
@@ -131,6 +135,8 @@ __attribute__((constructor)) void setUp() {
             t.badList.insert(path);
         else if (action == "unflushed")
             t.unflushed = true;
+        else if (action == "swap")
+            t.swap = path, t.swapTo = arg;
         else if (action != "remove" && action != "rmdir" && action != "shrink" && action != "grow" &&
                  action != "fifo" && action != "dir" && action != "link")
             cannot(line);
@@ -150,6 +156,12 @@ bool before(const char* path, int flags) {
         });
     }
     Traps& t = traps();
+    const char* base = std::strrchr(path, '/');
+    if (!t.swap.empty() && (flags & O_CREAT) && std::strcmp(base ? base + 1 : path, "now") == 0) {
+        if (rename(t.swap.c_str(), (t.swap + ".real").c_str()) != 0 || symlink(t.swapTo.c_str(), t.swap.c_str()) != 0)
+            cannot("swap " + t.swap + " " + t.swapTo);
+        t.swap.clear();
+    }
     if (t.unflushed && __fpending(stdout) > 0) {
         errno = EIO;
         return true;
