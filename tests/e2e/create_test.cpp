@@ -1,10 +1,12 @@
 // The create command run as a user would, checked through its output, its
 // exit status and the archive it leaves.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #if __has_include(<valgrind/valgrind.h>)
@@ -198,6 +200,57 @@ TEST(Create, UnstorableNamesAreFailures) {
     if (!runsWrapped()) stored.insert({{arg259, "<dir>"}, {arg259 + "/x", "x"}});
     EXPECT_EQ(u.root.count, stored.size() / 2);
     EXPECT_EQ(u.tree, stored);
+}
+
+// Every archive c writes extracts into an empty folder: arguments with
+// parents, relative or absolute, are extracted with those parents made.
+// What extraction would refuse is not stored: an argument that climbs out,
+// a directory whose path the reader would join to more than 4095 bytes.
+TEST(Create, WhatExtractionRefusesIsNotStored) {
+    if (runsWrapped()) GTEST_SKIP() << "the Linux build's path limit";
+    ScratchDir dir, fresh;
+    fs::create_directories(dir / "src/deep");
+    writeBytes(dir / "src/deep/a.txt", "a");
+    // "d" and 16 names of 254 bytes make 4081 bytes; 13 more and the
+    // separator make 4095: as a file that fits, as a directory its path is
+    // joined with a "\\" at the end.
+    std::vector<std::string> names = {"d"};
+    for (int i = 0; i < 16; ++i) names.push_back(std::string(254, static_cast<char>('a' + i)));
+    names.push_back(std::string(13, 'z'));
+    std::string path, file;
+    int fd = open(dir.path.c_str(), O_RDONLY | O_DIRECTORY);
+    for (const std::string& name : names) {
+        if (!path.empty()) path += "\\";
+        path += name;
+        ASSERT_EQ(mkdirat(fd, name.c_str(), 0755), 0);
+        if (&name == &names.back()) break;
+        int next = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
+        close(fd);
+        fd = next;
+        if (&name == &names[names.size() - 2]) {
+            // Beside the last directory, a file of a name as long.
+            file = path + "\\" + std::string(12, 'z') + "f";
+            close(openat(fd, (std::string(12, 'z') + "f").c_str(), O_WRONLY | O_CREAT, 0644));
+        }
+    }
+    close(fd);
+    ASSERT_EQ(path.size(), 4095u);
+    ASSERT_EQ(file.size(), 4095u);
+    ToolRun r = runTool({"c", "../out.dat", "src/../src", "src/deep", dir / "src", "d"}, dir.path);
+    EXPECT_EQ(r.out, "Skipping src/../src: path leaves the current directory\n"
+                     "Skipping " + path + ": path is too long to be extracted\n"
+                     "Writing src/deep\\a.txt...\n"
+                     "Writing " + dir / "src\\deep\\a.txt...\n"
+                     "Writing " + file + "...\n");
+    EXPECT_EQ(r.status, 255);
+    ToolRun x = runTool({"x", dir / "../out.dat"}, fresh.path);
+    EXPECT_EQ(x.status, 0) << x.out;
+    std::map<std::string, std::string> tree = treeOf(fresh.path);
+    EXPECT_EQ(tree["src/deep/a.txt"], "a");
+    EXPECT_EQ(tree[(dir / "src/deep/a.txt").substr(1)], "a");
+    std::string onDisk = file;
+    std::replace(onDisk.begin(), onDisk.end(), '\\', '/');
+    EXPECT_EQ(tree.count(onDisk), 1u);
 }
 
 TEST(Create, UnlistableArgumentsBecomeEmptyDirectories) {
