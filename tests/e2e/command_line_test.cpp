@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -60,14 +61,25 @@ TEST(CommandLine, CreateWithoutDirectoriesLeavesArchiveAlone) {
     EXPECT_FALSE(exists(dir / "new.dat"));
 }
 
-TEST(CommandLine, MissingArchiveFailsToOpen) {
+// The format needs the archive's length first, which only a regular file
+// has: a directory, a FIFO or a device is refused before a byte is read.
+TEST(CommandLine, MissingOrIrregularArchiveFailsToOpen) {
     ScratchDir dir;
-    for (const char* cmd : {"x", "l", "xtract", "list"}) {
-        ToolRun r = runTool({cmd, "missing.dat"}, dir.path);
-        EXPECT_EQ(r.out, "Opening missing.dat...failed\n");
-        EXPECT_EQ(r.status, 255);
-        EXPECT_EQ(r.err, "");
+    fs::create_directory(dir / "d.dat");
+    std::vector<std::string> archives = {"missing.dat", "d.dat"};
+    if (!runsWrapped()) {
+        ASSERT_EQ(mkfifo((dir / "fifo.dat").c_str(), 0600), 0);
+        archives.insert(archives.end(), {"fifo.dat", "/dev/null", "/dev/zero"});
     }
+    for (const std::string& archive : archives) {
+        for (const char* cmd : {"x", "l", "xtract", "list"}) {
+            ToolRun r = runTool({cmd, archive}, dir.path);
+            EXPECT_EQ(r.out, "Opening " + archive + "...failed\n") << cmd;
+            EXPECT_EQ(r.status, 255);
+            EXPECT_EQ(r.err, "");
+        }
+    }
+    EXPECT_EQ(treeOf(dir.path).size(), runsWrapped() ? 1u : 2u);
 }
 
 TEST(CommandLine, UnwritableArchiveIsReported) {

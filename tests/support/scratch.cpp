@@ -110,8 +110,10 @@ std::map<std::string, std::string> treeOf(const std::string& dir) {
                 tree[path] = "<link>";
             else if (S_ISDIR(st.st_mode))
                 tree[path] = "<dir>";
-            else
+            else if (S_ISREG(st.st_mode))
                 tree[path] = readAt(at, name);
+            else
+                tree[path] = "<other>";  // a FIFO would block a read
         },
         false);
     return tree;

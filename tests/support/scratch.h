@@ -23,7 +23,8 @@ bool exists(const std::string& path);
 bool isLink(const std::string& path);
 
 // Every directory and file below dir by relative path; directories map to
-// "<dir>", files to their contents, links to "<link>". Makes two trees
+// "<dir>", files to their contents, links to "<link>", anything else to
+// "<other>". Makes two trees
 // comparable in one assertion.
 std::map<std::string, std::string> treeOf(const std::string& dir);
 
