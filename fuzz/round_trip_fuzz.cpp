@@ -90,7 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (mkdir(top.c_str(), 0700) != 0) fail("cannot make a top-level directory");
         static const char* const forms[] = {"", "/", "./"};
         int form = in.ConsumeIntegralInRange(0, 2);
-        args.push_back(form == 2 ? std::string(forms[2]).append(name) : std::string(name).append(forms[form]));
+        args.push_back(form == 2 ? std::string(forms[2]).append(name)
+                                 : std::string(name).append(forms[form]));
         b.fill(top, 1);
     }
 

@@ -43,7 +43,8 @@ void emptyAt(int fd) {
     if (!d) die("cannot list a scratch directory");
     std::vector<std::string> names;
     while (dirent* e = readdir(d))
-        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.emplace_back(e->d_name);
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+            names.emplace_back(e->d_name);
     for (const std::string& name : names) {
         struct stat st {};
         if (fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
@@ -124,7 +125,8 @@ void scratchCheckOutside() {
     for (const auto& [dir, names] : expected) {
         std::set<std::string> found = namesIn(dir);
         for (const std::string& n : found)
-            if (!names.count(n)) die("written outside the scratch directory: " + std::string(dir).append("/").append(n));
+            if (!names.count(n))
+                die("written outside the scratch directory: " + std::string(dir).append("/").append(n));
     }
     for (const std::string& n : namesIn("/"))
         if (!rootNames.count(n)) die("written outside the scratch directory: /" + n);
@@ -139,6 +141,7 @@ std::map<std::string, std::string> snapshot(const std::string& dir) {
 void putFile(const std::string& path, const std::string& bytes) {
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) die("cannot create " + path);
-    if (write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) die("cannot write " + path);
+    if (write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+        die("cannot write " + path);
     close(fd);
 }

@@ -6,7 +6,6 @@
 #include <map>
 #include <string>
 
-
 // The layout, made once under $TMPDIR (or /tmp):
 //   base/                  holds only "in.dat" and "a"
 //   base/a/b/work          the current directory while an input runs
@@ -14,8 +13,8 @@
 // escaping by an absolute path would land in "/". Both are checked.
 struct Scratch {
     std::string base;
-    std::string work;      // absolute
-    std::string archive;   // base/in.dat, outside work
+    std::string work;     // absolute
+    std::string archive;  // base/in.dat, outside work
 };
 
 // Creates the layout, moves into work and sends stdout to /dev/null; the

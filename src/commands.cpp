@@ -26,7 +26,9 @@ void usage(const std::string& name) {
     std::printf("\t%s c <new DAT filename> file1 file2 file3 ... filen\n", program.c_str());
 }
 
-int finalStatus() { return runFailed() || !outputDelivered() ? statusFailed : 0; }
+int finalStatus() {
+    return runFailed() || !outputDelivered() ? statusFailed : 0;
+}
 
 int readOpened(char command, File& f) {
     std::puts("ok\nParsing TOC...");
@@ -123,15 +125,15 @@ int runArguments(const std::vector<std::string>& args) {
     const char command = args[1][0];
     const std::string& archive = args[2];
     switch (command) {
-    case 'x':
-    case 'l':
-        return readArchive(command, archive);
-    case 'c':
-        if (args.size() < 4) break;
-        return createArchive(archive, {args.begin() + 3, args.end()});
-    default:
-        // Unknown commands are refused: silence would look like success.
-        break;
+        case 'x':
+        case 'l':
+            return readArchive(command, archive);
+        case 'c':
+            if (args.size() < 4) break;
+            return createArchive(archive, {args.begin() + 3, args.end()});
+        default:
+            // Unknown commands are refused: silence would look like success.
+            break;
     }
     usage(program);
     return statusFailed;

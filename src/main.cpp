@@ -2,4 +2,6 @@
 #include "commands.h"
 #include "platform/platform.h"
 
-int main(int argc, char** argv) { return runCommand(expandArguments(argc, argv)); }
+int main(int argc, char** argv) {
+    return runCommand(expandArguments(argc, argv));
+}

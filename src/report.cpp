@@ -34,7 +34,9 @@ void failureOnStderr(const char* format, ...) {
     failedSoFar = true;
 }
 
-bool runFailed() { return failedSoFar; }
+bool runFailed() {
+    return failedSoFar;
+}
 
 std::string shown(const std::string& name) {
     if (!onTerminal) return name;
@@ -44,7 +46,9 @@ std::string shown(const std::string& name) {
     return s;
 }
 
-bool outputDelivered() { return std::fflush(stdout) == 0 && !std::ferror(stdout); }
+bool outputDelivered() {
+    return std::fflush(stdout) == 0 && !std::ferror(stdout);
+}
 
 void resetRun() {
     key = initialKey;

@@ -9,8 +9,8 @@
 // in one buffer, so a deep tree costs memory in proportion to its records
 // and not to the lengths of its paths.
 struct Entry {
-    uint8_t type = 0;  // 0 file, 1 directory; a read archive never keeps others
-    std::string name;  // as stored, without the parents' names
+    uint8_t type = 0;     // 0 file, 1 directory; a read archive never keeps others
+    std::string name;     // as stored, without the parents' names
     uint32_t offset = 0;  // relative to the data region
     uint32_t size = 0;    // file: bytes; directory: bytes of all files below
     uint32_t count = 0;   // directory: direct children

@@ -37,7 +37,9 @@ size_t phaseOf(uint8_t k) {
     return static_cast<uint8_t>(static_cast<uint8_t>(k - initialKey) * inverseStep());
 }
 
-uint8_t advance(uint8_t k, size_t n) { return static_cast<uint8_t>(k + keyStepValue * (n & 0xFF)); }
+uint8_t advance(uint8_t k, size_t n) {
+    return static_cast<uint8_t>(k + keyStepValue * (n & 0xFF));
+}
 
 }  // namespace
 

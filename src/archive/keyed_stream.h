@@ -22,8 +22,8 @@ void seekFile(File& f, uint64_t target);
 bool ReadData(File& f, void* buf, size_t n, uint8_t scrambled);
 // Writes n bytes, scrambled when asked; bytes is never modified. The bytes
 // may wait in the handle's buffer until flushData, resetFile or seekFile
-// sends them on; closing a handle drops what still waits. False when the system took fewer bytes than it was given; key
-// advances by n anyway.
+// sends them on; closing a handle drops what still waits. False when the system took fewer bytes than it was
+// given; key advances by n anyway.
 bool WriteData(File& f, const void* bytes, size_t n, uint8_t scrambled);
 // Writes out whatever WriteData left waiting; false when the system took
 // fewer bytes. Call it before closing a handle that was written to.

@@ -26,9 +26,13 @@ namespace {
 // A file of 4 GiB or more cannot be described by the 32-bit size field.
 // Saturating keeps it visible: such a size alone takes the archive past
 // the length limit, so the archive is refused before anything is copied.
-uint32_t storedSize(uint64_t size) { return size > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(size); }
+uint32_t storedSize(uint64_t size) {
+    return size > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(size);
+}
 
-unsigned char upper(unsigned char c) { return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 'a' + 'A') : c; }
+unsigned char upper(unsigned char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 'a' + 'A') : c;
+}
 
 void skip(const std::string& path, const char* reason, bool failed) {
     if (failed)
@@ -37,25 +41,29 @@ void skip(const std::string& path, const char* reason, bool failed) {
         std::printf("Skipping %s: %s\n", shown(path).c_str(), reason);
 }
 
-bool tooLarge(const Scan& scan) { return scan.length > maxArchiveLength; }
+bool tooLarge(const Scan& scan) {
+    return scan.length > maxArchiveLength;
+}
 
-void plan(Scan& scan, const Entry& e) { scan.length += recordSize(e.type, e.name.size()) + e.size; }
+void plan(Scan& scan, const Entry& e) {
+    scan.length += recordSize(e.type, e.name.size()) + e.size;
+}
 
 // True, after printing why, for an item that is not to be stored.
 bool refused(const Scan& scan, const DirItem& item, const std::string& path) {
     switch (item.kind) {
-    case ItemKind::dangling:
-        skip(path, "link target is missing", true);
-        return true;
-    case ItemKind::other:
-        skip(path, "not a regular file or directory", false);
-        return true;
-    case ItemKind::unreadable:
-        skip(path, "cannot be examined", true);
-        return true;
-    case ItemKind::file:
-    case ItemKind::directory:
-        break;
+        case ItemKind::dangling:
+            skip(path, "link target is missing", true);
+            return true;
+        case ItemKind::other:
+            skip(path, "not a regular file or directory", false);
+            return true;
+        case ItemKind::unreadable:
+            skip(path, "cannot be examined", true);
+            return true;
+        case ItemKind::file:
+        case ItemKind::directory:
+            break;
     }
     // The reader splits names at "\\" and copies each into a 260-byte buffer.
     if (item.name.find('\\') != std::string::npos) {

@@ -10,7 +10,9 @@
 
 namespace {
 
-size_t chunk(uint64_t left) { return left < transferSize ? static_cast<size_t>(left) : transferSize; }
+size_t chunk(uint64_t left) {
+    return left < transferSize ? static_cast<size_t>(left) : transferSize;
+}
 
 // Writes n zero bytes in place of data that could not be had.
 bool writeZeros(File& f, uint8_t* buf, uint64_t n, uint8_t scrambled) {

@@ -52,7 +52,10 @@ bool fileClose(File& f);
 // The handle's lifetime is the same on every backend: moving hands it on,
 // destruction closes it.
 inline File::File(File&& other) noexcept
-    : handle(other.handle), pos(other.pos), pending(std::move(other.pending)), pendingSize(other.pendingSize) {
+    : handle(other.handle),
+      pos(other.pos),
+      pending(std::move(other.pending)),
+      pendingSize(other.pendingSize) {
     other.handle = -1;
     other.pendingSize = 0;
 }
@@ -70,7 +73,9 @@ inline File& File::operator=(File&& other) noexcept {
     return *this;
 }
 
-inline File::~File() { fileClose(*this); }
+inline File::~File() {
+    fileClose(*this);
+}
 
 // Identity of a file on this machine, to recognise one file under two names.
 struct FileId {
@@ -120,7 +125,9 @@ inline Dir& Dir::operator=(Dir&& other) noexcept {
     return *this;
 }
 
-inline Dir::~Dir() { dirClose(*this); }
+inline Dir::~Dir() {
+    dirClose(*this);
+}
 
 enum class Step {
     opened,

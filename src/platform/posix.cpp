@@ -22,7 +22,9 @@ std::string diskPath(const std::string& path) {
     return p;
 }
 
-int descriptorOf(const File& f) { return static_cast<int>(f.handle); }
+int descriptorOf(const File& f) {
+    return static_cast<int>(f.handle);
+}
 
 int openRetry(const std::string& path, int flags, mode_t mode = 0) {
     int fd;
@@ -35,12 +37,13 @@ int openRetry(const std::string& path, int flags, mode_t mode = 0) {
 
 // Non-blocking, so a file that became a FIFO after it was scanned cannot
 // hang the run; regular files read the same either way.
-File fileOpenRead(const std::string& path) { return File(openRetry(path, O_RDONLY | O_NONBLOCK)); }
+File fileOpenRead(const std::string& path) {
+    return File(openRetry(path, O_RDONLY | O_NONBLOCK));
+}
 
 File fileCreate(const std::string& path) {
     return File(openRetry(path, O_WRONLY | O_CREAT | O_TRUNC, 0666));
 }
-
 
 size_t fileRead(File& f, void* buf, size_t n) {
     size_t done = 0;
@@ -68,7 +71,9 @@ size_t fileWrite(File& f, const void* buf, size_t n) {
     return done;
 }
 
-uint64_t filePosition(const File& f) { return f.pos; }
+uint64_t filePosition(const File& f) {
+    return f.pos;
+}
 
 bool fileSeek(File& f, uint64_t pos) {
     if (pos > static_cast<uint64_t>(INT64_MAX)) return false;
@@ -164,7 +169,9 @@ File fileReplaceIn(const Dir& parent, const std::string& name) {
     return File(fd);
 }
 
-bool nameAllowed(const std::string&) { return true; }
+bool nameAllowed(const std::string&) {
+    return true;
+}
 
 void raiseHandleLimit() {
     struct rlimit limit {};
@@ -173,7 +180,9 @@ void raiseHandleLimit() {
     ::setrlimit(RLIMIT_NOFILE, &limit);
 }
 
-bool removeFile(const std::string& path) { return ::unlink(diskPath(path).c_str()) == 0; }
+bool removeFile(const std::string& path) {
+    return ::unlink(diskPath(path).c_str()) == 0;
+}
 
 bool listDirectory(const std::string& path, std::vector<DirItem>& items) {
     items.clear();
@@ -230,7 +239,9 @@ bool directoryId(const std::string& path, FileId& id) {
     return true;
 }
 
-size_t maxPathLength() { return PATH_MAX - 1; }
+size_t maxPathLength() {
+    return PATH_MAX - 1;
+}
 
 std::vector<std::string> expandArguments(int argc, char** argv) {
     std::vector<std::string> args;
@@ -251,7 +262,9 @@ std::vector<std::string> expandArguments(int argc, char** argv) {
     return args;
 }
 
-File fileOpenWrite(const std::string& path) { return File(openRetry(path, O_WRONLY | O_CREAT, 0666)); }
+File fileOpenWrite(const std::string& path) {
+    return File(openRetry(path, O_WRONLY | O_CREAT, 0666));
+}
 
 bool fileTruncate(File& f) {
     if (!fileIsRegular(f)) return true;
@@ -276,7 +289,9 @@ bool reopenStandardStreams() {
     return outputClosed;
 }
 
-bool outputIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
+bool outputIsTerminal() {
+    return ::isatty(STDOUT_FILENO) == 1;
+}
 
 bool outputFileId(FileId& id) {
     struct stat st {};

@@ -46,7 +46,9 @@ FileId idFrom(const BY_HANDLE_FILE_INFORMATION& info) {
     return {info.dwVolumeSerialNumber, uint64_t(info.nFileIndexHigh) << 32 | info.nFileIndexLow};
 }
 
-uint64_t sizeFrom(DWORD high, DWORD low) { return uint64_t(high) << 32 | low; }
+uint64_t sizeFrom(DWORD high, DWORD low) {
+    return uint64_t(high) << 32 | low;
+}
 
 bool queryPath(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
     HANDLE h = openForQuery(path);
@@ -56,7 +58,9 @@ bool queryPath(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
     return ok;
 }
 
-bool missingError(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+bool missingError(DWORD error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
 
 }  // namespace
 
@@ -66,8 +70,8 @@ File fileOpenRead(const std::string& path) {
 }
 
 File fileCreate(const std::string& path) {
-    return fileFrom(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                nullptr));
+    return fileFrom(
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 size_t fileRead(File& f, void* buf, size_t n) {
@@ -96,7 +100,9 @@ size_t fileWrite(File& f, const void* buf, size_t n) {
     return done;
 }
 
-uint64_t filePosition(const File& f) { return f.pos; }
+uint64_t filePosition(const File& f) {
+    return f.pos;
+}
 
 bool fileSeek(File& f, uint64_t pos) {
     if (pos > static_cast<uint64_t>(INT64_MAX)) return false;
@@ -158,11 +164,13 @@ HANDLE dirHandle(const Dir& d) {
 // removing need, so the name keeps leading to this directory. The reparse
 // flag makes a link be opened itself, never followed.
 HANDLE holdDirectory(const std::string& path, DWORD flags) {
-    return CreateFileA(path.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
+    return CreateFileA(path.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
 }
 
-bool upper(char c, char want) { return c == want || c == want - 'A' + 'a'; }
+bool upper(char c, char want) {
+    return c == want || c == want - 'A' + 'a';
+}
 
 bool sameName(const std::string& a, const char* b) {
     size_t i = 0;
@@ -204,7 +212,8 @@ Step dirOpen(const Dir& parent, const std::string& name, Dir& out) {
         // A file opened as a directory is refused in several ways; its
         // attributes tell.
         const DWORD attributes = GetFileAttributesA(path.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return Step::link;
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            return Step::link;
         if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
             return Step::notDirectory;
         return Step::failed;
@@ -278,7 +287,9 @@ bool nameAllowed(const std::string& name) {
 // Handles are not counted against a limit here.
 void raiseHandleLimit() {}
 
-bool removeFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+bool removeFile(const std::string& path) {
+    return DeleteFileA(path.c_str()) != 0;
+}
 
 bool listDirectory(const std::string& path, std::vector<DirItem>& items) {
     items.clear();
@@ -324,7 +335,9 @@ bool directoryId(const std::string& path, FileId& id) {
 }
 
 // One path with its terminator fills the system's 260-byte path buffers.
-size_t maxPathLength() { return MAX_PATH - 1; }
+size_t maxPathLength() {
+    return MAX_PATH - 1;
+}
 
 std::vector<std::string> expandArguments(int argc, char** argv) {
     // The runtime expanded wildcards before main (see _dowildcard above).
@@ -333,7 +346,9 @@ std::vector<std::string> expandArguments(int argc, char** argv) {
 
 namespace {
 
-HANDLE outputHandle() { return GetStdHandle(STD_OUTPUT_HANDLE); }
+HANDLE outputHandle() {
+    return GetStdHandle(STD_OUTPUT_HANDLE);
+}
 
 }  // namespace
 

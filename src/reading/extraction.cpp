@@ -11,9 +11,13 @@
 namespace {
 
 // Archives made on Windows may use either separator.
-bool isSeparator(char c) { return c == '\\' || c == '/'; }
+bool isSeparator(char c) {
+    return c == '\\' || c == '/';
+}
 
-bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool isLetter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
 
 // Appends the names of a relative path, empty ones left out.
 void splitPath(const std::string& path, std::vector<std::string>& names) {
@@ -54,12 +58,14 @@ struct Extraction {
     // back for want of handles is opened again from the one above it.
     std::vector<std::string> want;
     std::vector<Dir> held;
-    std::string joined;  // the stored path, as listed
-    std::string used;    // the path written to, below the current directory
+    std::string joined;   // the stored path, as listed
+    std::string used;     // the path written to, below the current directory
     bool unsafe = false;  // the path climbs out: everything below is refused
 };
 
-const Dir& parentOf(const Extraction& x, size_t level) { return level == 0 ? x.base : x.held[level - 1]; }
+const Dir& parentOf(const Extraction& x, size_t level) {
+    return level == 0 ? x.base : x.held[level - 1];
+}
 
 // Gives back the open handle nearest the current directory, keeping the
 // one below `keep`; false when there is none to give. Handles are given
@@ -80,26 +86,26 @@ Reach open(Extraction& x, size_t level, bool make) {
     for (bool made = false;;) {
         Dir d;
         switch (dirOpen(parentOf(x, level), x.want[level], d)) {
-        case Step::opened:
-            if (level < x.held.size())
-                x.held[level] = std::move(d);
-            else
-                x.held.push_back(std::move(d));
-            return Reach::ok;
-        case Step::exhausted:
-            if (!giveBack(x, level)) return Reach::blocked;
-            continue;
-        case Step::missing:
-            if (!make || made) return Reach::blocked;
-            made = true;
-            // Someone else may make it meanwhile: the open decides.
-            dirMake(parentOf(x, level), x.want[level]);
-            continue;
-        case Step::link:
-            return Reach::link;
-        case Step::notDirectory:
-        case Step::failed:
-            return Reach::blocked;
+            case Step::opened:
+                if (level < x.held.size())
+                    x.held[level] = std::move(d);
+                else
+                    x.held.push_back(std::move(d));
+                return Reach::ok;
+            case Step::exhausted:
+                if (!giveBack(x, level)) return Reach::blocked;
+                continue;
+            case Step::missing:
+                if (!make || made) return Reach::blocked;
+                made = true;
+                // Someone else may make it meanwhile: the open decides.
+                dirMake(parentOf(x, level), x.want[level]);
+                continue;
+            case Step::link:
+                return Reach::link;
+            case Step::notDirectory:
+            case Step::failed:
+                return Reach::blocked;
         }
     }
 }
@@ -128,7 +134,9 @@ void leave(Extraction& x, size_t n) {
     if (x.held.size() > n) x.held.resize(n);
 }
 
-void failed() { failure("failed"); }
+void failed() {
+    failure("failed");
+}
 
 // Copies size bytes at the archive's position into out, a chunk at a time,
 // so memory does not grow with the file.
@@ -185,19 +193,19 @@ void extractDir(Extraction& x, const Entry& e) {
         failure("Skipping %s: path leaves the current directory", shown(x.joined).c_str());
     } else if (!x.used.empty()) {  // empty: it named the current directory
         switch (reach(x)) {
-        case Reach::ok:
-            std::printf("Creating directory %s...\n", shown(x.used).c_str());
-            break;
-        case Reach::link:
-            failure("Skipping %s: path passes through a symbolic link", shown(x.used).c_str());
-            break;
-        case Reach::reserved:
-            failure("Skipping %s: name is reserved on Windows", shown(x.used).c_str());
-            break;
-        case Reach::blocked:
-            std::printf("Creating directory %s...\n", shown(x.used).c_str());
-            failure("Unable to create directory %s", shown(x.used).c_str());
-            break;
+            case Reach::ok:
+                std::printf("Creating directory %s...\n", shown(x.used).c_str());
+                break;
+            case Reach::link:
+                failure("Skipping %s: path passes through a symbolic link", shown(x.used).c_str());
+                break;
+            case Reach::reserved:
+                failure("Skipping %s: name is reserved on Windows", shown(x.used).c_str());
+                break;
+            case Reach::blocked:
+                std::printf("Creating directory %s...\n", shown(x.used).c_str());
+                failure("Unable to create directory %s", shown(x.used).c_str());
+                break;
         }
     }
     // Each entry below is judged on its own path.

@@ -16,11 +16,15 @@ uint32_t offsetOf(const TocSpan& toc, const uint8_t* p) {
     return magicSize + static_cast<uint32_t>(p - toc.start);
 }
 
-std::string num(uint64_t v) { return std::to_string(v); }
+std::string num(uint64_t v) {
+    return std::to_string(v);
+}
 
 // Bytes of a stored name up to the first zero byte, which ends it as it
 // would end a C string.
-size_t nameLength(const std::string& name) { return std::min(name.find('\0'), name.size()); }
+size_t nameLength(const std::string& name) {
+    return std::min(name.find('\0'), name.size());
+}
 
 // One directory being decoded: where its entries go and how many records it
 // still claims.
@@ -74,8 +78,8 @@ const uint8_t* decode(TocWalk& walk, const uint8_t* cursor, uint32_t rootCount, 
         --level.left;
         const uint8_t* at = cursor;
         if (takeRecord(cursor, toc.end, r) != Decode::ok)
-            return damaged("record at offset " + num(offsetOf(toc, at)) + " runs past the end of the TOC at " +
-                           num(offsetOf(toc, toc.end)));
+            return damaged("record at offset " + num(offsetOf(toc, at)) +
+                           " runs past the end of the TOC at " + num(offsetOf(toc, toc.end)));
         if (r.name.size() > maxNameLength)
             return damaged("name of " + num(r.name.size()) + " bytes at offset " + num(offsetOf(toc, at)) +
                            " is longer than " + num(maxNameLength) + " bytes");
@@ -88,11 +92,11 @@ const uint8_t* decode(TocWalk& walk, const uint8_t* cursor, uint32_t rootCount, 
         const size_t length = nameLength(r.name);
         const size_t pathLength = level.pathLength + length + (dir ? 1 : 0);
         if (pathLength > maxPathLength())
-            return damaged("path at offset " + num(offsetOf(toc, at)) + " is longer than " + num(maxPathLength()) +
-                           " bytes");
+            return damaged("path at offset " + num(offsetOf(toc, at)) + " is longer than " +
+                           num(maxPathLength()) + " bytes");
         if (dir && stack.size() > maxDepth)
-            return damaged("directory at offset " + num(offsetOf(toc, at)) + " lies deeper than " + num(maxDepth) +
-                           " levels");
+            return damaged("directory at offset " + num(offsetOf(toc, at)) + " lies deeper than " +
+                           num(maxDepth) + " levels");
         if (!build) {
             ++walk.kept[keptAt.back()];
             walk.records = done + 1;
@@ -103,8 +107,13 @@ const uint8_t* decode(TocWalk& walk, const uint8_t* cursor, uint32_t rootCount, 
             }
             continue;
         }
-        level.list->push_back(Entry{static_cast<uint8_t>(r.type), r.name.substr(0, length), r.offset, r.size,
-                                    r.count, r.scrambled, {}});
+        level.list->push_back(Entry{static_cast<uint8_t>(r.type),
+                                    r.name.substr(0, length),
+                                    r.offset,
+                                    r.size,
+                                    r.count,
+                                    r.scrambled,
+                                    {}});
         if (!dir) {
             ++files;
             continue;

@@ -139,7 +139,8 @@ TEST_F(KeyedStream, BufferedWritesLandInOrderAcrossBufferBoundaries) {
         for (uint8_t scrambled : {0, 1}) {
             std::vector<uint8_t> piece = iota(n, seed++);
             ASSERT_TRUE(WriteData(f, piece.data(), n, scrambled));
-            for (size_t i = 0; i < n; ++i, ++at) expect.push_back(scrambled ? piece[i] ^ keyAt(at) : piece[i]);
+            for (size_t i = 0; i < n; ++i, ++at)
+                expect.push_back(scrambled ? piece[i] ^ keyAt(at) : piece[i]);
             EXPECT_EQ(key, keyAt(at));
         }
     }

@@ -67,9 +67,9 @@ TEST(Planner, EmptyDirectoriesTakeTheRunningOffset) {
 }
 
 TEST(Planner, NestedSubtreesFollowPreorder) {
-    std::vector<Entry> top = {dir("a", {file("1", 3), dir("b", {file("2", 4), dir("c", {file("3", 5)})}),
-                                        file("4", 6)}),
-                              dir("d", {file("5", 1)})};
+    std::vector<Entry> top = {
+        dir("a", {file("1", 3), dir("b", {file("2", 4), dir("c", {file("3", 5)})}), file("4", 6)}),
+        dir("d", {file("5", 1)})};
     EXPECT_EQ(fixupTree(top, 10), 29u);
     const Entry& b = top[0].child[1];
     EXPECT_EQ(top[0].offset, 10u);

@@ -13,11 +13,16 @@ std::string usageText(const std::string& program) {
     return "DAT archive tool\n"
            "Thanks to Tamrick for figuring out the unknown number\n"
            "To extract a DAT file use:\n"
-           "\t" + program + " x <DAT file location>\n"
+           "\t" +
+           program +
+           " x <DAT file location>\n"
            "To list the contents of a DAT file use:\n"
-           "\t" + program + " l <DAT file location>\n"
+           "\t" +
+           program +
+           " l <DAT file location>\n"
            "To create a DAT file use:\n"
-           "\t" + program + " c <new DAT filename> file1 file2 file3 ... filen\n";
+           "\t" +
+           program + " c <new DAT filename> file1 file2 file3 ... filen\n";
 }
 
 // The usage text names the program as it was invoked: "dattool" as the
@@ -31,15 +36,17 @@ std::string programNameIn(const std::string& out) {
     const std::string name = out.substr(start + 1, end - start - 1);
     if (name == "dattool") return name;
     const std::string file = fs::path(programUnderTest()).filename().string();
-    const bool path = name.size() > file.size() && name.compare(name.size() - file.size(), file.size(), file) == 0 &&
-                      (name[name.size() - file.size() - 1] == '/' || name[name.size() - file.size() - 1] == '\\');
+    const bool path =
+        name.size() > file.size() && name.compare(name.size() - file.size(), file.size(), file) == 0 &&
+        (name[name.size() - file.size() - 1] == '/' || name[name.size() - file.size() - 1] == '\\');
     return path ? name : "";
 }
 
 TEST(CommandLine, TooFewArgumentsOrUnknownCommandShowUsage) {
     ScratchDir dir;
     const std::vector<std::vector<std::string>> cases = {
-        {}, {"x"}, {"l"}, {"Q", "any.dat"}, {"X", "a.dat"}, {"L", "a.dat"}, {"C", "a.dat", "d"}, {"", "a.dat"}};
+        {},           {"x"}, {"l"}, {"Q", "any.dat"}, {"X", "a.dat"}, {"L", "a.dat"}, {"C", "a.dat", "d"},
+        {"", "a.dat"}};
     for (const auto& args : cases) {
         ToolRun r = runTool(args, dir.path);
         EXPECT_EQ(r.out, usageText(programNameIn(r.out))) << args.size();
@@ -150,9 +157,17 @@ TEST(CommandLine, LostOrMisdirectedOutputFailsTheRun) {
         {Output::file, "/dev/full", {"c", "out.dat", "d"}, "", 255, ""},
         {Output::file, "/dev/full", {"l", "ref.dat"}, "", 255, ""},
         {Output::file, "/dev/full", {"x", "../ref.dat"}, "out", 255, ""},
-        {Output::file, "so.dat", {"c", "so.dat", "d"}, "", 255,
+        {Output::file,
+         "so.dat",
+         {"c", "so.dat", "d"},
+         "",
+         255,
          "Unable to open so.dat for writing" + refused},
-        {Output::file, "so.dat", {"c", "/dev/stdout", "d"}, "", 255,
+        {Output::file,
+         "so.dat",
+         {"c", "/dev/stdout", "d"},
+         "",
+         255,
          "Unable to open /dev/stdout for writing" + refused},
         {Output::file, "/dev/null", {"c", "/dev/null", "d"}, "", 0, ""},
     };
@@ -207,15 +222,18 @@ TEST(CommandLine, NamesAndProgressOnATerminal) {
         "Writing d\\tab?here...\n"
         "Writing d\\\xC3\xA9...\n";
     std::string raw = created;
-    for (auto [shown, stored] : {std::pair{"?[2J", "\x1b[2J"}, {"?[Klink", "\x1b[Klink"},
-                                 {"?]0;title?", "\x1b]0;title\x07"}, {"tab?here", "tab\there"}})
+    for (auto [shown, stored] : {std::pair{"?[2J", "\x1b[2J"},
+                                 {"?[Klink", "\x1b[Klink"},
+                                 {"?]0;title?", "\x1b]0;title\x07"},
+                                 {"tab?here", "tab\there"}})
         raw.replace(raw.find(shown), std::string(shown).size(), stored);
     const std::string extracted =
         "...ok\nParsing TOC...\nExtracting...\nCreating directory big\\...\nExtracting big\\a.bin...ok\n"
         "Extracted 1 file(s)\n";
     const std::string stored = "d\\\nd\\?[2J\nd\\?]0;title?\nd\\tab?here\nd\\\xC3\xA9\n";
     std::string storedRaw = stored;
-    for (auto [shown, raw] : {std::pair{"?[2J", "\x1b[2J"}, {"?]0;title?", "\x1b]0;title\x07"}, {"tab?here", "tab\there"}})
+    for (auto [shown, raw] :
+         {std::pair{"?[2J", "\x1b[2J"}, {"?]0;title?", "\x1b]0;title\x07"}, {"tab?here", "tab\there"}})
         storedRaw.replace(storedRaw.find(shown), std::string(shown).size(), raw);
     const std::string unpacked =
         "Extracting...\nCreating directory d\\...\nExtracting d\\?[2J...ok\nExtracting d\\?]0;title?...ok\n"
@@ -229,7 +247,11 @@ TEST(CommandLine, NamesAndProgressOnATerminal) {
         // Stored names, as listed and extracted from the archive the first row made.
         {Output::terminal, {"l", "out.dat"}, "", "Opening out.dat...ok\nParsing TOC...\n" + stored, 0},
         {Output::pipe, {"l", "out.dat"}, "", "Opening out.dat...ok\nParsing TOC...\n" + storedRaw, 0},
-        {Output::terminal, {"x", "../out.dat"}, "", "Opening ../out.dat...ok\nParsing TOC...\n" + unpacked, 0},
+        {Output::terminal,
+         {"x", "../out.dat"},
+         "",
+         "Opening ../out.dat...ok\nParsing TOC...\n" + unpacked,
+         0},
     };
     for (const TerminalCase& row : rows) {
         SCOPED_TRACE(row.args[0] + (row.to == Output::terminal ? " on a terminal" : " to a pipe"));

@@ -1,10 +1,9 @@
 // The create command run as a user would, checked through its output, its
 // exit status and the archive it leaves.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -102,12 +101,14 @@ TEST(Create, ArchiveInsideTheTreeIsLeftOut) {
               "Writing .\\data\\a.txt...\n");
     EXPECT_EQ(r.status, 0);
     Unpacked u = unpack(readBytes(dir / "out.dat"));
-    EXPECT_EQ(u.tree, (std::map<std::string, std::string>{{".", "<dir>"}, {"./data", "<dir>"}, {"./data/a.txt", "abc"}}));
+    EXPECT_EQ(u.tree, (std::map<std::string, std::string>{
+                          {".", "<dir>"}, {"./data", "<dir>"}, {"./data/a.txt", "abc"}}));
     EXPECT_EQ(u.root.count, 1u);
     fs::create_directory(dir / "../fresh");
     r = runTool({"x", "../work/out.dat"}, dir / "../fresh");
     EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(treeOf(dir / "../fresh"), (std::map<std::string, std::string>{{"data", "<dir>"}, {"data/a.txt", "abc"}}));
+    EXPECT_EQ(treeOf(dir / "../fresh"),
+              (std::map<std::string, std::string>{{"data", "<dir>"}, {"data/a.txt", "abc"}}));
 }
 
 TEST(Create, SpecialItemsAndLinkLoopsAreSkipped) {
@@ -237,11 +238,17 @@ TEST(Create, WhatExtractionRefusesIsNotStored) {
     ASSERT_EQ(path.size(), 4095u);
     ASSERT_EQ(file.size(), 4095u);
     ToolRun r = runTool({"c", "../out.dat", "src/../src", "src/deep", dir / "src", "d"}, dir.path);
-    EXPECT_EQ(r.out, "Skipping src/../src: path leaves the current directory\n"
-                     "Skipping " + path + ": path is too long to be extracted\n"
-                     "Writing src/deep\\a.txt...\n"
-                     "Writing " + dir / "src\\deep\\a.txt...\n"
-                     "Writing " + file + "...\n");
+    EXPECT_EQ(r.out,
+              "Skipping src/../src: path leaves the current directory\n"
+              "Skipping " +
+                  path +
+                  ": path is too long to be extracted\n"
+                  "Writing src/deep\\a.txt...\n"
+                  "Writing " +
+                  dir /
+                      "src\\deep\\a.txt...\n"
+                      "Writing " +
+                  file + "...\n");
     EXPECT_EQ(r.status, 255);
     ToolRun x = runTool({"x", dir / "../out.dat"}, fresh.path);
     EXPECT_EQ(x.status, 0) << x.out;

@@ -99,18 +99,23 @@ TEST(Faults, EachFailedWriteCloseOrListingIsCounted) {
     const std::vector<ToolFault> rows = {
         // The archive: a buffer, the large plain block, the last buffer, the close.
         {{"c", "out.dat", "d"}, "full out.dat 100", "Writing d\\a.txt...\nUnable to write out.dat\n"},
-        {{"c", "out.dat", "d"}, "full out.dat 300000",
+        {{"c", "out.dat", "d"},
+         "full out.dat 300000",
          "Writing d\\a.txt...\nWriting d\\b.tex...\nUnable to write out.dat\n"},
-        {{"c", "out.dat", "d"}, "full out.dat " + std::to_string(2 * buffer + 12),
+        {{"c", "out.dat", "d"},
+         "full out.dat " + std::to_string(2 * buffer + 12),
          all + "Unable to write out.dat\n"},
         {{"c", "out.dat", "d"}, "failclose out.dat", all + "Unable to write out.dat\n"},
         // A listing that fails midway is stored empty, not as part of itself.
-        {{"c", "out.dat", "d"}, "badlist d/sub",
+        {{"c", "out.dat", "d"},
+         "badlist d/sub",
          "No files found\nWriting d\\a.txt...\nWriting d\\b.tex...\n"},
         // An extracted file: a short write, a failed close.
-        {{"x", worked}, "full a.txt 1",
+        {{"x", worked},
+         "full a.txt 1",
          extracting + "Extracting data\\a.txt...failed\nExtracting data\\m.msh...ok\nExtracted 2 file(s)\n"},
-        {{"x", worked}, "failclose m.msh",
+        {{"x", worked},
+         "failclose m.msh",
          extracting + "Extracting data\\a.txt...ok\nExtracting data\\m.msh...failed\nExtracted 2 file(s)\n"},
     };
     for (const ToolFault& row : rows) {

@@ -17,7 +17,8 @@ namespace fs = std::filesystem;
 namespace {
 
 #define SKIP_IF_WRAPPED() \
-    if (runsWrapped()) GTEST_SKIP() << "wine does not treat Linux symbolic links to files, or chains of them, as links"
+    if (runsWrapped())    \
+    GTEST_SKIP() << "wine does not treat Linux symbolic links to files, or chains of them, as links"
 
 struct Extraction : ::testing::Test {
     ScratchDir dir;
@@ -73,7 +74,9 @@ TEST_F(Extraction, LinkWhereAnEmptyDirectoryGoesIsAFailure) {
     const std::string archive = outside / "../empty.dat";
     writeBytes(archive, archiveBytes({dirNode("empty")}));
     ToolRun r = extract(archive);
-    EXPECT_EQ(r.out, expectOut(archive, "Skipping empty\\: path passes through a symbolic link\nExtracted 0 file(s)\n"));
+    EXPECT_EQ(
+        r.out,
+        expectOut(archive, "Skipping empty\\: path passes through a symbolic link\nExtracted 0 file(s)\n"));
     EXPECT_EQ(r.status, 255);
     EXPECT_TRUE(treeOf(outside.path).empty());
 }
@@ -160,8 +163,9 @@ Extracted 2 file(s)
 )"));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(treeOf(outside.path), (std::map<std::string, std::string>{{"d", "<dir>"}}));
-    EXPECT_EQ(treeOf(dir / "data"), (std::map<std::string, std::string>{
-                                        {"a.txt", "abc"}, {"m.msh", "0123456789"}, {"mine.txt", "unrelated"}}));
+    EXPECT_EQ(treeOf(dir / "data"),
+              (std::map<std::string, std::string>{
+                  {"a.txt", "abc"}, {"m.msh", "0123456789"}, {"mine.txt", "unrelated"}}));
 }
 
 TEST_F(Extraction, LinkInsideOneStoredName) {
@@ -169,7 +173,8 @@ TEST_F(Extraction, LinkInsideOneStoredName) {
     // Names holding "/" are split there too, so "data/sub" passes "data".
     plant(outside.path, "data");
     const std::string archive = outside / "../lying.dat";
-    writeBytes(archive, archiveBytes({dirNode("data/sub", {fileNode("x.txt", "x")}), fileNode("data/y.txt", "y")}));
+    writeBytes(archive,
+               archiveBytes({dirNode("data/sub", {fileNode("x.txt", "x")}), fileNode("data/y.txt", "y")}));
     ToolRun r = extract(archive);
     EXPECT_EQ(r.out, expectOut(archive, R"(Skipping data/sub\: path passes through a symbolic link
 Extracting data/sub\x.txt...failed
@@ -201,9 +206,11 @@ TEST_F(Extraction, DirectorySwappedForALinkMidRunIsNotFollowed) {
     if (runsWrapped()) GTEST_SKIP() << "the fault shim is preloaded into Linux programs only";
     writeBytes(outside / "victim.txt", "keep");
     std::vector<Node> files;
-    for (const char* name : {"f0", "f1", "now", "f2", "f3", "victim.txt"}) files.push_back(fileNode(name, name));
-    writeBytes(dir / "../race.dat", archiveBytes({dirNode("d", files), dirNode("d", {fileNode("late.txt", "l")}),
-                                                  dirNode("d/sub", {fileNode("x", "x")})}));
+    for (const char* name : {"f0", "f1", "now", "f2", "f3", "victim.txt"})
+        files.push_back(fileNode(name, name));
+    writeBytes(dir / "../race.dat",
+               archiveBytes({dirNode("d", files), dirNode("d", {fileNode("late.txt", "l")}),
+                             dirNode("d/sub", {fileNode("x", "x")})}));
     ToolRun r = runWithFaults({"x", dir / "../race.dat"}, dir.path, "swap d " + outside.path);
     EXPECT_EQ(r.out, expectOut(dir / "../race.dat", R"(Creating directory d\...
 Extracting d\f0...ok
@@ -222,7 +229,8 @@ Extracted 8 file(s)
     EXPECT_TRUE(isLink(dir / "d"));  // the swap happened
     EXPECT_EQ(treeOf(outside.path), (std::map<std::string, std::string>{{"victim.txt", "keep"}}));
     std::map<std::string, std::string> real{{"d", "<link>"}, {"d.real", "<dir>"}};
-    for (const char* name : {"f0", "f1", "now", "f2", "f3", "victim.txt"}) real[std::string("d.real/") + name] = name;
+    for (const char* name : {"f0", "f1", "now", "f2", "f3", "victim.txt"})
+        real[std::string("d.real/") + name] = name;
     EXPECT_EQ(treeOf(dir.path), real);
 }
 
@@ -245,8 +253,8 @@ TEST_F(Extraction, FilesLargerThanOneChunkComeOutWhole) {
     for (size_t i = 0; pattern.size() < 2 * chunk + 123; ++i) pattern += static_cast<char>(i * 7 + i / 251);
     const std::string plain = pattern.substr(0, chunk + chunk / 2);
     const std::string archive = outside / "big.dat";
-    writeBytes(archive, archiveBytes({dirNode(
-                            "big", {fileNode("a.bin", pattern), fileNode("b.msh", plain, 0), fileNode("c.txt", "end")})}));
+    writeBytes(archive, archiveBytes({dirNode("big", {fileNode("a.bin", pattern), fileNode("b.msh", plain, 0),
+                                                      fileNode("c.txt", "end")})}));
     ToolRun r = extract(archive);
     EXPECT_EQ(r.out, expectOut(archive, R"(Creating directory big\...
 Extracting big\a.bin...ok
@@ -267,7 +275,8 @@ TEST_F(Extraction, RecordPastTheDataRegionLeavesAnEmptyFileNotPartOfOne) {
     const size_t sizeField = 5 + 16 + 19 + 3 + 5 + 4;
     const uint32_t claimed = 3 * chunk;
     for (size_t i = 0; i < 4; ++i)
-        bytes[sizeField + i] = static_cast<char>(static_cast<uint8_t>(claimed >> (8 * i)) ^ dat::key(sizeField + i));
+        bytes[sizeField + i] =
+            static_cast<char>(static_cast<uint8_t>(claimed >> (8 * i)) ^ dat::key(sizeField + i));
     const std::string archive = outside / "lying.dat";
     writeBytes(archive, bytes);
     ToolRun r = extract(archive);

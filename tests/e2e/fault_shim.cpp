@@ -158,7 +158,8 @@ bool before(const char* path, int flags) {
     Traps& t = traps();
     const char* base = std::strrchr(path, '/');
     if (!t.swap.empty() && (flags & O_CREAT) && std::strcmp(base ? base + 1 : path, "now") == 0) {
-        if (rename(t.swap.c_str(), (t.swap + ".real").c_str()) != 0 || symlink(t.swapTo.c_str(), t.swap.c_str()) != 0)
+        if (rename(t.swap.c_str(), (t.swap + ".real").c_str()) != 0 ||
+            symlink(t.swapTo.c_str(), t.swap.c_str()) != 0)
             cannot("swap " + t.swap + " " + t.swapTo);
         t.swap.clear();
     }
@@ -194,17 +195,19 @@ using OpenFn = int (*)(const char*, int, ...);
 using OpenAtFn = int (*)(int, const char*, int, ...);
 
 // Only these flags pass a mode as the third argument.
-bool takesMode(int flags) { return (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE; }
+bool takesMode(int flags) {
+    return (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE;
+}
 
 }  // namespace
 
-#define MODE_ARG(flags)                                            \
-    mode_t mode = 0;                                               \
-    if (takesMode(flags)) {                                        \
-        va_list args;                                              \
-        va_start(args, flags);                                     \
-        mode = static_cast<mode_t>(va_arg(args, int));             \
-        va_end(args);                                              \
+#define MODE_ARG(flags)                                \
+    mode_t mode = 0;                                   \
+    if (takesMode(flags)) {                            \
+        va_list args;                                  \
+        va_start(args, flags);                         \
+        mode = static_cast<mode_t>(va_arg(args, int)); \
+        va_end(args);                                  \
     }
 
 extern "C" int open(const char* path, int flags, ...) {

@@ -43,7 +43,9 @@ TEST_P(FuzzRegression, ListAndExtractEndCleanly) {
 INSTANTIATE_TEST_SUITE_P(Data, FuzzRegression, ::testing::ValuesIn(regressionInputs()),
                          [](const ::testing::TestParamInfo<std::string>& info) {
                              std::string name = info.param.substr(0, info.param.size() - 4);
-                             std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
+                             std::replace_if(
+                                 name.begin(), name.end(),
+                                 [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
                              return name;
                          });
 

@@ -82,8 +82,8 @@ ToolRun run(const std::string& exe, const std::string& wrap, const std::vector<s
             const std::string& cwd, Output to = Output::pipe, const std::string& file = "") {
     // Standard error goes to a file so a full pipe can never block the child.
     std::string errPath = cwd + "/../.stderr-" + std::to_string(getpid());
-    std::vector<std::string> argv = wrap.empty() ? std::vector<std::string>{"dattool"}
-                                                 : std::vector<std::string>{wrap, exe};
+    std::vector<std::string> argv =
+        wrap.empty() ? std::vector<std::string>{"dattool"} : std::vector<std::string>{wrap, exe};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> argp;
     argp.reserve(argv.size() + 1);
@@ -162,6 +162,10 @@ ToolRun runProgram(const std::string& exe, const std::string& wrapper, const std
     return run(fs::absolute(exe).string(), wrapper, args, cwd);
 }
 
-bool testingWindowsBuild() { return endsWith(programUnderTest(), ".exe"); }
+bool testingWindowsBuild() {
+    return endsWith(programUnderTest(), ".exe");
+}
 
-bool runsWrapped() { return !wrapper().empty(); }
+bool runsWrapped() {
+    return !wrapper().empty();
+}

@@ -121,7 +121,8 @@ TEST_F(Limits, ArchiveTooLargeForMemoryIsSaidSo) {
     for (const char* command : {"l", "x"}) {
         ToolRun r = limited("-v 102400", {command, dir / "../big.dat"});
         EXPECT_EQ(r.status, 255) << command;
-        EXPECT_EQ(r.out, "Opening " + dir / "../big.dat" + "...ok\nParsing TOC...\nArchive does not fit in memory\n")
+        EXPECT_EQ(r.out,
+                  "Opening " + dir / "../big.dat" + "...ok\nParsing TOC...\nArchive does not fit in memory\n")
             << command;
         EXPECT_EQ(r.err, "") << command;
     }

@@ -17,8 +17,12 @@ namespace {
 // under a wrapper, where case does not tell names apart.
 std::vector<std::pair<std::string, std::string>> texFiles() {
     if (runsWrapped())
-        return {{"a.tex", "stored plain"}, {"b.TEX", "also plain"}, {"c.Tex", "scrambled"}, {"D.MSH", "plain too"}};
-    return {{"a.tex", "stored plain"}, {"a.TEX", "also plain"}, {"a.Tex", "scrambled"}, {"A.MSH", "plain too"}};
+        return {{"a.tex", "stored plain"},
+                {"b.TEX", "also plain"},
+                {"c.Tex", "scrambled"},
+                {"D.MSH", "plain too"}};
+    return {
+        {"a.tex", "stored plain"}, {"a.TEX", "also plain"}, {"a.Tex", "scrambled"}, {"A.MSH", "plain too"}};
 }
 
 // A Windows build under a wrapper sees names as Windows does: without the
@@ -42,7 +46,8 @@ void makeTree(const std::string& top, bool reversed) {
         if (b != '.' && !(windows && b == ' '))  // Windows drops a name's trailing dots and spaces
             files.emplace_back("bytes/" + std::string(1, static_cast<char>(b)), std::string(b % 7, char(b)));
     }
-    for (size_t i = 0; i < all.size(); i += 100) files.emplace_back("mixed/" + all.substr(i, 100), all.substr(i));
+    for (size_t i = 0; i < all.size(); i += 100)
+        files.emplace_back("mixed/" + all.substr(i, 100), all.substr(i));
     for (const auto& [name, content] : texFiles()) files.emplace_back("tex/" + name, content);
     files.emplace_back("empty/file", "");
     files.emplace_back("deep/er/still/leaf.txt", "leaf");

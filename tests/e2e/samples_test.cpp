@@ -46,7 +46,8 @@ Expected parseExpected(const std::string& text) {
     Expected e;
     size_t at = 0;
     auto block = [&](size_t n) {
-        if (at + n >= text.size() || text[at + n] != '\n') throw std::runtime_error("block runs past the file");
+        if (at + n >= text.size() || text[at + n] != '\n')
+            throw std::runtime_error("block runs past the file");
         std::string b = text.substr(at, n);
         at += n + 1;
         return b;
@@ -59,7 +60,9 @@ Expected parseExpected(const std::string& text) {
         std::istringstream in(line);
         std::string key;
         in >> key;
-        Output* out = key.rfind("list", 0) == 0 ? &e.list : key.rfind("extract", 0) == 0 ? &e.extract : nullptr;
+        Output* out = key.rfind("list", 0) == 0      ? &e.list
+                      : key.rfind("extract", 0) == 0 ? &e.extract
+                                                     : nullptr;
         size_t n = 0;
         if (key.empty() || key[0] == '#') {
         } else if (key == "list-status") {
@@ -101,9 +104,10 @@ void expectOutput(const std::string& got, const Output& want, const char* comman
     }
     EXPECT_EQ(static_cast<size_t>(std::count(got.begin(), got.end(), '\n')), want.lines) << command;
     EXPECT_EQ(got.size(), want.size) << command;
-    const bool endsRight =
-        got.size() >= want.last.size() && got.compare(got.size() - want.last.size(), want.last.size(), want.last) == 0;
-    EXPECT_TRUE(endsRight) << command << " ends in\n" << got.substr(got.size() - std::min<size_t>(got.size(), 300));
+    const bool endsRight = got.size() >= want.last.size() &&
+                           got.compare(got.size() - want.last.size(), want.last.size(), want.last) == 0;
+    EXPECT_TRUE(endsRight) << command << " ends in\n"
+                           << got.substr(got.size() - std::min<size_t>(got.size(), 300));
     EXPECT_EQ(fnv1a64(got), want.hash) << command;
 }
 
@@ -155,8 +159,9 @@ TEST_P(Samples, ListAndExtract) {
 INSTANTIATE_TEST_SUITE_P(Data, Samples, ::testing::ValuesIn(sampleStems()),
                          [](const ::testing::TestParamInfo<std::string>& info) {
                              std::string name = info.param;
-                             std::replace_if(name.begin(), name.end(),
-                                             [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
+                             std::replace_if(
+                                 name.begin(), name.end(),
+                                 [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
                              return name;
                          });
 

@@ -16,7 +16,6 @@
 #include "reading/extraction.h"
 #include "reading/toc_reader.h"
 
-
 // Sends the tool's progress lines to /dev/null while it lives.
 struct Silenced {
     int saved;
@@ -41,7 +40,8 @@ struct InDir {
     std::string previous;
     explicit InDir(const std::string& dir) {
         char buf[4096];
-        if (!getcwd(buf, sizeof buf) || chdir(dir.c_str()) != 0) throw std::runtime_error("cannot enter " + dir);
+        if (!getcwd(buf, sizeof buf) || chdir(dir.c_str()) != 0)
+            throw std::runtime_error("cannot enter " + dir);
         previous = buf;
     }
     ~InDir() {

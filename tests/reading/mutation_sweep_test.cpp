@@ -80,7 +80,8 @@ std::set<std::string> namesIn(const std::string& dir) {
 }
 
 struct Tally {
-    std::map<std::string, std::array<std::array<int, outcomeCount>, kindCount>> byField;  // field -> kind -> outcome
+    std::map<std::string, std::array<std::array<int, outcomeCount>, kindCount>>
+        byField;  // field -> kind -> outcome
     std::array<std::array<int, outcomeCount>, kindCount> total{};
     void add(const std::string& field, int kind, Outcome o) {
         ++byField[field][kind][o];
@@ -157,7 +158,8 @@ struct Sweep : ::testing::Test {
                 Result r = readBack();
                 Outcome o = r.toc == Toc::notArchive ? notDat
                             : r.toc == Toc::damaged  ? damaged
-                            : r.decoded == reference.decoded && r.extracted == reference.extracted && r.extractStatus == 0
+                            : r.decoded == reference.decoded && r.extracted == reference.extracted &&
+                                    r.extractStatus == 0
                                 ? unchanged
                                 : different;
                 tally.add(field[p], kind, o);
@@ -173,11 +175,13 @@ struct Sweep : ::testing::Test {
 
     void print() const {
         std::ostringstream s;
-        s << "Mutations of header and TOC bytes: \"Not a DAT file\" / \"Damaged archive\" / different tree / unchanged\n";
+        s << "Mutations of header and TOC bytes: \"Not a DAT file\" / \"Damaged archive\" / different tree / "
+             "unchanged\n";
         s << std::left << std::setw(16) << "field";
         for (const char* k : kinds) s << std::setw(18) << k;
         s << "\n";
-        auto row = [&](const std::string& name, const std::array<std::array<int, outcomeCount>, kindCount>& c) {
+        auto row = [&](const std::string& name,
+                       const std::array<std::array<int, outcomeCount>, kindCount>& c) {
             s << std::left << std::setw(16) << name;
             for (int k = 0; k < kindCount; ++k) {
                 std::string cell;
@@ -224,15 +228,18 @@ TEST_F(Sweep, EveryMutationOfHeaderAndTocEndsCleanly) {
     // Inserting or deleting a byte shifts every later key: nearly always caught.
     for (int kind : {2, 3}) {
         const auto& c = tally.total[kind];
-        EXPECT_GE(double(c[notDat] + c[damaged]) / (c[notDat] + c[damaged] + c[different] + c[unchanged]), 0.95)
+        EXPECT_GE(double(c[notDat] + c[damaged]) / (c[notDat] + c[damaged] + c[different] + c[unchanged]),
+                  0.95)
             << kinds[kind];
     }
     // Bytes the reader never uses change nothing; every other flip does.
     for (const auto& [name, c] : tally.byField) {
-        bool ignored = name == "dir offset" || name == "dir size" || name == "count low byte" || name == "dir flag";
+        bool ignored =
+            name == "dir offset" || name == "dir size" || name == "count low byte" || name == "dir flag";
         for (int kind : {0, 1}) {
             if (ignored) {
-                EXPECT_EQ(c[kind][unchanged], c[kind][notDat] + c[kind][damaged] + c[kind][different] + c[kind][unchanged])
+                EXPECT_EQ(c[kind][unchanged],
+                          c[kind][notDat] + c[kind][damaged] + c[kind][different] + c[kind][unchanged])
                     << name;
             } else if (name != "file flag" && name != "file offset") {
                 // Exempt: any nonzero flag says scrambled, and an empty

@@ -37,7 +37,8 @@ std::vector<std::string> paths() {
 }
 
 const std::vector<Node> sample = {
-    dirNode("data", {fileNode("a.txt", "abc"), dirNode("sub", {fileNode("b.txt", "bb", 0)}), dirNode("empty")}),
+    dirNode("data",
+            {fileNode("a.txt", "abc"), dirNode("sub", {fileNode("b.txt", "bb", 0)}), dirNode("empty")}),
     fileNode("top.txt", "t"),
 };
 
@@ -162,7 +163,8 @@ TEST_F(ParseFile, RootSizeMustLeaveRoomForTheRootRecord) {
     EXPECT_EQ(tocSize, headerSize);
     bytes[rootSizeOffset] = static_cast<char>(5 ^ keyAt(rootSizeOffset));
     EXPECT_EQ(parse(bytes), Toc::damaged);
-    EXPECT_EQ(tocDamage, "data region of 5 bytes and the 21-byte header are longer than the archive of 25 bytes");
+    EXPECT_EQ(tocDamage,
+              "data region of 5 bytes and the 21-byte header are longer than the archive of 25 bytes");
 }
 
 TEST_F(ParseFile, ArchiveOf4GiBIsDamaged) {

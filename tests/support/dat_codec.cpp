@@ -12,7 +12,9 @@ namespace {
 
 const std::string magic = "tolva";
 
-void put8(std::string& out, uint32_t v) { out += static_cast<char>(v & 0xFF); }
+void put8(std::string& out, uint32_t v) {
+    out += static_cast<char>(v & 0xFF);
+}
 void put16(std::string& out, uint32_t v) {
     put8(out, v);
     put8(out, v >> 8);
@@ -88,7 +90,7 @@ struct Reader {
     const std::string& archive;
     std::string toc;  // plain, from absolute offset 5 to the data region
     Reader(const std::string& a, std::string t) : archive(a), toc(std::move(t)) {}
-    size_t at = 0;    // in toc
+    size_t at = 0;  // in toc
     uint64_t dataStart = 0;
     uint32_t dataEnd = 0;  // data offset just past the last file seen
     Unpacked u;
@@ -126,7 +128,8 @@ struct Reader {
     // Reads the records of a directory whose subtree starts at data offset
     // `offset` and holds `size` bytes.
     void children(uint32_t count, uint32_t offset, uint32_t size, const std::string& prefix) {
-        if (offset != dataEnd) throw std::runtime_error("directory " + prefix + " has offset " + std::to_string(offset));
+        if (offset != dataEnd)
+            throw std::runtime_error("directory " + prefix + " has offset " + std::to_string(offset));
         for (uint32_t i = 0; i < count; ++i) {
             UnpackedRecord r = record();
             const std::string path = prefix + r.name;
@@ -144,7 +147,8 @@ struct Reader {
             u.tree[path] = r.scrambled ? dat::scramble(stored, from) : stored;
             dataEnd += r.size;
         }
-        if (dataEnd - offset != size) throw std::runtime_error("directory " + prefix + " has size " + std::to_string(size));
+        if (dataEnd - offset != size)
+            throw std::runtime_error("directory " + prefix + " has size " + std::to_string(size));
     }
 };
 

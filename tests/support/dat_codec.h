@@ -25,7 +25,9 @@ namespace dat {
 constexpr int fileType = 0;
 constexpr int dirType = 1;
 // The key byte at absolute offset p.
-inline uint8_t key(uint64_t p) { return static_cast<uint8_t>((0x3D + 0xA7 * (p % 256)) % 256); }
+inline uint8_t key(uint64_t p) {
+    return static_cast<uint8_t>((0x3D + 0xA7 * (p % 256)) % 256);
+}
 // bytes XOR the key, as if they stood at absolute offset `at`.
 std::string scramble(std::string bytes, uint64_t at);
 }  // namespace dat

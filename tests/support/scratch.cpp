@@ -1,17 +1,16 @@
 #include "support/scratch.h"
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <stdexcept>
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -38,7 +37,8 @@ void walkAt(int dirFd, const std::string& rel, Visit&& visit, bool removeAfter) 
     }
     std::vector<std::string> names;
     while (dirent* e = readdir(d))
-        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.emplace_back(e->d_name);
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+            names.emplace_back(e->d_name);
     for (const std::string& name : names) {
         struct stat st {};
         if (fstatat(dirfd(d), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
@@ -72,7 +72,9 @@ std::string readAt(int dirFd, const std::string& name) {
 ScratchDir::~ScratchDir() {
     const std::string parent = fs::path(path).parent_path().string();
     int fd = open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) walkAt(fd, "", [](int, const std::string&, const std::string&, const struct stat&) {}, true);
+    if (fd >= 0)
+        walkAt(
+            fd, "", [](int, const std::string&, const std::string&, const struct stat&) {}, true);
     rmdir(parent.c_str());
 }
 
@@ -119,4 +121,6 @@ std::map<std::string, std::string> treeOf(const std::string& dir) {
     return tree;
 }
 
-std::string dataFile(const std::string& name) { return std::string(DATTOOL_TEST_DATA) + "/" + name; }
+std::string dataFile(const std::string& name) {
+    return std::string(DATTOOL_TEST_DATA) + "/" + name;
+}
