@@ -96,19 +96,29 @@ int createArchive(const std::string& archive, const std::vector<std::string>& di
         failure("Unable to open %s for writing", shown(archive).c_str());
         return statusFailed;
     }
-    buildTree(dirs, fileIdOf(f));
-    root.size = fixupTree(root.child, 0);
-    // Offsets are 32-bit: a longer archive could not be read back, so none
-    // of it is written.
-    if (archiveLength(root) > maxArchiveLength) {
-        failure("Archive would be too large: 4 GiB or more");
+    // Only a file this run created or truncated is removed, never a device
+    // or whatever a link led to.
+    auto unwritten = [&](const char* why) {
+        failure("%s", why);
         fileClose(f);
-        // Only a file this run created or truncated is removed, never a
-        // device or whatever a link led to.
         if (pathKind(archive) == PathKind::file) removeFile(archive);
         return statusFailed;
+    };
+    bool written = false;
+    try {
+        buildTree(dirs, fileIdOf(f));
+        root.size = fixupTree(root.child, 0);
+        // Offsets are 32-bit: a longer archive could not be read back, so
+        // none of it is written.
+        if (archiveLength(root) > maxArchiveLength)
+            return unwritten("Archive would be too large: 4 GiB or more");
+        written = createFile(f);
+    } catch (const std::bad_alloc&) {
+        // A tree that fans out through links can outgrow memory before it
+        // reaches the size limit. The tree is freed before anything prints.
+        root = Entry{};
+        return unwritten("Archive does not fit in memory");
     }
-    bool written = createFile(f);
     if (!fileClose(f)) written = false;
     if (!written) failure("Unable to write %s", shown(archive).c_str());
     return finalStatus();

@@ -6,11 +6,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "e2e/harness.h"
 #include "support/dat_codec.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -127,6 +131,28 @@ TEST_F(Limits, ArchiveTooLargeForMemoryIsSaidSo) {
         EXPECT_EQ(r.err, "") << command;
     }
     EXPECT_TRUE(treeOf(dir.path).empty());
+
+    // Directories that each hold two links to the next fan out to 2^24
+    // copies of the 200 empty files at the bottom: the tree outgrows the
+    // memory long before the archive would reach 4 GiB. Nothing is left.
+    ScratchDir src;
+    for (int i = 0; i <= 24; ++i) {
+        fs::create_directory(src / ("l" + std::to_string(i)));
+        if (i > 0) {
+            fs::create_directory_symlink("../l" + std::to_string(i),
+                                         src / ("l" + std::to_string(i - 1) + "/a"));
+            fs::create_directory_symlink("../l" + std::to_string(i),
+                                         src / ("l" + std::to_string(i - 1) + "/b"));
+        }
+    }
+    for (int i = 0; i < 200; ++i) writeBytes(src / ("l24/f" + std::to_string(i)), "");
+    ToolRun c = limited("-v 102400", {"c", dir / "fan.dat", "l0"}, src.path);
+    EXPECT_EQ(c.status, 255);
+    // Short of memory, listing a directory may fail too ("No files found").
+    const std::string last = "Archive does not fit in memory\n";
+    EXPECT_EQ(c.out.substr(c.out.size() - std::min(c.out.size(), last.size())), last) << c.out;
+    EXPECT_EQ(c.err, "");
+    EXPECT_FALSE(exists(dir / "fan.dat"));
 }
 
 }  // namespace
