@@ -31,8 +31,6 @@ struct File {
 
 // Opens an existing file for reading; others may read it meanwhile.
 File fileOpenRead(const std::string& path);
-// Creates a file for writing, truncating one that exists.
-File fileCreate(const std::string& path);
 
 // Reads up to n bytes, stopping early only at the end of the file or on an
 // error; returns the number read.

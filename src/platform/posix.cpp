@@ -41,10 +41,6 @@ File fileOpenRead(const std::string& path) {
     return File(openRetry(path, O_RDONLY | O_NONBLOCK));
 }
 
-File fileCreate(const std::string& path) {
-    return File(openRetry(path, O_WRONLY | O_CREAT | O_TRUNC, 0666));
-}
-
 size_t fileRead(File& f, void* buf, size_t n) {
     size_t done = 0;
     auto* p = static_cast<char*>(buf);

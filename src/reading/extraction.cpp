@@ -19,25 +19,31 @@ bool isLetter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-// Appends the names of a relative path, empty ones left out.
-void splitPath(const std::string& path, std::vector<std::string>& names) {
+// Calls found(start, length) for each name of path between separators
+// until it returns true; says whether it did.
+template <typename Found>
+bool anyName(const std::string& path, Found found) {
     for (size_t start = 0; start < path.size();) {
         size_t stop = start;
         while (stop < path.size() && !isSeparator(path[stop])) ++stop;
-        if (stop > start) names.push_back(path.substr(start, stop - start));
+        if (found(start, stop - start)) return true;
         start = stop + 1;
     }
+    return false;
+}
+
+// Appends the names of a relative path, empty ones left out.
+void splitPath(const std::string& path, std::vector<std::string>& names) {
+    anyName(path, [&](size_t start, size_t length) {
+        if (length > 0) names.push_back(path.substr(start, length));
+        return false;
+    });
 }
 
 // Whether a ".." part appears anywhere in path.
 bool hasUp(const std::string& path) {
-    for (size_t start = 0; start <= path.size();) {
-        size_t stop = start;
-        while (stop < path.size() && !isSeparator(path[stop])) ++stop;
-        if (stop - start == 2 && path[start] == '.' && path[start + 1] == '.') return true;
-        start = stop + 1;
-    }
-    return false;
+    return anyName(
+        path, [&](size_t start, size_t length) { return length == 2 && path.compare(start, 2, "..") == 0; });
 }
 
 // Why a directory could not be reached.
@@ -67,9 +73,9 @@ const Dir& parentOf(const Extraction& x, size_t level) {
     return level == 0 ? x.base : x.held[level - 1];
 }
 
-// Gives back the open handle nearest the current directory, keeping the
-// one below `keep`; false when there is none to give. Handles are given
-// back from the top down, so the ones still open always end the list.
+// Gives back the shallowest handle still open, keeping the parent of level
+// `keep`; false when there is none to give. Handles are given back from the
+// shallowest on, so the ones still open always end the list.
 bool giveBack(Extraction& x, size_t keep) {
     for (size_t i = 0; i + 1 < keep && i < x.held.size(); ++i) {
         if (x.held[i]) {
@@ -214,7 +220,6 @@ void extractDir(Extraction& x, const Entry& e) {
 
 void extractList(Extraction& x, const std::vector<Entry>& list) {
     for (const Entry& e : list) {
-        if (e.type != typeDirectory && e.type != typeFile) continue;
         const size_t joinedMark = x.joined.size(), usedMark = x.used.size(), names = x.want.size();
         const bool wasUnsafe = x.unsafe;
         const bool dir = e.type == typeDirectory;
@@ -224,9 +229,7 @@ void extractList(Extraction& x, const std::vector<Entry>& list) {
             if (x.used.empty()) {
                 // Nothing kept yet: leading separators, drives and ".." of
                 // this name are dropped, as from the start of a path.
-                std::string used;
-                x.unsafe = !safePath(x.joined.substr(joinedMark), used);
-                x.used = used;
+                x.unsafe = !safePath(x.joined.substr(joinedMark), x.used);
             } else {
                 x.used.append(e.name);
                 if (dir) x.used += '\\';
@@ -264,16 +267,11 @@ namespace {
 
 void printList(std::string& path, const std::vector<Entry>& list) {
     for (const Entry& e : list) {
-        if (e.type != typeFile && e.type != typeDirectory) continue;
         const size_t mark = path.size();
         path.append(e.name);
-        if (e.type == typeDirectory) {
-            path += '\\';
-            std::puts(shown(path).c_str());
-            printList(path, e.child);
-        } else {
-            std::puts(shown(path).c_str());
-        }
+        if (e.type == typeDirectory) path += '\\';
+        std::puts(shown(path).c_str());
+        printList(path, e.child);  // a file's list is empty
         path.resize(mark);
     }
 }

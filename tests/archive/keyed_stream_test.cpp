@@ -24,7 +24,7 @@ std::vector<uint8_t> iota(size_t n, uint8_t first = 0) {
 TEST_F(KeyedStream, ScrambledBytesAreXorWithOffsetKey) {
     std::vector<uint8_t> plain = iota(1000);
     {
-        File f = fileCreate(path);
+        File f = fileOpenWrite(path);
         ASSERT_TRUE(WriteData(f, plain.data(), plain.size(), 1));
         ASSERT_TRUE(flushData(f));
     }
@@ -36,7 +36,7 @@ TEST_F(KeyedStream, ScrambledBytesAreXorWithOffsetKey) {
 
 TEST_F(KeyedStream, MixedBlocksKeepKeyAtPosition) {
     std::vector<uint8_t> a = iota(5), b = iota(3, 50), c = iota(700, 9);
-    File f = fileCreate(path);
+    File f = fileOpenWrite(path);
     WriteData(f, a.data(), a.size(), 1);
     WriteData(f, b.data(), b.size(), 0);
     EXPECT_EQ(key, keyAt(8));  // as if 8 bytes had been scrambled
@@ -55,7 +55,7 @@ TEST_F(KeyedStream, MixedBlocksKeepKeyAtPosition) {
 TEST_F(KeyedStream, ReadingBackIsTheSameXor) {
     std::vector<uint8_t> plain = iota(5000, 3);
     {
-        File f = fileCreate(path);
+        File f = fileOpenWrite(path);
         std::vector<uint8_t> lead(123);
         WriteData(f, lead.data(), lead.size(), 0);
         WriteData(f, plain.data(), plain.size(), 1);
@@ -120,7 +120,7 @@ TEST_F(KeyedStream, ResetReturnsToStart) {
 TEST_F(KeyedStream, WriteLeavesCallerBytesAlone) {
     std::vector<uint8_t> plain = iota(3000);
     std::vector<uint8_t> copy = plain;
-    File f = fileCreate(path);
+    File f = fileOpenWrite(path);
     WriteData(f, plain.data(), plain.size(), 1);
     EXPECT_EQ(plain, copy);
     flushData(f);
@@ -131,7 +131,7 @@ TEST_F(KeyedStream, WriteLeavesCallerBytesAlone) {
 // unbuffered stream of bytes would put them.
 TEST_F(KeyedStream, BufferedWritesLandInOrderAcrossBufferBoundaries) {
     std::vector<uint8_t> expect;
-    File f = fileCreate(path);
+    File f = fileOpenWrite(path);
     uint64_t at = 0;
     const size_t sizes[] = {3, transferSize - 1, 2, 2 * transferSize + 5, 17, transferSize, 1};
     uint8_t seed = 1;

@@ -48,7 +48,7 @@ struct Writer : ::testing::Test {
     std::string write() {
         root.size = fixupTree(root.child, 0);
         InDir in(dir.path);
-        File f = fileCreate(archive);
+        File f = fileOpenWrite(archive);
         EXPECT_TRUE(f);
         testing::internal::CaptureStdout();
         bool ok = createFile(f);

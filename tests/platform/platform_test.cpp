@@ -59,7 +59,7 @@ std::string readAll(File& f, size_t n) {
 TEST(Platform, WriteSeekReadAndLength) {
     TempDir dir;
     {
-        File f = fileCreate(dir / "a.bin");
+        File f = fileOpenWrite(dir / "a.bin");
         ASSERT_TRUE(f);
         EXPECT_EQ(fileWrite(f, "hello world", 11), 11u);
         EXPECT_EQ(filePosition(f), 11u);
@@ -98,8 +98,9 @@ TEST(Platform, WriteSeekReadAndLength) {
     EXPECT_EQ(pathKind(dir / "new.bin"), PathKind::file);
     fileClose(n);
     put(dir.disk("a.bin"), "again");
-    File h = fileCreate(dir / "a.bin");
+    File h = fileOpenWrite(dir / "a.bin");
     ASSERT_TRUE(h);
+    EXPECT_TRUE(fileTruncate(h));
     EXPECT_EQ(fileLength(h), 0u);
 }
 
@@ -108,7 +109,7 @@ TEST(Platform, LargeBlocksMoveWhole) {
     std::string data(3 * 1024 * 1024 + 17, '\0');
     std::mt19937 gen(7);
     std::generate(data.begin(), data.end(), [&] { return static_cast<char>(gen()); });
-    File f = fileCreate(dir / "big");
+    File f = fileOpenWrite(dir / "big");
     ASSERT_EQ(fileWrite(f, data.data(), data.size()), data.size());
     fileClose(f);
     File r = fileOpenRead(dir / "big");
@@ -118,12 +119,12 @@ TEST(Platform, LargeBlocksMoveWhole) {
 TEST(Platform, MissingOrUnopenablePaths) {
     TempDir dir;
     EXPECT_FALSE(fileOpenRead(dir / "missing"));
-    EXPECT_FALSE(fileCreate(dir / "no\\such\\dir\\a"));
+    EXPECT_FALSE(fileOpenWrite(dir / "no\\such\\dir\\a"));
     EXPECT_FALSE(dirAt(dir / "no\\such\\dir"));
     Dir here = dirAt(dir.where.string());
     ASSERT_TRUE(here);
     ASSERT_TRUE(dirMake(here, "d"));
-    EXPECT_FALSE(fileCreate(dir / "d"));
+    EXPECT_FALSE(fileOpenWrite(dir / "d"));
     EXPECT_FALSE(fileReplaceIn(here, "d"));
     EXPECT_TRUE(fs::is_directory(dir.disk("d")));
     EXPECT_FALSE(removeFile(dir / "missing"));
@@ -207,7 +208,7 @@ TEST(Platform, ListingGivesNamesKindsSizesAndIdentities) {
     EXPECT_FALSE(directoryId(dir / "missing", sub));
 
     // An open file, even one held without sharing, is still identified.
-    File w = fileCreate(dir / "top\\held");
+    File w = fileOpenWrite(dir / "top\\held");
     ASSERT_TRUE(listDirectory(dir / "top", items));
     auto held = std::find_if(items.begin(), items.end(), [](const DirItem& i) { return i.name == "held"; });
     ASSERT_NE(held, items.end());
