@@ -8,6 +8,7 @@
 #endif
 #include <windows.h>
 
+#include <csignal>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -118,6 +119,14 @@ bool fileIsRegular(const File& f) {
     BY_HANDLE_FILE_INFORMATION info;
     return GetFileType(handleOf(f)) == FILE_TYPE_DISK && GetFileInformationByHandle(handleOf(f), &info) &&
            !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool regularFileId(const File& f, FileId& id) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(handleOf(f)) != FILE_TYPE_DISK || !GetFileInformationByHandle(handleOf(f), &info))
+        return false;
+    id = idFrom(info);
+    return !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool fileClose(File& f) {
@@ -235,31 +244,128 @@ bool dirMake(const Dir& parent, const std::string& name) {
     return CreateDirectoryA(childPath(parent, name).c_str(), nullptr) != 0;
 }
 
-File fileReplaceIn(const Dir& parent, const std::string& name) {
-    // The parent is held, so it is still the directory reached; it must
-    // not be a link itself.
+namespace {
+
+// The parent is held, so it is still the directory reached; it must not
+// be a link itself.
+bool heldPlain(const Dir& parent) {
     BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(dirHandle(parent), &info) ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return File();
-    const std::string path = childPath(parent, name);
-    // CREATE_NEW fails on anything standing at path; with the reparse flag a
-    // link counts as standing there and is never followed. What stands there
-    // is removed and the create tried once more.
-    auto create = [&] {
-        return CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    };
-    HANDLE h = create();
-    if (h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return fileFrom(h);
-    DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return File();
-    bool removed = false;
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
-        removed = DeleteFileA(path.c_str()) != 0;
-    else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        removed = RemoveDirectoryA(path.c_str()) != 0;  // the link to a directory, not the directory
-    return removed ? fileFrom(create()) : File();
+    return GetFileInformationByHandle(dirHandle(parent), &info) &&
+           !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// CREATE_NEW fails on anything standing at path; with the reparse flag a
+// link counts as standing there and is never followed. Delete sharing lets
+// a caught signal remove the file while it is open.
+HANDLE createNew(const std::string& path, DWORD access) {
+    return CreateFileA(path.c_str(), access, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+}  // namespace
+
+File fileCreateIn(const Dir& parent, const std::string& name, bool& taken) {
+    taken = false;
+    if (!heldPlain(parent)) return File();
+    HANDLE h = createNew(childPath(parent, name), GENERIC_WRITE);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ||
+                (error == ERROR_ACCESS_DENIED &&
+                 GetFileAttributesA(childPath(parent, name).c_str()) != INVALID_FILE_ATTRIBUTES);
+    }
+    return fileFrom(h);
+}
+
+bool isDirectoryIn(const Dir& parent, const std::string& name) {
+    const DWORD attributes = GetFileAttributesA(childPath(parent, name).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+File tempFileIn(const Dir& parent, const std::string& name, std::string& temp) {
+    if (!heldPlain(parent)) return File();
+    static uint32_t state = GetTickCount() ^ (GetCurrentProcessId() << 16);
+    for (int tries = 0; tries < 100; ++tries) {
+        state = state * 1664525u + 1013904223u;
+        temp = tempNameFor(name, state);
+        HANDLE h = createNew(childPath(parent, temp), GENERIC_READ | GENERIC_WRITE);
+        if (h != INVALID_HANDLE_VALUE) return fileFrom(h);
+        if (GetLastError() != ERROR_FILE_EXISTS) break;
+    }
+    temp.clear();
+    return File();
+}
+
+File fileOpenReadIn(const Dir& parent, const std::string& name) {
+    return fileFrom(CreateFileA(childPath(parent, name).c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
+bool renameIn(const Dir& parent, const std::string& from, const std::string& to) {
+    const std::string target = childPath(parent, to);
+    const std::string source = childPath(parent, from);
+    if (MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    // A link to a directory is no directory to keep, but only its own
+    // removal takes it away.
+    const DWORD attributes = GetFileAttributesA(target.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && RemoveDirectoryA(target.c_str()) &&
+           MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
+bool removeIn(const Dir& parent, const std::string& name) {
+    return DeleteFileA(childPath(parent, name).c_str()) != 0;
+}
+
+Dir dirHolding(const File& f, const std::string& path, std::string& name) {
+    Dir d;
+    char full[MAX_PATH];
+    char* base = nullptr;
+    const DWORD n = GetFullPathNameA(path.c_str(), MAX_PATH, full, &base);
+    if (n == 0 || n >= MAX_PATH || !base || base == full) return d;
+    name = base;
+    std::string dir(full, static_cast<size_t>(base - full - 1));
+    // A drive's root is opened as "C:\", never "C:", the drive's current directory.
+    HANDLE h = holdDirectory(dir.size() == 2 && dir[1] == ':' ? dir + "\\" : dir, 0);
+    if (h == INVALID_HANDLE_VALUE) return d;
+    d.handle = reinterpret_cast<intptr_t>(h);
+    d.path = dir;
+    // The path may have changed since f was opened through it.
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!queryPath(childPath(d, name), info) || !(idFrom(info) == fileIdOf(f)) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+        dirClose(d);
+    return d;
+}
+
+namespace {
+
+// What a caught signal removes.
+volatile LONG cleanupArmed = 0;
+char cleanupPath[MAX_PATH + 16];
+
+extern "C" void removeAndDie(int sig) {
+    if (cleanupArmed) DeleteFileA(cleanupPath);
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+}  // namespace
+
+void catchSignals() {
+    signal(SIGINT, removeAndDie);
+    signal(SIGTERM, removeAndDie);
+}
+
+void removeOnSignal(const Dir* dir, const std::string& name) {
+    cleanupArmed = 0;
+    if (!dir) return;
+    const std::string path = childPath(*dir, name);
+    if (path.size() >= sizeof cleanupPath) return;
+    std::memcpy(cleanupPath, path.c_str(), path.size() + 1);
+    cleanupArmed = 1;
 }
 
 bool nameAllowed(const std::string& name) {
@@ -347,9 +453,15 @@ HANDLE outputHandle() {
 
 }  // namespace
 
-File fileOpenWrite(const std::string& path) {
-    return fileFrom(
-        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+File fileOpenWrite(const std::string& path, bool* made) {
+    HANDLE h =
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (made) *made = h != INVALID_HANDLE_VALUE && GetLastError() != ERROR_ALREADY_EXISTS;
+    return fileFrom(h);
+}
+
+bool fileCopyMode(const File&, File&) {
+    return true;
 }
 
 bool fileTruncate(File& f) {

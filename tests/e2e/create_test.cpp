@@ -89,11 +89,21 @@ TEST(Create, ArchiveInsideTheTreeIsLeftOut) {
     fs::create_directory(dir / "data");
     writeBytes(dir / "data/a.txt", "abc");
     // An old archive of the same name, with a second hard name and a link to
-    // it: truncating keeps the identity, so all three are the archive.
+    // it: all three are the old archive, and the new one is written beside
+    // it under a temporary name, which is left out as well.
     writeBytes(dir / "out.dat", "old contents");
+    ASSERT_EQ(chmod((dir / "out.dat").c_str(), 0640), 0);
     ASSERT_EQ(link((dir / "out.dat").c_str(), (dir / "hard.dat").c_str()), 0);
     fs::create_symlink("out.dat", dir / "alias.dat");
     ToolRun r = runTool({"c", "out.dat", "."}, dir.path);
+    // The new archive takes the old one's name and permission; the other
+    // hard name keeps the old archive, the link stays a link.
+    EXPECT_EQ(readBytes(dir / "hard.dat"), "old contents");
+    EXPECT_TRUE(isLink(dir / "alias.dat"));
+    if (!runsWrapped()) {
+        EXPECT_EQ(fs::status(dir / "out.dat").permissions(), fs::perms(0640));
+    }
+    EXPECT_EQ(treeOf(dir.path).size(), 5u);  // no temporary file left
     EXPECT_EQ(r.out,
               "Skipping .\\alias.dat: it is the archive being written\n"
               "Skipping .\\hard.dat: it is the archive being written\n"
