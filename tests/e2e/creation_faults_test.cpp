@@ -52,6 +52,9 @@ TEST(CreationFaults, EachChangedSourceIsStoredAtItsScannedSizeAndCounted) {
          "Unable to open d\\a.msh: stored 4 zero bytes in its place\n", z4},
         {"a.txt", "aaaa", "grow d/a.txt 5", "d\\a.txt grew: only its first 4 bytes stored\n", "aaaa"},
         {"a.txt", "", "grow d/a.txt 3", "d\\a.txt grew: only its first 0 bytes stored\n", ""},
+        // The archive itself in its place would have it read itself.
+        {"a.txt", "aaaa", "link d/a.txt ../out.dat",
+         "d\\a.txt is the archive being written: stored 4 zero bytes in its place\n", z4},
         // Another file in its place, as an editor saves one, is no fault.
         {"a.txt", "aaaa", "link d/a.txt ../../new.txt", "", "AAAA"},
         {"a.txt", "aaaa", "", "", "aaaa"},
