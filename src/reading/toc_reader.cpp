@@ -144,9 +144,11 @@ const uint8_t* decode(TocWalk& walk, const uint8_t* cursor, uint32_t rootCount, 
 // Sorted by offset, a range overlaps an earlier one exactly when it starts
 // before the furthest end seen so far.
 bool overlapping(std::vector<Range>& ranges, std::string& damage) {
-    std::sort(ranges.begin(), ranges.end(), [](const Range& a, const Range& b) {
+    auto before = [](const Range& a, const Range& b) {
         return a.offset != b.offset ? a.offset < b.offset : a.record < b.record;
-    });
+    };
+    // Archives made by "c" come in order already: one pass checks that.
+    if (!std::is_sorted(ranges.begin(), ranges.end(), before)) std::sort(ranges.begin(), ranges.end(), before);
     const Range* furthest = nullptr;
     uint64_t end = 0;
     for (const Range& r : ranges) {
