@@ -108,29 +108,30 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
         "Opening " + worked + "...ok\nParsing TOC...\nExtracting...\nCreating directory data\\...\n";
     const std::string aFailed =
         extracting + "Extracting data\\a.txt...failed\nExtracting data\\m.msh...ok\nExtracted 2 file(s)\n";
-    const std::string temp = ".out.dat.dattool-*";
+    const std::string temp = ".out.dat.dattool-*";  // the temporary archive
     const std::vector<ToolFault> rows = {
-        // The archive: a buffer, the large plain block, the last buffer, the
-        // close; written beside the old one, which stays.
+        // A full disk ("*": every file written) stops the archive after a
+        // buffer, the large plain block, the last buffer; then a failed
+        // close. The old archive stays.
         {{"c", "out.dat", "d"},
-         "full " + temp + " 100",
+         "full * 100",
          "Writing d\\a.txt...\nUnable to write out.dat\n",
          255,
          "out.dat"},
         {{"c", "out.dat", "d"},
-         "full " + temp + " 300000",
+         "full * 300000",
          "Writing d\\a.txt...\nWriting d\\b.tex...\nUnable to write out.dat\n",
          255,
          "out.dat"},
         {{"c", "out.dat", "d"},
-         "full " + temp + " " + std::to_string(2 * buffer + 12),
+         "full * " + std::to_string(2 * buffer + 12),
          all + "Unable to write out.dat\n",
          255,
          "out.dat"},
-        {{"c", "out.dat", "d"}, "failclose " + temp, all + "Unable to write out.dat\n", 255, "out.dat"},
+        {{"c", "out.dat", "d"}, "failclose *", all + "Unable to write out.dat\n", 255, "out.dat"},
         // No old archive: the unfinished new one leaves nothing.
         {{"c", "out.dat", "d"},
-         "full " + temp + " 100",
+         "full * 100",
          "Writing d\\a.txt...\nUnable to write out.dat\n",
          255,
          "",
@@ -138,7 +139,7 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
          "out.dat"},
         // Killed midway (the lines waiting for the pipe die with it), the
         // old archive stays and the temporary file goes.
-        {{"c", "out.dat", "d"}, "term " + temp, "", 128 + 15, "out.dat"},
+        {{"c", "out.dat", "d"}, "term *", "", 128 + 15, "out.dat"},
         // No temporary file, or no rename: written in place, as a last resort.
         {{"c", "out.dat", "d"},
          "deny " + temp,
@@ -159,9 +160,16 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
          255,
          "out.dat",
          false},
-        // An extracted file: a short write, a failed close. A new file that
+        // An extracted file: a full disk, a failed close. A new file that
         // fails is removed; one that would replace another leaves it whole.
-        {{"x", worked}, "full a.txt 1", aFailed, 255, "", true, "data/a.txt"},
+        {{"x", worked},
+         "full * 1",
+         extracting +
+             "Extracting data\\a.txt...failed\nExtracting data\\m.msh...failed\nExtracted 2 file(s)\n",
+         255,
+         "data/a.txt",
+         true,
+         "data/m.msh"},
         {{"x", worked},
          "failclose m.msh",
          extracting + "Extracting data\\a.txt...ok\nExtracting data\\m.msh...failed\nExtracted 2 file(s)\n",
@@ -169,10 +177,9 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
          "",
          true,
          "data/m.msh"},
-        {{"x", worked}, "full .a.txt.dattool-* 1", aFailed, 255, "data/a.txt"},
         {{"x", worked}, "deny .a.txt.dattool-*", aFailed, 255, "data/a.txt"},
         {{"x", worked}, "norename a.txt", aFailed, 255, "data/a.txt"},
-        {{"x", worked}, "term .a.txt.dattool-*", "", 128 + 15, "data/a.txt"},
+        {{"x", worked}, "term *", "", 128 + 15, "data/a.txt"},
         {{"x", worked}, "term m.msh", "", 128 + 15, "", true, "data/m.msh"},
     };
     for (const ToolFault& row : rows) {
