@@ -308,6 +308,7 @@ struct SizeCase {
     std::function<void(const ScratchDir&)> make;  // fills dir/d
     std::string archive;
     std::string out;
+    std::string old = "";  // an archive already there, which must stay
 };
 
 TEST(Create, ArchivesOf4GiBOrMoreAreRemovedBeforeAnyData) {
@@ -326,6 +327,11 @@ TEST(Create, ArchivesOf4GiBOrMoreAreRemovedBeforeAnyData) {
              for (int i = 0; i < 3; ++i) sparse(dir / ("d/part" + std::to_string(i)), 0x60000000ull);
          },
          "out.dat", refused},
+        {"the same over an old archive",
+         [](const ScratchDir& dir) {
+             for (int i = 0; i < 3; ++i) sparse(dir / ("d/part" + std::to_string(i)), 0x60000000ull);
+         },
+         "out.dat", refused, "old archive"},
         {"an archive of exactly 4 GiB",
          [&](const ScratchDir& dir) { sparse(dir / "d/f.tex", fourGiB - records); }, "out.dat", refused},
     };
@@ -359,6 +365,7 @@ TEST(Create, ArchivesOf4GiBOrMoreAreRemovedBeforeAnyData) {
         ScratchDir dir;
         fs::create_directory(dir / "d");
         row.make(dir);
+        if (!row.old.empty()) writeBytes(dir / "out.dat", row.old);
         // Refusals take no time. Through the fault shim, without faults,
         // for its watchdog: a scan that never ends fails the test instead
         // of hanging it. Writing 4 GiB takes seconds and goes without.
@@ -367,7 +374,13 @@ TEST(Create, ArchivesOf4GiBOrMoreAreRemovedBeforeAnyData) {
                             : runTool({"c", row.archive, "d"}, dir.path);
         EXPECT_EQ(r.out, row.out);
         EXPECT_EQ(r.status, row.out == refused ? 255 : 0);
-        EXPECT_FALSE(exists(dir / "out.dat"));
+        if (row.old.empty()) {
+            EXPECT_FALSE(exists(dir / "out.dat"));
+        } else {
+            EXPECT_EQ(readBytes(dir / "out.dat"), row.old);
+        }
+        for (const auto& item : fs::directory_iterator(dir.path))
+            EXPECT_EQ(item.path().filename().string().find(".dattool-"), std::string::npos);
     }
 }
 
