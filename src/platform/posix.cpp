@@ -259,8 +259,9 @@ void catchSignals() {
     ::signal(SIGPIPE, SIG_IGN);
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
         struct sigaction old {};
-        // A signal ignored on purpose (nohup) stays ignored.
-        if (::sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;
+        // A signal ignored on purpose (nohup) stays ignored, and a handler
+        // of a program that runs the commands in-process stays its own.
+        if (::sigaction(sig, nullptr, &old) != 0 || old.sa_handler != SIG_DFL) continue;
         struct sigaction act {};
         act.sa_handler = removeAndDie;
         act.sa_flags = SA_RESETHAND;
