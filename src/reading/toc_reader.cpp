@@ -148,7 +148,8 @@ bool overlapping(std::vector<Range>& ranges, std::string& damage) {
         return a.offset != b.offset ? a.offset < b.offset : a.record < b.record;
     };
     // Archives made by "c" come in order already: one pass checks that.
-    if (!std::is_sorted(ranges.begin(), ranges.end(), before)) std::sort(ranges.begin(), ranges.end(), before);
+    if (!std::is_sorted(ranges.begin(), ranges.end(), before))
+        std::sort(ranges.begin(), ranges.end(), before);
     const Range* furthest = nullptr;
     uint64_t end = 0;
     for (const Range& r : ranges) {
