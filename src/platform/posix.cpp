@@ -2,6 +2,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <glob.h>
+#include <iconv.h>
 #include <limits.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/names.h"
 #include "platform/platform.h"
 
 namespace {
@@ -166,6 +168,32 @@ File fileReplaceIn(const Dir& parent, const std::string& name) {
 }
 
 bool nameAllowed(const std::string&) {
+    return true;
+}
+
+// Only the tests of the Windows name rules convert here, with the C
+// library's tables of the Windows code pages.
+bool toUtf16(const std::string& name, unsigned codePage, std::u16string& out) {
+    out.clear();
+    iconv_t cd = ::iconv_open("UTF-16LE", ("CP" + std::to_string(codePage)).c_str());
+    const iconv_t failed = reinterpret_cast<iconv_t>(-1);  // NOLINT(performance-no-int-to-ptr): iconv's own
+    if (cd == failed) return false;
+    std::string in = name;
+    std::string wide(in.size() * 4 + 4, '\0');
+    char* from = in.data();
+    size_t fromLeft = in.size();
+    char* to = wide.data();
+    size_t toLeft = wide.size();
+    // Bytes that are no character, or a character cut short at the end,
+    // stop the conversion with an error.
+    const bool whole =
+        ::iconv(cd, &from, &fromLeft, &to, &toLeft) != static_cast<size_t>(-1) && fromLeft == 0;
+    ::iconv_close(cd);
+    if (!whole) return false;
+    const size_t bytes = wide.size() - toLeft;
+    for (size_t i = 0; i + 1 < bytes; i += 2)
+        out.push_back(static_cast<char16_t>(static_cast<unsigned char>(wide[i]) |
+                                            static_cast<unsigned char>(wide[i + 1]) << 8));
     return true;
 }
 
