@@ -264,11 +264,11 @@ bool foundAs(const Dir& parent, HANDLE h, const std::wstring& name) {
 
 // Removes through its own handle whatever stands at name inside parent,
 // unless it is a directory (a link to one goes, not what it leads to) or
-// is found under another name.
+// is found under another name. Without delete sharing nobody can rename it
+// between the check and the removal.
 bool removeIn(const Dir& parent, const std::wstring& name) {
     NTSTATUS status = 0;
-    HANDLE h = openIn(parent, name, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
-                      0, status);
+    HANDLE h = openIn(parent, name, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN, 0, status);
     if (h == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION info;
     FILE_DISPOSITION_INFO gone;
