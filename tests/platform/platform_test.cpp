@@ -302,12 +302,17 @@ TEST(Platform, WindowsNameRules) {
     };
     for (const Row& r : rows)
         EXPECT_EQ(windowsNameFault(r.name, r.codePage), r.fault) << r.name << " in code page " << r.codePage;
-    // What the rules see is what the conversion gives.
+    // What the rules see is what the conversion gives: one character of
+    // two bytes where the code page has double-byte ones.
     std::u16string wide;
     ASSERT_TRUE(toUtf16("COM\xA9\xF6", 949, wide));
     EXPECT_EQ(wide, u"COM\u00B9");
     ASSERT_TRUE(toUtf16("\x83\x5C", 932, wide));
-    EXPECT_EQ(wide, u"\u30BD");
+    EXPECT_EQ(wide.size(), 1u);
+    ASSERT_TRUE(toUtf16("\x83\x5C\xB1", 932, wide));
+    EXPECT_EQ(wide.substr(1), u"\uFF71");  // half-width katakana A
+    ASSERT_TRUE(toUtf16("\x83\x5C\x80", 1252, wide));
+    EXPECT_EQ(wide, u"\u0192\\\u20AC");
 }
 
 // Names are made relative to the directory held, never through a path, so
