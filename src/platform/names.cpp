@@ -65,6 +65,9 @@ NameFault windowsNameFault(const std::string& name, unsigned codePage) {
     // The rules below run on the characters Windows will see.
     if (wide.find_first_of(u"\\/") != std::u16string::npos) return NameFault::separator;
     if (wide.find(u':') != std::u16string::npos) return NameFault::stream;
+    for (char16_t c : wide)
+        if (c < 0x20 || std::u16string(u"\"*<>?|").find(c) != std::u16string::npos)
+            return NameFault::character;
     if (!wide.empty() && (wide.back() == u'.' || wide.back() == u' ')) return NameFault::trailing;
     if (device(wide)) return NameFault::device;
     if (shortShape(wide)) return NameFault::shortName;

@@ -11,6 +11,7 @@ enum class NameFault {
     unconvertible,  // a byte sequence that is no character in the code page
     separator,      // "\\" or "/", as a byte or as a character
     stream,         // ":" would name a stream of a file
+    character,      // a control character or one of "*<>?| that no name may hold
     trailing,       // a trailing dot or space, which Windows drops
     device,         // CON, com1.txt, LPT¹ and the rest
     shortName,      // the shape of a short (8.3) name Windows makes for another name

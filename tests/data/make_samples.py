@@ -193,7 +193,7 @@ def amplified_expect(platform, files):
 
 
 WINDOWS_NAMES = ["a:b", "trail.", "space ", "LONGDI~1", "CON", "aux.txt", "Com1", "lpt9.log", "nul .x",
-                 "CONIN$", "conout$.txt", "abcdef~1.txt"]
+                 "CONIN$", "conout$.txt", "abcdef~1.txt", "what?", "a<b>"]
 # The UTF-8 bytes of "COM" and a superscript one: a device to a program
 # whose code page is UTF-8, "COM" and two other characters to one that
 # reads them in 1252, as wine's default code page does.

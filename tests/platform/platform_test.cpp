@@ -286,6 +286,12 @@ TEST(Platform, WindowsNameRules) {
         {"\x81\x46", 932, NameFault::none},  // the full-width colon names no stream
         // Streams, and what Windows drops from a name's end.
         {"a:b", 1252, NameFault::stream},
+        {"what?", 1252, NameFault::character},
+        {"a*", 1252, NameFault::character},
+        {"<b>", 1252, NameFault::character},
+        {"say \"x\"", 1252, NameFault::character},
+        {"a|b", 1252, NameFault::character},
+        {"tab\t", 1252, NameFault::character},
         {"name.", 1252, NameFault::trailing},
         {"name ", 1252, NameFault::trailing},
         {"\xB0\xA1 ", 949, NameFault::trailing},
