@@ -137,13 +137,17 @@ enum class Step {
     failed,        // anything else
 };
 // Opens the directory name inside parent without following a link there.
+// On Windows a directory found under another name (name being a short
+// name of it) fails.
 Step dirOpen(const Dir& parent, const std::string& name, Dir& out);
 // Creates the directory name inside parent; false when it was not made
 // (it may already exist).
 bool dirMake(const Dir& parent, const std::string& name);
 // Creates a new file name inside parent in place of whatever non-directory
 // stands there: a link is removed, never followed, and an existing file is
-// unlinked rather than truncated, so no other name of it changes.
+// unlinked rather than truncated, so no other name of it changes. On
+// Windows what stands there is removed through its own handle, and neither
+// it nor the new file may be found under a name other than name.
 File fileReplaceIn(const Dir& parent, const std::string& name);
 // Whether this system can hold name as one component of a path as it is.
 // On Windows the name is read in the program's ANSI code page and must be
