@@ -94,12 +94,13 @@ bool removeFile(const std::string& path);
 // A directory held open. Extraction makes everything relative to such
 // handles and never resolves a path below the current directory by name
 // again, so a directory swapped for a link while it runs is not followed.
-// On Windows, where the file API has no calls relative to a handle, the
-// handle is held without delete sharing, so the directory can be neither
-// renamed nor replaced while held, and path keeps its name for the calls.
+// On Windows the handle is also held without delete sharing, so the
+// directory can be neither renamed nor replaced while held, and path keeps
+// the full path the system gives it, against which each child opened is
+// checked to be found under its own name.
 struct Dir {
     intptr_t handle = -1;
-    std::string path;  // Windows only: the path from the current directory
+    std::wstring path;  // Windows only
 
     Dir() = default;
     Dir(Dir&& other) noexcept : handle(other.handle), path(std::move(other.path)) { other.handle = -1; }
@@ -140,12 +141,15 @@ enum class Step {
     failed,        // anything else
 };
 // Opens the directory name inside parent without following a link there.
+// On Windows a directory found under another name (name being a short
+// name of it) fails.
 Step dirOpen(const Dir& parent, const std::string& name, Dir& out);
 // Creates the directory name inside parent; false when it was not made
 // (it may already exist).
 bool dirMake(const Dir& parent, const std::string& name);
 // Creates the file name inside parent only when nothing stands there, a
 // link included, which is never followed; taken says that something did.
+// On Windows the new file may not be found under a name other than name.
 File fileCreateIn(const Dir& parent, const std::string& name, bool& taken);
 // Whether a directory, not a link to one, stands at name inside parent.
 bool isDirectoryIn(const Dir& parent, const std::string& name);
@@ -188,9 +192,11 @@ void catchSignals();
 // a null dir names none. Keeps a copy, so costs no system call.
 void removeOnSignal(const Dir* dir, const std::string& name);
 
-// Whether this system can hold name as one component of a path as it is
-// (on Windows: no ":", no device name such as CON or com1.txt, no trailing
-// dot or space). Everywhere else every name is.
+// Whether this system can hold name as one component of a path as it is.
+// On Windows the name is read in the program's ANSI code page and must be
+// text there, with no separator, ":", trailing dot or space, device name
+// (CON, com1.txt) or short-name shape (LONGDI~1); see platform/names.h.
+// Everywhere else every name is.
 bool nameAllowed(const std::string& name);
 // Lets the program hold as many handles as the system allows it.
 void raiseHandleLimit();

@@ -338,4 +338,18 @@ Extracted 2 file(s)
                   {"data", "<dir>"}, {"data/a.txt", "abc"}, {"data/m.msh", "0123456789"}}));
 }
 
+// The longest stored path a Windows build takes, 259 bytes, extracts below
+// a current directory deep enough that the full path passes 260
+// characters: every name is made relative to its parent's handle.
+TEST_F(Extraction, LongestPathBelowADeepCurrentDirectory) {
+    const std::string a(100, 'a'), b(100, 'b'), c(57, 'c');
+    const std::string archive = outside / "long.dat";
+    writeBytes(archive, archiveBytes({dirNode(a, {dirNode(b, {fileNode(c, "deep")})})}));
+    const std::string deep = dir / (std::string(60, 'x') + "/" + std::string(60, 'y'));
+    fs::create_directories(deep);
+    ToolRun r = runTool({"x", archive}, deep);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(readBytes(deep + "/" + a + "/" + b + "/" + c), "deep");
+}
+
 }  // namespace
