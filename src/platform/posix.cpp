@@ -8,7 +8,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <random>
 
 #include "platform/names.h"
 #include "platform/platform.h"
@@ -30,6 +34,22 @@ int descriptorOf(const File& f) {
 int openRetry(const std::string& path, int flags, mode_t mode = 0) {
     int fd;
     do fd = ::open(diskPath(path).c_str(), flags | O_CLOEXEC, mode);
+    while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// Flags of a held directory. On Linux a handle that only reaches what lies
+// below needs search permission alone; O_DIRECTORY and O_NOFOLLOW still
+// refuse anything else, a link included.
+#ifdef O_PATH
+constexpr int dirFlags = O_PATH | O_DIRECTORY;
+#else
+constexpr int dirFlags = O_RDONLY | O_DIRECTORY;
+#endif
+
+int openAtRetry(int at, const std::string& name, int flags, mode_t mode = 0) {
+    int fd;
+    do fd = ::openat(at, name.c_str(), flags | O_CLOEXEC, mode);
     while (fd < 0 && errno == EINTR);
     return fd;
 }
@@ -103,6 +123,13 @@ FileId fileIdOf(const File& f) {
     return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
 }
 
+bool regularFileId(const File& f, FileId& id) {
+    struct stat st {};
+    if (::fstat(descriptorOf(f), &st) != 0) return false;
+    id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    return S_ISREG(st.st_mode);
+}
+
 PathKind pathKind(const std::string& path) {
     struct stat st {};
     if (::lstat(diskPath(path).c_str(), &st) != 0) return PathKind::missing;
@@ -114,7 +141,7 @@ PathKind pathKind(const std::string& path) {
 
 Dir dirAt(const std::string& path) {
     Dir d;
-    d.handle = openRetry(path, O_RDONLY | O_DIRECTORY);
+    d.handle = openRetry(path, dirFlags);
     return d;
 }
 
@@ -126,7 +153,7 @@ void dirClose(Dir& d) {
 Step dirOpen(const Dir& parent, const std::string& name, Dir& out) {
     const int at = static_cast<int>(parent.handle);
     int fd;
-    do fd = ::openat(at, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    do fd = ::openat(at, name.c_str(), dirFlags | O_NOFOLLOW | O_CLOEXEC);
     while (fd < 0 && errno == EINTR);
     if (fd >= 0) {
         out = Dir();
@@ -149,21 +176,107 @@ bool dirMake(const Dir& parent, const std::string& name) {
     return ::mkdirat(static_cast<int>(parent.handle), name.c_str(), 0777) == 0;
 }
 
-File fileReplaceIn(const Dir& parent, const std::string& name) {
-    const int at = static_cast<int>(parent.handle);
-    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-    auto create = [&] {
-        int fd;
-        do fd = ::openat(at, name.c_str(), flags, 0666);
-        while (fd < 0 && errno == EINTR);
-        return fd;
-    };
-    int fd = create();
-    // Whatever stands there, a link included, is removed through the same
-    // handle (a directory is not: unlinkat refuses it) and the create tried
-    // once more.
-    if (fd < 0 && errno == EEXIST && ::unlinkat(at, name.c_str(), 0) == 0) fd = create();
+File fileCreateIn(const Dir& parent, const std::string& name, bool& taken) {
+    const int fd =
+        openAtRetry(static_cast<int>(parent.handle), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+    taken = fd < 0 && errno == EEXIST;
     return File(fd);
+}
+
+bool isDirectoryIn(const Dir& parent, const std::string& name) {
+    struct stat st {};
+    return ::fstatat(static_cast<int>(parent.handle), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISDIR(st.st_mode);
+}
+
+File tempFileIn(const Dir& parent, const std::string& name, std::string& temp) {
+    // Only the replacing of a file comes here, so the seeding costs a fresh
+    // extraction nothing.
+    static std::mt19937 random{std::random_device{}()};
+    for (int tries = 0; tries < 100; ++tries) {
+        temp = tempNameFor(name, static_cast<uint32_t>(random()));
+        const int fd =
+            openAtRetry(static_cast<int>(parent.handle), temp, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+        if (fd >= 0) return File(fd);
+        if (errno != EEXIST) break;
+    }
+    temp.clear();
+    return File();
+}
+
+File fileOpenReadIn(const Dir& parent, const std::string& name) {
+    return File(openAtRetry(static_cast<int>(parent.handle), name, O_RDONLY | O_NOFOLLOW));
+}
+
+bool renameIn(const Dir& parent, const std::string& from, const std::string& to) {
+    const int at = static_cast<int>(parent.handle);
+    return ::renameat(at, from.c_str(), at, to.c_str()) == 0;
+}
+
+bool removeIn(const Dir& parent, const std::string& name) {
+    return ::unlinkat(static_cast<int>(parent.handle), name.c_str(), 0) == 0;
+}
+
+Dir dirHolding(const File& f, const std::string& path, std::string& name) {
+    Dir d;
+    const std::unique_ptr<char, decltype(&std::free)> real(::realpath(diskPath(path).c_str(), nullptr),
+                                                           &std::free);
+    if (!real) return d;
+    const std::string full = real.get();
+    const size_t cut = full.rfind('/');
+    if (cut == std::string::npos || cut + 1 == full.size()) return d;
+    name = full.substr(cut + 1);
+    int fd;
+    do fd = ::open(cut == 0 ? "/" : full.substr(0, cut).c_str(), dirFlags | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    d.handle = fd;
+    // The path may have changed since f was opened through it.
+    struct stat st {};
+    if (fd >= 0 &&
+        (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+         !(FileId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)} == fileIdOf(f))))
+        dirClose(d);
+    return d;
+}
+
+namespace {
+
+// What a caught signal removes. Only a handler's safe calls touch these.
+volatile sig_atomic_t cleanupArmed = 0;
+int cleanupAt = -1;
+char cleanupName[4096];
+
+extern "C" void removeAndDie(int sig) {
+    if (cleanupArmed) ::unlinkat(cleanupAt, cleanupName, 0);
+    // The handler was reset on entry and the signal is blocked until it
+    // returns: then the default action ends the program, with the status
+    // the shell expects of that signal.
+    ::raise(sig);
+}
+
+}  // namespace
+
+void catchSignals() {
+    ::signal(SIGPIPE, SIG_IGN);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction old {};
+        // A signal ignored on purpose (nohup) stays ignored, and a handler
+        // of a program that runs the commands in-process stays its own.
+        if (::sigaction(sig, nullptr, &old) != 0 || old.sa_handler != SIG_DFL) continue;
+        struct sigaction act {};
+        act.sa_handler = removeAndDie;
+        act.sa_flags = SA_RESETHAND;
+        sigemptyset(&act.sa_mask);
+        ::sigaction(sig, &act, nullptr);
+    }
+}
+
+void removeOnSignal(const Dir* dir, const std::string& name) {
+    cleanupArmed = 0;
+    if (!dir || name.size() >= sizeof cleanupName) return;
+    cleanupAt = static_cast<int>(dir->handle);
+    std::memcpy(cleanupName, name.c_str(), name.size() + 1);
+    cleanupArmed = 1;
 }
 
 bool nameAllowed(const std::string&) {
@@ -323,8 +436,28 @@ std::vector<std::string> expandArguments(int argc, char** argv) {
     return args;
 }
 
-File fileOpenWrite(const std::string& path) {
-    return File(openRetry(path, O_WRONLY | O_CREAT, 0666));
+File fileOpenWrite(const std::string& path, bool* made) {
+    if (!made) return File(openRetry(path, O_WRONLY | O_CREAT, 0666));
+    *made = false;
+    for (;;) {
+        int fd = openRetry(path, O_WRONLY);
+        if (fd >= 0 || errno != ENOENT) return File(fd);
+        fd = openRetry(path, O_WRONLY | O_CREAT | O_EXCL, 0666);
+        if (fd >= 0) {
+            *made = true;
+            return File(fd);
+        }
+        // A dangling link stands there: creating through it, as without
+        // *made, makes its target, which is not counted as made here.
+        if (errno == EEXIST && pathKind(path) == PathKind::link)
+            return File(openRetry(path, O_WRONLY | O_CREAT, 0666));
+        if (errno != EEXIST) return File(fd);
+    }
+}
+
+bool fileCopyMode(const File& from, File& to) {
+    struct stat st {};
+    return ::fstat(descriptorOf(from), &st) == 0 && ::fchmod(descriptorOf(to), st.st_mode & 0777) == 0;
 }
 
 bool fileTruncate(File& f) {

@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <winternl.h>
 
+#include <csignal>
 #include <cstring>
 #include <vector>
 
@@ -121,6 +122,14 @@ bool fileIsRegular(const File& f) {
     BY_HANDLE_FILE_INFORMATION info;
     return GetFileType(handleOf(f)) == FILE_TYPE_DISK && GetFileInformationByHandle(handleOf(f), &info) &&
            !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool regularFileId(const File& f, FileId& id) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(handleOf(f)) != FILE_TYPE_DISK || !GetFileInformationByHandle(handleOf(f), &info))
+        return false;
+    id = idFrom(info);
+    return !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool fileClose(File& f) {
@@ -377,27 +386,193 @@ bool dirMake(const Dir& parent, const std::string& name) {
     return true;
 }
 
-File fileReplaceIn(const Dir& parent, const std::string& name) {
-    std::wstring wide;
-    if (!wideName(name, wide)) return File();
-    // Making a file fails on anything standing at its name, a link
-    // included, which is never followed. What stands there is removed
-    // through its own handle and the file made once more.
-    NTSTATUS status = 0;
-    auto create = [&] {
-        return openIn(parent, wide, GENERIC_WRITE | DELETE, 0, FILE_CREATE, FILE_NON_DIRECTORY_FILE, status);
-    };
-    HANDLE h = create();
-    if (h == INVALID_HANDLE_VALUE && status == nameCollision && removeIn(parent, wide)) h = create();
-    if (h == INVALID_HANDLE_VALUE) return File();
-    // As a second line: what was made must be a file on a disk, under the
-    // name asked for; if not, it goes again before anything is written.
-    if (GetFileType(h) != FILE_TYPE_DISK || !foundAs(parent, h, wide)) {
+namespace {
+
+// Makes name inside parent, failing on anything standing there, a link
+// included, which is never followed. Delete sharing lets a caught signal
+// remove the file through a handle of its own while it is written. What
+// was made must be a file on a disk under the name asked for; if not, it
+// goes again before anything is written.
+HANDLE createIn(const Dir& parent, const std::wstring& name, ACCESS_MASK access, NTSTATUS& status) {
+    HANDLE h = openIn(parent, name, access | DELETE, FILE_SHARE_DELETE, FILE_CREATE, FILE_NON_DIRECTORY_FILE,
+                      status);
+    if (h == INVALID_HANDLE_VALUE) return h;
+    if (GetFileType(h) != FILE_TYPE_DISK || !foundAs(parent, h, name)) {
         backOut(h);
         CloseHandle(h);
-        return File();
+        return INVALID_HANDLE_VALUE;
     }
+    return h;
+}
+
+// The attributes of what stands at name inside parent, a link itself.
+bool attributesIn(const Dir& parent, const std::wstring& name, DWORD& attributes) {
+    NTSTATUS status = 0;
+    HANDLE h =
+        openIn(parent, name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN, 0, status);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool ok = GetFileInformationByHandle(h, &info) != 0;
+    CloseHandle(h);
+    if (ok) attributes = info.dwFileAttributes;
+    return ok;
+}
+
+bool linkToDirectory(DWORD attributes) {
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+using NtSetInformationFileCall = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
+                                                  FILE_INFORMATION_CLASS);
+
+// Renames the file h holds to name inside parent. NtSetInformationFile
+// takes the new name relative to the parent's handle as it is; the file
+// API would read it as a path first. Looked up at run time, as
+// NtCreateFile is.
+bool renameTo(HANDLE h, const Dir& parent, const std::wstring& name) {
+    static const auto call = reinterpret_cast<NtSetInformationFileCall>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtSetInformationFile")));
+    if (!call) return false;
+    std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t));
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info->ReplaceIfExists = TRUE;
+    info->RootDirectory = dirHandle(parent);
+    info->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+    std::memcpy(info->FileName, name.data(), info->FileNameLength);
+    IO_STATUS_BLOCK io;
+    return call(h, &io, info, static_cast<ULONG>(buffer.size()), FileRenameInformation) >= 0;
+}
+
+}  // namespace
+
+File fileCreateIn(const Dir& parent, const std::string& name, bool& taken) {
+    taken = false;
+    std::wstring wide;
+    if (!wideName(name, wide)) return File();
+    NTSTATUS status = 0;
+    HANDLE h = createIn(parent, wide, GENERIC_WRITE, status);
+    taken = h == INVALID_HANDLE_VALUE && status == nameCollision;
     return fileFrom(h);
+}
+
+bool isDirectoryIn(const Dir& parent, const std::string& name) {
+    std::wstring wide;
+    DWORD attributes = 0;
+    return wideName(name, wide) && attributesIn(parent, wide, attributes) &&
+           (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+File tempFileIn(const Dir& parent, const std::string& name, std::string& temp) {
+    static uint32_t state = GetTickCount() ^ (GetCurrentProcessId() << 16);
+    for (int tries = 0; tries < 100; ++tries) {
+        state = state * 1664525u + 1013904223u;
+        temp = tempNameFor(name, state);
+        std::wstring wide;
+        if (!wideName(temp, wide)) break;
+        NTSTATUS status = 0;
+        HANDLE h = createIn(parent, wide, GENERIC_READ | GENERIC_WRITE, status);
+        if (h != INVALID_HANDLE_VALUE) return fileFrom(h);
+        if (status != nameCollision) break;
+    }
+    temp.clear();
+    return File();
+}
+
+File fileOpenReadIn(const Dir& parent, const std::string& name) {
+    std::wstring wide;
+    if (!wideName(name, wide)) return File();
+    NTSTATUS status = 0;
+    return fileFrom(openIn(parent, wide, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, FILE_OPEN,
+                           FILE_NON_DIRECTORY_FILE, status));
+}
+
+// The rename goes through the file's own handle, to a name relative to
+// the held parent, replacing what stands there: no path is resolved by
+// name, as MoveFileEx with MOVEFILE_REPLACE_EXISTING would.
+bool renameIn(const Dir& parent, const std::string& from, const std::string& to) {
+    std::wstring source, target;
+    if (!wideName(from, source) || !wideName(to, target)) return false;
+    // Nor is a file replaced that target finds under another of its names
+    // (a short one).
+    NTSTATUS status = 0;
+    HANDLE there = openIn(parent, target, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          FILE_OPEN, 0, status);
+    if (there != INVALID_HANDLE_VALUE) {
+        const bool own = foundAs(parent, there, target);
+        CloseHandle(there);
+        if (!own) return false;
+    }
+    HANDLE h = openIn(parent, source, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      FILE_OPEN, FILE_NON_DIRECTORY_FILE, status);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    auto rename = [&] { return renameTo(h, parent, target); };
+    // A link to a directory is no directory to keep, but only its own
+    // removal takes it away.
+    DWORD attributes = 0;
+    const bool renamed = rename() || (attributesIn(parent, target, attributes) &&
+                                      linkToDirectory(attributes) && removeIn(parent, target) && rename());
+    CloseHandle(h);
+    return renamed;
+}
+
+bool removeIn(const Dir& parent, const std::string& name) {
+    std::wstring wide;
+    return wideName(name, wide) && removeIn(parent, wide);
+}
+
+Dir dirHolding(const File& f, const std::string& path, std::string& name) {
+    Dir d;
+    char full[MAX_PATH];
+    char* base = nullptr;
+    const DWORD n = GetFullPathNameA(path.c_str(), MAX_PATH, full, &base);
+    if (n == 0 || n >= MAX_PATH || !base || base == full) return d;
+    name = base;
+    std::string dir(full, static_cast<size_t>(base - full - 1));
+    // A drive's root is opened as "C:\", never "C:", the drive's current directory.
+    HANDLE h = holdDirectory(dir.size() == 2 && dir[1] == ':' ? dir + "\\" : dir);
+    if (h == INVALID_HANDLE_VALUE) return d;
+    d.path = finalPath(h);
+    d.handle = reinterpret_cast<intptr_t>(h);
+    // The path may have changed since f was opened through it.
+    std::wstring wide;
+    NTSTATUS status = 0;
+    HANDLE there = wideName(name, wide)
+                       ? openIn(d, wide, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                                FILE_NON_DIRECTORY_FILE, status)
+                       : INVALID_HANDLE_VALUE;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool same = there != INVALID_HANDLE_VALUE && GetFileInformationByHandle(there, &info) &&
+                      idFrom(info) == fileIdOf(f) && !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    if (there != INVALID_HANDLE_VALUE) CloseHandle(there);
+    if (!same) dirClose(d);
+    return d;
+}
+
+namespace {
+
+// What a caught signal removes, through a handle of its own.
+volatile LONG cleanupArmed = 0;
+const Dir* cleanupDir = nullptr;
+std::wstring cleanupName;
+
+extern "C" void removeAndDie(int sig) {
+    if (cleanupArmed) removeIn(*cleanupDir, cleanupName);
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+}  // namespace
+
+void catchSignals() {
+    signal(SIGINT, removeAndDie);
+    signal(SIGTERM, removeAndDie);
+}
+
+void removeOnSignal(const Dir* dir, const std::string& name) {
+    cleanupArmed = 0;
+    if (!dir || !wideName(name, cleanupName)) return;
+    cleanupDir = dir;
+    cleanupArmed = 1;
 }
 
 bool nameAllowed(const std::string& name) {
@@ -487,9 +662,15 @@ HANDLE outputHandle() {
 
 }  // namespace
 
-File fileOpenWrite(const std::string& path) {
-    return fileFrom(
-        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+File fileOpenWrite(const std::string& path, bool* made) {
+    HANDLE h =
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (made) *made = h != INVALID_HANDLE_VALUE && GetLastError() != ERROR_ALREADY_EXISTS;
+    return fileFrom(h);
+}
+
+bool fileCopyMode(const File&, File&) {
+    return true;
 }
 
 bool fileTruncate(File& f) {

@@ -170,11 +170,18 @@ TEST(CommandLine, LostOrMisdirectedOutputFailsTheRun) {
          255,
          "Unable to open /dev/stdout for writing" + refused},
         {Output::file, "/dev/null", {"c", "/dev/null", "d"}, "", 0, ""},
+        // A reader that stopped early ("| head -1") kills nothing.
+        {Output::brokenPipe, "", {"c", "out.dat", "d"}, "", 255, ""},
+        {Output::brokenPipe, "", {"x", "../ref.dat"}, "out", 255, ""},
     };
     for (const OutputCase& row : rows) {
-        SCOPED_TRACE(row.args[0] + " " + row.args[1] + " > " + (row.file.empty() ? "closed" : row.file));
+        SCOPED_TRACE(row.args[0] + " " + row.args[1] + " > " +
+                     (row.file.empty() ? "closed or broken" : row.file));
         writeBytes(dir / "so.dat", "kept");
-        fs::remove(dir / "out.dat");
+        // An old archive each c replaces, and an empty place to extract to.
+        writeBytes(dir / "out.dat", "old archive");
+        fs::remove_all(dir / "out");
+        fs::create_directories(dir / "out");
         ToolRun r = runToolTo(row.args, dir / row.where, row.to, row.file);
         EXPECT_EQ(r.status, row.status);
         EXPECT_EQ(r.err, row.err);

@@ -89,11 +89,21 @@ TEST(Create, ArchiveInsideTheTreeIsLeftOut) {
     fs::create_directory(dir / "data");
     writeBytes(dir / "data/a.txt", "abc");
     // An old archive of the same name, with a second hard name and a link to
-    // it: truncating keeps the identity, so all three are the archive.
+    // it: all three are the old archive, and the new one is written beside
+    // it under a temporary name, which is left out as well.
     writeBytes(dir / "out.dat", "old contents");
+    ASSERT_EQ(chmod((dir / "out.dat").c_str(), 0640), 0);
     ASSERT_EQ(link((dir / "out.dat").c_str(), (dir / "hard.dat").c_str()), 0);
     fs::create_symlink("out.dat", dir / "alias.dat");
     ToolRun r = runTool({"c", "out.dat", "."}, dir.path);
+    // The new archive takes the old one's name and permission; the other
+    // hard name keeps the old archive, the link stays a link.
+    EXPECT_EQ(readBytes(dir / "hard.dat"), "old contents");
+    EXPECT_TRUE(isLink(dir / "alias.dat"));
+    if (!runsWrapped()) {
+        EXPECT_EQ(fs::status(dir / "out.dat").permissions(), fs::perms(0640));
+    }
+    EXPECT_EQ(treeOf(dir.path).size(), 5u);  // no temporary file left
     EXPECT_EQ(r.out,
               "Skipping .\\alias.dat: it is the archive being written\n"
               "Skipping .\\hard.dat: it is the archive being written\n"
@@ -304,6 +314,7 @@ struct SizeCase {
     std::function<void(const ScratchDir&)> make;  // fills dir/d
     std::string archive;
     std::string out;
+    std::string old = "";  // an archive already there, which must stay
 };
 
 TEST(Create, ArchivesOf4GiBOrMoreAreRemovedBeforeAnyData) {
@@ -322,6 +333,11 @@ TEST(Create, ArchivesOf4GiBOrMoreAreRemovedBeforeAnyData) {
              for (int i = 0; i < 3; ++i) sparse(dir / ("d/part" + std::to_string(i)), 0x60000000ull);
          },
          "out.dat", refused},
+        {"the same over an old archive",
+         [](const ScratchDir& dir) {
+             for (int i = 0; i < 3; ++i) sparse(dir / ("d/part" + std::to_string(i)), 0x60000000ull);
+         },
+         "out.dat", refused, "old archive"},
         {"an archive of exactly 4 GiB",
          [&](const ScratchDir& dir) { sparse(dir / "d/f.tex", fourGiB - records); }, "out.dat", refused},
     };
@@ -355,6 +371,7 @@ TEST(Create, ArchivesOf4GiBOrMoreAreRemovedBeforeAnyData) {
         ScratchDir dir;
         fs::create_directory(dir / "d");
         row.make(dir);
+        if (!row.old.empty()) writeBytes(dir / "out.dat", row.old);
         // Refusals take no time. Through the fault shim, without faults,
         // for its watchdog: a scan that never ends fails the test instead
         // of hanging it. Writing 4 GiB takes seconds and goes without.
@@ -363,7 +380,13 @@ TEST(Create, ArchivesOf4GiBOrMoreAreRemovedBeforeAnyData) {
                             : runTool({"c", row.archive, "d"}, dir.path);
         EXPECT_EQ(r.out, row.out);
         EXPECT_EQ(r.status, row.out == refused ? 255 : 0);
-        EXPECT_FALSE(exists(dir / "out.dat"));
+        if (row.old.empty()) {
+            EXPECT_FALSE(exists(dir / "out.dat"));
+        } else {
+            EXPECT_EQ(readBytes(dir / "out.dat"), row.old);
+        }
+        for (const auto& item : fs::directory_iterator(dir.path))
+            EXPECT_EQ(item.path().filename().string().find(".dattool-"), std::string::npos);
     }
 }
 

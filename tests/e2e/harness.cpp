@@ -1,7 +1,9 @@
 #include "e2e/harness.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <pty.h>
+#include <pwd.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -78,8 +80,15 @@ struct EnvVar {
     EnvVar& operator=(const EnvVar&) = delete;
 };
 
+// Who the child runs as: the same user unless set.
+struct User {
+    bool set = false;
+    uid_t uid = 0;
+    gid_t gid = 0;
+};
+
 ToolRun run(const std::string& exe, const std::string& wrap, const std::vector<std::string>& args,
-            const std::string& cwd, Output to = Output::pipe, const std::string& file = "") {
+            const std::string& cwd, Output to = Output::pipe, const std::string& file = "", User as = {}) {
     // Standard error goes to a file so a full pipe can never block the child.
     std::string errPath = cwd + "/../.stderr-" + std::to_string(getpid());
     std::vector<std::string> argv =
@@ -93,7 +102,12 @@ ToolRun run(const std::string& exe, const std::string& wrap, const std::vector<s
 
     // [0] is read here, [1] becomes the program's standard output.
     int outEnds[2] = {-1, -1};
-    if (to == Output::pipe && pipe(outEnds) != 0) throw std::runtime_error("pipe");
+    if ((to == Output::pipe || to == Output::brokenPipe) && pipe(outEnds) != 0)
+        throw std::runtime_error("pipe");
+    if (to == Output::brokenPipe) {
+        close(outEnds[0]);
+        outEnds[0] = -1;
+    }
     if (to == Output::terminal) {
         // Raw, so the terminal passes the bytes as written: no CR added.
         termios raw{};
@@ -113,6 +127,7 @@ ToolRun run(const std::string& exe, const std::string& wrap, const std::vector<s
             dup2(outEnds[1], 1);
         dup2(errFd, 2);
         if (outEnds[0] >= 0) close(outEnds[0]);
+        if (as.set && (setgroups(0, nullptr) != 0 || setgid(as.gid) != 0 || setuid(as.uid) != 0)) _exit(126);
         execv(program.c_str(), argp.data());
         _exit(127);
     }
@@ -151,6 +166,12 @@ ToolRun runWithFaults(const std::vector<std::string>& args, const std::string& c
     EnvVar p("LD_PRELOAD", DATTOOL_FAULT_SHIM);
     EnvVar f("DATTOOL_TEST_FAULTS", faults);
     return runToolTo(args, cwd, to);
+}
+
+ToolRun runAsNobody(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd) {
+    const passwd* nobody = getpwnam("nobody");
+    if (!nobody) return ToolRun{"", "", "", 126};
+    return run(exe, "", args, cwd, Output::pipe, "", User{true, nobody->pw_uid, nobody->pw_gid});
 }
 
 ToolRun runNative(const std::vector<std::string>& args, const std::string& cwd) {

@@ -23,9 +23,10 @@ struct ToolRun {
 };
 
 // Where the program's standard output goes: a pipe or a pseudo-terminal,
-// read into ToolRun::out; nowhere (the descriptor closed); or the file at
-// a path, relative to the run's directory, opened for appending.
-enum class Output { pipe, terminal, closed, file };
+// read into ToolRun::out; nowhere (the descriptor closed); the file at a
+// path, relative to the run's directory, opened for appending; or a pipe
+// whose reader has gone, as after "| head -1", where every write fails.
+enum class Output { pipe, terminal, closed, file, brokenPipe };
 
 // Runs the program under test with args in cwd; argv[0] is "dattool"
 // unless a wrapper starts it.
@@ -37,6 +38,11 @@ ToolRun runToolTo(const std::vector<std::string>& args, const std::string& cwd, 
 // faults; Linux builds only.
 ToolRun runWithFaults(const std::vector<std::string>& args, const std::string& cwd, const std::string& faults,
                       Output to = Output::pipe);
+// Runs exe, a copy of the program placed where that user can reach it,
+// as the unprivileged user nobody, with args in cwd; for permissions that
+// root would pass. Linux builds only, started as root; a status of 126
+// means the user could not be taken on.
+ToolRun runAsNobody(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd);
 // Runs the Linux build, whatever is under test.
 ToolRun runNative(const std::vector<std::string>& args, const std::string& cwd);
 // Runs another build, through wrapper unless that is empty, the same way.
