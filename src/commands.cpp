@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "archive/entry.h"
+#include "archive/format.h"
 #include "archive/keyed_stream.h"
 #include "creation/planner.h"
 #include "creation/scanner.h"
@@ -32,25 +33,26 @@ int finalStatus() {
     return runFailed() || !outputDelivered() ? statusFailed : 0;
 }
 
-int readOpened(char command, File& f) {
+int readOpened(char command, KeyedFile& f) {
     std::puts("ok\nParsing TOC...");
-    std::string damage;
-    const Toc toc = parseFile(f, damage);
-    if (toc == Toc::notArchive) {
+    // The decoded archive lives for this run only; bad_alloc frees it on
+    // the way out, before anything is printed.
+    const Archive archive = parseFile(f);
+    if (archive.status == Toc::notArchive) {
         failure("Not a DAT file");
         return statusFailed;
     }
-    if (command == 'l') printFiles(root.child);
-    if (toc == Toc::damaged) {
+    if (command == 'l') printFiles(archive.root.child);
+    if (archive.status == Toc::damaged) {
         // Nothing is extracted from a damaged archive: its files would be
         // read from the wrong places and still look right.
-        failure("Damaged archive: %s", damage.c_str());
+        failure("Damaged archive: %s", archive.damage.c_str());
         return statusFailed;
     }
     if (command == 'x') {
         std::puts("Extracting...");
-        extractFiles(f, root.child);
-        std::printf("Extracted %u file(s)\n", files);
+        extractFiles(f.file, archive);
+        std::printf("Extracted %u file(s)\n", archive.files);
     }
     return finalStatus();
 }
@@ -58,12 +60,12 @@ int readOpened(char command, File& f) {
 }  // namespace
 
 int readArchive(char command, const std::string& archive) {
-    resetRun();
+    startReport();
     std::printf("Opening %s...", shown(archive).c_str());
-    File f = fileOpenRead(archive);
+    KeyedFile f(fileOpenRead(archive));
     // The format needs the archive's length before anything else, which
     // only a regular file has: a pipe or a device is refused unread.
-    if (!f || !fileIsRegular(f)) {
+    if (!f || !fileIsRegular(f.file)) {
         failure("failed");
         return statusFailed;
     }
@@ -71,8 +73,8 @@ int readArchive(char command, const std::string& archive) {
         return readOpened(command, f);
     } catch (const std::bad_alloc&) {
         // The archive may well be sound. Printing this allocates nothing:
-        // the tree is freed first and the output buffer exists by now.
-        root = Entry{};
+        // the tree was freed on the way here and the output buffer exists
+        // by now.
         failure("Archive does not fit in memory");
         return statusFailed;
     }
@@ -105,7 +107,7 @@ bool copyInPlace(const std::string& path, File& from) {
 }  // namespace
 
 int createArchive(const std::string& archive, const std::vector<std::string>& dirs) {
-    resetRun();
+    startReport();
     // Opened without truncating: its permission decides whether it may be
     // replaced, and a file that is standard output as well must be refused
     // while it still holds what it held.
@@ -140,14 +142,16 @@ int createArchive(const std::string& archive, const std::vector<std::string>& di
         return statusFailed;
     }
     removeOnSignal(staging ? &staged.dir : nullptr, staged.temp);
-    File& out = staging ? staged.file : f;
     std::vector<FileId> own = {fileIdOf(f)};
     if (staging) own.push_back(fileIdOf(staged.file));
+    // Written in place, the archive's own handle moves into the stream and
+    // f is left closed.
+    KeyedFile out(std::move(staging ? staged.file : f));
     // What an archive left unfinished leaves behind: whatever stood there
     // before, or nothing. Written in place, only a file this run created
     // or truncated is removed, never a device or whatever a link led to.
     auto discard = [&] {
-        fileClose(out);
+        fileClose(out.file);
         fileClose(f);
         removeOnSignal(nullptr, "");
         if (staging) removeIn(staged.dir, staged.temp);
@@ -160,20 +164,22 @@ int createArchive(const std::string& archive, const std::vector<std::string>& di
     };
     bool written = false;
     try {
-        buildTree(dirs, own);
+        // The tree lives in this block only: on bad_alloc it is freed before
+        // anything prints.
+        Entry root{typeDirectory, {}, 0, 0, 0, 0, {}};
+        buildTree(root, dirs, own);
         root.size = fixupTree(root.child, 0);
         // Offsets are 32-bit: a longer archive could not be read back, so
         // none of it is written.
         if (archiveLength(root) > maxArchiveLength)
             return unwritten("Archive would be too large: 4 GiB or more");
-        written = createFile(out, own);
+        written = createFile(out, root, own);
     } catch (const std::bad_alloc&) {
         // A tree that fans out through links can outgrow memory before it
-        // reaches the size limit. The tree is freed before anything prints.
-        root = Entry{};
+        // reaches the size limit.
         return unwritten("Archive does not fit in memory");
     }
-    if (!fileClose(out)) written = false;
+    if (!fileClose(out.file)) written = false;
     if (!written) {
         failure("Unable to write %s", shown(archive).c_str());
         // Written in place, the unfinished archive stays, as it always has.
@@ -228,7 +234,7 @@ int runCommand(const std::vector<std::string>& args) {
     // output. Output that went nowhere fails the run like lost output.
     const bool outputClosed = reopenStandardStreams();
     catchSignals();
-    resetRun();
+    startReport();
     const int status = runArguments(args);
     return outputClosed ? statusFailed : status;
 }

@@ -3,11 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "archive/entry.h"
-#include "archive/format.h"
-#include "archive/keyed_stream.h"
 #include "platform/platform.h"
-#include "reading/toc_reader.h"
 
 namespace {
 
@@ -50,11 +46,7 @@ bool outputDelivered() {
     return std::fflush(stdout) == 0 && !std::ferror(stdout);
 }
 
-void resetRun() {
-    key = initialKey;
-    root = Entry{typeDirectory, {}, 0, 0, 0, 0, {}};
-    tocSize = 0;
-    files = 0;
+void startReport() {
     failedSoFar = false;
     std::fflush(stdout);
     std::clearerr(stdout);

@@ -19,7 +19,7 @@ void failure(const char* format, ...) PRINTF_LIKE;
 // standard output because standard output is the archive.
 void failureOnStderr(const char* format, ...) PRINTF_LIKE;
 
-// Whether anything has been reported through failure() since resetRun.
+// Whether anything has been reported through failure() since startReport.
 bool runFailed();
 
 // A name as it may be printed. On a terminal, bytes 0x00-0x1F and 0x7F show
@@ -27,14 +27,14 @@ bool runFailed();
 // window; to a pipe or a file the bytes go unchanged, for scripts.
 std::string shown(const std::string& name);
 
-// Whether everything printed since resetRun reached standard output. Lost
+// Whether everything printed since startReport reached standard output. Lost
 // output fails the run: what was lost may have been the only report of
 // another failure.
 bool outputDelivered();
 
-// Puts every program-wide value back as the program starts: the key, the
-// entry tree, the reader's counts and the failure mark, and standard
-// output's error mark. Each command starts here, so a run in-process
-// behaves as a run of its own. On a terminal standard output is made
-// unbuffered, so that a progress line shows before the work it announces.
-void resetRun();
+// The report's own state is all the program keeps between commands: the
+// failure mark, standard output's error mark and whether it is a terminal.
+// Each command starts by putting it back here, so a run in-process behaves
+// as a run of its own. On a terminal standard output is made unbuffered,
+// so that a progress line shows before the work it announces.
+void startReport();

@@ -160,7 +160,7 @@ uint32_t addDir(Scan& scan, std::vector<Entry>& list, const std::string& directo
     return count;
 }
 
-void buildTree(const std::vector<std::string>& dirs, const std::vector<FileId>& own) {
+void buildTree(Entry& root, const std::vector<std::string>& dirs, const std::vector<FileId>& own) {
     Scan scan{own, {}};
     for (const std::string& dir : dirs) {
         if (tooLarge(scan)) break;

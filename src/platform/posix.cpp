@@ -75,6 +75,19 @@ size_t fileRead(File& f, void* buf, size_t n) {
     return done;
 }
 
+size_t fileReadAt(const File& f, uint64_t offset, void* buf, size_t n) {
+    size_t done = 0;
+    auto* p = static_cast<char*>(buf);
+    while (done < n) {
+        if (offset + done > static_cast<uint64_t>(INT64_MAX)) break;
+        ssize_t got = ::pread(descriptorOf(f), p + done, n - done, static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        done += static_cast<size_t>(got);
+    }
+    return done;
+}
+
 size_t fileWrite(File& f, const void* buf, size_t n) {
     size_t done = 0;
     const auto* p = static_cast<const char*>(buf);

@@ -86,6 +86,23 @@ size_t fileRead(File& f, void* buf, size_t n) {
     return done;
 }
 
+size_t fileReadAt(const File& f, uint64_t offset, void* buf, size_t n) {
+    size_t done = 0;
+    auto* p = static_cast<char*>(buf);
+    while (done < n) {
+        // The offset travels with the call, so no shared position is used.
+        OVERLAPPED at{};
+        const uint64_t from = offset + done;
+        at.Offset = static_cast<DWORD>(from);
+        at.OffsetHigh = static_cast<DWORD>(from >> 32);
+        DWORD got = 0;
+        auto want = static_cast<DWORD>(n - done < maxPiece ? n - done : maxPiece);
+        if (!ReadFile(handleOf(f), p + done, want, &got, &at) || got == 0) break;
+        done += got;
+    }
+    return done;
+}
+
 size_t fileWrite(File& f, const void* buf, size_t n) {
     size_t done = 0;
     const auto* p = static_cast<const char*>(buf);

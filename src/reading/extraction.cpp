@@ -55,8 +55,9 @@ enum class Reach { ok, link, reserved, blocked };
 // files are made relative to their directory's handle. The handles of the
 // current directory's path stay held, so each entry costs one open at most.
 struct Extraction {
-    explicit Extraction(File& f) : archive(f) {}
-    File& archive;
+    Extraction(const File& f, const Archive& a) : file(f), archive(a) {}
+    const File& file;        // the archive, read only at absolute offsets
+    const Archive& archive;  // what was decoded of it
     std::vector<uint8_t> buffer = std::vector<uint8_t>(transferSize);  // file bytes pass through here
     Dir base = dirAt(".");
     // Names from the current directory down to where the walk stands, and
@@ -144,14 +145,15 @@ void failed() {
     failure("failed");
 }
 
-// Copies size bytes at the archive's position into out, a chunk at a time,
-// so memory does not grow with the file.
-bool copyOut(Extraction& x, File& out, uint32_t size, uint8_t scrambled) {
+// Copies size bytes from absolute offset `from` of the archive into out, a
+// chunk at a time, so memory does not grow with the file.
+bool copyOut(Extraction& x, File& out, uint64_t from, uint32_t size, uint8_t scrambled) {
     uint8_t* buffer = x.buffer.data();
     while (size > 0) {
         size_t n = std::min<size_t>(size, transferSize);
-        if (!ReadData(x.archive, buffer, n, scrambled)) return false;
+        if (!readAt(x.file, from, buffer, n, scrambled)) return false;
         if (fileWrite(out, buffer, n) != n) return false;
+        from += n;
         size -= static_cast<uint32_t>(n);
     }
     return true;
@@ -160,8 +162,7 @@ bool copyOut(Extraction& x, File& out, uint32_t size, uint8_t scrambled) {
 // Copies the file's bytes into out and closes it; false when any of it
 // failed.
 bool fill(Extraction& x, File& out, const Entry& e) {
-    seekFile(x.archive, uint64_t(tocSize) + e.offset);
-    const bool whole = copyOut(x, out, e.size, e.scrambled);
+    const bool whole = copyOut(x, out, uint64_t(x.archive.tocSize) + e.offset, e.size, e.scrambled);
     return fileClose(out) && whole;
 }
 
@@ -202,7 +203,7 @@ void extractFile(Extraction& x, const Entry& e) {
     if (x.unsafe || x.used.empty() || isSeparator(x.used.back())) return failed();
     // root.size is the data region's length; a record reaching past it
     // would read bytes that are not its own. An empty file reads nothing.
-    if (e.size != 0 && uint64_t(e.offset) + e.size > root.size) return failed();
+    if (e.size != 0 && uint64_t(e.offset) + e.size > x.archive.root.size) return failed();
     // The file's own name, after any directories its stored name holds.
     const size_t tail = x.used.size() - std::min(x.used.size(), e.name.size());
     size_t cut = x.used.size();
@@ -307,12 +308,12 @@ void printFiles(const std::vector<Entry>& list) {
     printList(path, list);
 }
 
-void extractFiles(File& f, const std::vector<Entry>& list) {
+void extractFiles(const File& f, const Archive& archive) {
     raiseHandleLimit();
-    Extraction x(f);
+    Extraction x(f, archive);
     if (!x.base) {
         failure("Unable to open the current directory");
         return;
     }
-    extractList(x, list);
+    extractList(x, archive.root.child);
 }

@@ -6,9 +6,6 @@
 #include "archive/format.h"
 #include "archive/keyed_stream.h"
 
-uint32_t tocSize = 0;
-uint32_t files = 0;
-
 namespace {
 
 // Absolute archive offset of a byte of the TOC block.
@@ -49,7 +46,7 @@ struct Range {
 
 struct TocWalk {
     const TocSpan& toc;
-    std::string& damage;
+    Archive& archive;
     std::vector<uint32_t> kept;  // entries of each directory, in preorder, root first
     size_t records = 0;          // records decoded before the end or the damage
     size_t filled = 0;           // non-empty files among them
@@ -63,7 +60,7 @@ struct TocWalk {
 const uint8_t* decode(TocWalk& walk, const uint8_t* cursor, uint32_t rootCount, bool build) {
     const TocSpan& toc = walk.toc;
     auto damaged = [&](const std::string& what) -> const uint8_t* {
-        walk.damage = what;
+        walk.archive.damage = what;
         return nullptr;
     };
     std::vector<Level> stack;
@@ -71,8 +68,9 @@ const uint8_t* decode(TocWalk& walk, const uint8_t* cursor, uint32_t rootCount, 
     size_t nextDir = 0;          // building: index in kept of the next directory
     if (build) {
         walk.ranges.reserve(walk.filled);
-        root.child.reserve(walk.kept[nextDir++]);
-        stack.push_back({&root.child, rootCount, 0});
+        std::vector<Entry>& top = walk.archive.root.child;
+        top.reserve(walk.kept[nextDir++]);
+        stack.push_back({&top, rootCount, 0});
     } else {
         walk.kept.assign(1, 0);
         keptAt.push_back(0);
@@ -127,7 +125,7 @@ const uint8_t* decode(TocWalk& walk, const uint8_t* cursor, uint32_t rootCount, 
                                     r.scrambled,
                                     {}});
         if (!dir) {
-            ++files;
+            ++walk.archive.files;
             if (r.size > 0) walk.ranges.push_back({r.offset, r.size, offsetOf(toc, at)});
             continue;
         }
@@ -168,56 +166,59 @@ bool overlapping(std::vector<Range>& ranges, std::string& damage) {
 
 }  // namespace
 
-Toc readTOC(const TocSpan& toc, std::string& damage) {
+Toc readTOC(const TocSpan& toc, Archive& archive) {
+    Entry& root = archive.root;
     root.child.clear();
+    archive.files = 0;
     auto damaged = [&](const std::string& what) {
-        damage = what;
-        return Toc::damaged;
+        archive.damage = what;
+        return archive.status = Toc::damaged;
     };
     const uint8_t* cursor = toc.start;
     Record r;
-    if (toc.start == toc.end || toc.start[0] != typeDirectory) return Toc::notArchive;
+    if (toc.start == toc.end || toc.start[0] != typeDirectory) return archive.status = Toc::notArchive;
     if (takeRecord(cursor, toc.end, r) != Decode::ok)
         return damaged("root record runs past the end of the TOC at " + num(offsetOf(toc, toc.end)));
     if (!r.name.empty()) return damaged("root record has a name");
     root.size = r.size;
     root.count = r.count;
-    TocWalk walk{toc, damage, {}, 0, 0, {}};
+    TocWalk walk{toc, archive, {}, 0, 0, {}};
     const uint8_t* end = decode(walk, cursor, r.count, false);
     decode(walk, cursor, r.count, true);
-    if (!end) return Toc::damaged;
+    if (!end) return archive.status = Toc::damaged;
     // Records that stop short of the data region mean the region's start,
     // taken from the archive's length, is off: bytes were added.
     if (end != toc.end)
         return damaged("TOC ends at offset " + num(offsetOf(toc, end)) + " but the data region starts at " +
                        num(offsetOf(toc, toc.end)));
-    if (overlapping(walk.ranges, damage)) return Toc::damaged;
-    return Toc::ok;
+    if (overlapping(walk.ranges, archive.damage)) return archive.status = Toc::damaged;
+    return archive.status = Toc::ok;
 }
 
-Toc parseFile(File& f, std::string& damage) {
+Archive parseFile(KeyedFile& f) {
+    Archive archive;
     auto damaged = [&](const std::string& what) {
-        damage = what;
-        return Toc::damaged;
+        archive.damage = what;
+        archive.status = Toc::damaged;
+        return std::move(archive);
     };
-    resetFile(f);
-    const uint64_t length = fileLength(f);
+    const uint64_t length = fileLength(f.file);
     uint8_t header[headerSize];
-    if (length < headerSize || !ReadData(f, header, headerSize, 1)) return Toc::notArchive;
-    if (std::memcmp(header, magic, magicSize) != 0) return Toc::notArchive;
-    if (header[magicSize] != typeDirectory) return Toc::notArchive;
+    if (!resetFile(f) || length < headerSize || !ReadData(f, header, headerSize, 1)) return archive;
+    if (std::memcmp(header, magic, magicSize) != 0) return archive;
+    if (header[magicSize] != typeDirectory) return archive;
     if (length > UINT32_MAX) return damaged("archive is 4 GiB or larger");
     const uint32_t rootSize = get32(header + rootSizeOffset);
     // The data region and the header must both fit in the archive.
     if (rootSize > length - headerSize)
         return damaged("data region of " + num(rootSize) + " bytes and the " + num(headerSize) +
                        "-byte header are longer than the archive of " + num(length) + " bytes");
-    tocSize = static_cast<uint32_t>(length - rootSize);
+    archive.tocSize = static_cast<uint32_t>(length - rootSize);
 
-    resetFile(f);
-    seekFile(f, magicSize);
     // Too large for memory throws std::bad_alloc, which the command reports.
-    std::vector<uint8_t> block(tocSize - magicSize);
-    if (!ReadData(f, block.data(), block.size(), 1)) return damaged("cannot read the TOC");
-    return readTOC({block.data(), block.data() + block.size()}, damage);
+    std::vector<uint8_t> block(archive.tocSize - magicSize);
+    if (!seekFile(f, magicSize) || !ReadData(f, block.data(), block.size(), 1))
+        return damaged("cannot read the TOC");
+    readTOC({block.data(), block.data() + block.size()}, archive);
+    return archive;
 }

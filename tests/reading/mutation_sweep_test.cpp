@@ -113,7 +113,7 @@ struct Sweep : ::testing::Test {
         {
             Silenced quiet;
             l = readInProcess(archive, false);
-            if (l.toc == Toc::ok) describe(root.child, r.decoded);
+            if (l.toc == Toc::ok) describe(l.archive.root.child, r.decoded);
             InDir in(out);
             x = readInProcess(archive, true);
         }
