@@ -33,28 +33,32 @@ struct SourceFault {
     std::string faults;
     std::string message;  // printed after its "Writing" line; none: no failure
     std::string stored;   // what the archive holds in its place
+    std::string reason;   // on standard error, after the source's path
 };
 
 TEST(CreationFaults, EachChangedSourceIsStoredAtItsScannedSizeAndCounted) {
     if (runsWrapped()) GTEST_SKIP() << "the fault shim is preloaded into Linux programs only";
     const std::string unopened = "Unable to open d\\a.txt: stored 4 zero bytes in its place\n";
+    const std::string missing = "No such file or directory", irregular = "not a regular file";
     const std::vector<SourceFault> rows = {
-        {"a.txt", "aaaa", "remove d/a.txt", unopened, z4},
-        {"a.txt", "aaaa", "deny d/a.txt", unopened, z4},
+        {"a.txt", "aaaa", "remove d/a.txt", unopened, z4, missing},
+        {"a.txt", "aaaa", "deny d/a.txt", unopened, z4, "Permission denied"},
         {"sub/a.txt", "aaaa", "remove d/sub/a.txt;rmdir d/sub",
-         "Unable to open d\\sub\\a.txt: stored 4 zero bytes in its place\n", z4},
+         "Unable to open d\\sub\\a.txt: stored 4 zero bytes in its place\n", z4, missing},
         {"a.tex", "cccccccc", "shrink d/a.tex 3", "d\\a.tex shrank: 5 missing bytes stored as zeros\n",
-         "ccc" + std::string(5, '\0')},
+         "ccc" + std::string(5, '\0'), "shrank since it was scanned"},
         // Only regular files are read: a FIFO would block, a device never end.
-        {"a.txt", "aaaa", "fifo d/a.txt", unopened, z4},
-        {"a.txt", "aaaa", "dir d/a.txt", unopened, z4},
+        {"a.txt", "aaaa", "fifo d/a.txt", unopened, z4, irregular},
+        {"a.txt", "aaaa", "dir d/a.txt", unopened, z4, irregular},
         {"a.msh", "aaaa", "link d/a.msh /dev/urandom",
-         "Unable to open d\\a.msh: stored 4 zero bytes in its place\n", z4},
-        {"a.txt", "aaaa", "grow d/a.txt 5", "d\\a.txt grew: only its first 4 bytes stored\n", "aaaa"},
-        {"a.txt", "", "grow d/a.txt 3", "d\\a.txt grew: only its first 0 bytes stored\n", ""},
+         "Unable to open d\\a.msh: stored 4 zero bytes in its place\n", z4, irregular},
+        {"a.txt", "aaaa", "grow d/a.txt 5", "d\\a.txt grew: only its first 4 bytes stored\n", "aaaa",
+         "grew since it was scanned"},
+        {"a.txt", "", "grow d/a.txt 3", "d\\a.txt grew: only its first 0 bytes stored\n", "",
+         "grew since it was scanned"},
         // Another file in its place, as an editor saves one, is no fault.
-        {"a.txt", "aaaa", "link d/a.txt ../../new.txt", "", "AAAA"},
-        {"a.txt", "aaaa", "", "", "aaaa"},
+        {"a.txt", "aaaa", "link d/a.txt ../../new.txt", "", "AAAA", ""},
+        {"a.txt", "aaaa", "", "", "aaaa", ""},
     };
     for (const SourceFault& row : rows) {
         SCOPED_TRACE(row.faults);
@@ -68,7 +72,7 @@ TEST(CreationFaults, EachChangedSourceIsStoredAtItsScannedSizeAndCounted) {
         ToolRun r = runWithFaults({"c", "out.dat", "d"}, dir.path, row.faults);
         EXPECT_EQ(r.out, "Writing " + shownName + "...\n" + row.message + "Writing d\\z.txt...\n");
         EXPECT_EQ(r.status, row.message.empty() ? 0 : 255);
-        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.err, row.reason.empty() ? "" : errLine(shownName, row.reason));
         std::map<std::string, std::string> expected = {
             {"d", "<dir>"}, {"d/" + row.name, row.stored}, {"d/z.txt", "intact"}};
         if (row.name.find('/') != std::string::npos) expected["d/sub"] = "<dir>";
@@ -82,6 +86,7 @@ struct ToolFault {
     std::vector<std::string> args;
     std::string faults;
     std::string out;
+    std::string err;
 };
 
 TEST(Faults, EachFailedWriteCloseOrListingIsCounted) {
@@ -96,27 +101,39 @@ TEST(Faults, EachFailedWriteCloseOrListingIsCounted) {
     const std::string worked = dataFile("worked_example.dat");
     const std::string extracting =
         "Opening " + worked + "...ok\nParsing TOC...\nExtracting...\nCreating directory data\\...\n";
+    const std::string full = "No space left on device", io = "Input/output error";
     const std::vector<ToolFault> rows = {
         // The archive: a buffer, the large plain block, the last buffer, the close.
-        {{"c", "out.dat", "d"}, "full out.dat 100", "Writing d\\a.txt...\nUnable to write out.dat\n"},
+        {{"c", "out.dat", "d"},
+         "full out.dat 100",
+         "Writing d\\a.txt...\nUnable to write out.dat\n",
+         errLine("out.dat", full)},
         {{"c", "out.dat", "d"},
          "full out.dat 300000",
-         "Writing d\\a.txt...\nWriting d\\b.tex...\nUnable to write out.dat\n"},
+         "Writing d\\a.txt...\nWriting d\\b.tex...\nUnable to write out.dat\n",
+         errLine("out.dat", full)},
         {{"c", "out.dat", "d"},
          "full out.dat " + std::to_string(2 * buffer + 12),
-         all + "Unable to write out.dat\n"},
-        {{"c", "out.dat", "d"}, "failclose out.dat", all + "Unable to write out.dat\n"},
+         all + "Unable to write out.dat\n",
+         errLine("out.dat", full)},
+        {{"c", "out.dat", "d"},
+         "failclose out.dat",
+         all + "Unable to write out.dat\n",
+         errLine("out.dat", io)},
         // A listing that fails midway is stored empty, not as part of itself.
         {{"c", "out.dat", "d"},
          "badlist d/sub",
-         "No files found\nWriting d\\a.txt...\nWriting d\\b.tex...\n"},
+         "No files found\nWriting d\\a.txt...\nWriting d\\b.tex...\n",
+         errLine("d\\sub", io)},
         // An extracted file: a short write, a failed close.
         {{"x", worked},
          "full a.txt 1",
-         extracting + "Extracting data\\a.txt...failed\nExtracting data\\m.msh...ok\nExtracted 2 file(s)\n"},
+         extracting + "Extracting data\\a.txt...failed\nExtracting data\\m.msh...ok\nExtracted 2 file(s)\n",
+         errLine("data\\a.txt", full)},
         {{"x", worked},
          "failclose m.msh",
-         extracting + "Extracting data\\a.txt...ok\nExtracting data\\m.msh...failed\nExtracted 2 file(s)\n"},
+         extracting + "Extracting data\\a.txt...ok\nExtracting data\\m.msh...failed\nExtracted 2 file(s)\n",
+         errLine("data\\m.msh", io)},
     };
     for (const ToolFault& row : rows) {
         SCOPED_TRACE(row.faults);
@@ -129,7 +146,7 @@ TEST(Faults, EachFailedWriteCloseOrListingIsCounted) {
         ToolRun r = runWithFaults(row.args, dir.path, row.faults);
         EXPECT_EQ(r.out, row.out);
         EXPECT_EQ(r.status, 255);
-        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.err, row.err);
     }
 }
 

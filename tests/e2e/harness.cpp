@@ -1,6 +1,7 @@
 #include "e2e/harness.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <pty.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -78,8 +79,12 @@ struct EnvVar {
     EnvVar& operator=(const EnvVar&) = delete;
 };
 
+// Where the localised text of a system reason stands in an expected line.
+const std::string anyReason = "\x01";
+
 ToolRun run(const std::string& exe, const std::string& wrap, const std::vector<std::string>& args,
-            const std::string& cwd, Output to = Output::pipe, const std::string& file = "") {
+            const std::string& cwd, Output to = Output::pipe, const std::string& file = "",
+            bool unprivileged = false) {
     // Standard error goes to a file so a full pipe can never block the child.
     std::string errPath = cwd + "/../.stderr-" + std::to_string(getpid());
     std::vector<std::string> argv =
@@ -93,40 +98,53 @@ ToolRun run(const std::string& exe, const std::string& wrap, const std::vector<s
 
     // [0] is read here, [1] becomes the program's standard output.
     int outEnds[2] = {-1, -1};
-    if (to == Output::pipe && pipe(outEnds) != 0) throw std::runtime_error("pipe");
-    if (to == Output::terminal) {
-        // Raw, so the terminal passes the bytes as written: no CR added.
-        termios raw{};
-        cfmakeraw(&raw);
-        if (openpty(&outEnds[0], &outEnds[1], nullptr, &raw, nullptr) != 0)
-            throw std::runtime_error("openpty");
-    }
+    int errEnds[2] = {-1, -1};  // errorsOnTerminal: [1] becomes standard error
+    const bool piped = to == Output::pipe || to == Output::merged || to == Output::errorsOnTerminal;
+    if (piped && pipe(outEnds) != 0) throw std::runtime_error("pipe");
+    // Raw, so the terminal passes the bytes as written: no CR added.
+    termios raw{};
+    cfmakeraw(&raw);
+    if (to == Output::terminal && openpty(&outEnds[0], &outEnds[1], nullptr, &raw, nullptr) != 0)
+        throw std::runtime_error("openpty");
+    if (to == Output::errorsOnTerminal && openpty(&errEnds[0], &errEnds[1], nullptr, &raw, nullptr) != 0)
+        throw std::runtime_error("openpty");
     pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork");
     if (pid == 0) {
         int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (chdir(cwd.c_str()) != 0 || errFd < 0) _exit(127);
-        if (to == Output::file) outEnds[1] = open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        if (to == Output::file) outEnds[1] = open(file.c_str(), O_RDWR | O_CREAT | O_APPEND, 0600);
         if (to == Output::closed)
             close(1);
         else
             dup2(outEnds[1], 1);
-        dup2(errFd, 2);
+        dup2(to == Output::merged ? 1 : to == Output::errorsOnTerminal ? errEnds[1] : errFd, 2);
         if (outEnds[0] >= 0) close(outEnds[0]);
+        if (errEnds[0] >= 0) close(errEnds[0]);
+        if (unprivileged && geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(126);
         execv(program.c_str(), argp.data());
         _exit(127);
     }
     if (outEnds[1] >= 0) close(outEnds[1]);
+    if (errEnds[1] >= 0) close(errEnds[1]);
     ToolRun r;
     if (outEnds[0] >= 0) {
         r.raw = drain(outEnds[0]);
         close(outEnds[0]);
     }
+    std::string errTerminal;
+    if (errEnds[0] >= 0) {
+        errTerminal = drain(errEnds[0]);
+        close(errEnds[0]);
+    }
     int st = 0;
     while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
     }
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-    r.err = readBytes(errPath);
+    r.err = to == Output::errorsOnTerminal ? errTerminal : readBytes(errPath);
+    if (endsWith(exe, ".exe")) r.err = withoutCr(r.err);
     unlink(errPath.c_str());
     r.out = endsWith(exe, ".exe") ? withoutCr(r.raw) : r.raw;
     return r;
@@ -151,6 +169,36 @@ ToolRun runWithFaults(const std::vector<std::string>& args, const std::string& c
     EnvVar p("LD_PRELOAD", DATTOOL_FAULT_SHIM);
     EnvVar f("DATTOOL_TEST_FAULTS", faults);
     return runToolTo(args, cwd, to);
+}
+
+ToolRun runUnprivileged(const std::vector<std::string>& args, const std::string& cwd) {
+    return run(programUnderTest(), wrapper(), args, cwd, Output::pipe, "", !runsWrapped());
+}
+
+std::string errLine(const std::string& path, const std::string& reason) {
+    return "dattool: " + path + ": " + reason + "\n";
+}
+
+std::string sysLine(const std::string& path, const std::string& reason) {
+    return errLine(path, testingWindowsBuild() ? anyReason : reason);
+}
+
+bool errorsMatch(const std::string& err, const std::string& want) {
+    const std::string& got = err;
+    size_t g = 0, w = 0;
+    while (w < want.size()) {
+        const size_t wantEnd = want.find('\n', w), gotEnd = got.find('\n', g);
+        if (wantEnd == std::string::npos || gotEnd == std::string::npos) return false;
+        const std::string line = want.substr(w, wantEnd - w), have = got.substr(g, gotEnd - g);
+        const size_t any = line.find(anyReason);
+        const bool same = any == std::string::npos
+                              ? line == have
+                              : have.size() > any && have.compare(0, any, line, 0, any) == 0;
+        if (!same) return false;
+        w = wantEnd + 1;
+        g = gotEnd + 1;
+    }
+    return g == got.size();
 }
 
 ToolRun runNative(const std::vector<std::string>& args, const std::string& cwd) {
