@@ -208,6 +208,8 @@ TEST(CommandLine, LostOrMisdirectedOutputFailsTheRun) {
         {Output::file, "/dev/full", {"c", "out.dat", "d"}, "", 255, full},
         {Output::file, "/dev/full", {"l", "ref.dat"}, "", 255, full},
         {Output::file, "/dev/full", {"x", "../ref.dat"}, "out", 255, full},
+        // Lost as well as failed: both are told.
+        {Output::file, "/dev/full", {"l", "so.dat"}, "", 255, errLine("so.dat", "Not a DAT file") + full},
         // The archive is standard output, whatever that is: refused by
         // identity before a byte is written.
         {Output::file, "so.dat", {"c", "so.dat", "d"}, "", 255, errLine("so.dat", refused)},
