@@ -220,7 +220,11 @@ TEST(CommandLine, LostOrMisdirectedOutputFailsTheRun) {
         {Output::file, "/dev/null", {"c", "/dev/null", "d"}, "", 0, ""},
     };
     for (const OutputCase& row : rows) {
-        SCOPED_TRACE(row.args[0] + " " + row.args[1] + " > " + (row.file.empty() ? "closed" : row.file));
+        const std::string to = row.to == Output::closed     ? "closed"
+                               : row.to == Output::pipe     ? "a pipe"
+                               : row.to == Output::terminal ? "a terminal"
+                                                            : row.file;
+        SCOPED_TRACE(row.args[0] + " " + row.args[1] + " > " + to);
         writeBytes(dir / "so.dat", "kept");
         fs::remove(dir / "out.dat");
         ToolRun r = runToolTo(row.args, dir / row.where, row.to, row.file);
