@@ -173,7 +173,8 @@ bool copyOut(Extraction& x, File& out, uint32_t size, uint8_t scrambled) {
     while (size > 0) {
         size_t n = std::min<size_t>(size, transferSize);
         if (!ReadData(x.archive, buffer, n, scrambled)) {
-            x.why = "cannot read the archive: " + lastError();
+            // Short or failed alike: the archive changed since it was checked.
+            x.why = "the archive cannot be read there";
             return false;
         }
         if (fileWrite(out, buffer, n) != n) {
