@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 
@@ -171,8 +172,14 @@ ToolRun runWithFaults(const std::vector<std::string>& args, const std::string& c
     return runToolTo(args, cwd, to);
 }
 
+bool canRunUnprivileged() {
+    const char* preload = std::getenv("LD_PRELOAD");
+    const bool valgrind = preload && std::strstr(preload, "vgpreload");
+    return !runsWrapped() && !(geteuid() == 0 && valgrind);
+}
+
 ToolRun runUnprivileged(const std::vector<std::string>& args, const std::string& cwd) {
-    return run(programUnderTest(), wrapper(), args, cwd, Output::pipe, "", !runsWrapped());
+    return run(programUnderTest(), wrapper(), args, cwd, Output::pipe, "", canRunUnprivileged());
 }
 
 std::string errLine(const std::string& path, const std::string& reason) {

@@ -43,8 +43,12 @@ ToolRun runToolTo(const std::vector<std::string>& args, const std::string& cwd, 
 ToolRun runWithFaults(const std::vector<std::string>& args, const std::string& cwd, const std::string& faults,
                       Output to = Output::pipe);
 // The same as an unprivileged user (nobody) when the tests run as root;
-// Linux builds only.
+// Linux builds only, and not under valgrind, which cannot follow the
+// change of user (see canRunUnprivileged).
 ToolRun runUnprivileged(const std::vector<std::string>& args, const std::string& cwd);
+// Whether runUnprivileged runs the tool as a user that permissions stop:
+// not under a wrapper, and as root only where it can drop to nobody.
+bool canRunUnprivileged();
 // Runs the Linux build, whatever is under test.
 ToolRun runNative(const std::vector<std::string>& args, const std::string& cwd);
 // Runs another build, through wrapper unless that is empty, the same way.
