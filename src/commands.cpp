@@ -2,8 +2,10 @@
 
 #include <cstdio>
 #include <new>
+#include <vector>
 
 #include "archive/entry.h"
+#include "archive/keyed_stream.h"
 #include "creation/planner.h"
 #include "creation/scanner.h"
 #include "creation/writer.h"
@@ -84,11 +86,39 @@ int readArchive(char command, const std::string& archive) {
     }
 }
 
+namespace {
+
+// Where an archive is written until it is complete: a temporary file
+// beside the file the archive's path leads to, links resolved, so that a
+// link stays a link. Empty when the archive is written in place.
+struct Staging {
+    Dir dir;
+    std::string name;  // of the file the path leads to, in dir
+    std::string temp;  // of the temporary file, in dir
+    File file;
+};
+
+// Copies the complete archive in `from` over the one at path.
+bool copyInPlace(const std::string& path, File& from) {
+    File to = fileOpenWrite(path);
+    if (!to || !fileTruncate(to)) return false;
+    std::vector<uint8_t> buffer(transferSize);
+    const uint64_t length = fileLength(from);
+    uint64_t copied = 0;
+    for (size_t got; (got = fileRead(from, buffer.data(), buffer.size())) > 0; copied += got)
+        if (fileWrite(to, buffer.data(), got) != got) return false;
+    return copied == length && fileClose(to);
+}
+
+}  // namespace
+
 int createArchive(const std::string& archive, const std::vector<std::string>& dirs) {
     resetRun();
-    // Opened without truncating: a file that is standard output as well
-    // must be refused while it still holds what it held.
-    File f = fileOpenWrite(archive);
+    // Opened without truncating: its permission decides whether it may be
+    // replaced, and a file that is standard output as well must be refused
+    // while it still holds what it held.
+    bool made = false;
+    File f = fileOpenWrite(archive, &made);
     if (!f) {
         failure(archive, lastError(), "Unable to open %s for writing", shown(archive).c_str());
         return statusFailed;
@@ -99,35 +129,78 @@ int createArchive(const std::string& archive, const std::vector<std::string>& di
         failureOnStderr(archive, "it is standard output");
         return statusFailed;
     }
-    if (!fileTruncate(f)) {
+    // A regular file is replaced only by a complete archive; until then it
+    // stays as it was. A device or a FIFO is written as it is.
+    Staging staged;
+    if (fileIsRegular(f)) {
+        staged.dir = dirHolding(f, archive, staged.name);
+        if (staged.dir) staged.file = tempFileIn(staged.dir, staged.name, staged.temp);
+        if (staged.file)
+            fileCopyMode(f, staged.file);
+        else
+            std::printf("Cannot make a temporary file beside %s: writing it in place\n",
+                        shown(archive).c_str());
+    }
+    const bool staging = static_cast<bool>(staged.file);
+    if (!staging && !fileTruncate(f)) {
         failure(archive, lastError(), "Unable to open %s for writing", shown(archive).c_str());
         return statusFailed;
     }
-    // Only a file this run created or truncated is removed, never a device
-    // or whatever a link led to.
+    removeOnSignal(staging ? &staged.dir : nullptr, staged.temp);
+    File& out = staging ? staged.file : f;
+    std::vector<FileId> own = {fileIdOf(f)};
+    if (staging) own.push_back(fileIdOf(staged.file));
+    // What an archive left unfinished leaves behind: whatever stood there
+    // before, or nothing. Written in place, only a file this run created
+    // or truncated is removed, never a device or whatever a link led to.
+    auto discard = [&] {
+        fileClose(out);
+        fileClose(f);
+        removeOnSignal(nullptr, "");
+        if (staging) removeIn(staged.dir, staged.temp);
+        if ((!staging || made) && pathKind(archive) == PathKind::file) removeFile(archive);
+    };
     auto unwritten = [&](const char* why) {
         failure(archive, why, "%s", why);
-        fileClose(f);
-        if (pathKind(archive) == PathKind::file) removeFile(archive);
+        discard();
         return statusFailed;
     };
     bool written = false;
     try {
-        buildTree(dirs, fileIdOf(f));
+        buildTree(dirs, own);
         root.size = fixupTree(root.child, 0);
         // Offsets are 32-bit: a longer archive could not be read back, so
         // none of it is written.
         if (archiveLength(root) > maxArchiveLength)
             return unwritten("Archive would be too large: 4 GiB or more");
-        written = createFile(f);
+        written = createFile(out, own);
     } catch (const std::bad_alloc&) {
         // A tree that fans out through links can outgrow memory before it
         // reaches the size limit. The tree is freed before anything prints.
         root = Entry{};
         return unwritten("Archive does not fit in memory");
     }
-    if (!fileClose(f)) written = false;
-    if (!written) failure(archive, lastError(), "Unable to write %s", shown(archive).c_str());
+    if (!fileClose(out)) written = false;
+    if (!written) {
+        failure(archive, lastError(), "Unable to write %s", shown(archive).c_str());
+        // Written in place, the unfinished archive stays, as it always has.
+        if (staging) discard();
+        return finalStatus();
+    }
+    if (staging) {
+        // Closed first: Windows replaces no file that is held open.
+        fileClose(f);
+        if (!renameIn(staged.dir, staged.temp, staged.name)) {
+            std::printf("Cannot put the new archive in place of %s: writing it in place\n",
+                        shown(archive).c_str());
+            File done = fileOpenReadIn(staged.dir, staged.temp);
+            if (!done || !copyInPlace(archive, done))
+                failure(archive, lastError(), "Unable to write %s", shown(archive).c_str());
+            fileClose(done);
+            removeIn(staged.dir, staged.temp);
+        }
+        removeOnSignal(nullptr, "");
+    }
     return finalStatus();
 }
 
@@ -176,6 +249,7 @@ int runCommand(const std::vector<std::string>& args) {
     // Before anything is opened, so that the archive cannot become standard
     // output. Output that went nowhere fails the run like lost output.
     const bool outputClosed = reopenStandardStreams();
+    catchSignals();
     resetRun();
     const int status = runArguments(args);
     // Lost output is told whichever way the command ended.

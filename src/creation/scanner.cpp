@@ -10,7 +10,7 @@
 
 // What one scan keeps while it walks the disk.
 struct Scan {
-    FileId archive;  // the archive being written, never stored in itself
+    std::vector<FileId> own;  // the files being written, never stored in themselves
     // Identities of the directories from the top-level argument down to the
     // one being scanned: a link to any of them would make the scan endless.
     // Its length is the depth of the directory being scanned.
@@ -82,6 +82,12 @@ bool refused(const Scan& scan, const DirItem& item, const std::string& path) {
         skip(path, "name is longer than 259 bytes", true);
         return true;
     }
+    // Nor a name this system's extraction would refuse (on Windows: device
+    // names, short-name shapes, names that are no text in the code page).
+    if (!nameAllowed(item.name)) {
+        skip(path, "name is reserved on Windows", true);
+        return true;
+    }
     // What extraction would refuse is not stored: the reader joins a
     // directory's path with a "\\" at its end, and the walks go no deeper
     // than maxDepth.
@@ -94,8 +100,11 @@ bool refused(const Scan& scan, const DirItem& item, const std::string& path) {
         skip(path, "directory lies too deep to be extracted", true);
         return true;
     }
-    if (item.kind == ItemKind::file && item.id == scan.archive) {
-        skip(path, "it is the archive being written", false);
+    // The first is the archive as named; the others are this run's own
+    // temporary files, left out without a word.
+    const auto own = std::find(scan.own.begin(), scan.own.end(), item.id);
+    if (item.kind == ItemKind::file && own != scan.own.end()) {
+        if (own == scan.own.begin()) skip(path, "it is the archive being written", false);
         return true;
     }
     if (item.kind == ItemKind::directory &&
@@ -159,8 +168,8 @@ uint32_t addDir(Scan& scan, std::vector<Entry>& list, const std::string& directo
     return count;
 }
 
-void buildTree(const std::vector<std::string>& dirs, const FileId& archive) {
-    Scan scan{archive, {}};
+void buildTree(const std::vector<std::string>& dirs, const std::vector<FileId>& own) {
+    Scan scan{own, {}};
     for (const std::string& dir : dirs) {
         if (tooLarge(scan)) break;
         std::string used;

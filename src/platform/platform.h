@@ -82,6 +82,8 @@ struct FileId {
     bool operator==(const FileId& o) const { return device == o.device && inode == o.inode; }
 };
 FileId fileIdOf(const File& f);
+// Whether f is a regular file, with id set to its identity, in one look.
+bool regularFileId(const File& f, FileId& id);
 
 // What stands at a path, without following a link there.
 enum class PathKind { missing, file, directory, link, other };
@@ -92,12 +94,13 @@ bool removeFile(const std::string& path);
 // A directory held open. Extraction makes everything relative to such
 // handles and never resolves a path below the current directory by name
 // again, so a directory swapped for a link while it runs is not followed.
-// On Windows, where the file API has no calls relative to a handle, the
-// handle is held without delete sharing, so the directory can be neither
-// renamed nor replaced while held, and path keeps its name for the calls.
+// On Windows the handle is also held without delete sharing, so the
+// directory can be neither renamed nor replaced while held, and path keeps
+// the full path the system gives it, against which each child opened is
+// checked to be found under its own name.
 struct Dir {
     intptr_t handle = -1;
-    std::string path;  // Windows only: the path from the current directory
+    std::wstring path;  // Windows only
 
     Dir() = default;
     Dir(Dir&& other) noexcept : handle(other.handle), path(std::move(other.path)) { other.handle = -1; }
@@ -109,6 +112,8 @@ struct Dir {
 };
 
 // Opens the directory at path, links followed: "." for the current one.
+// A directory is held only to reach what lies below it, so one that may be
+// searched and written but not read (a drop box) can be held too.
 Dir dirAt(const std::string& path);
 // Closes the handle now (a held Dir is given back to save handles).
 void dirClose(Dir& d);
@@ -136,17 +141,62 @@ enum class Step {
     failed,        // anything else
 };
 // Opens the directory name inside parent without following a link there.
+// On Windows a directory found under another name (name being a short
+// name of it) fails.
 Step dirOpen(const Dir& parent, const std::string& name, Dir& out);
 // Creates the directory name inside parent; false when it was not made
 // (it may already exist).
 bool dirMake(const Dir& parent, const std::string& name);
-// Creates a new file name inside parent in place of whatever non-directory
-// stands there: a link is removed, never followed, and an existing file is
-// unlinked rather than truncated, so no other name of it changes.
-File fileReplaceIn(const Dir& parent, const std::string& name);
-// Whether this system can hold name as one component of a path as it is
-// (on Windows: no ":", no device name such as CON or com1.txt, no trailing
-// dot or space). Everywhere else every name is.
+// Creates the file name inside parent only when nothing stands there, a
+// link included, which is never followed; taken says that something did.
+// On Windows the new file may not be found under a name other than name.
+File fileCreateIn(const Dir& parent, const std::string& name, bool& taken);
+// Whether a directory, not a link to one, stands at name inside parent.
+bool isDirectoryIn(const Dir& parent, const std::string& name);
+// Creates a new file beside name inside parent, under a temporary name
+// made by tempNameFor, exclusively and without following a link; temp
+// receives that name. Opened for reading as well as writing.
+File tempFileIn(const Dir& parent, const std::string& name, std::string& temp);
+// Opens the file name inside parent for reading, without following a link.
+File fileOpenReadIn(const Dir& parent, const std::string& name);
+// Puts from in place of to, both inside parent, in one step: whatever
+// non-directory stands at to, a link itself included, is replaced, and
+// other names of the file it was keep it.
+bool renameIn(const Dir& parent, const std::string& from, const std::string& to);
+bool removeIn(const Dir& parent, const std::string& name);
+// The directory that holds the regular file f, opened at path with links
+// resolved, and the file's own name there; closed when it cannot be had
+// or no longer holds f under that name.
+Dir dirHolding(const File& f, const std::string& path, std::string& name);
+
+// The name a file is written under beside name until it is whole:
+// ".<name>.dattool-" and six letters or digits drawn from random, the name
+// cut so that the whole stays within 255 bytes. Such a file seen after a
+// run was killed or the power failed is a leftover and may be removed.
+inline std::string tempNameFor(const std::string& name, uint32_t random) {
+    static const char symbols[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::string temp = "." + name.substr(0, 255 - 16) + ".dattool-";
+    for (int i = 0; i < 6; ++i) {
+        temp += symbols[random % 36];
+        random /= 36;
+    }
+    return temp;
+}
+
+// Sets up the run's signals, once, before anything is written: a pipe
+// that closes early is lost output, told by the failing write rather than
+// by SIGPIPE; SIGINT, SIGTERM and SIGHUP remove the file removeOnSignal
+// names, then end the program as they would have.
+void catchSignals();
+// Names the file to be removed inside dir if one of those signals comes;
+// a null dir names none. Keeps a copy, so costs no system call.
+void removeOnSignal(const Dir* dir, const std::string& name);
+
+// Whether this system can hold name as one component of a path as it is.
+// On Windows the name is read in the program's ANSI code page and must be
+// text there, with no separator, ":", trailing dot or space, device name
+// (CON, com1.txt) or short-name shape (LONGDI~1); see platform/names.h.
+// Everywhere else every name is.
 bool nameAllowed(const std::string& name);
 // Lets the program hold as many handles as the system allows it.
 void raiseHandleLimit();
@@ -189,8 +239,10 @@ std::string lastError();
 // needs to know of its standard streams.
 
 // Opens a file for writing, creating it when missing; an existing file
-// keeps its contents until fileTruncate.
-File fileOpenWrite(const std::string& path);
+// keeps its contents until fileTruncate. made: this call created it.
+File fileOpenWrite(const std::string& path, bool* made = nullptr);
+// Gives f's permission bits to to (nothing to do on Windows).
+bool fileCopyMode(const File& from, File& to);
 // Empties a file just opened by fileOpenWrite. Devices and FIFOs are left
 // as they are, as opening with truncation would leave them.
 bool fileTruncate(File& f);

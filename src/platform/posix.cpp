@@ -9,8 +9,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <random>
 
+#include "platform/names.h"
 #include "platform/platform.h"
 
 namespace {
@@ -52,6 +57,22 @@ bool bitsDenyReading(const struct stat& st) {
     if (user == 0) return false;
     if (st.st_uid == user) return (st.st_mode & S_IRUSR) == 0;
     return (st.st_mode & (S_IRGRP | S_IROTH)) != (S_IRGRP | S_IROTH);
+}
+
+// Flags of a held directory. On Linux a handle that only reaches what lies
+// below needs search permission alone; O_DIRECTORY and O_NOFOLLOW still
+// refuse anything else, a link included.
+#ifdef O_PATH
+constexpr int dirFlags = O_PATH | O_DIRECTORY;
+#else
+constexpr int dirFlags = O_RDONLY | O_DIRECTORY;
+#endif
+
+int openAtRetry(int at, const std::string& name, int flags, mode_t mode = 0) {
+    int fd;
+    do fd = ::openat(at, name.c_str(), flags | O_CLOEXEC, mode);
+    while (fd < 0 && errno == EINTR);
+    return fd < 0 ? noted(fd) : fd;
 }
 
 }  // namespace
@@ -125,6 +146,13 @@ FileId fileIdOf(const File& f) {
     return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
 }
 
+bool regularFileId(const File& f, FileId& id) {
+    struct stat st {};
+    if (::fstat(descriptorOf(f), &st) != 0) return false;
+    id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    return S_ISREG(st.st_mode);
+}
+
 PathKind pathKind(const std::string& path) {
     struct stat st {};
     if (::lstat(diskPath(path).c_str(), &st) != 0) return PathKind::missing;
@@ -136,7 +164,7 @@ PathKind pathKind(const std::string& path) {
 
 Dir dirAt(const std::string& path) {
     Dir d;
-    d.handle = openRetry(path, O_RDONLY | O_DIRECTORY);
+    d.handle = openRetry(path, dirFlags);
     return d;
 }
 
@@ -148,7 +176,7 @@ void dirClose(Dir& d) {
 Step dirOpen(const Dir& parent, const std::string& name, Dir& out) {
     const int at = static_cast<int>(parent.handle);
     int fd;
-    do fd = ::openat(at, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    do fd = ::openat(at, name.c_str(), dirFlags | O_NOFOLLOW | O_CLOEXEC);
     while (fd < 0 && errno == EINTR);
     if (fd >= 0) {
         out = Dir();
@@ -171,24 +199,174 @@ bool dirMake(const Dir& parent, const std::string& name) {
     return ::mkdirat(static_cast<int>(parent.handle), name.c_str(), 0777) == 0 || noted(false);
 }
 
-File fileReplaceIn(const Dir& parent, const std::string& name) {
+File fileCreateIn(const Dir& parent, const std::string& name, bool& taken) {
+    const int fd =
+        openAtRetry(static_cast<int>(parent.handle), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+    taken = fd < 0 && errno == EEXIST;
+    return File(fd);
+}
+
+bool isDirectoryIn(const Dir& parent, const std::string& name) {
+    struct stat st {};
+    return ::fstatat(static_cast<int>(parent.handle), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISDIR(st.st_mode);
+}
+
+File tempFileIn(const Dir& parent, const std::string& name, std::string& temp) {
+    // Only the replacing of a file comes here, so the seeding costs a fresh
+    // extraction nothing.
+    static std::mt19937 random{std::random_device{}()};
+    for (int tries = 0; tries < 100; ++tries) {
+        temp = tempNameFor(name, static_cast<uint32_t>(random()));
+        const int fd =
+            openAtRetry(static_cast<int>(parent.handle), temp, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+        if (fd >= 0) return File(fd);
+        if (errno != EEXIST) break;
+    }
+    temp.clear();
+    return File();
+}
+
+File fileOpenReadIn(const Dir& parent, const std::string& name) {
+    return File(openAtRetry(static_cast<int>(parent.handle), name, O_RDONLY | O_NOFOLLOW));
+}
+
+bool renameIn(const Dir& parent, const std::string& from, const std::string& to) {
     const int at = static_cast<int>(parent.handle);
-    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-    auto create = [&] {
-        int fd;
-        do fd = ::openat(at, name.c_str(), flags, 0666);
-        while (fd < 0 && errno == EINTR);
-        return fd;
-    };
-    int fd = create();
-    // Whatever stands there, a link included, is removed through the same
-    // handle (a directory is not: unlinkat refuses it) and the create tried
-    // once more.
-    if (fd < 0 && errno == EEXIST && ::unlinkat(at, name.c_str(), 0) == 0) fd = create();
-    return File(fd < 0 ? noted(fd) : fd);
+    return ::renameat(at, from.c_str(), at, to.c_str()) == 0 || noted(false);
+}
+
+bool removeIn(const Dir& parent, const std::string& name) {
+    return ::unlinkat(static_cast<int>(parent.handle), name.c_str(), 0) == 0;
+}
+
+Dir dirHolding(const File& f, const std::string& path, std::string& name) {
+    Dir d;
+    const std::unique_ptr<char, decltype(&std::free)> real(::realpath(diskPath(path).c_str(), nullptr),
+                                                           &std::free);
+    if (!real) return d;
+    const std::string full = real.get();
+    const size_t cut = full.rfind('/');
+    if (cut == std::string::npos || cut + 1 == full.size()) return d;
+    name = full.substr(cut + 1);
+    int fd;
+    do fd = ::open(cut == 0 ? "/" : full.substr(0, cut).c_str(), dirFlags | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    d.handle = fd;
+    // The path may have changed since f was opened through it.
+    struct stat st {};
+    if (fd >= 0 &&
+        (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+         !(FileId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)} == fileIdOf(f))))
+        dirClose(d);
+    return d;
+}
+
+namespace {
+
+// What a caught signal removes. Only a handler's safe calls touch these.
+volatile sig_atomic_t cleanupArmed = 0;
+int cleanupAt = -1;
+char cleanupName[4096];
+
+extern "C" void removeAndDie(int sig) {
+    if (cleanupArmed) ::unlinkat(cleanupAt, cleanupName, 0);
+    // The handler was reset on entry and the signal is blocked until it
+    // returns: then the default action ends the program, with the status
+    // the shell expects of that signal.
+    ::raise(sig);
+}
+
+}  // namespace
+
+void catchSignals() {
+    ::signal(SIGPIPE, SIG_IGN);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction old {};
+        // A signal ignored on purpose (nohup) stays ignored, and a handler
+        // of a program that runs the commands in-process stays its own.
+        if (::sigaction(sig, nullptr, &old) != 0 || old.sa_handler != SIG_DFL) continue;
+        struct sigaction act {};
+        act.sa_handler = removeAndDie;
+        act.sa_flags = SA_RESETHAND;
+        sigemptyset(&act.sa_mask);
+        ::sigaction(sig, &act, nullptr);
+    }
+}
+
+void removeOnSignal(const Dir* dir, const std::string& name) {
+    cleanupArmed = 0;
+    if (!dir || name.size() >= sizeof cleanupName) return;
+    cleanupAt = static_cast<int>(dir->handle);
+    std::memcpy(cleanupName, name.c_str(), name.size() + 1);
+    cleanupArmed = 1;
 }
 
 bool nameAllowed(const std::string&) {
+    return true;
+}
+
+namespace {
+
+// Code page 1252's bytes 0x80-0x9F; the rest of its upper half is Latin-1.
+const char16_t cp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+bool within(unsigned b, unsigned low, unsigned high) {
+    return b >= low && b <= high;
+}
+
+// One character of a double-byte code page from its two bytes, or false
+// when they make none: which bytes lead and which may follow, and the
+// characters a name rule looks at. Every other one reads as a character
+// no rule looks at.
+bool doubleByte(unsigned codePage, unsigned lead, unsigned trail, char16_t& c) {
+    c = u'\u4E00';
+    if (codePage == 932)
+        return (within(lead, 0x81, 0x9F) || within(lead, 0xE0, 0xFC)) &&
+               (within(trail, 0x40, 0x7E) || within(trail, 0x80, 0xFC));
+    // 949: the superscripts 1, 2 and 3 are device digits to Windows.
+    if (lead == 0xA9 && within(trail, 0xF6, 0xF8)) {
+        const char16_t superscripts[] = {u'\u00B9', u'\u00B2', u'\u00B3'};
+        c = superscripts[trail - 0xF6];
+    }
+    return within(lead, 0x81, 0xFE) &&
+           (within(trail, 0x41, 0x5A) || within(trail, 0x61, 0x7A) || within(trail, 0x81, 0xFE));
+}
+
+}  // namespace
+
+// Only the tests of the Windows name rules convert here, for the code pages
+// they use: 1252 whole; of 932 and 949 what the rules need. The C
+// library's iconv would load its tables as modules, which valgrind's
+// checks of the dynamic loader trip over.
+bool toUtf16(const std::string& name, unsigned codePage, std::u16string& out) {
+    out.clear();
+    for (size_t i = 0; i < name.size(); ++i) {
+        const unsigned b = static_cast<unsigned char>(name[i]);
+        if (b < 0x80) {
+            out.push_back(static_cast<char16_t>(b));
+        } else if (codePage == 1252) {
+            out.push_back(b < 0xA0 ? cp1252High[b - 0x80] : static_cast<char16_t>(b));
+        } else if (codePage == 932 && (b == 0x80 || within(b, 0xA0, 0xDF) || b >= 0xFD)) {
+            // Single bytes: half-width katakana, and four Windows keeps apart.
+            char16_t c = static_cast<char16_t>(0xFF61 + (b - 0xA1));
+            if (b == 0x80) c = 0x80;
+            if (b == 0xA0) c = 0xF8F0;
+            if (b >= 0xFD) c = static_cast<char16_t>(0xF8F1 + (b - 0xFD));
+            out.push_back(c);
+        } else if (codePage == 932 || codePage == 949) {
+            char16_t c = 0;
+            if (i + 1 == name.size() || !doubleByte(codePage, b, static_cast<unsigned char>(name[i + 1]), c))
+                return false;
+            out.push_back(c);
+            ++i;
+        } else {
+            return false;
+        }
+    }
     return true;
 }
 
@@ -289,8 +467,28 @@ std::string lastError() {
     return std::strerror(lastErrno);
 }
 
-File fileOpenWrite(const std::string& path) {
-    return File(openRetry(path, O_WRONLY | O_CREAT, 0666));
+File fileOpenWrite(const std::string& path, bool* made) {
+    if (!made) return File(openRetry(path, O_WRONLY | O_CREAT, 0666));
+    *made = false;
+    for (;;) {
+        int fd = openRetry(path, O_WRONLY);
+        if (fd >= 0 || errno != ENOENT) return File(fd);
+        fd = openRetry(path, O_WRONLY | O_CREAT | O_EXCL, 0666);
+        if (fd >= 0) {
+            *made = true;
+            return File(fd);
+        }
+        // A dangling link stands there: creating through it, as without
+        // *made, makes its target, which is not counted as made here.
+        if (errno == EEXIST && pathKind(path) == PathKind::link)
+            return File(openRetry(path, O_WRONLY | O_CREAT, 0666));
+        if (errno != EEXIST) return File(fd);
+    }
+}
+
+bool fileCopyMode(const File& from, File& to) {
+    struct stat st {};
+    return ::fstat(descriptorOf(from), &st) == 0 && ::fchmod(descriptorOf(to), st.st_mode & 0777) == 0;
 }
 
 bool fileTruncate(File& f) {

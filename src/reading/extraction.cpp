@@ -187,6 +187,56 @@ bool copyOut(Extraction& x, File& out, uint32_t size, uint8_t scrambled) {
     return true;
 }
 
+// Copies the file's bytes into out and closes it; false when any of it
+// failed.
+bool fill(Extraction& x, File& out, const Entry& e) {
+    seekFile(x.archive, uint64_t(tocSize) + e.offset);
+    const bool whole = copyOut(x, out, e.size, e.scrambled);
+    const bool closed = fileClose(out);
+    if (whole && !closed) x.why = lastError();
+    return closed && whole;
+}
+
+// Writes the file name in dir, so that a file that fails never takes the
+// place of what stood there. A free name is written directly and removed
+// again if the file fails. Where something else stands (a file, a link, a
+// FIFO), the new file is written under a temporary name beside it and put
+// in its place only once complete: the old one stays until then, and a
+// link is replaced itself, never written through. A directory stays.
+bool writeOut(Extraction& x, const Dir& dir, const std::string& name, const Entry& e) {
+    bool taken = false;
+    File out = fileCreateIn(dir, name, taken);
+    // Out of handles, perhaps: one given back lets the file be made.
+    if (!out && !taken && giveBack(x, x.held.size())) out = fileCreateIn(dir, name, taken);
+    if (!out) x.why = lastError();
+    if (out) {
+        removeOnSignal(&dir, name);
+        const bool ok = fill(x, out, e);
+        if (!ok) removeIn(dir, name);
+        removeOnSignal(nullptr, "");
+        return ok;
+    }
+    if (!taken) return false;
+    if (isDirectoryIn(dir, name)) {
+        x.why = "a directory stands in the way";
+        return false;
+    }
+    std::string temp;
+    out = tempFileIn(dir, name, temp);
+    if (!out && giveBack(x, x.held.size())) out = tempFileIn(dir, name, temp);
+    if (!out) {
+        x.why = lastError();
+        return false;
+    }
+    removeOnSignal(&dir, temp);
+    const bool filled = fill(x, out, e);
+    const bool ok = filled && renameIn(dir, temp, name);
+    if (filled && !ok) x.why = lastError();
+    if (!ok) removeIn(dir, temp);
+    removeOnSignal(nullptr, "");
+    return ok;
+}
+
 void extractFile(Extraction& x, const Entry& e) {
     const size_t names = x.want.size();
     std::printf("Extracting %s...", shown(x.unsafe ? x.joined : x.used).c_str());
@@ -198,6 +248,10 @@ void extractFile(Extraction& x, const Entry& e) {
     if (x.unsafe) return failed(x, "path leaves the current directory");
     // A path that ends in a separator names no file.
     if (x.used.empty() || isSeparator(x.used.back())) return failed(x, "path names no file");
+    // root.size is the data region's length; a record reaching past it
+    // would read bytes that are not its own. An empty file reads nothing.
+    if (e.size != 0 && uint64_t(e.offset) + e.size > root.size)
+        return failed(x, "its bytes lie outside the archive");
     // The file's own name, after any directories its stored name holds.
     const size_t tail = x.used.size() - std::min(x.used.size(), e.name.size());
     size_t cut = x.used.size();
@@ -206,35 +260,11 @@ void extractFile(Extraction& x, const Entry& e) {
     splitPath(x.used.substr(tail, cut - tail), x.want);
     Reach reached = reach(x);
     if (reached == Reach::ok && !nameAllowed(name)) reached = Reach::reserved;
-    if (reached != Reach::ok) {
-        leave(x, names);
-        return failed(x, reason(x, reached));
-    }
-    // root.size is the data region's length; a record reaching past it
-    // would read bytes that are not its own. An empty file reads nothing.
-    const bool inside = e.size == 0 || uint64_t(e.offset) + e.size <= root.size;
-    const Dir& dir = x.held.empty() ? x.base : x.held.back();
-    File out = fileReplaceIn(dir, name);
-    // Out of handles, perhaps: one given back lets the file be made.
-    if (!out && giveBack(x, x.held.size())) out = fileReplaceIn(dir, name);
-    if (!out) {
-        x.why = lastError();
-    } else if (!inside) {
-        x.why = "its bytes lie outside the archive";
-    } else {
-        seekFile(x.archive, uint64_t(tocSize) + e.offset);
-        const bool whole = copyOut(x, out, e.size, e.scrambled);
-        const bool closed = fileClose(out);
-        if (whole && !closed) x.why = lastError();
-        if (whole && closed) {
-            leave(x, names);
-            std::puts("ok");
-            progress();
-            return;
-        }
-    }
+    const bool ok = reached == Reach::ok && writeOut(x, x.held.empty() ? x.base : x.held.back(), name, e);
     leave(x, names);
-    failed(x, x.why);
+    if (!ok) return failed(x, reason(x, reached));
+    std::puts("ok");
+    progress();
 }
 
 void extractList(Extraction& x, const std::vector<Entry>& list);

@@ -211,34 +211,45 @@ def amplified_expect(platform, files):
                   extract_errors=err(paths[-1], "path names no file") * files)
 
 
-WINDOWS_NAMES = ["a:b", "trail.", "space ", "CON", "aux.txt", "Com1", "lpt9.log", "nul .x",
-                 b"COM\xc2\xb9", "CONIN$", "conout$.txt"]
+WINDOWS_NAMES = ["a:b", "trail.", "space ", "LONGDI~1", "CON", "aux.txt", "Com1", "lpt9.log", "nul .x",
+                 "CONIN$", "conout$.txt", "abcdef~1.txt", "what?", "a<b>"]
+# The UTF-8 bytes of "COM" and a superscript one: a device to a program
+# whose code page is UTF-8, "COM" and two other characters to one that
+# reads them in 1252, as wine's default code page does.
+UTF8_DEVICE = b"COM\xc2\xb9".decode("latin-1")
+WINDOWS_TAKEN = ["COM10", "console", "a.b", "com", "a~b.txt", "longname~1.text", UTF8_DEVICE]
 
 
 def windows_names_expect(platform):
     """Names a Windows build refuses as one component of a path, and names
     close to them that it takes."""
-    names = [n if isinstance(n, str) else n.decode("latin-1") for n in WINDOWS_NAMES]
-    allowed = ["COM10", "console", "a.b", "com"]
+    names = WINDOWS_NAMES
+    allowed = WINDOWS_TAKEN
+    dirs = names[:2] + ["LONGDI~1"]
     listing = "w\\\n" + "".join("w\\" + n + "\n" for n in names + allowed) + "d\\\n" + "".join(
-        "d\\" + n + "\\\n" for n in names[:2])
+        "d\\" + n + "\\\n" for n in dirs)
     refused = platform == "windows"
     run = ["Creating directory w\\..."]
     tree = {}
     errors = ""
     reserved = "name is reserved on Windows"
+
+    def on_disk(n):
+        # Tree paths are written as UTF-8 of the characters the system gave.
+        data = n.encode("latin-1")
+        return data.decode("cp1252") if platform == "windows" else data.decode()
+
     for n in names:
         run.append("Extracting w\\" + n + ("...failed" if refused else "...ok"))
         if refused:
             errors += err("w\\" + n, reserved)
         if not refused:
-            # Tree paths are written as UTF-8.
-            tree["w/" + n.encode("latin-1").decode()] = n.encode("latin-1")
+            tree["w/" + on_disk(n)] = n.encode("latin-1")
     for n in allowed:
         run.append("Extracting w\\" + n + "...ok")
-        tree["w/" + n] = n.encode()
+        tree["w/" + on_disk(n)] = n.encode("latin-1")
     run.append("Creating directory d\\...")
-    for n in names[:2]:
+    for n in dirs:
         run.append(("Skipping d\\%s\\: name is reserved on Windows" if refused else "Creating directory d\\%s\\...")
                    % n)
         if not refused:
@@ -343,13 +354,14 @@ def samples():
         ]), Expect("d\\\nd\\a.txt\nd\\b.txt\n", 0,
                    extracted(["Creating directory d\\...", "Extracting d\\a.txt...ok", "Extracting d\\b.txt...ok"], 2),
                    0, {"d/a.txt": b"A", "d/b.txt": b"B"})),
-        # The bad record yields an empty file and "failed"; the rest goes on.
+        # The bad record starts where the data region ends: "failed", no
+        # file left under its name, and the rest goes on.
         "file_past_data_region.dat": (archive([
-            D("d", [F("good.txt", b"good"), F("bad.txt", b"", offset=4, size=100), F("after.txt", b"after")]),
+            D("d", [F("good.txt", b"good"), F("bad.txt", b"", offset=9, size=100), F("after.txt", b"after")]),
         ]), Expect("d\\\nd\\good.txt\nd\\bad.txt\nd\\after.txt\n", 0,
                    extracted(["Creating directory d\\...", "Extracting d\\good.txt...ok",
                               "Extracting d\\bad.txt...failed", "Extracting d\\after.txt...ok"], 3), 255,
-                   {"d/good.txt": b"good", "d/bad.txt": b"", "d/after.txt": b"after"},
+                   {"d/good.txt": b"good", "d/after.txt": b"after"},
                    extract_errors=err("d\\bad.txt", "its bytes lie outside the archive"))),
         # An empty file reads nothing, so its offset may point anywhere.
         "zero_size_file.dat": (
@@ -380,18 +392,15 @@ def samples():
                                      Expect("", 0, extracted([], 0), 0)),
         # Names a Windows build refuses; a Linux build keeps them.
         "windows_names.dat": (archive([
-            D("w", [F(n, (n if isinstance(n, str) else n.decode("latin-1")).encode("latin-1"))
-                    for n in WINDOWS_NAMES + ["COM10", "console", "a.b", "com"]]),
-            D("d", [D(n) for n in WINDOWS_NAMES[:2]]),
+            D("w", [F(n.encode("latin-1"), n.encode("latin-1")) for n in WINDOWS_NAMES + WINDOWS_TAKEN]),
+            D("d", [D(n) for n in WINDOWS_NAMES[:2] + ["LONGDI~1"]]),
         ]), {p: windows_names_expect(p) for p in PATH_LIMIT}),
-        # Records pointing back at bytes an earlier file took, scrambled or
-        # not: each file gets the stored bytes at its own offset, descrambled
-        # by its own flag, whatever was read for the files before it.
-        "records_sharing_bytes.dat": (sharing, Expect(
-            "d\\\nd\\a.bin\nd\\b.bin\nd\\c.tex\n", 0,
-            extracted(["Creating directory d\\...", "Extracting d\\a.bin...ok", "Extracting d\\b.bin...ok",
-                       "Extracting d\\c.tex...ok"], 3), 0,
-            {"d/a.bin": b"hello world", "d/b.bin": b"hello", "d/c.tex": sharing[-11:-6]})),
+        # Records pointing back at bytes an earlier file took: each would be
+        # written whole, so a small archive could write far more than it
+        # holds. Damage, named by the TOC offsets of the first two records
+        # that share bytes; nothing is extracted.
+        "records_sharing_bytes.dat": (sharing, damaged(
+            "d\\\nd\\a.bin\nd\\b.bin\nd\\c.tex\n", "files at offsets 38 and 55 share bytes of the data region")),
     }
 
 

@@ -218,15 +218,22 @@ TEST(CommandLine, LostOrMisdirectedOutputFailsTheRun) {
         {Output::pipe, "", {"c", "/dev/stdout", "d"}, "", 255, errLine("/dev/stdout", refused)},
         {Output::terminal, "", {"c", "/dev/stdout", "d"}, "", 255, errLine("/dev/stdout", refused)},
         {Output::file, "/dev/null", {"c", "/dev/null", "d"}, "", 0, ""},
+        // A reader that stopped early ("| head -1") kills nothing.
+        {Output::brokenPipe, "", {"c", "out.dat", "d"}, "", 255, errLine("standard output", "Broken pipe")},
+        {Output::brokenPipe, "", {"x", "../ref.dat"}, "out", 255, errLine("standard output", "Broken pipe")},
     };
     for (const OutputCase& row : rows) {
-        const std::string to = row.to == Output::closed     ? "closed"
-                               : row.to == Output::pipe     ? "a pipe"
-                               : row.to == Output::terminal ? "a terminal"
-                                                            : row.file;
+        const std::string to = row.to == Output::closed       ? "closed"
+                               : row.to == Output::pipe       ? "a pipe"
+                               : row.to == Output::terminal   ? "a terminal"
+                               : row.to == Output::brokenPipe ? "a broken pipe"
+                                                              : row.file;
         SCOPED_TRACE(row.args[0] + " " + row.args[1] + " > " + to);
         writeBytes(dir / "so.dat", "kept");
-        fs::remove(dir / "out.dat");
+        // An old archive each c replaces, and an empty place to extract to.
+        writeBytes(dir / "out.dat", "old archive");
+        fs::remove_all(dir / "out");
+        fs::create_directories(dir / "out");
         ToolRun r = runToolTo(row.args, dir / row.where, row.to, row.file);
         EXPECT_EQ(r.status, row.status);
         EXPECT_EQ(r.err, row.err);

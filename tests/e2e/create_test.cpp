@@ -89,11 +89,21 @@ TEST(Create, ArchiveInsideTheTreeIsLeftOut) {
     fs::create_directory(dir / "data");
     writeBytes(dir / "data/a.txt", "abc");
     // An old archive of the same name, with a second hard name and a link to
-    // it: truncating keeps the identity, so all three are the archive.
+    // it: all three are the old archive, and the new one is written beside
+    // it under a temporary name, which is left out as well.
     writeBytes(dir / "out.dat", "old contents");
+    ASSERT_EQ(chmod((dir / "out.dat").c_str(), 0640), 0);
     ASSERT_EQ(link((dir / "out.dat").c_str(), (dir / "hard.dat").c_str()), 0);
     fs::create_symlink("out.dat", dir / "alias.dat");
     ToolRun r = runTool({"c", "out.dat", "."}, dir.path);
+    // The new archive takes the old one's name and permission; the other
+    // hard name keeps the old archive, the link stays a link.
+    EXPECT_EQ(readBytes(dir / "hard.dat"), "old contents");
+    EXPECT_TRUE(isLink(dir / "alias.dat"));
+    if (!runsWrapped()) {
+        EXPECT_EQ(fs::status(dir / "out.dat").permissions(), fs::perms(0640));
+    }
+    EXPECT_EQ(treeOf(dir.path).size(), 5u);  // no temporary file left
     EXPECT_EQ(r.out,
               "Skipping .\\alias.dat: it is the archive being written\n"
               "Skipping .\\hard.dat: it is the archive being written\n"
@@ -176,6 +186,9 @@ TEST(Create, UnstorableNamesAreFailures) {
         fs::create_directory(dir / "d/dir\\too");
     }
     writeBytes(dir / "d/fine", "y");
+    // The shape of a short name, which a Windows build would not extract.
+    const bool windows = testingWindowsBuild();
+    writeBytes(dir / "d/LONGDI~1", "z");
     // A top-level name is stored as typed: 259 bytes are taken, 260 are
     // not. Under a wrapper a path of 259 bytes leaves no room for the
     // names below it.
@@ -195,7 +208,9 @@ TEST(Create, UnstorableNamesAreFailures) {
                          (backslashes ? "Skipping d\\back\\slash: name contains a backslash\n"
                                         "Skipping d\\dir\\too: name contains a backslash\n"
                                       : "") +
-                         "Writing d\\fine...\n" + (runsWrapped() ? "" : "Writing " + arg259 + "\\x...\n"));
+                         (windows ? "Skipping d\\LONGDI~1: name is reserved on Windows\n" : "") +
+                         "Writing d\\fine...\n" + (windows ? "" : "Writing d\\LONGDI~1...\n") +
+                         (runsWrapped() ? "" : "Writing " + arg259 + "\\x...\n"));
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.err, errLine(arg260, "name is longer than 259 bytes") +
                          (backslashes ? errLine("d\\back\\slash", "name contains a backslash") +
@@ -203,6 +218,7 @@ TEST(Create, UnstorableNamesAreFailures) {
                                       : ""));
     Unpacked u = unpack(readBytes(dir / "out.dat"));
     std::map<std::string, std::string> stored = {{"d", "<dir>"}, {"d/fine", "y"}};
+    if (!windows) stored.insert({"d/LONGDI~1", "z"});
     if (!runsWrapped()) stored.insert({{arg259, "<dir>"}, {arg259 + "/x", "x"}});
     EXPECT_EQ(u.root.count, stored.size() / 2);
     EXPECT_EQ(u.tree, stored);
@@ -358,6 +374,7 @@ struct SizeCase {
     std::function<void(const ScratchDir&)> make;  // fills dir/d
     std::string archive;
     std::string out;
+    std::string old = "";  // an archive already there, which must stay
 };
 
 TEST(Create, ArchivesOf4GiBOrMoreAreRemovedBeforeAnyData) {
@@ -376,6 +393,11 @@ TEST(Create, ArchivesOf4GiBOrMoreAreRemovedBeforeAnyData) {
              for (int i = 0; i < 3; ++i) sparse(dir / ("d/part" + std::to_string(i)), 0x60000000ull);
          },
          "out.dat", refused},
+        {"the same over an old archive",
+         [](const ScratchDir& dir) {
+             for (int i = 0; i < 3; ++i) sparse(dir / ("d/part" + std::to_string(i)), 0x60000000ull);
+         },
+         "out.dat", refused, "old archive"},
         {"an archive of exactly 4 GiB",
          [&](const ScratchDir& dir) { sparse(dir / "d/f.tex", fourGiB - records); }, "out.dat", refused},
     };
@@ -409,6 +431,7 @@ TEST(Create, ArchivesOf4GiBOrMoreAreRemovedBeforeAnyData) {
         ScratchDir dir;
         fs::create_directory(dir / "d");
         row.make(dir);
+        if (!row.old.empty()) writeBytes(dir / "out.dat", row.old);
         // Refusals take no time. Through the fault shim, without faults,
         // for its watchdog: a scan that never ends fails the test instead
         // of hanging it. Writing 4 GiB takes seconds and goes without.
@@ -419,7 +442,13 @@ TEST(Create, ArchivesOf4GiBOrMoreAreRemovedBeforeAnyData) {
         EXPECT_EQ(r.status, row.out == refused ? 255 : 0);
         EXPECT_EQ(r.err,
                   row.out == refused ? errLine(row.archive, refused.substr(0, refused.size() - 1)) : "");
-        EXPECT_FALSE(exists(dir / "out.dat"));
+        if (row.old.empty()) {
+            EXPECT_FALSE(exists(dir / "out.dat"));
+        } else {
+            EXPECT_EQ(readBytes(dir / "out.dat"), row.old);
+        }
+        for (const auto& item : fs::directory_iterator(dir.path))
+            EXPECT_EQ(item.path().filename().string().find(".dattool-"), std::string::npos);
     }
 }
 

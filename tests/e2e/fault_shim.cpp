@@ -46,6 +46,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -57,6 +58,14 @@
 
 namespace {
 
+const std::string& keyOf(const std::string& key) {
+    return key;
+}
+template <typename Value>
+const std::string& keyOf(const std::pair<const std::string, Value>& item) {
+    return item.first;
+}
+
 struct Traps {
     std::set<std::string> denied;
     std::map<std::string, size_t> full;  // path -> bytes it takes
@@ -66,9 +75,12 @@ struct Traps {
     std::string lagging;
     std::map<std::string, long> slow;  // path -> milliseconds
     std::string swap, swapTo;          // swap: the directory and the link's target
+    std::set<std::string> noRename;
+    std::set<std::string> term;
     // What was opened under a trapped path.
     std::map<int, size_t> budget;  // descriptor -> bytes it still takes
     std::set<int> closeFails;
+    std::set<int> termOnWrite;
     std::map<DIR*, int> listed;  // directory -> items handed out so far
 };
 
@@ -146,10 +158,31 @@ __attribute__((constructor)) void setUp() {
             t.slow[path] = std::stol(arg);
         else if (action == "swap")
             t.swap = path, t.swapTo = arg;
+        else if (action == "norename")
+            t.noRename.insert(path);
+        else if (action == "term")
+            t.term.insert(path);
         else if (action != "remove" && action != "rmdir" && action != "shrink" && action != "grow" &&
-                 action != "fifo" && action != "dir" && action != "link")
+                 action != "fifo" && action != "dir" && action != "link" && action != "norename" &&
+                 action != "term")
             cannot(line);
     });
+}
+
+// The trap of a container (a set or a map keyed by path) that path falls
+// under, exactly or by a pattern ending in "*"; end() when none.
+template <typename Traps>
+auto trapFor(Traps& traps, const char* path) {
+    auto exact = traps.find(path);
+    if (exact != traps.end()) return exact;
+    const char* slash = std::strrchr(path, '/');
+    const std::string name = slash ? slash + 1 : path;
+    for (auto it = traps.begin(); it != traps.end(); ++it) {
+        const std::string& key = keyOf(*it);
+        if (!key.empty() && key.back() == '*' && name.compare(0, key.size() - 1, key, 0, key.size() - 1) == 0)
+            return it;
+    }
+    return traps.end();
 }
 
 // Returns true when the open must fail.
@@ -186,7 +219,7 @@ bool before(const char* path, int flags) {
             return true;
         }
     }
-    if (t.denied.count(path)) {
+    if (trapFor(t.denied, path) != t.denied.end()) {
         errno = EACCES;
         return true;
     }
@@ -197,9 +230,10 @@ bool before(const char* path, int flags) {
 int opened(const char* path, int fd) {
     if (fd < 0) return fd;
     Traps& t = traps();
-    auto full = t.full.find(path);
+    auto full = trapFor(t.full, path);
     if (full != t.full.end()) t.budget[fd] = full->second;
-    if (t.failClose.count(path)) t.closeFails.insert(fd);
+    if (trapFor(t.failClose, path) != t.failClose.end()) t.closeFails.insert(fd);
+    if (trapFor(t.term, path) != t.term.end()) t.termOnWrite.insert(fd);
     return fd;
 }
 
@@ -259,6 +293,7 @@ extern "C" int openat64(int at, const char* path, int flags, ...) {
 
 extern "C" ssize_t write(int fd, const void* buf, size_t n) {
     static auto real = next<ssize_t (*)(int, const void*, size_t)>("write");
+    if (traps().termOnWrite.erase(fd) > 0) kill(getpid(), SIGTERM);
     auto left = traps().budget.find(fd);
     if (left != traps().budget.end()) {
         if (left->second == 0 && n > 0) {
@@ -277,6 +312,7 @@ extern "C" int close(int fd) {
     static auto real = next<int (*)(int)>("close");
     Traps& t = traps();
     t.budget.erase(fd);
+    t.termOnWrite.erase(fd);
     const bool fail = t.closeFails.erase(fd) > 0;
     int rc = real(fd);
     if (fail && rc == 0) {
@@ -284,6 +320,26 @@ extern "C" int close(int fd) {
         return -1;
     }
     return rc;
+}
+
+namespace {
+
+bool renameFails(const char* to) {
+    if (trapFor(traps().noRename, to) == traps().noRename.end()) return false;
+    errno = EBUSY;
+    return true;
+}
+
+}  // namespace
+
+extern "C" int rename(const char* from, const char* to) {
+    static auto real = next<int (*)(const char*, const char*)>("rename");
+    return renameFails(to) ? -1 : real(from, to);
+}
+
+extern "C" int renameat(int fromAt, const char* from, int toAt, const char* to) {
+    static auto real = next<int (*)(int, const char*, int, const char*)>("renameat");
+    return renameFails(to) ? -1 : real(fromAt, from, toAt, to);
 }
 
 extern "C" DIR* opendir(const char* path) {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <pty.h>
+#include <pwd.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -83,9 +84,15 @@ struct EnvVar {
 // Where the localised text of a system reason stands in an expected line.
 const std::string anyReason = "\x01";
 
+// Who the child runs as: the same user unless set.
+struct User {
+    bool set = false;
+    uid_t uid = 0;
+    gid_t gid = 0;
+};
+
 ToolRun run(const std::string& exe, const std::string& wrap, const std::vector<std::string>& args,
-            const std::string& cwd, Output to = Output::pipe, const std::string& file = "",
-            bool unprivileged = false) {
+            const std::string& cwd, Output to = Output::pipe, const std::string& file = "", User as = {}) {
     // Standard error goes to a file so a full pipe can never block the child.
     std::string errPath = cwd + "/../.stderr-" + std::to_string(getpid());
     std::vector<std::string> argv =
@@ -100,8 +107,13 @@ ToolRun run(const std::string& exe, const std::string& wrap, const std::vector<s
     // [0] is read here, [1] becomes the program's standard output.
     int outEnds[2] = {-1, -1};
     int errEnds[2] = {-1, -1};  // errorsOnTerminal: [1] becomes standard error
-    const bool piped = to == Output::pipe || to == Output::merged || to == Output::errorsOnTerminal;
+    const bool piped = to == Output::pipe || to == Output::brokenPipe || to == Output::merged ||
+                       to == Output::errorsOnTerminal;
     if (piped && pipe(outEnds) != 0) throw std::runtime_error("pipe");
+    if (to == Output::brokenPipe) {
+        close(outEnds[0]);
+        outEnds[0] = -1;
+    }
     // Raw, so the terminal passes the bytes as written: no CR added.
     termios raw{};
     cfmakeraw(&raw);
@@ -122,9 +134,7 @@ ToolRun run(const std::string& exe, const std::string& wrap, const std::vector<s
         dup2(to == Output::merged ? 1 : to == Output::errorsOnTerminal ? errEnds[1] : errFd, 2);
         if (outEnds[0] >= 0) close(outEnds[0]);
         if (errEnds[0] >= 0) close(errEnds[0]);
-        if (unprivileged && geteuid() == 0 &&
-            (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
-            _exit(126);
+        if (as.set && (setgroups(0, nullptr) != 0 || setgid(as.gid) != 0 || setuid(as.uid) != 0)) _exit(126);
         execv(program.c_str(), argp.data());
         _exit(127);
     }
@@ -179,7 +189,10 @@ bool canRunUnprivileged() {
 }
 
 ToolRun runUnprivileged(const std::vector<std::string>& args, const std::string& cwd) {
-    return run(programUnderTest(), wrapper(), args, cwd, Output::pipe, "", canRunUnprivileged());
+    User as;
+    const passwd* nobody = geteuid() == 0 && canRunUnprivileged() ? getpwnam("nobody") : nullptr;
+    if (nobody) as = User{true, nobody->pw_uid, nobody->pw_gid};
+    return run(programUnderTest(), wrapper(), args, cwd, Output::pipe, "", as);
 }
 
 std::string errLine(const std::string& path, const std::string& reason) {
@@ -206,6 +219,12 @@ bool errorsMatch(const std::string& err, const std::string& want) {
         g = gotEnd + 1;
     }
     return g == got.size();
+}
+
+ToolRun runAsNobody(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd) {
+    const passwd* nobody = getpwnam("nobody");
+    if (!nobody) return ToolRun{"", "", "", 126};
+    return run(exe, "", args, cwd, Output::pipe, "", User{true, nobody->pw_uid, nobody->pw_gid});
 }
 
 ToolRun runNative(const std::vector<std::string>& args, const std::string& cwd) {

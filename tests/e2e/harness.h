@@ -23,14 +23,15 @@ struct ToolRun {
 };
 
 // Where the program's standard output goes: a pipe or a pseudo-terminal,
-// read into ToolRun::out; nowhere (the descriptor closed); or the file at
-// a path, relative to the run's directory, opened for appending (and for
-// reading, so a FIFO opens at once). merged: standard output and standard
-// error share one pipe, read into ToolRun::out, as with 2>&1.
+// read into ToolRun::out; nowhere (the descriptor closed); the file at a
+// path, relative to the run's directory, opened for appending (and for
+// reading, so a FIFO opens at once); or a pipe whose reader has gone, as
+// after "| head -1", where every write fails. merged: standard output and
+// standard error share one pipe, read into ToolRun::out, as with 2>&1.
 // errorsOnTerminal: standard output is a pipe, standard error a
 // pseudo-terminal, read into ToolRun::err. Elsewhere standard error goes
 // to a file.
-enum class Output { pipe, terminal, closed, file, merged, errorsOnTerminal };
+enum class Output { pipe, terminal, closed, file, brokenPipe, merged, errorsOnTerminal };
 
 // Runs the program under test with args in cwd; argv[0] is "dattool"
 // unless a wrapper starts it.
@@ -49,6 +50,11 @@ ToolRun runUnprivileged(const std::vector<std::string>& args, const std::string&
 // Whether runUnprivileged runs the tool as a user that permissions stop:
 // not under a wrapper, and as root only where it can drop to nobody.
 bool canRunUnprivileged();
+// Runs exe, a copy of the program placed where that user can reach it,
+// as the unprivileged user nobody, with args in cwd; for permissions that
+// root would pass. Linux builds only, started as root; a status of 126
+// means the user could not be taken on.
+ToolRun runAsNobody(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd);
 // Runs the Linux build, whatever is under test.
 ToolRun runNative(const std::vector<std::string>& args, const std::string& cwd);
 // Runs another build, through wrapper unless that is empty, the same way.
