@@ -24,6 +24,7 @@ bool errorsOnTerminal = false;
 bool lossTold = false;
 int outputErrno = 0;  // why standard output lost a write, when it did
 Clock::time_point lastSent;
+size_t lastPending = 0;  // what waited in standard output's buffer at the last look
 
 // Notes why standard output failed, while errno still says so.
 void noteOutput() {
@@ -33,6 +34,7 @@ void noteOutput() {
 void send() {
     if (std::fflush(stdout) != 0) noteOutput();
     lastSent = Clock::now();
+    lastPending = 0;
 }
 
 void stderrLine(const std::string& path, const std::string& reason) {
@@ -125,7 +127,13 @@ std::string shown(const std::string& name) {
 void progress() {
     noteOutput();
     if (outputOnTerminal) return;
-    if (Clock::now() - lastSent >= progressInterval) send();
+    const Clock::time_point now = Clock::now();
+    // A buffer that filled went out by itself: that counts as sent, so a
+    // run that prints fast makes no writes of its own for the timer.
+    const size_t pending = outputPending();
+    if (pending < lastPending) lastSent = now;
+    lastPending = pending;
+    if (now - lastSent >= progressInterval) send();
 }
 
 void sendProgress() {

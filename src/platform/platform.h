@@ -256,6 +256,9 @@ bool reopenStandardStreams();
 // window on Windows).
 bool outputIsTerminal();
 bool errorIsTerminal();
+// Bytes waiting in standard output's buffer; 0 where that cannot be told
+// (Windows). A drop means the buffer went out by itself, being full.
+size_t outputPending();
 // Whether a terminal shows UTF-8: names are then checked sequence by
 // sequence (POSIX), else byte by byte (Windows, whose console has a code page).
 bool terminalTakesUtf8();

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <glob.h>
 #include <limits.h>
+#include <stdio_ext.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -516,6 +517,10 @@ bool reopenStandardStreams() {
 
 bool outputIsTerminal() {
     return ::isatty(STDOUT_FILENO) == 1;
+}
+
+size_t outputPending() {
+    return __fpending(stdout);
 }
 
 bool errorIsTerminal() {

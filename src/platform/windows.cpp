@@ -750,6 +750,10 @@ bool outputIsTerminal() {
     return GetConsoleMode(outputHandle(), &mode) != 0;
 }
 
+size_t outputPending() {
+    return 0;
+}
+
 bool errorIsTerminal() {
     DWORD mode = 0;
     return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
