@@ -33,26 +33,29 @@ int finalStatus() {
     return runFailed() || !outputDelivered() ? statusFailed : 0;
 }
 
-int readOpened(char command, KeyedFile& f) {
+int readOpened(char command, const std::string& path, KeyedFile& f) {
     std::puts("ok\nParsing TOC...");
+    progress();
     // The decoded archive lives for this run only; bad_alloc frees it on
     // the way out, before anything is printed.
     const Archive archive = parseFile(f);
     if (archive.status == Toc::notArchive) {
-        failure("Not a DAT file");
+        failure(path, "Not a DAT file", "Not a DAT file");
         return statusFailed;
     }
     if (command == 'l') printFiles(archive.root.child);
     if (archive.status == Toc::damaged) {
         // Nothing is extracted from a damaged archive: its files would be
         // read from the wrong places and still look right.
-        failure("Damaged archive: %s", archive.damage.c_str());
+        const std::string why = "Damaged archive: " + archive.damage;
+        failure(path, why, "%s", why.c_str());
         return statusFailed;
     }
     if (command == 'x') {
         std::puts("Extracting...");
         extractFiles(f.file, archive);
         std::printf("Extracted %u file(s)\n", archive.files);
+        progress();
     }
     return finalStatus();
 }
@@ -62,20 +65,24 @@ int readOpened(char command, KeyedFile& f) {
 int readArchive(char command, const std::string& archive) {
     startReport();
     std::printf("Opening %s...", shown(archive).c_str());
+    progress();
     KeyedFile f(fileOpenRead(archive));
+    if (!f) {
+        failure(archive, lastError(), "failed");
+        return statusFailed;
+    }
     // The format needs the archive's length before anything else, which
     // only a regular file has: a pipe or a device is refused unread.
-    if (!f || !fileIsRegular(f.file)) {
-        failure("failed");
+    if (!fileIsRegular(f.file)) {
+        failure(archive, "not a regular file", "failed");
         return statusFailed;
     }
     try {
-        return readOpened(command, f);
+        return readOpened(command, archive, f);
     } catch (const std::bad_alloc&) {
-        // The archive may well be sound. Printing this allocates nothing:
-        // the tree was freed on the way here and the output buffer exists
-        // by now.
-        failure("Archive does not fit in memory");
+        // The archive may well be sound. The tree was freed on the way
+        // here, so the messages have memory to be made in.
+        failure(archive, "Archive does not fit in memory", "Archive does not fit in memory");
         return statusFailed;
     }
 }
@@ -114,14 +121,13 @@ int createArchive(const std::string& archive, const std::vector<std::string>& di
     bool made = false;
     File f = fileOpenWrite(archive, &made);
     if (!f) {
-        failure("Unable to open %s for writing", shown(archive).c_str());
+        failure(archive, lastError(), "Unable to open %s for writing", shown(archive).c_str());
         return statusFailed;
     }
-    FileId output;
-    if (outputFileId(output) && output == fileIdOf(f)) {
-        // Every line printed would land in the archive, so this one goes
-        // where it cannot.
-        failureOnStderr("Unable to open %s for writing: it is standard output", shown(archive).c_str());
+    if (isStandardOutput(f)) {
+        // Every line printed would land in the archive, whatever standard
+        // output is, so this one goes where it cannot.
+        failureOnStderr(archive, "it is standard output");
         return statusFailed;
     }
     // A regular file is replaced only by a complete archive; until then it
@@ -138,7 +144,7 @@ int createArchive(const std::string& archive, const std::vector<std::string>& di
     }
     const bool staging = static_cast<bool>(staged.file);
     if (!staging && !fileTruncate(f)) {
-        failure("Unable to open %s for writing", shown(archive).c_str());
+        failure(archive, lastError(), "Unable to open %s for writing", shown(archive).c_str());
         return statusFailed;
     }
     removeOnSignal(staging ? &staged.dir : nullptr, staged.temp);
@@ -158,7 +164,7 @@ int createArchive(const std::string& archive, const std::vector<std::string>& di
         if ((!staging || made) && pathKind(archive) == PathKind::file) removeFile(archive);
     };
     auto unwritten = [&](const char* why) {
-        failure("%s", why);
+        failure(archive, why, "%s", why);
         discard();
         return statusFailed;
     };
@@ -181,7 +187,7 @@ int createArchive(const std::string& archive, const std::vector<std::string>& di
     }
     if (!fileClose(out.file)) written = false;
     if (!written) {
-        failure("Unable to write %s", shown(archive).c_str());
+        failure(archive, lastError(), "Unable to write %s", shown(archive).c_str());
         // Written in place, the unfinished archive stays, as it always has.
         if (staging) discard();
         return finalStatus();
@@ -193,7 +199,8 @@ int createArchive(const std::string& archive, const std::vector<std::string>& di
             std::printf("Cannot put the new archive in place of %s: writing it in place\n",
                         shown(archive).c_str());
             File done = fileOpenReadIn(staged.dir, staged.temp);
-            if (!done || !copyInPlace(archive, done)) failure("Unable to write %s", shown(archive).c_str());
+            if (!done || !copyInPlace(archive, done))
+                failure(archive, lastError(), "Unable to write %s", shown(archive).c_str());
             fileClose(done);
             removeIn(staged.dir, staged.temp);
         }
@@ -204,27 +211,41 @@ int createArchive(const std::string& archive, const std::vector<std::string>& di
 
 namespace {
 
+// Only directories are looked for, so only the directory arguments are
+// patterns; the command and the archive are used as typed. A pattern that
+// matches nothing stays as typed too.
+std::vector<std::string> expanded(std::vector<std::string>::const_iterator from,
+                                  std::vector<std::string>::const_iterator to) {
+    std::vector<std::string> dirs;
+    for (; from != to; ++from) {
+        std::vector<std::string> found;
+        if (isPattern(*from)) found = patternMatches(*from, nameBefore);
+        if (found.empty())
+            dirs.push_back(*from);
+        else
+            dirs.insert(dirs.end(), found.begin(), found.end());
+    }
+    return dirs;
+}
+
+int wrongArguments(const std::string& program, const std::string& what, const std::string& why) {
+    usage(program);
+    failureOnStderr(what, why);
+    return statusFailed;
+}
+
 int runArguments(const std::vector<std::string>& args) {
     const std::string program = args.empty() ? "dattool" : args[0];
-    if (args.size() < 3) {
-        usage(program);
-        return statusFailed;
-    }
+    if (args.size() < 2) return wrongArguments(program, "command line", "no command given");
     const char command = args[1][0];
+    const bool known = command == 'x' || command == 'l' || command == 'c';
+    // Unknown commands are refused: silence would look like success.
+    if (!known) return wrongArguments(program, args[1], "unknown command");
+    if (args.size() < 3) return wrongArguments(program, args[1], "no archive given");
     const std::string& archive = args[2];
-    switch (command) {
-        case 'x':
-        case 'l':
-            return readArchive(command, archive);
-        case 'c':
-            if (args.size() < 4) break;
-            return createArchive(archive, {args.begin() + 3, args.end()});
-        default:
-            // Unknown commands are refused: silence would look like success.
-            break;
-    }
-    usage(program);
-    return statusFailed;
+    if (command != 'c') return readArchive(command, archive);
+    if (args.size() < 4) return wrongArguments(program, args[1], "no directory given");
+    return createArchive(archive, expanded(args.begin() + 3, args.end()));
 }
 
 }  // namespace
@@ -236,5 +257,8 @@ int runCommand(const std::vector<std::string>& args) {
     catchSignals();
     startReport();
     const int status = runArguments(args);
-    return outputClosed ? statusFailed : status;
+    // Lost output is told whichever way the command ended.
+    const bool delivered = outputDelivered();
+    if (outputClosed) failureOnStderr("standard output", "closed when the run began");
+    return delivered && !outputClosed ? status : statusFailed;
 }

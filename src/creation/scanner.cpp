@@ -34,11 +34,15 @@ unsigned char upper(unsigned char c) {
     return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 'a' + 'A') : c;
 }
 
-void skip(const std::string& path, const char* reason, bool failed) {
-    if (failed)
-        failure("Skipping %s: %s", shown(path).c_str(), reason);
-    else
+// A skip that is a failure is told on standard error too, with the same
+// reason unless the system gave a fuller one (why).
+void skip(const std::string& path, const char* reason, bool failed, const std::string& why = "") {
+    if (failed) {
+        failure(path, why.empty() ? reason : why, "Skipping %s: %s", shown(path).c_str(), reason);
+    } else {
         std::printf("Skipping %s: %s\n", shown(path).c_str(), reason);
+        progress();
+    }
 }
 
 bool tooLarge(const Scan& scan) {
@@ -59,7 +63,11 @@ bool refused(const Scan& scan, const DirItem& item, const std::string& path) {
             skip(path, "not a regular file or directory", false);
             return true;
         case ItemKind::unreadable:
-            skip(path, "cannot be examined", true);
+            skip(path, "cannot be examined", true, item.reason);
+            return true;
+        case ItemKind::denied:
+            // Caught now, it is not stored as a file of zeros.
+            skip(path, item.reason.c_str(), true);
             return true;
         case ItemKind::file:
         case ItemKind::directory:
@@ -125,7 +133,7 @@ uint32_t addDir(Scan& scan, std::vector<Entry>& list, const std::string& directo
     if (tooLarge(scan)) return 0;
     std::vector<DirItem> items;
     if (!listDirectory(directory, items)) {
-        failure("No files found");
+        failure(directory, lastError(), "No files found");
         return 0;
     }
     std::sort(items.begin(), items.end(),

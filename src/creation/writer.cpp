@@ -31,6 +31,11 @@ bool copyFile(KeyedFile& f, uint8_t* buf, const Entry& e, const std::string& pat
               const std::vector<FileId>& own) {
     const std::string name = shown(path);
     std::printf("Writing %s...\n", name.c_str());
+    // A large file takes a while: its line goes out first.
+    if (e.size > largeFile)
+        sendProgress();
+    else
+        progress();
     File in = fileOpenRead(path);
     // Only a regular file is read: what stands there now may be a device
     // that never ends or a FIFO that never delivers. A new file in its place
@@ -39,11 +44,13 @@ bool copyFile(KeyedFile& f, uint8_t* buf, const Entry& e, const std::string& pat
     FileId id;
     const bool regular = in && regularFileId(in, id);
     if (regular && std::find(own.begin(), own.end(), id) != own.end()) {
-        failure("%s is the archive being written: stored %u zero bytes in its place", name.c_str(), e.size);
+        failure(path, "it is the archive being written",
+                "%s is the archive being written: stored %u zero bytes in its place", name.c_str(), e.size);
         return writeZeros(f, buf, e.size, e.scrambled);
     }
     if (!regular) {
-        failure("Unable to open %s: stored %u zero bytes in its place", name.c_str(), e.size);
+        failure(path, in ? "not a regular file" : lastError(),
+                "Unable to open %s: stored %u zero bytes in its place", name.c_str(), e.size);
         return writeZeros(f, buf, e.size, e.scrambled);
     }
     uint64_t left = e.size;
@@ -53,14 +60,17 @@ bool copyFile(KeyedFile& f, uint8_t* buf, const Entry& e, const std::string& pat
         if (got > 0 && !WriteData(f, buf, got, e.scrambled)) return false;
         left -= got;
         if (got < want) break;
+        progress();
     }
     if (left > 0) {
-        failure("%s shrank: %u missing bytes stored as zeros", name.c_str(), static_cast<uint32_t>(left));
+        failure(path, "shrank since it was scanned", "%s shrank: %u missing bytes stored as zeros",
+                name.c_str(), static_cast<uint32_t>(left));
         return writeZeros(f, buf, left, e.scrambled);
     }
     uint8_t extra = 0;
     if (fileRead(in, &extra, 1) > 0) {
-        failure("%s grew: only its first %u bytes stored", name.c_str(), e.size);
+        failure(path, "grew since it was scanned", "%s grew: only its first %u bytes stored", name.c_str(),
+                e.size);
     }
     return true;
 }

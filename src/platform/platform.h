@@ -195,13 +195,15 @@ void raiseHandleLimit();
 
 // An item of a directory, links followed.
 // unreadable: the item is there but could not be examined.
-enum class ItemKind { file, directory, other, dangling, unreadable };
+// denied: a regular file this user may not read (never as root).
+enum class ItemKind { file, directory, other, dangling, unreadable, denied };
 struct DirItem {
     std::string name;
     ItemKind kind = ItemKind::other;
-    bool link = false;  // the name itself is a symbolic link
-    uint64_t size = 0;  // files only
-    FileId id;          // of what the name leads to
+    bool link = false;   // the name itself is a symbolic link
+    uint64_t size = 0;   // files only
+    FileId id;           // of what the name leads to
+    std::string reason;  // unreadable and denied: the system's text
 };
 
 // Lists a directory's items, without "." and "..", in the order the system
@@ -213,10 +215,17 @@ bool directoryId(const std::string& path, FileId& id);
 // The longest path, in bytes, that the platform accepts.
 size_t maxPathLength();
 
-// The command line with every argument after the program name that holds
-// "*" or "?" replaced by its matches in sorted order; a pattern that
-// matches nothing stays as typed.
-std::vector<std::string> expandArguments(int argc, char** argv);
+// Whether an argument holds "*" or "?".
+bool isPattern(const std::string& arg);
+// The paths that pattern matches, as the system matches names: in byte order
+// on POSIX (glob, where "\\" is no escape character), case-insensitively
+// on Windows, sorted there with before. Empty when nothing matches.
+using NameOrder = bool (*)(const std::string&, const std::string&);
+std::vector<std::string> patternMatches(const std::string& pattern, NameOrder before);
+
+// The system's text for the last call of this layer that failed, taken when
+// it failed ("Permission denied"); calls that succeed leave it as it is.
+std::string lastError();
 
 // Writing an archive in place of an existing file, and what the program
 // needs to know of its standard streams.
@@ -235,7 +244,16 @@ bool fileTruncate(File& f);
 // of one (0-2), the null device is put there first. True when standard
 // output was closed.
 bool reopenStandardStreams();
-// Whether standard output is a terminal (a console window on Windows).
+// Whether standard output, or standard error, is a terminal (a console
+// window on Windows).
 bool outputIsTerminal();
-// Identity of standard output when it is a regular file; false otherwise.
-bool outputFileId(FileId& id);
+bool errorIsTerminal();
+// Bytes waiting in standard output's buffer; 0 where that cannot be told
+// (Windows). A drop means the buffer went out by itself, being full.
+size_t outputPending();
+// Whether a terminal shows UTF-8: names are then checked sequence by
+// sequence (POSIX), else byte by byte (Windows, whose console has a code page).
+bool terminalTakesUtf8();
+// Whether f is the very file, pipe, socket or terminal that standard output
+// goes to. The null device never is: nothing written there lands anywhere.
+bool isStandardOutput(const File& f);

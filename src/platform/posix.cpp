@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <glob.h>
 #include <limits.h>
+#include <stdio_ext.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -27,6 +29,16 @@ std::string diskPath(const std::string& path) {
     return p;
 }
 
+// errno of the last call that failed, kept before anything else runs.
+int lastErrno = 0;
+
+// Notes errno and passes result through, for one-line failure paths.
+template <typename T>
+T noted(T result) {
+    lastErrno = errno;
+    return result;
+}
+
 int descriptorOf(const File& f) {
     return static_cast<int>(f.handle);
 }
@@ -35,7 +47,17 @@ int openRetry(const std::string& path, int flags, mode_t mode = 0) {
     int fd;
     do fd = ::open(diskPath(path).c_str(), flags | O_CLOEXEC, mode);
     while (fd < 0 && errno == EINTR);
-    return fd;
+    return fd < 0 ? noted(fd) : fd;
+}
+
+// Whether the permission bits alone may keep this user from reading a file.
+// Root reads everything; the owner's bits are the owner's answer; anyone
+// else may be let in or kept out by groups and access lists.
+bool bitsDenyReading(const struct stat& st) {
+    static const uid_t user = ::geteuid();
+    if (user == 0) return false;
+    if (st.st_uid == user) return (st.st_mode & S_IRUSR) == 0;
+    return (st.st_mode & (S_IRGRP | S_IROTH)) != (S_IRGRP | S_IROTH);
 }
 
 // Flags of a held directory. On Linux a handle that only reaches what lies
@@ -51,7 +73,7 @@ int openAtRetry(int at, const std::string& name, int flags, mode_t mode = 0) {
     int fd;
     do fd = ::openat(at, name.c_str(), flags | O_CLOEXEC, mode);
     while (fd < 0 && errno == EINTR);
-    return fd;
+    return fd < 0 ? noted(fd) : fd;
 }
 
 }  // namespace
@@ -68,6 +90,7 @@ size_t fileRead(File& f, void* buf, size_t n) {
     while (done < n) {
         ssize_t got = ::read(descriptorOf(f), p + done, n - done);
         if (got < 0 && errno == EINTR) continue;
+        if (got < 0) noted(0);
         if (got <= 0) break;
         done += static_cast<size_t>(got);
     }
@@ -94,6 +117,7 @@ size_t fileWrite(File& f, const void* buf, size_t n) {
     while (done < n) {
         ssize_t put = ::write(descriptorOf(f), p + done, n - done);
         if (put < 0 && errno == EINTR) continue;
+        if (put < 0) noted(0);
         if (put <= 0) break;
         done += static_cast<size_t>(put);
     }
@@ -107,7 +131,7 @@ uint64_t filePosition(const File& f) {
 
 bool fileSeek(File& f, uint64_t pos) {
     if (pos > static_cast<uint64_t>(INT64_MAX)) return false;
-    if (::lseek(descriptorOf(f), static_cast<off_t>(pos), SEEK_SET) < 0) return false;
+    if (::lseek(descriptorOf(f), static_cast<off_t>(pos), SEEK_SET) < 0) return noted(false);
     f.pos = pos;
     return true;
 }
@@ -127,7 +151,7 @@ bool fileClose(File& f) {
     if (f.handle == -1) return true;
     int rc = ::close(descriptorOf(f));
     f.handle = -1;
-    return rc == 0;
+    return rc == 0 || noted(false);
 }
 
 FileId fileIdOf(const File& f) {
@@ -173,7 +197,7 @@ Step dirOpen(const Dir& parent, const std::string& name, Dir& out) {
         out.handle = fd;
         return Step::opened;
     }
-    const int error = errno;
+    const int error = noted(errno);
     if (error == EMFILE || error == ENFILE) return Step::exhausted;
     if (error == ENOENT) return Step::missing;
     // O_NOFOLLOW fails with ELOOP on a link, O_DIRECTORY with ENOTDIR on
@@ -186,7 +210,7 @@ Step dirOpen(const Dir& parent, const std::string& name, Dir& out) {
 }
 
 bool dirMake(const Dir& parent, const std::string& name) {
-    return ::mkdirat(static_cast<int>(parent.handle), name.c_str(), 0777) == 0;
+    return ::mkdirat(static_cast<int>(parent.handle), name.c_str(), 0777) == 0 || noted(false);
 }
 
 File fileCreateIn(const Dir& parent, const std::string& name, bool& taken) {
@@ -223,7 +247,7 @@ File fileOpenReadIn(const Dir& parent, const std::string& name) {
 
 bool renameIn(const Dir& parent, const std::string& from, const std::string& to) {
     const int at = static_cast<int>(parent.handle);
-    return ::renameat(at, from.c_str(), at, to.c_str()) == 0;
+    return ::renameat(at, from.c_str(), at, to.c_str()) == 0 || noted(false);
 }
 
 bool removeIn(const Dir& parent, const std::string& name) {
@@ -368,13 +392,13 @@ void raiseHandleLimit() {
 }
 
 bool removeFile(const std::string& path) {
-    return ::unlink(diskPath(path).c_str()) == 0;
+    return ::unlink(diskPath(path).c_str()) == 0 || noted(false);
 }
 
 bool listDirectory(const std::string& path, std::vector<DirItem>& items) {
     items.clear();
     DIR* dir = ::opendir(diskPath(path).c_str());
-    if (!dir) return false;
+    if (!dir) return noted(false);
     int dfd = ::dirfd(dir);
     // readdir says "no more" and "failed" alike, told apart only by errno.
     // A failure reports the directory as not listed rather than storing
@@ -402,6 +426,7 @@ bool listDirectory(const std::string& path, std::vector<DirItem>& items) {
         }
         if (!followed) {
             item.kind = item.link ? ItemKind::dangling : ItemKind::unreadable;
+            if (!item.link) item.reason = std::strerror(errno);
         } else {
             item.id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
             if (S_ISDIR(st.st_mode)) {
@@ -409,11 +434,18 @@ bool listDirectory(const std::string& path, std::vector<DirItem>& items) {
             } else if (S_ISREG(st.st_mode)) {
                 item.kind = ItemKind::file;
                 item.size = static_cast<uint64_t>(st.st_size);
+                // Only a file whose bits deny reading costs a call: the
+                // system then decides, groups and access lists included.
+                if (bitsDenyReading(st) && ::faccessat(dfd, d->d_name, R_OK, AT_EACCESS) != 0) {
+                    item.kind = ItemKind::denied;
+                    item.reason = std::strerror(errno);
+                }
             }
         }
         items.push_back(std::move(item));
     }
     const bool whole = errno == 0;
+    if (!whole) noted(false);
     ::closedir(dir);
     if (!whole) items.clear();
     return whole;
@@ -430,23 +462,23 @@ size_t maxPathLength() {
     return PATH_MAX - 1;
 }
 
-std::vector<std::string> expandArguments(int argc, char** argv) {
-    std::vector<std::string> args;
-    for (int i = 0; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (i == 0 || arg.find_first_of("*?") == std::string::npos) {
-            args.push_back(arg);
-            continue;
-        }
-        glob_t g{};
-        if (::glob(arg.c_str(), 0, nullptr, &g) == 0) {
-            for (size_t k = 0; k < g.gl_pathc; ++k) args.emplace_back(g.gl_pathv[k]);
-        } else {
-            args.push_back(arg);
-        }
-        ::globfree(&g);
-    }
-    return args;
+bool isPattern(const std::string& arg) {
+    return arg.find_first_of("*?") != std::string::npos;
+}
+
+// glob sorts in the C locale's order, bytes, as the program never sets
+// another; "\\" is a separator here, so it escapes nothing.
+std::vector<std::string> patternMatches(const std::string& pattern, NameOrder) {
+    std::vector<std::string> found;
+    glob_t g{};
+    if (::glob(pattern.c_str(), GLOB_NOESCAPE, nullptr, &g) == 0)
+        for (size_t k = 0; k < g.gl_pathc; ++k) found.emplace_back(g.gl_pathv[k]);
+    ::globfree(&g);
+    return found;
+}
+
+std::string lastError() {
+    return std::strerror(lastErrno);
 }
 
 File fileOpenWrite(const std::string& path, bool* made) {
@@ -478,7 +510,7 @@ bool fileTruncate(File& f) {
     int rc;
     do rc = ::ftruncate(descriptorOf(f), 0);
     while (rc != 0 && errno == EINTR);
-    return rc == 0;
+    return rc == 0 || noted(false);
 }
 
 bool reopenStandardStreams() {
@@ -500,9 +532,29 @@ bool outputIsTerminal() {
     return ::isatty(STDOUT_FILENO) == 1;
 }
 
-bool outputFileId(FileId& id) {
-    struct stat st {};
-    if (::fstat(STDOUT_FILENO, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+size_t outputPending() {
+    return __fpending(stdout);
+}
+
+bool errorIsTerminal() {
+    return ::isatty(STDERR_FILENO) == 1;
+}
+
+bool terminalTakesUtf8() {
     return true;
+}
+
+bool isStandardOutput(const File& f) {
+    struct stat out {
+    }, st{}, null{};
+    if (::fstat(STDOUT_FILENO, &out) != 0 || ::fstat(descriptorOf(f), &st) != 0) return false;
+    if (!S_ISCHR(out.st_mode) || !S_ISCHR(st.st_mode))
+        return out.st_dev == st.st_dev && out.st_ino == st.st_ino;
+    // A device is known by its number: /dev/stdout and /dev/pts/3 are two
+    // inodes of one terminal. /dev/tty has a number of its own, so two
+    // terminals are one when they lead the same session.
+    if (::stat("/dev/null", &null) == 0 && S_ISCHR(null.st_mode) && out.st_rdev == null.st_rdev) return false;
+    if (out.st_rdev == st.st_rdev) return true;
+    const pid_t session = ::tcgetsid(descriptorOf(f));
+    return session != -1 && session == ::tcgetsid(STDOUT_FILENO);
 }

@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <winternl.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <vector>
@@ -16,13 +17,24 @@
 #include "platform/names.h"
 #include "platform/platform.h"
 
-// Asks the MinGW start-up code to expand wildcard arguments before main runs,
-// the way a console program on this system is expected to behave.
+// Tells the MinGW start-up code to leave wildcard arguments alone: only the
+// directory arguments of "c" are patterns, and the program expands those
+// itself (patternMatches).
 extern "C" {
-int _dowildcard = -1;  // NOLINT(bugprone-reserved-identifier): the runtime's name
+int _dowildcard = 0;  // NOLINT(bugprone-reserved-identifier): the runtime's name
 }
 
 namespace {
+
+// GetLastError of the last call that failed, kept before anything else runs.
+DWORD lastCode = 0;
+
+// Notes the error and passes result through, for one-line failure paths.
+template <typename T>
+T noted(T result) {
+    lastCode = GetLastError();
+    return result;
+}
 
 // ReadFile and WriteFile take a 32-bit count; larger transfers go in pieces.
 constexpr size_t maxPiece = size_t(1) << 30;
@@ -62,6 +74,17 @@ bool queryPath(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
     return ok;
 }
 
+// The system's text for an error, in the user's language, without the
+// line break it ends in.
+std::string errorText(DWORD code) {
+    char text[512];
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                             text, sizeof text, nullptr);
+    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ')) --n;
+    if (n == 0) return "error " + std::to_string(code);
+    return std::string(text, n);
+}
+
 bool missingError(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
@@ -69,8 +92,8 @@ bool missingError(DWORD error) {
 }  // namespace
 
 File fileOpenRead(const std::string& path) {
-    return fileFrom(
-        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    return fileFrom(h == INVALID_HANDLE_VALUE ? noted(h) : h);
 }
 
 size_t fileRead(File& f, void* buf, size_t n) {
@@ -79,7 +102,8 @@ size_t fileRead(File& f, void* buf, size_t n) {
     while (done < n) {
         DWORD got = 0;
         auto want = static_cast<DWORD>(n - done < maxPiece ? n - done : maxPiece);
-        if (!ReadFile(handleOf(f), p + done, want, &got, nullptr) || got == 0) break;
+        if (!ReadFile(handleOf(f), p + done, want, &got, nullptr)) noted(got = 0);
+        if (got == 0) break;
         done += got;
     }
     f.pos += done;
@@ -109,7 +133,8 @@ size_t fileWrite(File& f, const void* buf, size_t n) {
     while (done < n) {
         DWORD put = 0;
         auto want = static_cast<DWORD>(n - done < maxPiece ? n - done : maxPiece);
-        if (!WriteFile(handleOf(f), p + done, want, &put, nullptr) || put == 0) break;
+        if (!WriteFile(handleOf(f), p + done, want, &put, nullptr)) noted(put = 0);
+        if (put == 0) break;
         done += put;
     }
     f.pos += done;
@@ -124,7 +149,7 @@ bool fileSeek(File& f, uint64_t pos) {
     if (pos > static_cast<uint64_t>(INT64_MAX)) return false;
     LARGE_INTEGER to;
     to.QuadPart = static_cast<LONGLONG>(pos);
-    if (!SetFilePointerEx(handleOf(f), to, nullptr, FILE_BEGIN)) return false;
+    if (!SetFilePointerEx(handleOf(f), to, nullptr, FILE_BEGIN)) return noted(false);
     f.pos = pos;
     return true;
 }
@@ -151,7 +176,7 @@ bool regularFileId(const File& f, FileId& id) {
 
 bool fileClose(File& f) {
     if (f.handle == -1) return true;
-    bool ok = CloseHandle(handleOf(f)) != 0;
+    bool ok = CloseHandle(handleOf(f)) != 0 || noted(false);
     f.handle = -1;
     return ok;
 }
@@ -207,6 +232,15 @@ NtCreateFileCall ntCreateFile() {
     return call;
 }
 
+// Notes a failed NtCreateFile as the system error it stands for, so that
+// lastError has its text.
+void noteStatus(NTSTATUS status) {
+    using Convert = ULONG(NTAPI*)(NTSTATUS);
+    static const auto convert = reinterpret_cast<Convert>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlNtStatusToDosError")));
+    lastCode = convert ? convert(status) : ERROR_GEN_FAILURE;
+}
+
 // Opens or makes name inside the directory parent holds, relative to its
 // handle: no path is resolved by name again, so a parent that became a
 // junction since it was opened is not followed, nor a link at name itself.
@@ -227,6 +261,7 @@ HANDLE openIn(const Dir& parent, const std::wstring& name, ACCESS_MASK access, U
     status = create(&h, access | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &attributes, &io, nullptr,
                     FILE_ATTRIBUTE_NORMAL, share, disposition,
                     options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    if (status < 0) noteStatus(status);
     return status >= 0 ? h : INVALID_HANDLE_VALUE;
 }
 
@@ -615,14 +650,14 @@ bool toUtf16(const std::string& name, unsigned codePage, std::u16string& out) {
 void raiseHandleLimit() {}
 
 bool removeFile(const std::string& path) {
-    return DeleteFileA(path.c_str()) != 0;
+    return DeleteFileA(path.c_str()) != 0 || noted(false);
 }
 
 bool listDirectory(const std::string& path, std::vector<DirItem>& items) {
     items.clear();
     WIN32_FIND_DATAA found;
     HANDLE find = FindFirstFileA((path + "\\*").c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE) return false;
+    if (find == INVALID_HANDLE_VALUE) return noted(false);
     do {
         if (std::strcmp(found.cFileName, ".") == 0 || std::strcmp(found.cFileName, "..") == 0) continue;
         DirItem item;
@@ -643,6 +678,7 @@ bool listDirectory(const std::string& path, std::vector<DirItem>& items) {
             // Listed but not to be opened, even only to ask about it.
             bool dangling = item.link && missingError(GetLastError());
             item.kind = dangling ? ItemKind::dangling : ItemKind::unreadable;
+            if (!dangling) item.reason = errorText(GetLastError());
         }
         items.push_back(std::move(item));
     } while (FindNextFileA(find, &found));
@@ -650,6 +686,7 @@ bool listDirectory(const std::string& path, std::vector<DirItem>& items) {
     // enumeration too, so no item repeats, but leaves it incomplete, which
     // is reported rather than passed off as the whole directory.
     bool whole = GetLastError() == ERROR_NO_MORE_FILES;
+    if (!whole) noted(false);
     FindClose(find);
     return whole;
 }
@@ -666,9 +703,30 @@ size_t maxPathLength() {
     return MAX_PATH - 1;
 }
 
-std::vector<std::string> expandArguments(int argc, char** argv) {
-    // The runtime expanded wildcards before main (see _dowildcard above).
-    return std::vector<std::string>(argv, argv + argc);
+bool isPattern(const std::string& arg) {
+    return arg.find_first_of("*?") != std::string::npos;
+}
+
+// The system matches the last name of the pattern, case-insensitively as it
+// compares names; what comes before it is kept as typed.
+std::vector<std::string> patternMatches(const std::string& pattern, NameOrder before) {
+    std::vector<std::string> found;
+    const size_t cut = pattern.find_last_of("\\/:");
+    const std::string head = cut == std::string::npos ? "" : pattern.substr(0, cut + 1);
+    WIN32_FIND_DATAA item;
+    HANDLE find = FindFirstFileA(pattern.c_str(), &item);
+    if (find == INVALID_HANDLE_VALUE) return found;
+    do {
+        if (std::strcmp(item.cFileName, ".") != 0 && std::strcmp(item.cFileName, "..") != 0)
+            found.push_back(head + item.cFileName);
+    } while (FindNextFileA(find, &item));
+    FindClose(find);
+    std::sort(found.begin(), found.end(), before);
+    return found;
+}
+
+std::string lastError() {
+    return errorText(lastCode);
 }
 
 namespace {
@@ -682,6 +740,7 @@ HANDLE outputHandle() {
 File fileOpenWrite(const std::string& path, bool* made) {
     HANDLE h =
         CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) noted(h);
     if (made) *made = h != INVALID_HANDLE_VALUE && GetLastError() != ERROR_ALREADY_EXISTS;
     return fileFrom(h);
 }
@@ -692,7 +751,7 @@ bool fileCopyMode(const File&, File&) {
 
 bool fileTruncate(File& f) {
     if (!fileIsRegular(f)) return true;
-    return fileSeek(f, 0) && SetEndOfFile(handleOf(f)) != 0;
+    return fileSeek(f, 0) && (SetEndOfFile(handleOf(f)) != 0 || noted(false));
 }
 
 // A handle the process was started without stays missing: files opened
@@ -708,12 +767,30 @@ bool outputIsTerminal() {
     return GetConsoleMode(outputHandle(), &mode) != 0;
 }
 
-bool outputFileId(FileId& id) {
-    HANDLE h = outputHandle();
-    BY_HANDLE_FILE_INFORMATION info;
-    if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        return false;
-    id = idFrom(info);
-    return true;
+size_t outputPending() {
+    return 0;
+}
+
+bool errorIsTerminal() {
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+bool terminalTakesUtf8() {
+    return false;
+}
+
+// A file on disk is known by its identity, the console by its mode: the
+// null device has none, so it is never taken for standard output.
+bool isStandardOutput(const File& f) {
+    HANDLE out = outputHandle();
+    const DWORD type = GetFileType(out);
+    if (type != GetFileType(handleOf(f))) return false;
+    if (type == FILE_TYPE_CHAR) {
+        DWORD mode = 0;
+        return GetConsoleMode(out, &mode) != 0 && GetConsoleMode(handleOf(f), &mode) != 0;
+    }
+    BY_HANDLE_FILE_INFORMATION a, b;
+    return type == FILE_TYPE_DISK && GetFileInformationByHandle(out, &a) &&
+           GetFileInformationByHandle(handleOf(f), &b) && idFrom(a) == idFrom(b);
 }

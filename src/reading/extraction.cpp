@@ -68,6 +68,7 @@ struct Extraction {
     std::string joined;   // the stored path, as listed
     std::string used;     // the path written to, below the current directory
     bool unsafe = false;  // the path climbs out: everything below is refused
+    std::string why;      // why the last directory or file was not made
 };
 
 const Dir& parentOf(const Extraction& x, size_t level) {
@@ -100,18 +101,24 @@ Reach open(Extraction& x, size_t level, bool make) {
                     x.held.push_back(std::move(d));
                 return Reach::ok;
             case Step::exhausted:
+                x.why = lastError();
                 if (!giveBack(x, level)) return Reach::blocked;
                 continue;
             case Step::missing:
-                if (!make || made) return Reach::blocked;
+                if (made) return Reach::blocked;  // why: from the make
+                x.why = lastError();
+                if (!make) return Reach::blocked;
                 made = true;
                 // Someone else may make it meanwhile: the open decides.
-                dirMake(parentOf(x, level), x.want[level]);
+                if (!dirMake(parentOf(x, level), x.want[level])) x.why = lastError();
                 continue;
             case Step::link:
                 return Reach::link;
             case Step::notDirectory:
+                x.why = "a file stands in the way";
+                return Reach::blocked;
             case Step::failed:
+                x.why = lastError();
                 return Reach::blocked;
         }
     }
@@ -141,8 +148,23 @@ void leave(Extraction& x, size_t n) {
     if (x.held.size() > n) x.held.resize(n);
 }
 
-void failed() {
-    failure("failed");
+// "failed" completes the file's line; standard error says where and why.
+void failed(const Extraction& x, const std::string& why) {
+    failure(x.unsafe ? x.joined : x.used, why, "failed");
+}
+
+// Why a directory could not be reached, in words.
+std::string reason(const Extraction& x, Reach r) {
+    switch (r) {
+        case Reach::link:
+            return "path passes through a symbolic link";
+        case Reach::reserved:
+            return "name is reserved on Windows";
+        case Reach::ok:
+        case Reach::blocked:
+            break;
+    }
+    return x.why;
 }
 
 // Copies size bytes from absolute offset `from` of the archive into out, a
@@ -151,10 +173,18 @@ bool copyOut(Extraction& x, File& out, uint64_t from, uint32_t size, uint8_t scr
     uint8_t* buffer = x.buffer.data();
     while (size > 0) {
         size_t n = std::min<size_t>(size, transferSize);
-        if (!readAt(x.file, from, buffer, n, scrambled)) return false;
-        if (fileWrite(out, buffer, n) != n) return false;
+        if (!readAt(x.file, from, buffer, n, scrambled)) {
+            // Short or failed alike: the archive changed since it was checked.
+            x.why = "the archive cannot be read there";
+            return false;
+        }
+        if (fileWrite(out, buffer, n) != n) {
+            x.why = lastError();
+            return false;
+        }
         from += n;
         size -= static_cast<uint32_t>(n);
+        progress();
     }
     return true;
 }
@@ -163,7 +193,9 @@ bool copyOut(Extraction& x, File& out, uint64_t from, uint32_t size, uint8_t scr
 // failed.
 bool fill(Extraction& x, File& out, const Entry& e) {
     const bool whole = copyOut(x, out, uint64_t(x.archive.tocSize) + e.offset, e.size, e.scrambled);
-    return fileClose(out) && whole;
+    const bool closed = fileClose(out);
+    if (whole && !closed) x.why = lastError();
+    return closed && whole;
 }
 
 // Writes the file name in dir, so that a file that fails never takes the
@@ -177,6 +209,7 @@ bool writeOut(Extraction& x, const Dir& dir, const std::string& name, const Entr
     File out = fileCreateIn(dir, name, taken);
     // Out of handles, perhaps: one given back lets the file be made.
     if (!out && !taken && giveBack(x, x.held.size())) out = fileCreateIn(dir, name, taken);
+    if (!out) x.why = lastError();
     if (out) {
         removeOnSignal(&dir, name);
         const bool ok = fill(x, out, e);
@@ -184,13 +217,22 @@ bool writeOut(Extraction& x, const Dir& dir, const std::string& name, const Entr
         removeOnSignal(nullptr, "");
         return ok;
     }
-    if (!taken || isDirectoryIn(dir, name)) return false;
+    if (!taken) return false;
+    if (isDirectoryIn(dir, name)) {
+        x.why = "a directory stands in the way";
+        return false;
+    }
     std::string temp;
     out = tempFileIn(dir, name, temp);
     if (!out && giveBack(x, x.held.size())) out = tempFileIn(dir, name, temp);
-    if (!out) return false;
+    if (!out) {
+        x.why = lastError();
+        return false;
+    }
     removeOnSignal(&dir, temp);
-    const bool ok = fill(x, out, e) && renameIn(dir, temp, name);
+    const bool filled = fill(x, out, e);
+    const bool ok = filled && renameIn(dir, temp, name);
+    if (filled && !ok) x.why = lastError();
     if (!ok) removeIn(dir, temp);
     removeOnSignal(nullptr, "");
     return ok;
@@ -199,43 +241,54 @@ bool writeOut(Extraction& x, const Dir& dir, const std::string& name, const Entr
 void extractFile(Extraction& x, const Entry& e) {
     const size_t names = x.want.size();
     std::printf("Extracting %s...", shown(x.unsafe ? x.joined : x.used).c_str());
+    // A large file takes a while: its line goes out before any of its work.
+    if (e.size > largeFile)
+        sendProgress();
+    else
+        progress();
+    if (x.unsafe) return failed(x, "path leaves the current directory");
     // A path that ends in a separator names no file.
-    if (x.unsafe || x.used.empty() || isSeparator(x.used.back())) return failed();
+    if (x.used.empty() || isSeparator(x.used.back())) return failed(x, "path names no file");
     // root.size is the data region's length; a record reaching past it
     // would read bytes that are not its own. An empty file reads nothing.
-    if (e.size != 0 && uint64_t(e.offset) + e.size > x.archive.root.size) return failed();
+    if (e.size != 0 && uint64_t(e.offset) + e.size > x.archive.root.size)
+        return failed(x, "its bytes lie outside the archive");
     // The file's own name, after any directories its stored name holds.
     const size_t tail = x.used.size() - std::min(x.used.size(), e.name.size());
     size_t cut = x.used.size();
     while (cut > tail && !isSeparator(x.used[cut - 1])) --cut;
     const std::string name = x.used.substr(cut);
     splitPath(x.used.substr(tail, cut - tail), x.want);
-    const bool reached = reach(x) == Reach::ok && nameAllowed(name);
-    const bool ok = reached && writeOut(x, x.held.empty() ? x.base : x.held.back(), name, e);
+    Reach reached = reach(x);
+    if (reached == Reach::ok && !nameAllowed(name)) reached = Reach::reserved;
+    const bool ok = reached == Reach::ok && writeOut(x, x.held.empty() ? x.base : x.held.back(), name, e);
     leave(x, names);
-    if (!ok) return failed();
+    if (!ok) return failed(x, reason(x, reached));
     std::puts("ok");
+    progress();
 }
 
 void extractList(Extraction& x, const std::vector<Entry>& list);
 
 void extractDir(Extraction& x, const Entry& e) {
     if (x.unsafe) {
-        failure("Skipping %s: path leaves the current directory", shown(x.joined).c_str());
+        const char* why = "path leaves the current directory";
+        failure(x.joined, why, "Skipping %s: %s", shown(x.joined).c_str(), why);
     } else if (!x.used.empty()) {  // empty: it named the current directory
-        switch (reach(x)) {
+        const Reach r = reach(x);
+        const std::string why = reason(x, r);
+        switch (r) {
             case Reach::ok:
                 std::printf("Creating directory %s...\n", shown(x.used).c_str());
+                progress();
                 break;
             case Reach::link:
-                failure("Skipping %s: path passes through a symbolic link", shown(x.used).c_str());
-                break;
             case Reach::reserved:
-                failure("Skipping %s: name is reserved on Windows", shown(x.used).c_str());
+                failure(x.used, why, "Skipping %s: %s", shown(x.used).c_str(), why.c_str());
                 break;
             case Reach::blocked:
                 std::printf("Creating directory %s...\n", shown(x.used).c_str());
-                failure("Unable to create directory %s", shown(x.used).c_str());
+                failure(x.used, why, "Unable to create directory %s", shown(x.used).c_str());
                 break;
         }
     }
@@ -296,6 +349,7 @@ void printList(std::string& path, const std::vector<Entry>& list) {
         path.append(e.name);
         if (e.type == typeDirectory) path += '\\';
         std::puts(shown(path).c_str());
+        progress();
         printList(path, e.child);  // a file's list is empty
         path.resize(mark);
     }
@@ -312,7 +366,7 @@ void extractFiles(const File& f, const Archive& archive) {
     raiseHandleLimit();
     Extraction x(f, archive);
     if (!x.base) {
-        failure("Unable to open the current directory");
+        failure(".", lastError(), "Unable to open the current directory");
         return;
     }
     extractList(x, archive.root.child);

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes the sample archives of this directory, each named for what it holds,
-and beside each, <name>.expected: what "l" and "x" print, their exit statuses
-and the tree "x" leaves (<name>.windows.expected where a Windows build differs).
+and beside each, <name>.expected: what "l" and "x" print on standard output
+and standard error, their exit statuses and the tree "x" leaves (<name>.windows.expected where a Windows build differs).
 tests/e2e/samples_test.cpp runs every archive here against its expectations,
 so a new hostile case is one entry in samples() and a run of this script.
 
@@ -111,25 +111,43 @@ DIR = "<dir>"
 # Windows.
 PATH_LIMIT = {"linux": 4095, "windows": 259}
 NOT_ARCHIVE = "Not a DAT file\n"
+# Standard error names the archive as the command line did; the test puts
+# the path it used in place of this.
+ARCHIVE = "<archive>"
+
+
+def err(path, reason):
+    """One line of standard error."""
+    return "dattool: %s: %s\n" % (path, reason)
+
+
+def not_archive():
+    line = err(ARCHIVE, "Not a DAT file")
+    return Expect(NOT_ARCHIVE, 255, NOT_ARCHIVE, 255, list_errors=line, extract_errors=line)
 
 
 class Expect:
-    """What "l" and "x" print after "Parsing TOC...", their exit statuses,
-    and the tree "x" leaves: path -> DIR or the file's bytes (directories
-    that hold something may be left out; the test adds every ancestor)."""
+    """What "l" and "x" print after "Parsing TOC..." and on standard error,
+    their exit statuses, and the tree "x" leaves: path -> DIR or the file's
+    bytes (directories that hold something may be left out; the test adds
+    every ancestor)."""
 
-    def __init__(self, listing, list_status, extraction, extract_status, tree=None):
+    def __init__(self, listing, list_status, extraction, extract_status, tree=None, list_errors="",
+                 extract_errors=""):
         self.listing = listing
         self.list_status = list_status
         self.extraction = extraction
         self.extract_status = extract_status
         self.tree = tree or {}
+        self.list_errors = list_errors
+        self.extract_errors = extract_errors
 
 
 def damaged(listing, message):
     """Listing up to the damage, then the message; "x" writes nothing."""
     line = "Damaged archive: " + message + "\n"
-    return Expect(listing + line, 255, line, 255)
+    error = err(ARCHIVE, "Damaged archive: " + message)
+    return Expect(listing + line, 255, line, 255, list_errors=error, extract_errors=error)
 
 
 def extracted(lines, files):
@@ -189,7 +207,8 @@ def amplified_expect(platform, files):
     paths = ["".join(dirs[:i]) for i in range(1, 16)]
     listing = "".join(p + "\n" for p in paths) + (paths[-1] + "\n") * files
     run = ["Creating directory " + p + "..." for p in paths] + ["Extracting " + paths[-1] + "...failed"] * files
-    return Expect(listing, 0, extracted(run, files), 255, {"/".join(["n" * 255] * 15): DIR})
+    return Expect(listing, 0, extracted(run, files), 255, {"/".join(["n" * 255] * 15): DIR},
+                  extract_errors=err(paths[-1], "path names no file") * files)
 
 
 WINDOWS_NAMES = ["a:b", "trail.", "space ", "LONGDI~1", "CON", "aux.txt", "Com1", "lpt9.log", "nul .x",
@@ -212,6 +231,8 @@ def windows_names_expect(platform):
     refused = platform == "windows"
     run = ["Creating directory w\\..."]
     tree = {}
+    errors = ""
+    reserved = "name is reserved on Windows"
 
     def on_disk(n):
         # Tree paths are written as UTF-8 of the characters the system gave.
@@ -220,6 +241,8 @@ def windows_names_expect(platform):
 
     for n in names:
         run.append("Extracting w\\" + n + ("...failed" if refused else "...ok"))
+        if refused:
+            errors += err("w\\" + n, reserved)
         if not refused:
             tree["w/" + on_disk(n)] = n.encode("latin-1")
     for n in allowed:
@@ -231,9 +254,12 @@ def windows_names_expect(platform):
                    % n)
         if not refused:
             tree["d/" + n] = DIR
+        else:
+            errors += err("d\\%s\\" % n, reserved)
     if refused:
         tree["d"] = DIR
-    return Expect(listing, 0, extracted(run, len(names) + len(allowed)), 255 if refused else 0, tree)
+    return Expect(listing, 0, extracted(run, len(names) + len(allowed)), 255 if refused else 0, tree,
+                  extract_errors=errors)
 
 
 def samples():
@@ -263,9 +289,9 @@ def samples():
             "data\\\ndata\\a.txt\n", "record at offset 58 runs past the end of the TOC at 71")),
         "bytes_appended.dat": (worked + b"JUNK!!!", damaged(
             worked_listing, "TOC ends at offset 75 but the data region starts at 82")),
-        "header_cut_short.dat": (worked[:15], Expect(NOT_ARCHIVE, 255, NOT_ARCHIVE, 255)),
-        "wrong_magic.dat": (archive([D("data")], magic=b"tolvb"), Expect(NOT_ARCHIVE, 255, NOT_ARCHIVE, 255)),
-        "root_not_directory.dat": (archive([D("data")], root_type=0), Expect(NOT_ARCHIVE, 255, NOT_ARCHIVE, 255)),
+        "header_cut_short.dat": (worked[:15], not_archive()),
+        "wrong_magic.dat": (archive([D("data")], magic=b"tolvb"), not_archive()),
+        "root_not_directory.dat": (archive([D("data")], root_type=0), not_archive()),
         "root_size_too_large.dat": (archive([D("data", [F("a.txt", b"abc")])], root_size=1000),
                                     damaged("", "data region of 1000 bytes and the 21-byte header are longer than the archive of 61 bytes")),
         # One byte more than the archive holds after its header.
@@ -298,12 +324,15 @@ def samples():
                               "Skipping a\\..\\: path leaves the current directory",
                               "Extracting a\\..\\x.txt...failed", "Extracting slash.txt...ok",
                               "Extracting b/../../c.txt...failed", "Extracting escaped.txt...ok"], 5), 255,
-                   {"up.txt": b"up", "a": DIR, "slash.txt": b"slash", "escaped.txt": b"esc"})),
+                   {"up.txt": b"up", "a": DIR, "slash.txt": b"slash", "escaped.txt": b"esc"},
+                   extract_errors=err("a\\..\\", "path leaves the current directory") +
+                   err("a\\..\\x.txt", "path leaves the current directory") +
+                   err("b/../../c.txt", "path leaves the current directory"))),
         # Refused with nothing below it that could fail: still a failure.
         "climbing_empty_directory.dat": (archive([D("a", [D("..")])]), Expect(
             "a\\\na\\..\\\n", 0,
             extracted(["Creating directory a\\...", "Skipping a\\..\\: path leaves the current directory"], 0),
-            255, {"a": DIR})),
+            255, {"a": DIR}, extract_errors=err("a\\..\\", "path leaves the current directory"))),
         "absolute_names.dat": (archive([
             D("/tmp", [D("dattool-escape", [F("x.txt", b"abs")])]),
             D("\\abs", [F("y.txt", b"back")]),
@@ -332,7 +361,8 @@ def samples():
         ]), Expect("d\\\nd\\good.txt\nd\\bad.txt\nd\\after.txt\n", 0,
                    extracted(["Creating directory d\\...", "Extracting d\\good.txt...ok",
                               "Extracting d\\bad.txt...failed", "Extracting d\\after.txt...ok"], 3), 255,
-                   {"d/good.txt": b"good", "d/after.txt": b"after"})),
+                   {"d/good.txt": b"good", "d/after.txt": b"after"},
+                   extract_errors=err("d\\bad.txt", "its bytes lie outside the archive"))),
         # An empty file reads nothing, so its offset may point anywhere.
         "zero_size_file.dat": (
             archive([F("empty.txt"), D("d", [F("none.msh"), F("far.txt", offset=0xFFFFFFF0, size=0),
@@ -401,8 +431,10 @@ def expectation(name, e):
     out = [b"# written by make_samples.py: what dattool does with " + name.encode() + b"\n",
            b"list-status %d\n" % e.list_status]
     out += output_lines(b"list", e.listing)
+    out += output_lines(b"list-errors", e.list_errors)
     out.append(b"extract-status %d\n" % e.extract_status)
     out += output_lines(b"extract", e.extraction)
+    out += output_lines(b"extract-errors", e.extract_errors)
     for path, content in sorted(e.tree.items()):
         if content == DIR:
             out.append(b"dir " + path.encode() + b"\n")

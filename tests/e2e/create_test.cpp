@@ -154,6 +154,7 @@ TEST(Create, DanglingLinkIsAFailureButTheArchiveIsWhole) {
     ToolRun r = runTool({"c", "out.dat", "d"}, dir.path);
     EXPECT_EQ(r.out, "Skipping d\\broken: link target is missing\nWriting d\\keep...\n");
     EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, errLine("d\\broken", "link target is missing"));
     Unpacked u = unpack(readBytes(dir / "out.dat"));
     EXPECT_EQ(u.tree, (std::map<std::string, std::string>{{"d", "<dir>"}, {"d/keep", "kept"}}));
 }
@@ -211,6 +212,11 @@ TEST(Create, UnstorableNamesAreFailures) {
                          "Writing d\\fine...\n" + (windows ? "" : "Writing d\\LONGDI~1...\n") +
                          (runsWrapped() ? "" : "Writing " + arg259 + "\\x...\n"));
     EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, errLine(arg260, "name is longer than 259 bytes") +
+                         (backslashes ? errLine("d\\back\\slash", "name contains a backslash") +
+                                            errLine("d\\dir\\too", "name contains a backslash")
+                                      : "") +
+                         (windows ? errLine("d\\LONGDI~1", "name is reserved on Windows") : ""));
     Unpacked u = unpack(readBytes(dir / "out.dat"));
     std::map<std::string, std::string> stored = {{"d", "<dir>"}, {"d/fine", "y"}};
     if (!windows) stored.insert({"d/LONGDI~1", "z"});
@@ -266,6 +272,8 @@ TEST(Create, WhatExtractionRefusesIsNotStored) {
                       "Writing " +
                   file + "...\n");
     EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, errLine("src/../src", "path leaves the current directory") +
+                         errLine(path, "path is too long to be extracted"));
     ToolRun x = runTool({"x", dir / "../out.dat"}, fresh.path);
     EXPECT_EQ(x.status, 0) << x.out;
     std::map<std::string, std::string> tree = treeOf(fresh.path);
@@ -276,18 +284,71 @@ TEST(Create, WhatExtractionRefusesIsNotStored) {
     EXPECT_EQ(tree.count(onDisk), 1u);
 }
 
+// Read family: "No files found" names the directory on standard error, with
+// the system's reason.
 TEST(Create, UnlistableArgumentsBecomeEmptyDirectories) {
     ScratchDir dir;
     fs::create_directory(dir / "d");
     writeBytes(dir / "d/a", "a");
     writeBytes(dir / "plain", "not a directory");
-    ToolRun r = runTool({"c", "out.dat", "missing", "d", "plain"}, dir.path);
+    std::vector<std::string> args = {"c", "out.dat", "missing", "d", "plain"};
+    std::string out = "No files found\nNo files found\n";
+    std::string err = sysLine("missing", "No such file or directory") + sysLine("plain", "Not a directory");
+    std::vector<std::string> paths = {"missing", "d", "d/a", "plain"};
+    if (canRunUnprivileged()) {
+        // A directory this user may not list: checked as someone else, since
+        // root lists everything.
+        fs::create_directory(dir / "closed");
+        fs::permissions(dir / "closed", fs::perms::none);
+        fs::permissions(dir.path, fs::perms::all);
+        fs::permissions(dir / "..", fs::perms::all);
+        args.push_back("closed");
+        out += "No files found\n";
+        err += errLine("closed", "Permission denied");
+        paths.push_back("closed");
+    }
+    ToolRun r = runUnprivileged(args, dir.path);
     // The whole scan comes before any writing.
-    EXPECT_EQ(r.out, "No files found\nNo files found\nWriting d\\a...\n");
+    EXPECT_EQ(r.out, out + "Writing d\\a...\n");
     EXPECT_EQ(r.status, 255);
+    EXPECT_TRUE(errorsMatch(r.err, err)) << r.err;
     Unpacked u = unpack(readBytes(dir / "out.dat"));
-    EXPECT_EQ(u.paths, (std::vector<std::string>{"missing", "d", "d/a", "plain"}));
-    EXPECT_EQ(u.root.count, 3u);
+    EXPECT_EQ(u.paths, paths);
+    EXPECT_EQ(u.root.count, paths.size() - 1);
+    if (!runsWrapped() && !canRunUnprivileged())
+        GTEST_SKIP() << "root under valgrind cannot run the tool as another user: no unlistable directory";
+}
+
+// A file whose permission bits keep this user from reading it is skipped
+// by the scan, a failure, rather than stored as zeros; one that only root
+// or a group may read is checked by the system. Root reads everything.
+TEST(Create, UnreadableFilesAreSkippedAtTheScan) {
+    if (runsWrapped()) GTEST_SKIP() << "POSIX permission bits";
+    if (geteuid() != 0 || !canRunUnprivileged())
+        GTEST_SKIP() << "needs root, outside valgrind, to run the tool as another user and as root";
+    ScratchDir dir;
+    fs::create_directory(dir / "d");
+    for (const char* name : {"d/a", "d/mine", "d/open", "d/shut"}) writeBytes(dir / name, name);
+    fs::permissions(dir / "d/a", fs::perms::owner_read | fs::perms::owner_write);
+    fs::permissions(dir / "d/shut", fs::perms::none);
+    fs::permissions(dir / "d/open", fs::perms::owner_read | fs::perms::others_read);
+    // Owned by the one who runs the tool, readable by its owner alone.
+    ASSERT_EQ(chown((dir / "d/mine").c_str(), 65534, 65534), 0);
+    fs::permissions(dir / "d/mine", fs::perms::owner_read);
+    for (const std::string& d : {dir.path, dir / "d", dir / ".."}) fs::permissions(d, fs::perms::all);
+    ToolRun r = runUnprivileged({"c", "out.dat", "d"}, dir.path);
+    EXPECT_EQ(r.out,
+              "Skipping d\\a: Permission denied\nSkipping d\\shut: Permission denied\n"
+              "Writing d\\mine...\nWriting d\\open...\n");
+    EXPECT_EQ(r.err, errLine("d\\a", "Permission denied") + errLine("d\\shut", "Permission denied"));
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(
+        unpack(readBytes(dir / "out.dat")).tree,
+        (std::map<std::string, std::string>{{"d", "<dir>"}, {"d/mine", "d/mine"}, {"d/open", "d/open"}}));
+    // As root, nothing is skipped.
+    r = runTool({"c", "../root.dat", "d"}, dir.path);
+    EXPECT_EQ(r.out, "Writing d\\a...\nWriting d\\mine...\nWriting d\\open...\nWriting d\\shut...\n");
+    EXPECT_EQ(r.status, 0);
 }
 
 // A sparse file of size bytes, which costs no disk.
@@ -380,6 +441,8 @@ TEST(Create, ArchivesOf4GiBOrMoreAreRemovedBeforeAnyData) {
                             : runTool({"c", row.archive, "d"}, dir.path);
         EXPECT_EQ(r.out, row.out);
         EXPECT_EQ(r.status, row.out == refused ? 255 : 0);
+        EXPECT_EQ(r.err,
+                  row.out == refused ? errLine(row.archive, refused.substr(0, refused.size() - 1)) : "");
         if (row.old.empty()) {
             EXPECT_FALSE(exists(dir / "out.dat"));
         } else {
@@ -399,6 +462,7 @@ TEST(Create, WriteErrorOnTheArchiveIsReported) {
     // small archive's only buffer is written, after its file was read.
     EXPECT_EQ(r.out, "Writing d\\a...\nUnable to write /dev/full\n");
     EXPECT_EQ(r.status, 255);
+    EXPECT_TRUE(errorsMatch(r.err, sysLine("/dev/full", "No space left on device"))) << r.err;
 }
 
 }  // namespace

@@ -33,31 +33,36 @@ struct SourceFault {
     std::string faults;
     std::string message;  // printed after its "Writing" line; none: no failure
     std::string stored;   // what the archive holds in its place
+    std::string reason;   // on standard error, after the source's path
 };
 
 TEST(CreationFaults, EachChangedSourceIsStoredAtItsScannedSizeAndCounted) {
     if (runsWrapped()) GTEST_SKIP() << "the fault shim is preloaded into Linux programs only";
     const std::string unopened = "Unable to open d\\a.txt: stored 4 zero bytes in its place\n";
+    const std::string missing = "No such file or directory", irregular = "not a regular file";
     const std::vector<SourceFault> rows = {
-        {"a.txt", "aaaa", "remove d/a.txt", unopened, z4},
-        {"a.txt", "aaaa", "deny d/a.txt", unopened, z4},
+        {"a.txt", "aaaa", "remove d/a.txt", unopened, z4, missing},
+        {"a.txt", "aaaa", "deny d/a.txt", unopened, z4, "Permission denied"},
         {"sub/a.txt", "aaaa", "remove d/sub/a.txt;rmdir d/sub",
-         "Unable to open d\\sub\\a.txt: stored 4 zero bytes in its place\n", z4},
+         "Unable to open d\\sub\\a.txt: stored 4 zero bytes in its place\n", z4, missing},
         {"a.tex", "cccccccc", "shrink d/a.tex 3", "d\\a.tex shrank: 5 missing bytes stored as zeros\n",
-         "ccc" + std::string(5, '\0')},
+         "ccc" + std::string(5, '\0'), "shrank since it was scanned"},
         // Only regular files are read: a FIFO would block, a device never end.
-        {"a.txt", "aaaa", "fifo d/a.txt", unopened, z4},
-        {"a.txt", "aaaa", "dir d/a.txt", unopened, z4},
+        {"a.txt", "aaaa", "fifo d/a.txt", unopened, z4, irregular},
+        {"a.txt", "aaaa", "dir d/a.txt", unopened, z4, irregular},
         {"a.msh", "aaaa", "link d/a.msh /dev/urandom",
-         "Unable to open d\\a.msh: stored 4 zero bytes in its place\n", z4},
-        {"a.txt", "aaaa", "grow d/a.txt 5", "d\\a.txt grew: only its first 4 bytes stored\n", "aaaa"},
-        {"a.txt", "", "grow d/a.txt 3", "d\\a.txt grew: only its first 0 bytes stored\n", ""},
+         "Unable to open d\\a.msh: stored 4 zero bytes in its place\n", z4, irregular},
+        {"a.txt", "aaaa", "grow d/a.txt 5", "d\\a.txt grew: only its first 4 bytes stored\n", "aaaa",
+         "grew since it was scanned"},
+        {"a.txt", "", "grow d/a.txt 3", "d\\a.txt grew: only its first 0 bytes stored\n", "",
+         "grew since it was scanned"},
         // The archive itself in its place would have it read itself.
         {"a.txt", "aaaa", "link d/a.txt ../out.dat",
-         "d\\a.txt is the archive being written: stored 4 zero bytes in its place\n", z4},
+         "d\\a.txt is the archive being written: stored 4 zero bytes in its place\n", z4,
+         "it is the archive being written"},
         // Another file in its place, as an editor saves one, is no fault.
-        {"a.txt", "aaaa", "link d/a.txt ../../new.txt", "", "AAAA"},
-        {"a.txt", "aaaa", "", "", "aaaa"},
+        {"a.txt", "aaaa", "link d/a.txt ../../new.txt", "", "AAAA", ""},
+        {"a.txt", "aaaa", "", "", "aaaa", ""},
     };
     for (const SourceFault& row : rows) {
         SCOPED_TRACE(row.faults);
@@ -71,7 +76,7 @@ TEST(CreationFaults, EachChangedSourceIsStoredAtItsScannedSizeAndCounted) {
         ToolRun r = runWithFaults({"c", "out.dat", "d"}, dir.path, row.faults);
         EXPECT_EQ(r.out, "Writing " + shownName + "...\n" + row.message + "Writing d\\z.txt...\n");
         EXPECT_EQ(r.status, row.message.empty() ? 0 : 255);
-        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.err, row.reason.empty() ? "" : errLine(shownName, row.reason));
         std::map<std::string, std::string> expected = {
             {"d", "<dir>"}, {"d/" + row.name, row.stored}, {"d/z.txt", "intact"}};
         if (row.name.find('/') != std::string::npos) expected["d/sub"] = "<dir>";
@@ -91,6 +96,7 @@ struct ToolFault {
     std::string old;        // made first, holding oldContents; empty: none
     bool kept = true;       // it still holds them afterwards
     std::string gone = {};  // a file the failed run must not leave
+    std::string err = {};   // standard error
 };
 
 TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
@@ -109,6 +115,8 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
     const std::string aFailed =
         extracting + "Extracting data\\a.txt...failed\nExtracting data\\m.msh...ok\nExtracted 2 file(s)\n";
     const std::string temp = ".out.dat.dattool-*";  // the temporary archive
+    const std::string full = "No space left on device", io = "Input/output error";
+    const std::string noSpace = errLine("out.dat", full);
     const std::vector<ToolFault> rows = {
         // A full disk ("*": every file written) stops the archive after a
         // buffer, the large plain block, the last buffer; then a failed
@@ -117,18 +125,34 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
          "full * 100",
          "Writing d\\a.txt...\nUnable to write out.dat\n",
          255,
-         "out.dat"},
+         "out.dat",
+         true,
+         "",
+         noSpace},
         {{"c", "out.dat", "d"},
          "full * 300000",
          "Writing d\\a.txt...\nWriting d\\b.tex...\nUnable to write out.dat\n",
          255,
-         "out.dat"},
+         "out.dat",
+         true,
+         "",
+         noSpace},
         {{"c", "out.dat", "d"},
          "full * " + std::to_string(2 * buffer + 12),
          all + "Unable to write out.dat\n",
          255,
-         "out.dat"},
-        {{"c", "out.dat", "d"}, "failclose *", all + "Unable to write out.dat\n", 255, "out.dat"},
+         "out.dat",
+         true,
+         "",
+         noSpace},
+        {{"c", "out.dat", "d"},
+         "failclose *",
+         all + "Unable to write out.dat\n",
+         255,
+         "out.dat",
+         true,
+         "",
+         errLine("out.dat", io)},
         // No old archive: the unfinished new one leaves nothing.
         {{"c", "out.dat", "d"},
          "full * 100",
@@ -136,7 +160,8 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
          255,
          "",
          true,
-         "out.dat"},
+         "out.dat",
+         noSpace},
         // Killed midway (the lines waiting for the pipe die with it), the
         // old archive stays and the temporary file goes.
         {{"c", "out.dat", "d"}, "term *", "", 128 + 15, "out.dat"},
@@ -159,7 +184,9 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
          "No files found\nWriting d\\a.txt...\nWriting d\\b.tex...\n",
          255,
          "out.dat",
-         false},
+         false,
+         "",
+         errLine("d\\sub", io)},
         // An extracted file: a full disk, a failed close. A new file that
         // fails is removed; one that would replace another leaves it whole.
         {{"x", worked},
@@ -169,16 +196,32 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
          255,
          "data/a.txt",
          true,
-         "data/m.msh"},
+         "data/m.msh",
+         errLine("data\\a.txt", full) + errLine("data\\m.msh", full)},
         {{"x", worked},
          "failclose m.msh",
          extracting + "Extracting data\\a.txt...ok\nExtracting data\\m.msh...failed\nExtracted 2 file(s)\n",
          255,
          "",
          true,
-         "data/m.msh"},
-        {{"x", worked}, "deny .a.txt.dattool-*", aFailed, 255, "data/a.txt"},
-        {{"x", worked}, "norename a.txt", aFailed, 255, "data/a.txt"},
+         "data/m.msh",
+         errLine("data\\m.msh", io)},
+        {{"x", worked},
+         "deny .a.txt.dattool-*",
+         aFailed,
+         255,
+         "data/a.txt",
+         true,
+         "",
+         errLine("data\\a.txt", "Permission denied")},
+        {{"x", worked},
+         "norename a.txt",
+         aFailed,
+         255,
+         "data/a.txt",
+         true,
+         "",
+         errLine("data\\a.txt", "Device or resource busy")},
         {{"x", worked}, "term *", "", 128 + 15, "data/a.txt"},
         {{"x", worked}, "term m.msh", "", 128 + 15, "", true, "data/m.msh"},
     };
@@ -195,7 +238,7 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
         ToolRun r = runWithFaults(row.args, dir.path, row.faults);
         EXPECT_EQ(r.out, row.out);
         EXPECT_EQ(r.status, row.status);
-        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.err, row.err);
         if (!row.old.empty()) {
             EXPECT_EQ(readBytes(dir / row.old) == oldContents, row.kept);
         }

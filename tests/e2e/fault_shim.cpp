@@ -24,9 +24,12 @@
 //     failclose P   closing the file opened at P reports EIO
 //     badlist P     listing the directory P fails with EIO after its first
 //                   item
-//     unflushed -   every open fails with EIO while standard output holds
-//                   bytes not yet written: a progress line must be out
-//                   before the work it announces starts
+//     unflushed P   every open of P ("-": of any path) fails with EIO while
+//                   standard output holds bytes not yet written: a progress
+//                   line must be out before the work it announces starts
+//     lagging P     every open of P fails with EIO while standard output
+//                   holds, not yet written, a whole line before the last
+//     slow P MS     every open of P takes MS milliseconds more
 //     swap P T      just before the tool creates a file named "now", P is
 //                   renamed P.real and a symbolic link to T put in its
 //                   place: a directory swapped while extraction runs
@@ -68,8 +71,10 @@ struct Traps {
     std::map<std::string, size_t> full;  // path -> bytes it takes
     std::set<std::string> failClose;
     std::set<std::string> badList;
-    bool unflushed = false;
-    std::string swap, swapTo;  // swap: the directory and the link's target
+    std::string unflushed;  // a path, "-" for any
+    std::string lagging;
+    std::map<std::string, long> slow;  // path -> milliseconds
+    std::string swap, swapTo;          // swap: the directory and the link's target
     std::set<std::string> noRename;
     std::set<std::string> term;
     // What was opened under a trapped path.
@@ -146,7 +151,11 @@ __attribute__((constructor)) void setUp() {
         else if (action == "badlist")
             t.badList.insert(path);
         else if (action == "unflushed")
-            t.unflushed = true;
+            t.unflushed = path;
+        else if (action == "lagging")
+            t.lagging = path;
+        else if (action == "slow")
+            t.slow[path] = std::stol(arg);
         else if (action == "swap")
             t.swap = path, t.swapTo = arg;
         else if (action == "norename")
@@ -196,9 +205,19 @@ bool before(const char* path, int flags) {
             cannot("swap " + t.swap + " " + t.swapTo);
         t.swap.clear();
     }
-    if (t.unflushed && __fpending(stdout) > 0) {
+    auto slow = t.slow.find(path);
+    if (slow != t.slow.end()) usleep(static_cast<useconds_t>(slow->second * 1000));
+    if ((t.unflushed == "-" || t.unflushed == path) && __fpending(stdout) > 0) {
         errno = EIO;
         return true;
+    }
+    if (t.lagging == path) {
+        const char* from = stdout->_IO_write_base;
+        const char* to = stdout->_IO_write_ptr;
+        if (to - from > 1 && std::memchr(from, '\n', static_cast<size_t>(to - from - 1))) {
+            errno = EIO;
+            return true;
+        }
     }
     if (trapFor(t.denied, path) != t.denied.end()) {
         errno = EACCES;

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 
@@ -80,6 +81,9 @@ struct EnvVar {
     EnvVar& operator=(const EnvVar&) = delete;
 };
 
+// Where the localised text of a system reason stands in an expected line.
+const std::string anyReason = "\x01";
+
 // Who the child runs as: the same user unless set.
 struct User {
     bool set = false;
@@ -102,46 +106,56 @@ ToolRun run(const std::string& exe, const std::string& wrap, const std::vector<s
 
     // [0] is read here, [1] becomes the program's standard output.
     int outEnds[2] = {-1, -1};
-    if ((to == Output::pipe || to == Output::brokenPipe) && pipe(outEnds) != 0)
-        throw std::runtime_error("pipe");
+    int errEnds[2] = {-1, -1};  // errorsOnTerminal: [1] becomes standard error
+    const bool piped = to == Output::pipe || to == Output::brokenPipe || to == Output::merged ||
+                       to == Output::errorsOnTerminal;
+    if (piped && pipe(outEnds) != 0) throw std::runtime_error("pipe");
     if (to == Output::brokenPipe) {
         close(outEnds[0]);
         outEnds[0] = -1;
     }
-    if (to == Output::terminal) {
-        // Raw, so the terminal passes the bytes as written: no CR added.
-        termios raw{};
-        cfmakeraw(&raw);
-        if (openpty(&outEnds[0], &outEnds[1], nullptr, &raw, nullptr) != 0)
-            throw std::runtime_error("openpty");
-    }
+    // Raw, so the terminal passes the bytes as written: no CR added.
+    termios raw{};
+    cfmakeraw(&raw);
+    if (to == Output::terminal && openpty(&outEnds[0], &outEnds[1], nullptr, &raw, nullptr) != 0)
+        throw std::runtime_error("openpty");
+    if (to == Output::errorsOnTerminal && openpty(&errEnds[0], &errEnds[1], nullptr, &raw, nullptr) != 0)
+        throw std::runtime_error("openpty");
     pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork");
     if (pid == 0) {
         int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (chdir(cwd.c_str()) != 0 || errFd < 0) _exit(127);
-        if (to == Output::file) outEnds[1] = open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        if (to == Output::file) outEnds[1] = open(file.c_str(), O_RDWR | O_CREAT | O_APPEND, 0600);
         if (to == Output::closed)
             close(1);
         else
             dup2(outEnds[1], 1);
-        dup2(errFd, 2);
+        dup2(to == Output::merged ? 1 : to == Output::errorsOnTerminal ? errEnds[1] : errFd, 2);
         if (outEnds[0] >= 0) close(outEnds[0]);
+        if (errEnds[0] >= 0) close(errEnds[0]);
         if (as.set && (setgroups(0, nullptr) != 0 || setgid(as.gid) != 0 || setuid(as.uid) != 0)) _exit(126);
         execv(program.c_str(), argp.data());
         _exit(127);
     }
     if (outEnds[1] >= 0) close(outEnds[1]);
+    if (errEnds[1] >= 0) close(errEnds[1]);
     ToolRun r;
     if (outEnds[0] >= 0) {
         r.raw = drain(outEnds[0]);
         close(outEnds[0]);
     }
+    std::string errTerminal;
+    if (errEnds[0] >= 0) {
+        errTerminal = drain(errEnds[0]);
+        close(errEnds[0]);
+    }
     int st = 0;
     while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
     }
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-    r.err = readBytes(errPath);
+    r.err = to == Output::errorsOnTerminal ? errTerminal : readBytes(errPath);
+    if (endsWith(exe, ".exe")) r.err = withoutCr(r.err);
     unlink(errPath.c_str());
     r.out = endsWith(exe, ".exe") ? withoutCr(r.raw) : r.raw;
     return r;
@@ -166,6 +180,45 @@ ToolRun runWithFaults(const std::vector<std::string>& args, const std::string& c
     EnvVar p("LD_PRELOAD", DATTOOL_FAULT_SHIM);
     EnvVar f("DATTOOL_TEST_FAULTS", faults);
     return runToolTo(args, cwd, to);
+}
+
+bool canRunUnprivileged() {
+    const char* preload = std::getenv("LD_PRELOAD");
+    const bool valgrind = preload && std::strstr(preload, "vgpreload");
+    return !runsWrapped() && !(geteuid() == 0 && valgrind);
+}
+
+ToolRun runUnprivileged(const std::vector<std::string>& args, const std::string& cwd) {
+    User as;
+    const passwd* nobody = geteuid() == 0 && canRunUnprivileged() ? getpwnam("nobody") : nullptr;
+    if (nobody) as = User{true, nobody->pw_uid, nobody->pw_gid};
+    return run(programUnderTest(), wrapper(), args, cwd, Output::pipe, "", as);
+}
+
+std::string errLine(const std::string& path, const std::string& reason) {
+    return "dattool: " + path + ": " + reason + "\n";
+}
+
+std::string sysLine(const std::string& path, const std::string& reason) {
+    return errLine(path, testingWindowsBuild() ? anyReason : reason);
+}
+
+bool errorsMatch(const std::string& err, const std::string& want) {
+    const std::string& got = err;
+    size_t g = 0, w = 0;
+    while (w < want.size()) {
+        const size_t wantEnd = want.find('\n', w), gotEnd = got.find('\n', g);
+        if (wantEnd == std::string::npos || gotEnd == std::string::npos) return false;
+        const std::string line = want.substr(w, wantEnd - w), have = got.substr(g, gotEnd - g);
+        const size_t any = line.find(anyReason);
+        const bool same = any == std::string::npos
+                              ? line == have
+                              : have.size() > any && have.compare(0, any, line, 0, any) == 0;
+        if (!same) return false;
+        w = wantEnd + 1;
+        g = gotEnd + 1;
+    }
+    return g == got.size();
 }
 
 ToolRun runAsNobody(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd) {
