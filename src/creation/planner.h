@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "archive/entry.h"
+#include "archive/paths.h"
 
 // Assigns offsets, directory sizes and scramble flags to the entries of list
 // and everything below, placing the first file's data at start. Returns the
@@ -20,6 +21,3 @@ bool storedPlain(const std::string& name);
 // Full length of the archive the tree makes: magic, every record from root
 // down, and every file's size, counted without wrapping.
 uint64_t archiveLength(const Entry& top);
-
-// The format's offsets are 32-bit, so an archive must stay below 4 GiB.
-constexpr uint64_t maxArchiveLength = UINT32_MAX;

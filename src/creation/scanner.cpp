@@ -4,8 +4,8 @@
 #include <cstdio>
 
 #include "archive/format.h"
+#include "archive/paths.h"
 #include "creation/planner.h"
-#include "reading/extraction.h"
 #include "report.h"
 
 // What one scan keeps while it walks the disk.

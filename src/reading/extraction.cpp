@@ -5,46 +5,12 @@
 
 #include "archive/format.h"
 #include "archive/keyed_stream.h"
+#include "archive/paths.h"
 #include "reading/toc_reader.h"
+#include "reading/verdicts.h"
 #include "report.h"
 
 namespace {
-
-// Archives made on Windows may use either separator.
-bool isSeparator(char c) {
-    return c == '\\' || c == '/';
-}
-
-bool isLetter(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-// Calls found(start, length) for each name of path between separators
-// until it returns true; says whether it did.
-template <typename Found>
-bool anyName(const std::string& path, Found found) {
-    for (size_t start = 0; start < path.size();) {
-        size_t stop = start;
-        while (stop < path.size() && !isSeparator(path[stop])) ++stop;
-        if (found(start, stop - start)) return true;
-        start = stop + 1;
-    }
-    return false;
-}
-
-// Appends the names of a relative path, empty ones left out.
-void splitPath(const std::string& path, std::vector<std::string>& names) {
-    anyName(path, [&](size_t start, size_t length) {
-        if (length > 0) names.push_back(path.substr(start, length));
-        return false;
-    });
-}
-
-// Whether a ".." part appears anywhere in path.
-bool hasUp(const std::string& path) {
-    return anyName(
-        path, [&](size_t start, size_t length) { return length == 2 && path.compare(start, 2, "..") == 0; });
-}
 
 // Why a directory could not be reached.
 enum class Reach { ok, link, reserved, blocked };
@@ -65,10 +31,10 @@ struct Extraction {
     // back for want of handles is opened again from the one above it.
     std::vector<std::string> want;
     std::vector<Dir> held;
-    std::string joined;   // the stored path, as listed
-    std::string used;     // the path written to, below the current directory
-    bool unsafe = false;  // the path climbs out: everything below is refused
-    std::string why;      // why the last directory or file was not made
+    // The stored path, as listed, and the path written to below the
+    // current directory; whether it climbs out, refusing everything below.
+    PathWalk path;
+    std::string why;  // why the last directory or file was not made
 };
 
 const Dir& parentOf(const Extraction& x, size_t level) {
@@ -150,7 +116,7 @@ void leave(Extraction& x, size_t n) {
 
 // "failed" completes the file's line; standard error says where and why.
 void failed(const Extraction& x, const std::string& why) {
-    failure(x.unsafe ? x.joined : x.used, why, "failed");
+    failure(x.path.leaves ? x.path.stored : x.path.written, why, "failed");
 }
 
 // Why a directory could not be reached, in words.
@@ -238,27 +204,34 @@ bool writeOut(Extraction& x, const Dir& dir, const std::string& name, const Entr
     return ok;
 }
 
-void extractFile(Extraction& x, const Entry& e) {
+void extractFile(Extraction& x, const Entry& e, Refusal refusal) {
     const size_t names = x.want.size();
-    std::printf("Extracting %s...", shown(x.unsafe ? x.joined : x.used).c_str());
+    std::printf("Extracting %s...", shown(x.path.leaves ? x.path.stored : x.path.written).c_str());
     // A large file takes a while: its line goes out before any of its work.
     if (e.size > largeFile)
         sendProgress();
     else
         progress();
-    if (x.unsafe) return failed(x, "path leaves the current directory");
-    // A path that ends in a separator names no file.
-    if (x.used.empty() || isSeparator(x.used.back())) return failed(x, "path names no file");
-    // root.size is the data region's length; a record reaching past it
-    // would read bytes that are not its own. An empty file reads nothing.
-    if (e.size != 0 && uint64_t(e.offset) + e.size > x.archive.root.size)
-        return failed(x, "its bytes lie outside the archive");
+    // What the archive alone refuses; a reserved name and what stands in
+    // the way are found on the disk, in the order the disk meets them.
+    switch (refusal) {
+        case Refusal::leavesDirectory:
+        case Refusal::namesNoFile:
+        case Refusal::outsideArchive:
+            return failed(x, reasonOf(refusal));
+        case Refusal::none:
+        case Refusal::reservedName:
+        case Refusal::fileInTheWay:
+        case Refusal::directoryInTheWay:
+            break;
+    }
     // The file's own name, after any directories its stored name holds.
-    const size_t tail = x.used.size() - std::min(x.used.size(), e.name.size());
-    size_t cut = x.used.size();
-    while (cut > tail && !isSeparator(x.used[cut - 1])) --cut;
-    const std::string name = x.used.substr(cut);
-    splitPath(x.used.substr(tail, cut - tail), x.want);
+    const std::string& used = x.path.written;
+    const size_t tail = used.size() - std::min(used.size(), e.name.size());
+    size_t cut = used.size();
+    while (cut > tail && !isSeparator(used[cut - 1])) --cut;
+    const std::string name = used.substr(cut);
+    splitPath(used.substr(tail, cut - tail), x.want);
     Reach reached = reach(x);
     if (reached == Reach::ok && !nameAllowed(name)) reached = Reach::reserved;
     const bool ok = reached == Reach::ok && writeOut(x, x.held.empty() ? x.base : x.held.back(), name, e);
@@ -270,25 +243,25 @@ void extractFile(Extraction& x, const Entry& e) {
 
 void extractList(Extraction& x, const std::vector<Entry>& list);
 
-void extractDir(Extraction& x, const Entry& e) {
-    if (x.unsafe) {
-        const char* why = "path leaves the current directory";
-        failure(x.joined, why, "Skipping %s: %s", shown(x.joined).c_str(), why);
-    } else if (!x.used.empty()) {  // empty: it named the current directory
+void extractDir(Extraction& x, const Entry& e, Refusal refusal) {
+    if (refusal == Refusal::leavesDirectory) {
+        const char* why = reasonOf(refusal);
+        failure(x.path.stored, why, "Skipping %s: %s", shown(x.path.stored).c_str(), why);
+    } else if (!x.path.written.empty()) {  // empty: it named the current directory
         const Reach r = reach(x);
         const std::string why = reason(x, r);
         switch (r) {
             case Reach::ok:
-                std::printf("Creating directory %s...\n", shown(x.used).c_str());
+                std::printf("Creating directory %s...\n", shown(x.path.written).c_str());
                 progress();
                 break;
             case Reach::link:
             case Reach::reserved:
-                failure(x.used, why, "Skipping %s: %s", shown(x.used).c_str(), why.c_str());
+                failure(x.path.written, why, "Skipping %s: %s", shown(x.path.written).c_str(), why.c_str());
                 break;
             case Reach::blocked:
-                std::printf("Creating directory %s...\n", shown(x.used).c_str());
-                failure(x.used, why, "Unable to create directory %s", shown(x.used).c_str());
+                std::printf("Creating directory %s...\n", shown(x.path.written).c_str());
+                failure(x.path.written, why, "Unable to create directory %s", shown(x.path.written).c_str());
                 break;
         }
     }
@@ -298,48 +271,26 @@ void extractDir(Extraction& x, const Entry& e) {
 
 void extractList(Extraction& x, const std::vector<Entry>& list) {
     for (const Entry& e : list) {
-        const size_t joinedMark = x.joined.size(), usedMark = x.used.size(), names = x.want.size();
-        const bool wasUnsafe = x.unsafe;
+        PathWalk& path = x.path;
+        const size_t storedMark = path.stored.size(), writtenMark = path.written.size(),
+                     names = x.want.size();
+        const bool leaves = path.leaves, reserved = path.reserved;
         const bool dir = e.type == typeDirectory;
-        x.joined.append(e.name);
-        if (dir) x.joined += '\\';
-        if (!x.unsafe) {
-            if (x.used.empty()) {
-                // Nothing kept yet: leading separators, drives and ".." of
-                // this name are dropped, as from the start of a path.
-                x.unsafe = !safePath(x.joined.substr(joinedMark), x.used);
-            } else {
-                x.used.append(e.name);
-                if (dir) x.used += '\\';
-                x.unsafe = hasUp(e.name);
-            }
-            if (dir && !x.unsafe) splitPath(x.used.substr(usedMark), x.want);
-        }
+        const Refusal refusal = judgeEntry(path, e, x.archive.root.size);
+        if (dir && !path.leaves) splitPath(path.written.substr(writtenMark), x.want);
         if (dir)
-            extractDir(x, e);
+            extractDir(x, e, refusal);
         else
-            extractFile(x, e);
+            extractFile(x, e, refusal);
         leave(x, names);
-        x.joined.resize(joinedMark);
-        x.used.resize(usedMark);
-        x.unsafe = wasUnsafe;
+        path.stored.resize(storedMark);
+        path.written.resize(writtenMark);
+        path.leaves = leaves;
+        path.reserved = reserved;
     }
 }
 
 }  // namespace
-
-bool safePath(const std::string& name, std::string& used) {
-    size_t i = 0;
-    for (;;) {
-        while (i < name.size() && isSeparator(name[i])) ++i;
-        bool drive = i + 1 < name.size() && isLetter(name[i]) && name[i + 1] == ':';
-        bool up = name.compare(i, 2, "..") == 0 && (i + 2 == name.size() || isSeparator(name[i + 2]));
-        if (!drive && !up) break;
-        i += 2;  // both are two characters
-    }
-    used = name.substr(i);
-    return !hasUp(used);
-}
 
 namespace {
 

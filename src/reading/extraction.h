@@ -17,9 +17,3 @@ void printFiles(const std::vector<Entry>& list);
 // from the archive's data region. Refused entries and failed files are
 // reported as failures; the walk always goes on.
 void extractFiles(const File& f, const Archive& archive);
-
-// The path an entry is extracted to: leading root separators, drives
-// ("C:") and ".." parts removed. False when a ".." part remains further on,
-// which would climb out of the current directory. Parts are split at "\\"
-// and at "/".
-bool safePath(const std::string& name, std::string& used);

@@ -5,6 +5,7 @@
 
 #include "archive/format.h"
 #include "archive/keyed_stream.h"
+#include "archive/paths.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "reading/extraction.h"
+#include "archive/paths.h"
 
 #include <gtest/gtest.h>
 
