@@ -302,7 +302,7 @@ void catchSignals() {
         if (::sigaction(sig, nullptr, &old) != 0 || old.sa_handler != SIG_DFL) continue;
         struct sigaction act {};
         act.sa_handler = removeAndDie;
-        act.sa_flags = SA_RESETHAND;
+        act.sa_flags = static_cast<int>(SA_RESETHAND);  // an unsigned constant on glibc
         sigemptyset(&act.sa_mask);
         ::sigaction(sig, &act, nullptr);
     }

@@ -24,19 +24,15 @@ size_t nameLength(const std::string& name) {
     return std::min(name.find('\0'), name.size());
 }
 
-// One directory being decoded: where its entries go and how many records it
-// still claims.
+// One directory being decoded: how many records it still claims and the
+// length of its path; while building, where its entries go.
 struct Level {
-    std::vector<Entry>* list;  // null while only measuring
+    std::vector<Entry>* list;  // building: the directory's entries
+    size_t kept;               // measuring: the directory's index in TocWalk::kept
     uint32_t left;
     size_t pathLength;  // of the joined path of the directory, "\\" included
 };
 
-// One decoding of the block below the root record. The block is decoded
-// twice: first to find where it ends or is damaged and how many entries
-// each directory really holds, then to build the tree with every list
-// reserved to its exact size. So a count the archive claims is never
-// trusted, and memory follows the records actually there.
 // Where a non-empty file's bytes lie in the data region, and the TOC
 // offset of its record.
 struct Range {
@@ -45,6 +41,11 @@ struct Range {
     uint32_t record;
 };
 
+// The block below the root record is decoded twice: first to find where it
+// ends or is damaged and how many entries each directory really holds, then
+// to build the tree with every list reserved to its exact size. So a count
+// the archive claims is never trusted, and memory follows the records
+// actually there. Both passes check each record the same way.
 struct TocWalk {
     const TocSpan& toc;
     Archive& archive;
@@ -54,70 +55,83 @@ struct TocWalk {
     std::vector<Range> ranges;   // building: of every non-empty file
 };
 
-// Decodes the records below a root that claims rootCount children. With
-// build false it fills walk.kept and walk.records and returns the cursor past
-// the last record, or nullptr at damage (walk.damage set). With build true
-// it decodes walk.records records into root.child.
-const uint8_t* decode(TocWalk& walk, const uint8_t* cursor, uint32_t rootCount, bool build) {
+enum class Check { entry, passedOver, damaged };
+
+// Decodes the record at cursor, in the directory at level, depth levels
+// below the root, and moves cursor past it. entry: a file or directory
+// whose joined path is pathLength bytes; passedOver: a record of another
+// type, which costs no entry; damaged: walk.archive.damage says why.
+Check checkRecord(TocWalk& walk, const uint8_t*& cursor, const Level& level, size_t depth, Record& r,
+                  size_t& pathLength) {
     const TocSpan& toc = walk.toc;
-    auto damaged = [&](const std::string& what) -> const uint8_t* {
+    const uint8_t* at = cursor;
+    auto damaged = [&](const std::string& what) {
         walk.archive.damage = what;
-        return nullptr;
+        return Check::damaged;
     };
-    std::vector<Level> stack;
-    std::vector<size_t> keptAt;  // measuring: index in kept of each open directory
-    size_t nextDir = 0;          // building: index in kept of the next directory
-    if (build) {
-        walk.ranges.reserve(walk.filled);
-        std::vector<Entry>& top = walk.archive.root.child;
-        top.reserve(walk.kept[nextDir++]);
-        stack.push_back({&top, rootCount, 0});
-    } else {
-        walk.kept.assign(1, 0);
-        keptAt.push_back(0);
-        stack.push_back({nullptr, rootCount, 0});
-    }
+    if (takeRecord(cursor, toc.end, r) != Decode::ok)
+        return damaged("record at offset " + num(offsetOf(toc, at)) + " runs past the end of the TOC at " +
+                       num(offsetOf(toc, toc.end)));
+    if (r.name.size() > maxNameLength)
+        return damaged("name of " + num(r.name.size()) + " bytes at offset " + num(offsetOf(toc, at)) +
+                       " is longer than " + num(maxNameLength) + " bytes");
+    if (r.type != typeFile && r.type != typeDirectory) return Check::passedOver;
+    const bool dir = r.type == typeDirectory;
+    pathLength = level.pathLength + nameLength(r.name) + (dir ? 1 : 0);
+    if (pathLength > maxPathLength())
+        return damaged("path at offset " + num(offsetOf(toc, at)) + " is longer than " + num(maxPathLength()) +
+                       " bytes");
+    if (dir && depth > maxDepth)
+        return damaged("directory at offset " + num(offsetOf(toc, at)) + " lies deeper than " + num(maxDepth) +
+                       " levels");
+    return Check::entry;
+}
+
+// The first pass, below a root that claims rootCount children: fills
+// walk.kept, walk.records and walk.filled; returns the cursor past the
+// last record, or nullptr at damage.
+const uint8_t* measure(TocWalk& walk, const uint8_t* cursor, uint32_t rootCount) {
+    walk.kept.assign(1, 0);
+    std::vector<Level> stack{{nullptr, 0, rootCount, 0}};
     Record r;  // reused, so a long name's buffer is allocated once
-    for (size_t done = 0;; ++done) {
-        while (!stack.empty() && stack.back().left == 0) {
-            stack.pop_back();
-            if (!build) keptAt.pop_back();
+    for (;;) {
+        while (!stack.empty() && stack.back().left == 0) stack.pop_back();
+        if (stack.empty()) return cursor;
+        Level& level = stack.back();
+        --level.left;
+        size_t pathLength = 0;
+        const Check checked = checkRecord(walk, cursor, level, stack.size(), r, pathLength);
+        if (checked == Check::damaged) return nullptr;
+        ++walk.records;
+        if (checked == Check::passedOver) continue;
+        ++walk.kept[level.kept];
+        if (r.type == typeFile) {
+            if (r.size > 0) ++walk.filled;
+            continue;
         }
-        if (stack.empty() || (build && done == walk.records)) return cursor;
+        stack.push_back({nullptr, walk.kept.size(), r.count, pathLength});
+        walk.kept.push_back(0);
+    }
+}
+
+// The second pass: decodes the walk.records records the first found sound
+// into the tree, and notes where each non-empty file's bytes lie.
+void build(TocWalk& walk, const uint8_t* cursor, uint32_t rootCount) {
+    std::vector<Entry>& top = walk.archive.root.child;
+    size_t nextDir = 0;  // index in kept of the next directory
+    top.reserve(walk.kept[nextDir++]);
+    walk.ranges.reserve(walk.filled);
+    std::vector<Level> stack{{&top, 0, rootCount, 0}};
+    Record r;
+    for (size_t done = 0; done < walk.records; ++done) {
+        while (!stack.empty() && stack.back().left == 0) stack.pop_back();
+        if (stack.empty()) return;
         Level& level = stack.back();
         --level.left;
         const uint8_t* at = cursor;
-        if (takeRecord(cursor, toc.end, r) != Decode::ok)
-            return damaged("record at offset " + num(offsetOf(toc, at)) +
-                           " runs past the end of the TOC at " + num(offsetOf(toc, toc.end)));
-        if (r.name.size() > maxNameLength)
-            return damaged("name of " + num(r.name.size()) + " bytes at offset " + num(offsetOf(toc, at)) +
-                           " is longer than " + num(maxNameLength) + " bytes");
-        // Records of other types are passed over: they cost no entry.
-        if (r.type != typeFile && r.type != typeDirectory) {
-            if (!build) walk.records = done + 1;
-            continue;
-        }
-        const bool dir = r.type == typeDirectory;
+        size_t pathLength = 0;
+        if (checkRecord(walk, cursor, level, stack.size(), r, pathLength) != Check::entry) continue;
         const size_t length = nameLength(r.name);
-        const size_t pathLength = level.pathLength + length + (dir ? 1 : 0);
-        if (pathLength > maxPathLength())
-            return damaged("path at offset " + num(offsetOf(toc, at)) + " is longer than " +
-                           num(maxPathLength()) + " bytes");
-        if (dir && stack.size() > maxDepth)
-            return damaged("directory at offset " + num(offsetOf(toc, at)) + " lies deeper than " +
-                           num(maxDepth) + " levels");
-        if (!build) {
-            ++walk.kept[keptAt.back()];
-            walk.records = done + 1;
-            if (!dir && r.size > 0) ++walk.filled;
-            if (dir) {
-                keptAt.push_back(walk.kept.size());
-                walk.kept.push_back(0);
-                stack.push_back({nullptr, r.count, pathLength});
-            }
-            continue;
-        }
         level.list->push_back(Entry{static_cast<uint8_t>(r.type),
                                     r.name.substr(0, length),
                                     r.offset,
@@ -125,15 +139,15 @@ const uint8_t* decode(TocWalk& walk, const uint8_t* cursor, uint32_t rootCount, 
                                     r.count,
                                     r.scrambled,
                                     {}});
-        if (!dir) {
+        if (r.type == typeFile) {
             ++walk.archive.files;
-            if (r.size > 0) walk.ranges.push_back({r.offset, r.size, offsetOf(toc, at)});
+            if (r.size > 0) walk.ranges.push_back({r.offset, r.size, offsetOf(walk.toc, at)});
             continue;
         }
         // Reserved exactly, so the lists above never move while this one fills.
         std::vector<Entry>* children = &level.list->back().child;
         children->reserve(walk.kept[nextDir++]);
-        stack.push_back({children, r.count, pathLength});
+        stack.push_back({children, 0, r.count, pathLength});
     }
 }
 
@@ -184,8 +198,8 @@ Toc readTOC(const TocSpan& toc, Archive& archive) {
     root.size = r.size;
     root.count = r.count;
     TocWalk walk{toc, archive, {}, 0, 0, {}};
-    const uint8_t* end = decode(walk, cursor, r.count, false);
-    decode(walk, cursor, r.count, true);
+    const uint8_t* end = measure(walk, cursor, r.count);
+    build(walk, cursor, r.count);
     if (!end) return archive.status = Toc::damaged;
     // Records that stop short of the data region mean the region's start,
     // taken from the archive's length, is off: bytes were added.
