@@ -350,6 +350,15 @@ bool doubleByte(unsigned codePage, unsigned lead, unsigned trail, char16_t& c) {
            (within(trail, 0x41, 0x5A) || within(trail, 0x61, 0x7A) || within(trail, 0x81, 0xFE));
 }
 
+// Code page 932's single bytes above 0x7F: half-width katakana, and four
+// Windows keeps apart.
+char16_t singleByte932(unsigned b) {
+    if (b == 0x80) return 0x80;
+    if (b == 0xA0) return 0xF8F0;
+    if (b >= 0xFD) return static_cast<char16_t>(0xF8F1 + (b - 0xFD));
+    return static_cast<char16_t>(0xFF61 + (b - 0xA1));
+}
+
 }  // namespace
 
 // Only the tests of the Windows name rules convert here, for the code pages
@@ -365,12 +374,7 @@ bool toUtf16(const std::string& name, unsigned codePage, std::u16string& out) {
         } else if (codePage == 1252) {
             out.push_back(b < 0xA0 ? cp1252High[b - 0x80] : static_cast<char16_t>(b));
         } else if (codePage == 932 && (b == 0x80 || within(b, 0xA0, 0xDF) || b >= 0xFD)) {
-            // Single bytes: half-width katakana, and four Windows keeps apart.
-            char16_t c = static_cast<char16_t>(0xFF61 + (b - 0xA1));
-            if (b == 0x80) c = 0x80;
-            if (b == 0xA0) c = 0xF8F0;
-            if (b >= 0xFD) c = static_cast<char16_t>(0xF8F1 + (b - 0xFD));
-            out.push_back(c);
+            out.push_back(singleByte932(b));
         } else if (codePage == 932 || codePage == 949) {
             char16_t c = 0;
             if (i + 1 == name.size() || !doubleByte(codePage, b, static_cast<unsigned char>(name[i + 1]), c))
@@ -395,6 +399,50 @@ bool removeFile(const std::string& path) {
     return ::unlink(diskPath(path).c_str()) == 0 || noted(false);
 }
 
+namespace {
+
+// What one item of a listed directory is, looked at through the
+// directory's descriptor; type is what the directory says of it.
+DirItem itemIn(int dfd, const char* name, unsigned char type) {
+    DirItem item;
+    item.name = name;
+    struct stat st {};
+    bool followed;
+    if (type != DT_LNK && type != DT_UNKNOWN && ::fstatat(dfd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        !S_ISLNK(st.st_mode)) {
+        // No link, as the directory says and one look confirms: following
+        // would find the same, so one call per item is enough.
+        followed = true;
+        item.link = false;
+    } else {
+        struct stat lst {};
+        followed = ::fstatat(dfd, name, &st, 0) == 0;
+        bool here = ::fstatat(dfd, name, &lst, AT_SYMLINK_NOFOLLOW) == 0;
+        item.link = here && S_ISLNK(lst.st_mode);
+    }
+    if (!followed) {
+        item.kind = item.link ? ItemKind::dangling : ItemKind::unreadable;
+        if (!item.link) item.reason = std::strerror(errno);
+    } else {
+        item.id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+        if (S_ISDIR(st.st_mode)) {
+            item.kind = ItemKind::directory;
+        } else if (S_ISREG(st.st_mode)) {
+            item.kind = ItemKind::file;
+            item.size = static_cast<uint64_t>(st.st_size);
+            // Only a file whose bits deny reading costs a call: the
+            // system then decides, groups and access lists included.
+            if (bitsDenyReading(st) && ::faccessat(dfd, name, R_OK, AT_EACCESS) != 0) {
+                item.kind = ItemKind::denied;
+                item.reason = std::strerror(errno);
+            }
+        }
+    }
+    return item;
+}
+
+}  // namespace
+
 bool listDirectory(const std::string& path, std::vector<DirItem>& items) {
     items.clear();
     DIR* dir = ::opendir(diskPath(path).c_str());
@@ -408,41 +456,7 @@ bool listDirectory(const std::string& path, std::vector<DirItem>& items) {
         dirent* d = ::readdir(dir);
         if (!d) break;
         if (std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0) continue;
-        DirItem item;
-        item.name = d->d_name;
-        struct stat st {};
-        bool followed;
-        if (d->d_type != DT_LNK && d->d_type != DT_UNKNOWN &&
-            ::fstatat(dfd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISLNK(st.st_mode)) {
-            // No link, as the directory says and one look confirms: following
-            // would find the same, so one call per item is enough.
-            followed = true;
-            item.link = false;
-        } else {
-            struct stat lst {};
-            followed = ::fstatat(dfd, d->d_name, &st, 0) == 0;
-            bool here = ::fstatat(dfd, d->d_name, &lst, AT_SYMLINK_NOFOLLOW) == 0;
-            item.link = here && S_ISLNK(lst.st_mode);
-        }
-        if (!followed) {
-            item.kind = item.link ? ItemKind::dangling : ItemKind::unreadable;
-            if (!item.link) item.reason = std::strerror(errno);
-        } else {
-            item.id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
-            if (S_ISDIR(st.st_mode)) {
-                item.kind = ItemKind::directory;
-            } else if (S_ISREG(st.st_mode)) {
-                item.kind = ItemKind::file;
-                item.size = static_cast<uint64_t>(st.st_size);
-                // Only a file whose bits deny reading costs a call: the
-                // system then decides, groups and access lists included.
-                if (bitsDenyReading(st) && ::faccessat(dfd, d->d_name, R_OK, AT_EACCESS) != 0) {
-                    item.kind = ItemKind::denied;
-                    item.reason = std::strerror(errno);
-                }
-            }
-        }
-        items.push_back(std::move(item));
+        items.push_back(itemIn(dfd, d->d_name, d->d_type));
     }
     const bool whole = errno == 0;
     if (!whole) noted(false);

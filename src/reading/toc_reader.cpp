@@ -79,11 +79,11 @@ Check checkRecord(TocWalk& walk, const uint8_t*& cursor, const Level& level, siz
     const bool dir = r.type == typeDirectory;
     pathLength = level.pathLength + nameLength(r.name) + (dir ? 1 : 0);
     if (pathLength > maxPathLength())
-        return damaged("path at offset " + num(offsetOf(toc, at)) + " is longer than " + num(maxPathLength()) +
-                       " bytes");
+        return damaged("path at offset " + num(offsetOf(toc, at)) + " is longer than " +
+                       num(maxPathLength()) + " bytes");
     if (dir && depth > maxDepth)
-        return damaged("directory at offset " + num(offsetOf(toc, at)) + " lies deeper than " + num(maxDepth) +
-                       " levels");
+        return damaged("directory at offset " + num(offsetOf(toc, at)) + " lies deeper than " +
+                       num(maxDepth) + " levels");
     return Check::entry;
 }
 
