@@ -18,7 +18,7 @@ struct Scan {
     // Length of the archive planned so far. Links are followed, so a tree
     // can fan out into more copies than any disk holds; the scan stops
     // once the archive is too large to be written anyway.
-    uint64_t length = magicSize + rootRecordSize;
+    uint64_t length = archiveLength(Entry{typeDirectory, {}, 0, 0, 0, 0, {}});
 };
 
 namespace {
@@ -50,7 +50,23 @@ bool tooLarge(const Scan& scan) {
 }
 
 void plan(Scan& scan, const Entry& e) {
-    scan.length += recordSize(e.type, e.name.size()) + e.size;
+    scan.length += entryLength(e);
+}
+
+// The limits extraction holds stored names to, for the items of a
+// directory and the top-level arguments alike: true, after printing why,
+// for a name the reader would refuse (it copies each into a 260-byte
+// buffer) and for a path too long to be made (a directory's path is joined
+// with a "\\" at its end).
+bool nameTooLong(const std::string& name, const std::string& path) {
+    if (name.size() <= maxNameLength) return false;
+    skip(path, "name is longer than 259 bytes", true);
+    return true;
+}
+bool pathTooLong(const std::string& path, bool dir) {
+    if (path.size() + (dir ? 1 : 0) <= maxPathLength()) return false;
+    skip(path, "path is too long to be extracted", true);
+    return true;
 }
 
 // True, after printing why, for an item that is not to be stored.
@@ -73,29 +89,22 @@ bool refused(const Scan& scan, const DirItem& item, const std::string& path) {
         case ItemKind::directory:
             break;
     }
-    // The reader splits names at "\\" and copies each into a 260-byte buffer.
+    // The reader splits names at "\\".
     if (item.name.find('\\') != std::string::npos) {
         skip(path, "name contains a backslash", true);
         return true;
     }
-    if (item.name.size() > maxNameLength) {
-        skip(path, "name is longer than 259 bytes", true);
-        return true;
-    }
+    if (nameTooLong(item.name, path)) return true;
     // Nor a name this system's extraction would refuse (on Windows: device
     // names, short-name shapes, names that are no text in the code page).
     if (!nameAllowed(item.name)) {
         skip(path, "name is reserved on Windows", true);
         return true;
     }
-    // What extraction would refuse is not stored: the reader joins a
-    // directory's path with a "\\" at its end, and the walks go no deeper
-    // than maxDepth.
+    // What extraction would refuse is not stored: the walks go no deeper
+    // than maxDepth either.
     const bool dir = item.kind == ItemKind::directory;
-    if (path.size() + (dir ? 1 : 0) > maxPathLength()) {
-        skip(path, "path is too long to be extracted", true);
-        return true;
-    }
+    if (pathTooLong(path, dir)) return true;
     if (dir && scan.path.size() >= maxDepth) {
         skip(path, "directory lies too deep to be extracted", true);
         return true;
@@ -172,19 +181,14 @@ void buildTree(Entry& root, const std::vector<std::string>& dirs, const std::vec
     Scan scan{own, {}};
     for (const std::string& dir : dirs) {
         if (tooLarge(scan)) break;
-        std::string used;
-        if (dir.size() > maxNameLength) {
-            skip(dir, "name is longer than 259 bytes", true);
-            continue;
-        }
-        if (!safePath(dir, used)) {
+        // A top-level directory is stored under its name as typed.
+        std::string extractedAs;
+        if (nameTooLong(dir, dir)) continue;
+        if (!safePath(dir, extractedAs)) {
             skip(dir, "path leaves the current directory", true);
             continue;
         }
-        if (dir.size() + 1 > maxPathLength()) {
-            skip(dir, "path is too long to be extracted", true);
-            continue;
-        }
+        if (pathTooLong(dir, true)) continue;
         root.child.push_back(Entry{});
         Entry& e = root.child.back();
         e.type = typeDirectory;

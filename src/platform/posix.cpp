@@ -43,10 +43,18 @@ int descriptorOf(const File& f) {
     return static_cast<int>(f.handle);
 }
 
+// Repeats a system call that a signal interrupted before it did anything,
+// and returns its last result; the one place that knows of EINTR.
+template <typename Call>
+auto retried(Call call) -> decltype(call()) {
+    decltype(call()) rc;
+    do rc = call();
+    while (rc < 0 && errno == EINTR);
+    return rc;
+}
+
 int openRetry(const std::string& path, int flags, mode_t mode = 0) {
-    int fd;
-    do fd = ::open(diskPath(path).c_str(), flags | O_CLOEXEC, mode);
-    while (fd < 0 && errno == EINTR);
+    const int fd = retried([&] { return ::open(diskPath(path).c_str(), flags | O_CLOEXEC, mode); });
     return fd < 0 ? noted(fd) : fd;
 }
 
@@ -70,9 +78,7 @@ constexpr int dirFlags = O_RDONLY | O_DIRECTORY;
 #endif
 
 int openAtRetry(int at, const std::string& name, int flags, mode_t mode = 0) {
-    int fd;
-    do fd = ::openat(at, name.c_str(), flags | O_CLOEXEC, mode);
-    while (fd < 0 && errno == EINTR);
+    const int fd = retried([&] { return ::openat(at, name.c_str(), flags | O_CLOEXEC, mode); });
     return fd < 0 ? noted(fd) : fd;
 }
 
@@ -88,8 +94,7 @@ size_t fileRead(File& f, void* buf, size_t n) {
     size_t done = 0;
     auto* p = static_cast<char*>(buf);
     while (done < n) {
-        ssize_t got = ::read(descriptorOf(f), p + done, n - done);
-        if (got < 0 && errno == EINTR) continue;
+        const ssize_t got = retried([&] { return ::read(descriptorOf(f), p + done, n - done); });
         if (got < 0) noted(0);
         if (got <= 0) break;
         done += static_cast<size_t>(got);
@@ -103,8 +108,9 @@ size_t fileReadAt(const File& f, uint64_t offset, void* buf, size_t n) {
     auto* p = static_cast<char*>(buf);
     while (done < n) {
         if (offset + done > static_cast<uint64_t>(INT64_MAX)) break;
-        ssize_t got = ::pread(descriptorOf(f), p + done, n - done, static_cast<off_t>(offset + done));
-        if (got < 0 && errno == EINTR) continue;
+        const ssize_t got = retried(
+            [&] { return ::pread(descriptorOf(f), p + done, n - done, static_cast<off_t>(offset + done)); });
+        if (got < 0) noted(0);
         if (got <= 0) break;
         done += static_cast<size_t>(got);
     }
@@ -115,8 +121,7 @@ size_t fileWrite(File& f, const void* buf, size_t n) {
     size_t done = 0;
     const auto* p = static_cast<const char*>(buf);
     while (done < n) {
-        ssize_t put = ::write(descriptorOf(f), p + done, n - done);
-        if (put < 0 && errno == EINTR) continue;
+        const ssize_t put = retried([&] { return ::write(descriptorOf(f), p + done, n - done); });
         if (put < 0) noted(0);
         if (put <= 0) break;
         done += static_cast<size_t>(put);
@@ -189,9 +194,7 @@ void dirClose(Dir& d) {
 
 Step dirOpen(const Dir& parent, const std::string& name, Dir& out) {
     const int at = static_cast<int>(parent.handle);
-    int fd;
-    do fd = ::openat(at, name.c_str(), dirFlags | O_NOFOLLOW | O_CLOEXEC);
-    while (fd < 0 && errno == EINTR);
+    const int fd = retried([&] { return ::openat(at, name.c_str(), dirFlags | O_NOFOLLOW | O_CLOEXEC); });
     if (fd >= 0) {
         out = Dir();
         out.handle = fd;
@@ -263,9 +266,8 @@ Dir dirHolding(const File& f, const std::string& path, std::string& name) {
     const size_t cut = full.rfind('/');
     if (cut == std::string::npos || cut + 1 == full.size()) return d;
     name = full.substr(cut + 1);
-    int fd;
-    do fd = ::open(cut == 0 ? "/" : full.substr(0, cut).c_str(), dirFlags | O_CLOEXEC);
-    while (fd < 0 && errno == EINTR);
+    const int fd =
+        retried([&] { return ::open(cut == 0 ? "/" : full.substr(0, cut).c_str(), dirFlags | O_CLOEXEC); });
     d.handle = fd;
     // The path may have changed since f was opened through it.
     struct stat st {};
@@ -521,9 +523,7 @@ bool fileCopyMode(const File& from, File& to) {
 
 bool fileTruncate(File& f) {
     if (!fileIsRegular(f)) return true;
-    int rc;
-    do rc = ::ftruncate(descriptorOf(f), 0);
-    while (rc != 0 && errno == EINTR);
+    const int rc = retried([&] { return ::ftruncate(descriptorOf(f), 0); });
     return rc == 0 || noted(false);
 }
 
