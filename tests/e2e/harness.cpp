@@ -8,6 +8,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cctype>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -242,4 +244,10 @@ bool testingWindowsBuild() {
 
 bool runsWrapped() {
     return !wrapper().empty();
+}
+
+std::string testNameFor(std::string name) {
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    return name;
 }
