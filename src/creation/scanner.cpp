@@ -30,7 +30,7 @@ uint32_t storedSize(uint64_t size) {
     return size > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(size);
 }
 
-unsigned char upper(unsigned char c) {
+unsigned char asciiUpper(unsigned char c) {
     return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 'a' + 'A') : c;
 }
 
@@ -129,8 +129,8 @@ bool refused(const Scan& scan, const DirItem& item, const std::string& path) {
 bool nameBefore(const std::string& a, const std::string& b) {
     size_t n = std::min(a.size(), b.size());
     for (size_t i = 0; i < n; ++i) {
-        unsigned char x = upper(static_cast<unsigned char>(a[i]));
-        unsigned char y = upper(static_cast<unsigned char>(b[i]));
+        unsigned char x = asciiUpper(static_cast<unsigned char>(a[i]));
+        unsigned char y = asciiUpper(static_cast<unsigned char>(b[i]));
         if (x != y) return x < y;
     }
     if (a.size() != b.size()) return a.size() < b.size();

@@ -192,30 +192,36 @@ void dirClose(Dir& d) {
     d.handle = -1;
 }
 
-Step dirOpen(const Dir& parent, const std::string& name, Dir& out) {
+DirOpened dirOpen(const Dir& parent, const std::string& name, Dir& out) {
     const int at = static_cast<int>(parent.handle);
     const int fd = retried([&] { return ::openat(at, name.c_str(), dirFlags | O_NOFOLLOW | O_CLOEXEC); });
     if (fd >= 0) {
         out = Dir();
         out.handle = fd;
-        return Step::opened;
+        return DirOpened::opened;
     }
     const int error = noted(errno);
-    if (error == EMFILE || error == ENFILE) return Step::exhausted;
-    if (error == ENOENT) return Step::missing;
+    if (error == EMFILE || error == ENFILE) return DirOpened::exhausted;
+    if (error == ENOENT) return DirOpened::missing;
     // O_NOFOLLOW fails with ELOOP on a link, O_DIRECTORY with ENOTDIR on
     // anything else; one look tells the two apart for certain.
     struct stat st {};
-    if (::fstatat(at, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return Step::failed;
-    if (S_ISLNK(st.st_mode)) return Step::link;
-    if (!S_ISDIR(st.st_mode)) return Step::notDirectory;
-    return Step::failed;
+    if (::fstatat(at, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return DirOpened::failed;
+    if (S_ISLNK(st.st_mode)) return DirOpened::link;
+    if (!S_ISDIR(st.st_mode)) return DirOpened::notDirectory;
+    return DirOpened::failed;
 }
 
+// 0777 less the umask, as every program makes directories: the user's
+// umask, not the archive, decides who may enter what is extracted.
 bool dirMake(const Dir& parent, const std::string& name) {
     return ::mkdirat(static_cast<int>(parent.handle), name.c_str(), 0777) == 0 || noted(false);
 }
 
+// O_EXCL is what refuses a planted link: an exclusive create fails on any
+// name that exists, a link included whatever it leads to, so the file
+// written is always one this call made, never what someone put there.
+// taken tells that case apart. 0666 less the umask, as for directories.
 File fileCreateIn(const Dir& parent, const std::string& name, bool& taken) {
     const int fd =
         openAtRetry(static_cast<int>(parent.handle), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
@@ -231,7 +237,8 @@ bool isDirectoryIn(const Dir& parent, const std::string& name) {
 
 File tempFileIn(const Dir& parent, const std::string& name, std::string& temp) {
     // Only the replacing of a file comes here, so the seeding costs a fresh
-    // extraction nothing.
+    // extraction nothing. O_EXCL again: a name someone else took meanwhile,
+    // a link included, is never opened; another name is tried.
     static std::mt19937 random{std::random_device{}()};
     for (int tries = 0; tries < 100; ++tries) {
         temp = tempNameFor(name, static_cast<uint32_t>(random()));
