@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <cctype>
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
