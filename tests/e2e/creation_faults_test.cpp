@@ -162,9 +162,10 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
          true,
          "out.dat",
          noSpace},
-        // Killed midway (the lines waiting for the pipe die with it), the
-        // old archive stays and the temporary file goes.
-        {{"c", "out.dat", "d"}, "term *", "", 128 + 15, "out.dat"},
+        // Killed midway, the old archive stays and the temporary file goes.
+        // Of the lines, only what a timed flush sent before the signal is
+        // out: a beginning of these (a slow run, under valgrind, sends more).
+        {{"c", "out.dat", "d"}, "term *", "Writing d\\a.txt...\n", 128 + 15, "out.dat"},
         // No temporary file, or no rename: written in place, as a last resort.
         {{"c", "out.dat", "d"},
          "deny " + temp,
@@ -222,8 +223,14 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
          true,
          "",
          errLine("data\\a.txt", "Device or resource busy")},
-        {{"x", worked}, "term *", "", 128 + 15, "data/a.txt"},
-        {{"x", worked}, "term m.msh", "", 128 + 15, "", true, "data/m.msh"},
+        {{"x", worked}, "term *", extracting + "Extracting data\\a.txt...", 128 + 15, "data/a.txt"},
+        {{"x", worked},
+         "term m.msh",
+         extracting + "Extracting data\\a.txt...ok\nExtracting data\\m.msh...",
+         128 + 15,
+         "",
+         true,
+         "data/m.msh"},
     };
     for (const ToolFault& row : rows) {
         SCOPED_TRACE(row.faults);
@@ -236,7 +243,10 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
         fs::create_directories(dir / "data");
         if (!row.old.empty()) writeBytes(dir / row.old, oldContents);
         ToolRun r = runWithFaults(row.args, dir.path, row.faults);
-        EXPECT_EQ(r.out, row.out);
+        if (row.status > 128)
+            EXPECT_EQ(row.out.compare(0, r.out.size(), r.out), 0) << r.out;  // killed: a beginning
+        else
+            EXPECT_EQ(r.out, row.out);
         EXPECT_EQ(r.status, row.status);
         EXPECT_EQ(r.err, row.err);
         if (!row.old.empty()) {
