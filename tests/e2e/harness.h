@@ -8,6 +8,11 @@
 //   DATTOOL_WRAPPER  a program that runs it, e.g. /usr/lib/wine/wine64
 // A Windows build writes its standard output in text mode; its CR LF line
 // ends are turned into LF before the tests compare output.
+//
+// A run that takes longer than 20 s (times DATTOOL_TEST_TIME_FACTOR, which
+// CI sets for valgrind and wine) is killed, with everything it started, and
+// fails the test that ran it: a fault that hangs the tool cannot hang the
+// suite.
 #pragma once
 
 #include <string>
@@ -30,6 +35,9 @@ enum class Output { pipe, terminal, closed, file };
 // Runs the program under test with args in cwd; argv[0] is "dattool"
 // unless a wrapper starts it.
 ToolRun runTool(const std::vector<std::string>& args, const std::string& cwd);
+// The same for a run that takes seconds of work (gigabytes written): it
+// may take 120 s instead of 20 before it is killed.
+ToolRun runSlowTool(const std::vector<std::string>& args, const std::string& cwd);
 // The same with its standard output where `to` says.
 ToolRun runToolTo(const std::vector<std::string>& args, const std::string& cwd, Output to,
                   const std::string& file = "");
