@@ -171,6 +171,10 @@ bool directoryId(const std::string& path, FileId& id);
 // The longest path, in bytes, that the platform accepts.
 size_t maxPathLength();
 
+// Whether "\\" separates names in a path given to this system, as on
+// Windows; elsewhere it is a byte of a name.
+bool backslashSeparates();
+
 // The command line with every argument after the program name that holds
 // "*" or "?" replaced by its matches in sorted order; a pattern that
 // matches nothing stays as typed.

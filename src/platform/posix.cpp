@@ -239,6 +239,10 @@ size_t maxPathLength() {
     return PATH_MAX - 1;
 }
 
+bool backslashSeparates() {
+    return false;
+}
+
 std::vector<std::string> expandArguments(int argc, char** argv) {
     std::vector<std::string> args;
     for (int i = 0; i < argc; ++i) {

@@ -334,6 +334,10 @@ size_t maxPathLength() {
     return MAX_PATH - 1;
 }
 
+bool backslashSeparates() {
+    return true;
+}
+
 std::vector<std::string> expandArguments(int argc, char** argv) {
     // The runtime expanded wildcards before main (see _dowildcard above).
     return std::vector<std::string>(argv, argv + argc);

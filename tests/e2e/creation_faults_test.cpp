@@ -106,6 +106,10 @@ TEST(Faults, EachFailedWriteCloseOrListingIsCounted) {
          "full out.dat " + std::to_string(2 * buffer + 12),
          all + "Unable to write out.dat\n"},
         {{"c", "out.dat", "d"}, "failclose out.dat", all + "Unable to write out.dat\n"},
+        // An item that cannot be examined, alone in the run.
+        {{"c", "out.dat", "d"},
+         "nostat sub",
+         "Skipping d\\sub: cannot be examined\nWriting d\\a.txt...\nWriting d\\b.tex...\n"},
         // A listing that fails midway is stored empty, not as part of itself.
         {{"c", "out.dat", "d"},
          "badlist d/sub",

@@ -149,13 +149,20 @@ ToolRun run(const std::string& exe, const std::string& wrap, const std::vector<s
         setpgid(0, 0);
         int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (chdir(cwd.c_str()) != 0 || errFd < 0) _exit(127);
-        if (to == Output::file) outEnds[1] = open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        const bool toFile = to == Output::file || to == Output::fileWithoutStderr;
+        if (toFile) outEnds[1] = open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
         if (to == Output::closed)
             close(1);
         else
             dup2(outEnds[1], 1);
-        dup2(errFd, 2);
+        if (to == Output::fileWithoutStderr)
+            close(2);
+        else
+            dup2(errFd, 2);
         if (outEnds[0] >= 0) close(outEnds[0]);
+        // The program gets its three standard descriptors and no others.
+        if (errFd > 2) close(errFd);
+        if (outEnds[1] > 2) close(outEnds[1]);
         execv(program.c_str(), argp.data());
         _exit(127);
     }

@@ -29,8 +29,9 @@ struct ToolRun {
 
 // Where the program's standard output goes: a pipe or a pseudo-terminal,
 // read into ToolRun::out; nowhere (the descriptor closed); or the file at
-// a path, relative to the run's directory, opened for appending.
-enum class Output { pipe, terminal, closed, file };
+// a path, relative to the run's directory, opened for appending, with
+// standard error as usual (file) or closed (fileWithoutStderr).
+enum class Output { pipe, terminal, closed, file, fileWithoutStderr };
 
 // Runs the program under test with args in cwd; argv[0] is "dattool"
 // unless a wrapper starts it.
