@@ -160,9 +160,9 @@ ToolRun run(const std::string& exe, const std::string& wrap, const std::vector<s
         else
             dup2(errFd, 2);
         if (outEnds[0] >= 0) close(outEnds[0]);
-        // The program gets its three standard descriptors and no others.
-        if (errFd > 2) close(errFd);
-        if (outEnds[1] > 2) close(outEnds[1]);
+        // The program gets its three standard descriptors and none of what
+        // this process, or whatever started it, holds.
+        closefrom(3);
         execv(program.c_str(), argp.data());
         _exit(127);
     }
