@@ -89,9 +89,10 @@ TEST(Create, ArchiveInsideTheTreeIsLeftOut) {
     ScratchDir dir;
     fs::create_directory(dir / "data");
     writeBytes(dir / "data/a.txt", "abc");
-    // An old archive of the same name, with a second hard name and a link to
-    // it: truncating keeps the identity, so all three are the archive.
-    writeBytes(dir / "out.dat", "old contents");
+    // An old archive of the same name, longer than the new one, with a
+    // second hard name and a link to it: truncating keeps the identity, so
+    // all three are the archive, and nothing of the old one is left.
+    writeBytes(dir / "out.dat", std::string(1000, 'o'));
     ASSERT_EQ(link((dir / "out.dat").c_str(), (dir / "hard.dat").c_str()), 0);
     fs::create_symlink("out.dat", dir / "alias.dat");
     ToolRun r = runTool({"c", "out.dat", "."}, dir.path);

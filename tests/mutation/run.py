@@ -4,7 +4,7 @@ sources, rebuilds, runs the whole suite with ctest (each test under its
 timeout) and restores the source, then prints the score and the faults no
 test caught.
 
-    tests/mutation/run.py [--build DIR] [--faults FILE] [--only TEXT] [--list]
+    tests/mutation/run.py [--build DIR] [--faults FILE] [--only TEXT]... [--list]
 
 The build directory (build-mutation by default, in the repository) is
 configured on first use. A fault is a search and a replacement in one file;
@@ -77,13 +77,15 @@ class Restorer:
         self.backup = os.path.join(build, "mutation-original")
         self.target = os.path.join(build, "mutation-target")
 
-    def recover(self):
-        """Puts back a file a killed run left changed."""
+    def recover(self, quiet=False):
+        """Puts back the file under change; at the start of a run, one that
+        a killed run left changed."""
         if os.path.exists(self.backup) and os.path.exists(self.target):
             with open(self.target) as f:
                 target = f.read()
             shutil.copyfile(self.backup, target)
-            print("restored %s, left changed by an earlier run" % os.path.relpath(target, ROOT))
+            if not quiet:
+                print("restored %s, left changed by an earlier run" % os.path.relpath(target, ROOT))
         for p in (self.backup, self.target):
             if os.path.exists(p):
                 os.remove(p)
@@ -96,7 +98,7 @@ class Restorer:
             f.write(text)
 
     def restore(self):
-        self.recover()
+        self.recover(quiet=True)
 
 
 def run(cmd, timeout, log):
@@ -118,14 +120,15 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--build", default=os.path.join(ROOT, "build-mutation"))
     parser.add_argument("--faults", default=os.path.join(os.path.dirname(os.path.abspath(__file__)), "faults.txt"))
-    parser.add_argument("--only", help="run only the faults whose title holds this text")
+    parser.add_argument("--only", action="append",
+                        help="run only the faults whose title holds this text (may be repeated)")
     parser.add_argument("--list", action="store_true", help="check and list the faults, run nothing")
     parser.add_argument("--jobs", default="2")
     args = parser.parse_args()
 
     faults = parse(args.faults)
     if args.only:
-        faults = [f for f in faults if args.only in f.title]
+        faults = [f for f in faults if any(text in f.title for text in args.only)]
     os.makedirs(args.build, exist_ok=True)
     restorer = Restorer(args.build)
     restorer.recover()
