@@ -74,6 +74,12 @@ bool refused(const Scan& scan, const DirItem& item, const std::string& path) {
         skip(path, "name is longer than 259 bytes", true);
         return true;
     }
+    // Nor a name this system's extraction would refuse (on Windows: device
+    // names, short-name shapes, names that are no text in the code page).
+    if (!nameAllowed(item.name)) {
+        skip(path, "name is reserved on Windows", true);
+        return true;
+    }
     // What extraction would refuse is not stored: the reader joins a
     // directory's path with a "\\" at its end. Names on disk are never
     // empty, so this limit also keeps trees within the reader's depth limit

@@ -92,12 +92,13 @@ bool removeFile(const std::string& path);
 // A directory held open. Extraction makes everything relative to such
 // handles and never resolves a path below the current directory by name
 // again, so a directory swapped for a link while it runs is not followed.
-// On Windows, where the file API has no calls relative to a handle, the
-// handle is held without delete sharing, so the directory can be neither
-// renamed nor replaced while held, and path keeps its name for the calls.
+// On Windows the handle is also held without delete sharing, so the
+// directory can be neither renamed nor replaced while held, and path keeps
+// the full path the system gives it, against which each child opened is
+// checked to be found under its own name.
 struct Dir {
     intptr_t handle = -1;
-    std::string path;  // Windows only: the path from the current directory
+    std::wstring path;  // Windows only
 
     Dir() = default;
     Dir(Dir&& other) noexcept : handle(other.handle), path(std::move(other.path)) { other.handle = -1; }
@@ -136,17 +137,23 @@ enum class Step {
     failed,        // anything else
 };
 // Opens the directory name inside parent without following a link there.
+// On Windows a directory found under another name (name being a short
+// name of it) fails.
 Step dirOpen(const Dir& parent, const std::string& name, Dir& out);
 // Creates the directory name inside parent; false when it was not made
 // (it may already exist).
 bool dirMake(const Dir& parent, const std::string& name);
 // Creates a new file name inside parent in place of whatever non-directory
 // stands there: a link is removed, never followed, and an existing file is
-// unlinked rather than truncated, so no other name of it changes.
+// unlinked rather than truncated, so no other name of it changes. On
+// Windows what stands there is removed through its own handle, and neither
+// it nor the new file may be found under a name other than name.
 File fileReplaceIn(const Dir& parent, const std::string& name);
-// Whether this system can hold name as one component of a path as it is
-// (on Windows: no ":", no device name such as CON or com1.txt, no trailing
-// dot or space). Everywhere else every name is.
+// Whether this system can hold name as one component of a path as it is.
+// On Windows the name is read in the program's ANSI code page and must be
+// text there, with no separator, ":", trailing dot or space, device name
+// (CON, com1.txt) or short-name shape (LONGDI~1); see platform/names.h.
+// Everywhere else every name is.
 bool nameAllowed(const std::string& name);
 // Lets the program hold as many handles as the system allows it.
 void raiseHandleLimit();

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/names.h"
 #include "platform/platform.h"
 
 namespace {
@@ -166,6 +167,70 @@ File fileReplaceIn(const Dir& parent, const std::string& name) {
 }
 
 bool nameAllowed(const std::string&) {
+    return true;
+}
+
+namespace {
+
+// Code page 1252's bytes 0x80-0x9F; the rest of its upper half is Latin-1.
+const char16_t cp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+bool within(unsigned b, unsigned low, unsigned high) {
+    return b >= low && b <= high;
+}
+
+// One character of a double-byte code page from its two bytes, or false
+// when they make none: which bytes lead and which may follow, and the
+// characters a name rule looks at. Every other one reads as a character
+// no rule looks at.
+bool doubleByte(unsigned codePage, unsigned lead, unsigned trail, char16_t& c) {
+    c = u'\u4E00';
+    if (codePage == 932)
+        return (within(lead, 0x81, 0x9F) || within(lead, 0xE0, 0xFC)) &&
+               (within(trail, 0x40, 0x7E) || within(trail, 0x80, 0xFC));
+    // 949: the superscripts 1, 2 and 3 are device digits to Windows.
+    if (lead == 0xA9 && within(trail, 0xF6, 0xF8)) {
+        const char16_t superscripts[] = {u'\u00B9', u'\u00B2', u'\u00B3'};
+        c = superscripts[trail - 0xF6];
+    }
+    return within(lead, 0x81, 0xFE) &&
+           (within(trail, 0x41, 0x5A) || within(trail, 0x61, 0x7A) || within(trail, 0x81, 0xFE));
+}
+
+}  // namespace
+
+// Only the tests of the Windows name rules convert here, for the code pages
+// they use: 1252 whole; of 932 and 949 what the rules need. The C
+// library's iconv would load its tables as modules, which valgrind's
+// checks of the dynamic loader trip over.
+bool toUtf16(const std::string& name, unsigned codePage, std::u16string& out) {
+    out.clear();
+    for (size_t i = 0; i < name.size(); ++i) {
+        const unsigned b = static_cast<unsigned char>(name[i]);
+        if (b < 0x80) {
+            out.push_back(static_cast<char16_t>(b));
+        } else if (codePage == 1252) {
+            out.push_back(b < 0xA0 ? cp1252High[b - 0x80] : static_cast<char16_t>(b));
+        } else if (codePage == 932 && (b == 0x80 || within(b, 0xA0, 0xDF) || b >= 0xFD)) {
+            // Single bytes: half-width katakana, and four Windows keeps apart.
+            char16_t c = static_cast<char16_t>(0xFF61 + (b - 0xA1));
+            if (b == 0x80) c = 0x80;
+            if (b == 0xA0) c = 0xF8F0;
+            if (b >= 0xFD) c = static_cast<char16_t>(0xF8F1 + (b - 0xFD));
+            out.push_back(c);
+        } else if (codePage == 932 || codePage == 949) {
+            char16_t c = 0;
+            if (i + 1 == name.size() || !doubleByte(codePage, b, static_cast<unsigned char>(name[i + 1]), c))
+                return false;
+            out.push_back(c);
+            ++i;
+        } else {
+            return false;
+        }
+    }
     return true;
 }
 

@@ -7,9 +7,12 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <winternl.h>
 
 #include <cstring>
+#include <vector>
 
+#include "platform/names.h"
 #include "platform/platform.h"
 
 // Asks the MinGW start-up code to expand wildcard arguments before main runs,
@@ -146,49 +149,173 @@ PathKind pathKind(const std::string& path) {
 
 namespace {
 
-std::string childPath(const Dir& parent, const std::string& name) {
-    return parent.path == "." ? name : parent.path + "\\" + name;
-}
-
 HANDLE dirHandle(const Dir& d) {
     return reinterpret_cast<HANDLE>(d.handle);  // NOLINT(performance-no-int-to-ptr)
 }
 
 // A directory is held with read access and without delete sharing: while
 // the handle lives nobody can open it for deletion, which renaming and
-// removing need, so the name keeps leading to this directory. The reparse
-// flag makes a link be opened itself, never followed.
-HANDLE holdDirectory(const std::string& path, DWORD flags) {
+// removing need.
+HANDLE holdDirectory(const std::string& path) {
     return CreateFileA(path.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
+                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
-bool upper(char c, char want) {
-    return c == want || c == want - 'A' + 'a';
+// The few outcomes of NtCreateFile that are told apart.
+constexpr auto nameNotFound = static_cast<NTSTATUS>(0xC0000034);
+constexpr auto nameCollision = static_cast<NTSTATUS>(0xC0000035);
+constexpr auto pathNotFound = static_cast<NTSTATUS>(0xC000003A);
+constexpr auto noResources = static_cast<NTSTATUS>(0xC000009A);
+constexpr auto tooManyOpened = static_cast<NTSTATUS>(0xC000011F);
+constexpr auto notImplemented = static_cast<NTSTATUS>(0xC0000002);
+
+using NtCreateFileCall = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
+                                          PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
+
+// NtCreateFile opens a name relative to a directory's handle, which no
+// call of the file API does. It is looked up at run time, so the program
+// still imports from KERNEL32 and the C runtime alone.
+NtCreateFileCall ntCreateFile() {
+    static const auto call = reinterpret_cast<NtCreateFileCall>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtCreateFile")));
+    return call;
 }
 
-bool sameName(const std::string& a, const char* b) {
-    size_t i = 0;
-    for (; b[i] != '\0'; ++i)
-        if (i >= a.size() || !(b[i] == '$' ? a[i] == '$' : upper(a[i], b[i]))) return false;
-    return i == a.size();
+// Opens or makes name inside the directory parent holds, relative to its
+// handle: no path is resolved by name again, so a parent that became a
+// junction since it was opened is not followed, nor a link at name itself.
+HANDLE openIn(const Dir& parent, const std::wstring& name, ACCESS_MASK access, ULONG share, ULONG disposition,
+              ULONG options, NTSTATUS& status) {
+    const NtCreateFileCall create = ntCreateFile();
+    if (!create) {
+        status = notImplemented;
+        return INVALID_HANDLE_VALUE;
+    }
+    UNICODE_STRING text;
+    text.Buffer = const_cast<PWSTR>(name.c_str());
+    text.Length = text.MaximumLength = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, dirHandle(parent), nullptr);
+    IO_STATUS_BLOCK io;
+    HANDLE h = nullptr;
+    status = create(&h, access | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &attributes, &io, nullptr,
+                    FILE_ATTRIBUTE_NORMAL, share, disposition,
+                    options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    return status >= 0 ? h : INVALID_HANDLE_VALUE;
 }
 
-// A digit as device names take it: 0-9 and the superscripts 1, 2, 3, as
-// one byte of the ANSI code page or as UTF-8.
-bool deviceDigit(const std::string& s) {
-    if (s.size() == 1) return (s[0] >= '0' && s[0] <= '9') || s == "\xB9" || s == "\xB2" || s == "\xB3";
-    return s == "\xC2\xB9" || s == "\xC2\xB2" || s == "\xC2\xB3";
+bool missingStatus(NTSTATUS status) {
+    return status == nameNotFound || status == pathNotFound;
+}
+
+// The name as Windows reads it in the program's code page; false when it
+// is no text there.
+bool wideName(const std::string& name, std::wstring& out) {
+    std::u16string wide;
+    if (!toUtf16(name, CP_ACP, wide)) return false;
+    out.assign(wide.begin(), wide.end());
+    return true;
+}
+
+// The full path the system gives what h holds, from the volume's device
+// down, in long names throughout; empty when it cannot be had.
+std::wstring finalPath(HANDLE h) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetFinalPathNameByHandleW(h, &path[0], static_cast<DWORD>(path.size()),
+                                                  FILE_NAME_NORMALIZED | VOLUME_NAME_NT);
+        if (n == 0) return {};
+        if (n < path.size()) {
+            path.resize(n);
+            return path;
+        }
+        path.resize(n);  // too small: n counts the terminator then
+    }
+}
+
+// The path of what h holds within its volume, as the file system gives it:
+// the names it was opened by, which may be short ones.
+std::wstring volumePath(HANDLE h) {
+    std::vector<char> buffer(sizeof(FILE_NAME_INFO) + 32768 * sizeof(wchar_t));
+    auto* info = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
+    if (!GetFileInformationByHandleEx(h, FileNameInfo, info, static_cast<DWORD>(buffer.size()))) return {};
+    return std::wstring(info->FileName, info->FileNameLength / sizeof(wchar_t));
+}
+
+// Whether what h holds is found at parent's path under name, up to case.
+// A short name opens a file of another name, and anything that led
+// elsewhere shows another path; either way the item is not the one stored.
+// The final path gives long names throughout; where the system gives none
+// (wine, past 260 characters), both paths are taken as the file system
+// names them.
+bool foundAs(const Dir& parent, HANDLE h, const std::wstring& name) {
+    std::wstring want = parent.path;
+    std::wstring got = finalPath(h);
+    if (got.empty()) {
+        want = volumePath(dirHandle(parent));
+        got = volumePath(h);
+    }
+    if (want.empty() || got.empty()) return false;
+    if (want.back() != L'\\') want += L'\\';
+    want += name;
+    return CompareStringOrdinal(got.c_str(), static_cast<int>(got.size()), want.c_str(),
+                                static_cast<int>(want.size()), TRUE) == CSTR_EQUAL;
+}
+
+// Removes through its own handle whatever stands at name inside parent,
+// unless it is a directory (a link to one goes, not what it leads to) or
+// is found under another name. Without delete sharing nobody can rename it
+// between the check and the removal.
+bool removeIn(const Dir& parent, const std::wstring& name) {
+    NTSTATUS status = 0;
+    HANDLE h = openIn(parent, name, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN, 0, status);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    FILE_DISPOSITION_INFO gone;
+    gone.DeleteFile = TRUE;
+    const bool removed = GetFileInformationByHandle(h, &info) &&
+                         (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+                          (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) &&
+                         foundAs(parent, h, name) &&
+                         SetFileInformationByHandle(h, FileDispositionInfo, &gone, sizeof gone);
+    CloseHandle(h);
+    return removed;
+}
+
+// Marks a file this program just made to go when its handle closes.
+void backOut(HANDLE h) {
+    FILE_DISPOSITION_INFO gone;
+    gone.DeleteFile = TRUE;
+    SetFileInformationByHandle(h, FileDispositionInfo, &gone, sizeof gone);
+}
+
+// What stands at name inside parent, told from its attributes, when it
+// would not open as a directory.
+Step kindIn(const Dir& parent, const std::wstring& name) {
+    NTSTATUS status = 0;
+    HANDLE h =
+        openIn(parent, name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN, 0, status);
+    if (h == INVALID_HANDLE_VALUE) return Step::failed;
+    BY_HANDLE_FILE_INFORMATION info;
+    Step step = Step::failed;
+    if (GetFileInformationByHandle(h, &info)) {
+        if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            step = Step::link;
+        else if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            step = Step::notDirectory;
+    }
+    CloseHandle(h);
+    return step;
 }
 
 }  // namespace
 
 Dir dirAt(const std::string& path) {
     Dir d;
-    HANDLE h = holdDirectory(path, 0);
+    HANDLE h = holdDirectory(path);
     if (h == INVALID_HANDLE_VALUE) return d;
+    d.path = finalPath(h);
     d.handle = reinterpret_cast<intptr_t>(h);
-    d.path = path;
     return d;
 }
 
@@ -198,84 +325,97 @@ void dirClose(Dir& d) {
 }
 
 Step dirOpen(const Dir& parent, const std::string& name, Dir& out) {
-    const std::string path = childPath(parent, name);
-    HANDLE h = holdDirectory(path, FILE_FLAG_OPEN_REPARSE_POINT);
-    if (h == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        if (missingError(error)) return Step::missing;
-        if (error == ERROR_TOO_MANY_OPEN_FILES) return Step::exhausted;
-        // A file opened as a directory is refused in several ways; its
-        // attributes tell.
-        const DWORD attributes = GetFileAttributesA(path.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-            return Step::link;
-        if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-            return Step::notDirectory;
-        return Step::failed;
+    // "." is the parent itself, which NtCreateFile does not resolve.
+    if (name == ".") {
+        HANDLE h = nullptr;
+        if (!DuplicateHandle(GetCurrentProcess(), dirHandle(parent), GetCurrentProcess(), &h, 0, FALSE,
+                             DUPLICATE_SAME_ACCESS))
+            return GetLastError() == ERROR_TOO_MANY_OPEN_FILES ? Step::exhausted : Step::failed;
+        out = Dir();
+        out.handle = reinterpret_cast<intptr_t>(h);
+        out.path = parent.path;
+        return Step::opened;
     }
+    std::wstring wide;
+    if (!wideName(name, wide)) return Step::failed;
+    NTSTATUS status = 0;
+    HANDLE h = openIn(parent, wide, FILE_LIST_DIRECTORY | FILE_TRAVERSE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      FILE_OPEN, FILE_DIRECTORY_FILE, status);
+    if (h == INVALID_HANDLE_VALUE) {
+        if (missingStatus(status)) return Step::missing;
+        if (status == tooManyOpened || status == noResources) return Step::exhausted;
+        return kindIn(parent, wide);
+    }
+    // A junction or a link to a directory opens as itself; a directory
+    // found under another name (a short one) is not the one asked for.
     BY_HANDLE_FILE_INFORMATION info;
-    Step step = Step::opened;
-    if (!GetFileInformationByHandle(h, &info))
-        step = Step::failed;
-    else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        step = Step::link;
-    else if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        step = Step::notDirectory;
+    Step step = Step::failed;
+    if (GetFileInformationByHandle(h, &info)) {
+        if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            step = Step::link;
+        else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && foundAs(parent, h, wide))
+            step = Step::opened;
+    }
     if (step != Step::opened) {
         CloseHandle(h);
         return step;
     }
     out = Dir();
     out.handle = reinterpret_cast<intptr_t>(h);
-    out.path = path;
+    out.path = finalPath(h);
     return step;
 }
 
 bool dirMake(const Dir& parent, const std::string& name) {
-    return CreateDirectoryA(childPath(parent, name).c_str(), nullptr) != 0;
+    std::wstring wide;
+    if (!wideName(name, wide)) return false;
+    NTSTATUS status = 0;
+    HANDLE h = openIn(parent, wide, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
+                      FILE_DIRECTORY_FILE, status);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(h);
+    return true;
 }
 
 File fileReplaceIn(const Dir& parent, const std::string& name) {
-    // The parent is held, so it is still the directory reached; it must
-    // not be a link itself.
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(dirHandle(parent), &info) ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return File();
-    const std::string path = childPath(parent, name);
-    // CREATE_NEW fails on anything standing at path; with the reparse flag a
-    // link counts as standing there and is never followed. What stands there
-    // is removed and the create tried once more.
+    std::wstring wide;
+    if (!wideName(name, wide)) return File();
+    // Making a file fails on anything standing at its name, a link
+    // included, which is never followed. What stands there is removed
+    // through its own handle and the file made once more.
+    NTSTATUS status = 0;
     auto create = [&] {
-        return CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        return openIn(parent, wide, GENERIC_WRITE | DELETE, 0, FILE_CREATE, FILE_NON_DIRECTORY_FILE, status);
     };
     HANDLE h = create();
-    if (h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return fileFrom(h);
-    DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return File();
-    bool removed = false;
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
-        removed = DeleteFileA(path.c_str()) != 0;
-    else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        removed = RemoveDirectoryA(path.c_str()) != 0;  // the link to a directory, not the directory
-    return removed ? fileFrom(create()) : File();
+    if (h == INVALID_HANDLE_VALUE && status == nameCollision && removeIn(parent, wide)) h = create();
+    if (h == INVALID_HANDLE_VALUE) return File();
+    // As a second line: what was made must be a file on a disk, under the
+    // name asked for; if not, it goes again before anything is written.
+    if (GetFileType(h) != FILE_TYPE_DISK || !foundAs(parent, h, wide)) {
+        backOut(h);
+        CloseHandle(h);
+        return File();
+    }
+    return fileFrom(h);
 }
 
 bool nameAllowed(const std::string& name) {
     if (name == "." || name == "..") return true;
-    // A colon names a stream of a file; a trailing dot or space is dropped
-    // by the system, so the name would not be the one stored.
-    if (name.find(':') != std::string::npos) return false;
-    if (!name.empty() && (name.back() == '.' || name.back() == ' ')) return false;
-    // Device names are reserved whatever follows the first dot.
-    std::string base = name.substr(0, name.find('.'));
-    while (!base.empty() && base.back() == ' ') base.pop_back();
-    static const char* const devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-    for (const char* d : devices)
-        if (sameName(base, d)) return false;
-    if (base.size() >= 4 && (sameName(base.substr(0, 3), "COM") || sameName(base.substr(0, 3), "LPT")))
-        return !deviceDigit(base.substr(3));
+    return windowsNameFault(name, CP_ACP) == NameFault::none;
+}
+
+bool toUtf16(const std::string& name, unsigned codePage, std::u16string& out) {
+    out.clear();
+    if (name.empty()) return true;
+    const int n = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, name.data(),
+                                      static_cast<int>(name.size()), nullptr, 0);
+    if (n <= 0) return false;
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    if (MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, name.data(), static_cast<int>(name.size()),
+                            &wide[0], n) != n)
+        return false;
+    out.assign(wide.begin(), wide.end());
     return true;
 }
 

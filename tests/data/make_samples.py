@@ -193,30 +193,41 @@ def amplified_expect(platform, files):
     return Expect(listing, 0, extracted(run, files), 255, {"/".join(["n" * 255] * 15): DIR})
 
 
-WINDOWS_NAMES = ["a:b", "trail.", "space ", "CON", "aux.txt", "Com1", "lpt9.log", "nul .x",
-                 b"COM\xc2\xb9", "CONIN$", "conout$.txt"]
+WINDOWS_NAMES = ["a:b", "trail.", "space ", "LONGDI~1", "CON", "aux.txt", "Com1", "lpt9.log", "nul .x",
+                 "CONIN$", "conout$.txt", "abcdef~1.txt", "what?", "a<b>"]
+# The UTF-8 bytes of "COM" and a superscript one: a device to a program
+# whose code page is UTF-8, "COM" and two other characters to one that
+# reads them in 1252, as wine's default code page does.
+UTF8_DEVICE = b"COM\xc2\xb9".decode("latin-1")
+WINDOWS_TAKEN = ["COM10", "console", "a.b", "com", "a~b.txt", "longname~1.text", UTF8_DEVICE]
 
 
 def windows_names_expect(platform):
     """Names a Windows build refuses as one component of a path, and names
     close to them that it takes."""
-    names = [n if isinstance(n, str) else n.decode("latin-1") for n in WINDOWS_NAMES]
-    allowed = ["COM10", "console", "a.b", "com"]
+    names = WINDOWS_NAMES
+    allowed = WINDOWS_TAKEN
+    dirs = names[:2] + ["LONGDI~1"]
     listing = "w\\\n" + "".join("w\\" + n + "\n" for n in names + allowed) + "d\\\n" + "".join(
-        "d\\" + n + "\\\n" for n in names[:2])
+        "d\\" + n + "\\\n" for n in dirs)
     refused = platform == "windows"
     run = ["Creating directory w\\..."]
     tree = {}
+
+    def on_disk(n):
+        # Tree paths are written as UTF-8 of the characters the system gave.
+        data = n.encode("latin-1")
+        return data.decode("cp1252") if platform == "windows" else data.decode()
+
     for n in names:
         run.append("Extracting w\\" + n + ("...failed" if refused else "...ok"))
         if not refused:
-            # Tree paths are written as UTF-8.
-            tree["w/" + n.encode("latin-1").decode()] = n.encode("latin-1")
+            tree["w/" + on_disk(n)] = n.encode("latin-1")
     for n in allowed:
         run.append("Extracting w\\" + n + "...ok")
-        tree["w/" + n] = n.encode()
+        tree["w/" + on_disk(n)] = n.encode("latin-1")
     run.append("Creating directory d\\...")
-    for n in names[:2]:
+    for n in dirs:
         run.append(("Skipping d\\%s\\: name is reserved on Windows" if refused else "Creating directory d\\%s\\...")
                    % n)
         if not refused:
@@ -407,9 +418,8 @@ def samples():
                                      Expect("", 0, extracted([], 0), 0)),
         # Names a Windows build refuses; a Linux build keeps them.
         "windows_names.dat": (archive([
-            D("w", [F(n, (n if isinstance(n, str) else n.decode("latin-1")).encode("latin-1"))
-                    for n in WINDOWS_NAMES + ["COM10", "console", "a.b", "com"]]),
-            D("d", [D(n) for n in WINDOWS_NAMES[:2]]),
+            D("w", [F(n.encode("latin-1"), n.encode("latin-1")) for n in WINDOWS_NAMES + WINDOWS_TAKEN]),
+            D("d", [D(n) for n in WINDOWS_NAMES[:2] + ["LONGDI~1"]]),
         ]), {p: windows_names_expect(p) for p in PATH_LIMIT}),
         # Records pointing back at bytes an earlier file took, scrambled or
         # not: each file gets the stored bytes at its own offset, descrambled

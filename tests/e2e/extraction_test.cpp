@@ -329,4 +329,18 @@ Extracted 1 file(s)
     EXPECT_EQ(readBytes(dir / "big/a.bin"), "");
 }
 
+// The longest stored path a Windows build takes, 259 bytes, extracts below
+// a current directory deep enough that the full path passes 260
+// characters: every name is made relative to its parent's handle.
+TEST_F(Extraction, LongestPathBelowADeepCurrentDirectory) {
+    const std::string a(100, 'a'), b(100, 'b'), c(57, 'c');
+    const std::string archive = outside / "long.dat";
+    writeBytes(archive, archiveBytes({dirNode(a, {dirNode(b, {fileNode(c, "deep")})})}));
+    const std::string deep = dir / (std::string(60, 'x') + "/" + std::string(60, 'y'));
+    fs::create_directories(deep);
+    ToolRun r = runTool({"x", archive}, deep);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(readBytes(deep + "/" + a + "/" + b + "/" + c), "deep");
+}
+
 }  // namespace

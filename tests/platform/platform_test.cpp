@@ -6,6 +6,19 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/names.h"
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <winioctl.h>
+#endif
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -219,5 +232,200 @@ TEST(Platform, ListingGivesNamesKindsSizesAndIdentities) {
     EXPECT_FALSE(listDirectory(dir / "missing", items));
     EXPECT_FALSE(listDirectory(dir / "top\\five", items));
 }
+
+// The Windows name rules, as plain functions of a name and a code page:
+// every build checks them, converting as its own system does (the C
+// library's tables here, MultiByteToWideChar on Windows), so each row holds
+// for both. Extraction splits paths at "\\" and "/" bytes before a name
+// gets here.
+TEST(Platform, WindowsNameRules) {
+    struct Row {
+        const char* name;
+        unsigned codePage;
+        NameFault fault;
+    };
+    const Row rows[] = {
+        {"file.txt", 1252, NameFault::none},
+        {"\xE9t\xE9.txt", 1252, NameFault::none},  // été.txt
+        {"", 1252, NameFault::none},
+        // Devices, whatever follows the first dot, spaces before it dropped.
+        {"CON", 1252, NameFault::device},
+        {"con.txt", 1252, NameFault::device},
+        {"Nul .tar.gz", 1252, NameFault::device},
+        {"CONOUT$", 1252, NameFault::device},
+        {"com1", 1252, NameFault::device},
+        {"LPT9.log", 1252, NameFault::device},
+        {"COM0", 1252, NameFault::device},
+        {"COM10", 1252, NameFault::none},
+        {"COM", 1252, NameFault::none},
+        {"CONSOLE", 1252, NameFault::none},
+        // The superscripts 1, 2, 3 are device digits, in whatever bytes the
+        // code page writes them; other characters are not.
+        {"COM\xB9", 1252, NameFault::device},
+        {"lpt\xB2.txt", 1252, NameFault::device},
+        {"COM\xB3", 1252, NameFault::device},
+        {"COM\xBC", 1252, NameFault::none},           // ¼
+        {"COM\xC2\xB9", 1252, NameFault::none},       // UTF-8 bytes of ¹ read as "COMÂ¹"
+        {"COM\xA9\xF6", 949, NameFault::device},      // COM¹
+        {"lpt\xA9\xF7.txt", 949, NameFault::device},  // lpt².txt
+        {"COM\xA9\xF8", 949, NameFault::device},      // COM³
+        {"COM\xA9\xF6", 1252, NameFault::none},       // COM©ö
+        {"\xB0\xA1.txt", 949, NameFault::none},       // 가.txt
+        // A lead byte with nothing after it is no character: the first half
+        // of a character whose second byte is 0x5C, which the program takes
+        // for a separator, ends up so.
+        {"COM\xB9", 949, NameFault::unconvertible},
+        {"COM\xA9", 949, NameFault::unconvertible},
+        {"\x83", 932, NameFault::unconvertible},
+        {"\x83", 1252, NameFault::none},          // ƒ
+        {"\x83\x5C", 932, NameFault::separator},  // ソ, whose second byte is "\\"
+        {"\x83\x5C", 1252, NameFault::separator},
+        {"a\\b", 1252, NameFault::separator},
+        {"a/b", 932, NameFault::separator},
+        {"\x83\x83", 932, NameFault::none},  // ャ
+        {"\x81\x46", 932, NameFault::none},  // the full-width colon names no stream
+        // Streams, and what Windows drops from a name's end.
+        {"a:b", 1252, NameFault::stream},
+        {"what?", 1252, NameFault::character},
+        {"a*", 1252, NameFault::character},
+        {"<b>", 1252, NameFault::character},
+        {"say \"x\"", 1252, NameFault::character},
+        {"a|b", 1252, NameFault::character},
+        {"tab\t", 1252, NameFault::character},
+        {"name.", 1252, NameFault::trailing},
+        {"name ", 1252, NameFault::trailing},
+        {"\xB0\xA1 ", 949, NameFault::trailing},
+        // Short-name shapes: 8.3 with "~" and a digit in the first part.
+        {"LONGDI~1", 1252, NameFault::shortName},
+        {"ABCDEF~1.TXT", 1252, NameFault::shortName},
+        {"ab12cd~3.t", 1252, NameFault::shortName},
+        {"~1", 1252, NameFault::shortName},
+        {"a~b.txt", 1252, NameFault::none},
+        {"x~.txt", 1252, NameFault::none},
+        {"longname~1.text", 1252, NameFault::none},
+        {"longdirectory~1", 1252, NameFault::none},
+        {"ABCDEF~1.T.X", 1252, NameFault::none},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(windowsNameFault(r.name, r.codePage), r.fault) << r.name << " in code page " << r.codePage;
+    // What the rules see is what the conversion gives: one character of
+    // two bytes where the code page has double-byte ones.
+    std::u16string wide;
+    ASSERT_TRUE(toUtf16("COM\xA9\xF6", 949, wide));
+    EXPECT_EQ(wide, u"COM\u00B9");
+    ASSERT_TRUE(toUtf16("\x83\x5C", 932, wide));
+    EXPECT_EQ(wide.size(), 1u);
+    ASSERT_TRUE(toUtf16("\x83\x5C\xB1", 932, wide));
+    EXPECT_EQ(wide.substr(1), u"\uFF71");  // half-width katakana A
+    ASSERT_TRUE(toUtf16("\x83\x5C\x80", 1252, wide));
+    EXPECT_EQ(wide, u"\u0192\\\u20AC");
+}
+
+// Names are made relative to the directory held, never through a path, so
+// a path from the volume's root may pass the system's 260 characters.
+TEST(Platform, ChildrenPastTheSystemsPathLength) {
+    TempDir dir;
+    Dir at = dirAt(dir.where.string());
+    ASSERT_TRUE(at);
+    const std::string name(60, 'n');
+    fs::path deep = dir.where;
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_TRUE(dirMake(at, name)) << i;
+        Dir next;
+        ASSERT_EQ(dirOpen(at, name, next), Step::opened) << i;
+        at = std::move(next);
+        deep /= name;
+    }
+    ASSERT_GT(deep.string().size(), 300u);
+    File f = fileReplaceIn(at, "f.txt");
+    ASSERT_TRUE(f);
+    EXPECT_EQ(fileWrite(f, "deep", 4), 4u);
+    EXPECT_TRUE(fileClose(f));
+#ifdef _WIN32
+    deep = fs::path(L"\\\\?\\" + deep.wstring());  // other programs need the long form
+#endif
+    EXPECT_EQ(get(deep / "f.txt"), "deep");
+}
+
+#ifdef _WIN32
+// Short (8.3) names are aliases of long ones. A name that opens a file or
+// directory of another name is neither replaced nor entered, and nothing
+// is made in its place.
+TEST(Platform, ShortNamesOpenNothing) {
+    TempDir dir;
+    put(dir.disk("abcdefghijklm.txt"), "the user's");
+    fs::create_directory(dir.disk("longdirectoryname"));
+    auto shortOf = [&](const std::string& name) {
+        wchar_t buffer[MAX_PATH];
+        const DWORD n = GetShortPathNameW(dir.disk(name).wstring().c_str(), buffer, MAX_PATH);
+        return n > 0 && n < MAX_PATH ? fs::path(std::wstring(buffer, n)).filename().string() : name;
+    };
+    const std::string file = shortOf("abcdefghijklm.txt"), sub = shortOf("longdirectoryname");
+    if (file == "abcdefghijklm.txt" || sub == "longdirectoryname")
+        GTEST_SKIP() << "this volume gives no short names";
+    Dir here = dirAt(dir.where.string());
+    ASSERT_TRUE(here);
+    EXPECT_FALSE(fileReplaceIn(here, file)) << file;
+    EXPECT_EQ(get(dir.disk("abcdefghijklm.txt")), "the user's");
+    Dir d;
+    EXPECT_EQ(dirOpen(here, sub, d), Step::failed) << sub;
+    EXPECT_FALSE(d);
+    EXPECT_FALSE(dirMake(here, sub));
+    std::vector<DirItem> items;
+    ASSERT_TRUE(listDirectory(dir.where.string(), items));
+    EXPECT_EQ(items.size(), 2u);
+}
+
+// Makes the empty directory at path a junction to target, as any process
+// that may write its attributes can while another holds it open.
+bool makeJunction(const fs::path& path, const fs::path& target) {
+    HANDLE h = CreateFileW(path.wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    const std::wstring substitute = L"\\??\\" + target.wstring();
+    const auto bytes = static_cast<WORD>(substitute.size() * sizeof(wchar_t));
+    // The mount-point layout: tag, length, reserved, then the offsets and
+    // lengths of the substitute and print names, then both, each ended.
+    std::vector<WORD> buffer(8 + substitute.size() + 2, 0);
+    const DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
+    buffer[0] = static_cast<WORD>(tag & 0xFFFF);
+    buffer[1] = static_cast<WORD>(tag >> 16);
+    buffer[2] = static_cast<WORD>(8 + bytes + 2 + 2);
+    buffer[4] = 0;
+    buffer[5] = bytes;
+    buffer[6] = static_cast<WORD>(bytes + 2);
+    buffer[7] = 0;
+    std::copy(substitute.begin(), substitute.end(), buffer.begin() + 8);
+    DWORD returned = 0;
+    const bool made = DeviceIoControl(h, FSCTL_SET_REPARSE_POINT, buffer.data(), 8 + buffer[2], nullptr, 0,
+                                      &returned, nullptr) != 0;
+    CloseHandle(h);
+    return made;
+}
+
+// A held, empty directory can be made a junction while held, since share
+// modes do not cover that. What is made in it afterwards is made in it, or
+// fails; never in the junction's target.
+TEST(Platform, HeldDirectoryMadeJunctionIsNotFollowed) {
+    TempDir dir;
+    fs::create_directory(dir.disk("target"));
+    fs::create_directory(dir.disk("held"));
+    Dir here = dirAt(dir.where.string());
+    Dir held;
+    ASSERT_EQ(dirOpen(here, "held", held), Step::opened);
+    if (!makeJunction(dir.disk("held"), dir.disk("target")))
+        GTEST_SKIP() << "this system makes no junctions (wine does not)";
+    File f = fileReplaceIn(held, "evil.bat");
+    if (f) fileWrite(f, "x", 1);
+    fileClose(f);
+    dirMake(held, "Startup");
+    Dir startup;
+    dirOpen(held, "Startup", startup);
+    EXPECT_TRUE(fs::is_empty(dir.disk("target")));
+    // The junction itself is seen as a link from its parent.
+    Dir again;
+    EXPECT_EQ(dirOpen(here, "held", again), Step::link);
+}
+#endif
 
 }  // namespace
