@@ -129,11 +129,15 @@ TEST(CommandLine, WildcardMatchesComeInByteOrder) {
     ScratchDir dir;
     for (const char* d : {"data_", "dataB", "data1", "dataa", "data0", "dataA"})
         fs::create_directory(dir / d);
-    ToolRun c = runTool({"c", "out.dat", "data*"}, dir.path);
-    EXPECT_EQ(c.status, 0);
-    ToolRun l = runTool({"l", "out.dat"}, dir.path);
-    EXPECT_EQ(l.out,
-              "Opening out.dat...ok\nParsing TOC...\ndata0\\\ndata1\\\ndataA\\\ndataB\\\ndata_\\\ndataa\\\n");
+    for (const char* pattern : {"data*", "data?"}) {
+        SCOPED_TRACE(pattern);
+        ToolRun c = runTool({"c", "out.dat", pattern}, dir.path);
+        EXPECT_EQ(c.status, 0);
+        ToolRun l = runTool({"l", "out.dat"}, dir.path);
+        EXPECT_EQ(
+            l.out,
+            "Opening out.dat...ok\nParsing TOC...\ndata0\\\ndata1\\\ndataA\\\ndataB\\\ndata_\\\ndataa\\\n");
+    }
 }
 
 }  // namespace

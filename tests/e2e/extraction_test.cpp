@@ -5,6 +5,7 @@
 // one transfer. Whatever stands there, nothing may be written outside the
 // scratch directory and every link planted in a directory's place stays.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -49,6 +50,20 @@ TEST_F(Extraction, SecondRunReplacesFilesAndPrintsTheSame) {
     EXPECT_EQ(treeOf(dir.path), (std::map<std::string, std::string>{
                                     {"data", "<dir>"}, {"data/a.txt", "abc"}, {"data/m.msh", "0123456789"}}));
     EXPECT_EQ(readBytes(outside / "other-name"), "XYZ");
+}
+
+// What extraction makes is as open as the user's umask lets it be, as what
+// any other program makes: the archive holds no permissions.
+TEST_F(Extraction, MadeFilesAndDirectoriesTakeTheUmask) {
+    if (runsWrapped()) GTEST_SKIP() << "permission bits of Linux";
+    const mode_t mask = umask(022);
+    umask(mask);
+    ASSERT_EQ(extract(worked).status, 0);
+    struct stat st {};
+    ASSERT_EQ(stat((dir / "data").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0777 & ~mask);
+    ASSERT_EQ(stat((dir / "data/a.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
 }
 
 TEST_F(Extraction, LinkWhereADirectoryGoesIsNotEntered) {
