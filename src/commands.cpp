@@ -2,8 +2,10 @@
 
 #include <cstdio>
 #include <new>
+#include <vector>
 
 #include "archive/entry.h"
+#include "archive/keyed_stream.h"
 #include "creation/planner.h"
 #include "creation/scanner.h"
 #include "creation/writer.h"
@@ -30,25 +32,28 @@ int finalStatus() {
     return runFailed() || !outputDelivered() ? statusFailed : 0;
 }
 
-int readOpened(char command, File& f) {
+int readOpened(char command, const std::string& archive, File& f) {
     std::puts("ok\nParsing TOC...");
+    progress();
     std::string damage;
     const Toc toc = parseFile(f, damage);
     if (toc == Toc::notArchive) {
-        failure("Not a DAT file");
+        failure(archive, "Not a DAT file", "Not a DAT file");
         return statusFailed;
     }
     if (command == 'l') printFiles(root.child);
     if (toc == Toc::damaged) {
         // Nothing is extracted from a damaged archive: its files would be
         // read from the wrong places and still look right.
-        failure("Damaged archive: %s", damage.c_str());
+        const std::string why = "Damaged archive: " + damage;
+        failure(archive, why, "%s", why.c_str());
         return statusFailed;
     }
     if (command == 'x') {
         std::puts("Extracting...");
         extractFiles(f, root.child);
         std::printf("Extracted %u file(s)\n", files);
+        progress();
     }
     return finalStatus();
 }
@@ -58,95 +63,184 @@ int readOpened(char command, File& f) {
 int readArchive(char command, const std::string& archive) {
     resetRun();
     std::printf("Opening %s...", shown(archive).c_str());
+    progress();
     File f = fileOpenRead(archive);
+    if (!f) {
+        failure(archive, lastError(), "failed");
+        return statusFailed;
+    }
     // The format needs the archive's length before anything else, which
     // only a regular file has: a pipe or a device is refused unread.
-    if (!f || !fileIsRegular(f)) {
-        failure("failed");
+    if (!fileIsRegular(f)) {
+        failure(archive, "not a regular file", "failed");
         return statusFailed;
     }
     try {
-        return readOpened(command, f);
+        return readOpened(command, archive, f);
     } catch (const std::bad_alloc&) {
-        // The archive may well be sound. Printing this allocates nothing:
-        // the tree is freed first and the output buffer exists by now.
+        // The archive may well be sound. The tree is freed first, so the
+        // messages have memory to be made in.
         root = Entry{};
-        failure("Archive does not fit in memory");
+        failure(archive, "Archive does not fit in memory", "Archive does not fit in memory");
         return statusFailed;
     }
 }
 
+namespace {
+
+// Where an archive is written until it is complete: a temporary file
+// beside the file the archive's path leads to, links resolved, so that a
+// link stays a link. Empty when the archive is written in place.
+struct Staging {
+    Dir dir;
+    std::string name;  // of the file the path leads to, in dir
+    std::string temp;  // of the temporary file, in dir
+    File file;
+};
+
+// Copies the complete archive in `from` over the one at path.
+bool copyInPlace(const std::string& path, File& from) {
+    File to = fileOpenWrite(path);
+    if (!to || !fileTruncate(to)) return false;
+    std::vector<uint8_t> buffer(transferSize);
+    const uint64_t length = fileLength(from);
+    uint64_t copied = 0;
+    for (size_t got; (got = fileRead(from, buffer.data(), buffer.size())) > 0; copied += got)
+        if (fileWrite(to, buffer.data(), got) != got) return false;
+    return copied == length && fileClose(to);
+}
+
+}  // namespace
+
 int createArchive(const std::string& archive, const std::vector<std::string>& dirs) {
     resetRun();
-    // Opened without truncating: a file that is standard output as well
-    // must be refused while it still holds what it held.
-    File f = fileOpenWrite(archive);
+    // Opened without truncating: its permission decides whether it may be
+    // replaced, and a file that is standard output as well must be refused
+    // while it still holds what it held.
+    bool made = false;
+    File f = fileOpenWrite(archive, &made);
     if (!f) {
-        failure("Unable to open %s for writing", shown(archive).c_str());
+        failure(archive, lastError(), "Unable to open %s for writing", shown(archive).c_str());
         return statusFailed;
     }
-    FileId output;
-    if (outputFileId(output) && output == fileIdOf(f)) {
-        // Every line printed would land in the archive, so this one goes
-        // where it cannot.
-        failureOnStderr("Unable to open %s for writing: it is standard output", shown(archive).c_str());
+    if (isStandardOutput(f)) {
+        // Every line printed would land in the archive, whatever standard
+        // output is, so this one goes where it cannot.
+        failureOnStderr(archive, "it is standard output");
         return statusFailed;
     }
-    if (!fileTruncate(f)) {
-        failure("Unable to open %s for writing", shown(archive).c_str());
+    // A regular file is replaced only by a complete archive; until then it
+    // stays as it was. A device or a FIFO is written as it is.
+    Staging staged;
+    if (fileIsRegular(f)) {
+        staged.dir = dirHolding(f, archive, staged.name);
+        if (staged.dir) staged.file = tempFileIn(staged.dir, staged.name, staged.temp);
+        if (staged.file)
+            fileCopyMode(f, staged.file);
+        else
+            std::printf("Cannot make a temporary file beside %s: writing it in place\n",
+                        shown(archive).c_str());
+    }
+    const bool staging = static_cast<bool>(staged.file);
+    if (!staging && !fileTruncate(f)) {
+        failure(archive, lastError(), "Unable to open %s for writing", shown(archive).c_str());
         return statusFailed;
     }
-    // Only a file this run created or truncated is removed, never a device
-    // or whatever a link led to.
-    auto unwritten = [&](const char* why) {
-        failure("%s", why);
+    removeOnSignal(staging ? &staged.dir : nullptr, staged.temp);
+    File& out = staging ? staged.file : f;
+    std::vector<FileId> own = {fileIdOf(f)};
+    if (staging) own.push_back(fileIdOf(staged.file));
+    // What an archive left unfinished leaves behind: whatever stood there
+    // before, or nothing. Written in place, only a file this run created
+    // or truncated is removed, never a device or whatever a link led to.
+    auto discard = [&] {
+        fileClose(out);
         fileClose(f);
-        if (pathKind(archive) == PathKind::file) removeFile(archive);
+        removeOnSignal(nullptr, "");
+        if (staging) removeIn(staged.dir, staged.temp);
+        if ((!staging || made) && pathKind(archive) == PathKind::file) removeFile(archive);
+    };
+    auto unwritten = [&](const char* why) {
+        failure(archive, why, "%s", why);
+        discard();
         return statusFailed;
     };
     bool written = false;
     try {
-        buildTree(dirs, fileIdOf(f));
+        buildTree(dirs, own);
         root.size = fixupTree(root.child, 0);
         // Offsets are 32-bit: a longer archive could not be read back, so
         // none of it is written.
         if (archiveLength(root) > maxArchiveLength)
             return unwritten("Archive would be too large: 4 GiB or more");
-        written = createFile(f);
+        written = createFile(out, own);
     } catch (const std::bad_alloc&) {
         // A tree that fans out through links can outgrow memory before it
         // reaches the size limit. The tree is freed before anything prints.
         root = Entry{};
         return unwritten("Archive does not fit in memory");
     }
-    if (!fileClose(f)) written = false;
-    if (!written) failure("Unable to write %s", shown(archive).c_str());
+    if (!fileClose(out)) written = false;
+    if (!written) {
+        failure(archive, lastError(), "Unable to write %s", shown(archive).c_str());
+        // Written in place, the unfinished archive stays, as it always has.
+        if (staging) discard();
+        return finalStatus();
+    }
+    if (staging) {
+        // Closed first: Windows replaces no file that is held open.
+        fileClose(f);
+        if (!renameIn(staged.dir, staged.temp, staged.name)) {
+            std::printf("Cannot put the new archive in place of %s: writing it in place\n",
+                        shown(archive).c_str());
+            File done = fileOpenReadIn(staged.dir, staged.temp);
+            if (!done || !copyInPlace(archive, done))
+                failure(archive, lastError(), "Unable to write %s", shown(archive).c_str());
+            fileClose(done);
+            removeIn(staged.dir, staged.temp);
+        }
+        removeOnSignal(nullptr, "");
+    }
     return finalStatus();
 }
 
 namespace {
 
+// Only directories are looked for, so only the directory arguments are
+// patterns; the command and the archive are used as typed. A pattern that
+// matches nothing stays as typed too.
+std::vector<std::string> expanded(std::vector<std::string>::const_iterator from,
+                                  std::vector<std::string>::const_iterator to) {
+    std::vector<std::string> dirs;
+    for (; from != to; ++from) {
+        std::vector<std::string> found;
+        if (isPattern(*from)) found = patternMatches(*from, nameBefore);
+        if (found.empty())
+            dirs.push_back(*from);
+        else
+            dirs.insert(dirs.end(), found.begin(), found.end());
+    }
+    return dirs;
+}
+
+int wrongArguments(const std::string& program, const std::string& what, const std::string& why) {
+    usage(program);
+    failureOnStderr(what, why);
+    return statusFailed;
+}
+
 int runArguments(const std::vector<std::string>& args) {
     const std::string program = args.empty() ? "dattool" : args[0];
-    if (args.size() < 3) {
-        usage(program);
-        return statusFailed;
-    }
+    if (args.size() < 2) return wrongArguments(program, "command line", "no command given");
     const char command = args[1][0];
+    const bool known = command == 'x' || command == 'l' || command == 'c';
+    // Unknown commands are refused: silence would look like success.
+    if (!known) return wrongArguments(program, args[1], "unknown command");
+    if (args.size() < 3) return wrongArguments(program, args[1], "no archive given");
     const std::string& archive = args[2];
-    switch (command) {
-        case 'x':
-        case 'l':
-            return readArchive(command, archive);
-        case 'c':
-            if (args.size() < 4) break;
-            return createArchive(archive, {args.begin() + 3, args.end()});
-        default:
-            // Unknown commands are refused: silence would look like success.
-            break;
-    }
-    usage(program);
-    return statusFailed;
+    if (command != 'c') return readArchive(command, archive);
+    if (args.size() < 4) return wrongArguments(program, args[1], "no directory given");
+    return createArchive(archive, expanded(args.begin() + 3, args.end()));
 }
 
 }  // namespace
@@ -155,7 +249,11 @@ int runCommand(const std::vector<std::string>& args) {
     // Before anything is opened, so that the archive cannot become standard
     // output. Output that went nowhere fails the run like lost output.
     const bool outputClosed = reopenStandardStreams();
+    catchSignals();
     resetRun();
     const int status = runArguments(args);
-    return outputClosed ? statusFailed : status;
+    // Lost output is told whichever way the command ended.
+    const bool delivered = outputDelivered();
+    if (outputClosed) failureOnStderr("standard output", "closed when the run began");
+    return delivered && !outputClosed ? status : statusFailed;
 }

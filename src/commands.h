@@ -9,7 +9,8 @@
 constexpr int statusFailed = -1;  // the shell sees 255
 
 // Runs the command that args names: args[0] is the program's name, args[1]
-// the command, args[2] the archive and for "c" the directories follow.
+// the command, args[2] the archive and for "c" the directories follow,
+// which may be wildcard patterns.
 // Prints the usage text when they do not suffice. Returns 0 or statusFailed;
 // statusFailed too when standard output was closed or lost a write.
 int runCommand(const std::vector<std::string>& args);

@@ -1,7 +1,6 @@
 // dattool: creates, lists and extracts DAT archives.
 #include "commands.h"
-#include "platform/platform.h"
 
 int main(int argc, char** argv) {
-    return runCommand(expandArguments(argc, argv));
+    return runCommand({argv, argv + argc});
 }

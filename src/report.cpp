@@ -1,7 +1,11 @@
 #include "report.h"
 
+#include <cerrno>
+#include <chrono>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "archive/entry.h"
 #include "archive/format.h"
@@ -11,26 +15,79 @@
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+constexpr auto progressInterval = std::chrono::milliseconds(100);
+
 bool failedSoFar = false;
-bool onTerminal = false;
+bool outputOnTerminal = false;
+bool errorsOnTerminal = false;
+bool lossTold = false;
+int outputErrno = 0;  // why standard output lost a write, when it did
+Clock::time_point lastSent;
+size_t lastPending = 0;  // what waited in standard output's buffer at the last look
+
+// Notes why standard output failed, while errno still says so.
+void noteOutput() {
+    if (outputErrno == 0 && std::ferror(stdout)) outputErrno = errno != 0 ? errno : EIO;
+}
+
+void send() {
+    if (std::fflush(stdout) != 0) noteOutput();
+    lastSent = Clock::now();
+    lastPending = 0;
+}
+
+void stderrLine(const std::string& path, const std::string& reason) {
+    const std::string name = errorsOnTerminal ? escaped(path) : path;
+    std::fprintf(stderr, "dattool: %s: %s\n", name.c_str(), reason.c_str());
+}
+
+// Bytes of the UTF-8 sequence at s[i] that stands for a printable
+// character, or 0 when there is none: a C0 or C1 control, DEL, or a
+// sequence that is cut short, overlong, a surrogate or past U+10FFFF.
+size_t printableSequence(const std::string& s, size_t i) {
+    const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char lead = byte(i);
+    if (lead < 0x80) return lead >= 0x20 && lead != 0x7F ? 1 : 0;
+    size_t n;
+    uint32_t code;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        n = 2;
+        code = lead & 0x1Fu;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        n = 3;
+        code = lead & 0x0Fu;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        n = 4;
+        code = lead & 0x07u;
+    } else {
+        return 0;
+    }
+    if (i + n > s.size()) return 0;
+    for (size_t k = 1; k < n; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) return 0;
+        code = code << 6 | (byte(i + k) & 0x3Fu);
+    }
+    const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < least[n] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+    return code <= 0x9F ? 0 : n;
+}
 
 }  // namespace
 
-void failure(const char* format, ...) {
+void failure(const std::string& path, const std::string& reason, const char* format, ...) {
     va_list args;
     va_start(args, format);
     std::vprintf(format, args);
     va_end(args);
     std::putchar('\n');
-    failedSoFar = true;
+    failureOnStderr(path, reason);
 }
 
-void failureOnStderr(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(stderr, format, args);
-    va_end(args);
-    std::fputc('\n', stderr);
+void failureOnStderr(const std::string& path, const std::string& reason) {
+    // With both streams on one pipe, the reason follows its line.
+    send();
+    stderrLine(path, reason);
     failedSoFar = true;
 }
 
@@ -38,16 +95,59 @@ bool runFailed() {
     return failedSoFar;
 }
 
-std::string shown(const std::string& name) {
-    if (!onTerminal) return name;
-    std::string s = name;
-    for (char& c : s)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+std::string escaped(const std::string& name) {
+    std::string s;
+    s.reserve(name.size());
+    if (!terminalTakesUtf8()) {
+        for (char c : name) s += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c;
+        return s;
+    }
+    for (size_t i = 0; i < name.size();) {
+        const size_t n = printableSequence(name, i);
+        if (n == 0) {
+            // A C1 control is one "?", whatever its length; any other
+            // byte that is no character is one "?" of its own.
+            const bool c1 = static_cast<unsigned char>(name[i]) == 0xC2 && i + 1 < name.size() &&
+                            static_cast<unsigned char>(name[i + 1]) >= 0x80 &&
+                            static_cast<unsigned char>(name[i + 1]) <= 0x9F;
+            s += '?';
+            i += c1 ? 2 : 1;
+            continue;
+        }
+        s.append(name, i, n);
+        i += n;
+    }
     return s;
 }
 
+std::string shown(const std::string& name) {
+    return outputOnTerminal ? escaped(name) : name;
+}
+
+void progress() {
+    noteOutput();
+    if (outputOnTerminal) return;
+    const Clock::time_point now = Clock::now();
+    // A buffer that filled went out by itself: that counts as sent, so a
+    // run that prints fast makes no writes of its own for the timer.
+    const size_t pending = outputPending();
+    if (pending < lastPending) lastSent = now;
+    lastPending = pending;
+    if (now - lastSent >= progressInterval) send();
+}
+
+void sendProgress() {
+    if (!outputOnTerminal) send();
+}
+
 bool outputDelivered() {
-    return std::fflush(stdout) == 0 && !std::ferror(stdout);
+    if (std::fflush(stdout) != 0) noteOutput();
+    if (!std::ferror(stdout)) return true;
+    if (!lossTold) {
+        lossTold = true;
+        stderrLine("standard output", std::strerror(outputErrno != 0 ? outputErrno : EIO));
+    }
+    return false;
 }
 
 void resetRun() {
@@ -58,9 +158,13 @@ void resetRun() {
     failedSoFar = false;
     std::fflush(stdout);
     std::clearerr(stdout);
-    onTerminal = outputIsTerminal();
+    outputErrno = 0;
+    lossTold = false;
+    lastSent = Clock::now();
+    outputOnTerminal = outputIsTerminal();
+    errorsOnTerminal = errorIsTerminal();
     // A line without its line break would wait in the buffer until the work
     // it announces is done; a pipe or a file keeps its buffer, which is
     // what makes many small files fast.
-    if (onTerminal) std::setvbuf(stdout, nullptr, _IONBF, 0);
+    if (outputOnTerminal) std::setvbuf(stdout, nullptr, _IONBF, 0);
 }

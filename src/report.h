@@ -1,35 +1,55 @@
 // The run's one failure path and its standard output. Whatever cannot be
-// done is told as one line through failure(), which also marks the run
-// failed; the command carries on with the rest of its work and ends with
-// status -1.
+// done is told through failure(): the line standard output has always
+// carried, and one line on standard error that says where and why,
+// "dattool: <path>: <reason>". It also marks the run failed; the command
+// carries on with the rest of its work and ends with status -1.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #if defined(__GNUC__)
-#define PRINTF_LIKE __attribute__((format(printf, 1, 2)))
+#define PRINTF_LIKE(f, a) __attribute__((format(printf, f, a)))
 #else
-#define PRINTF_LIKE
+#define PRINTF_LIKE(f, a)
 #endif
 
-// Prints format and its arguments as printf does, then a line break, and
-// marks the run failed. "failed" completes a progress line this way.
-void failure(const char* format, ...) PRINTF_LIKE;
-// The same on standard error, for the one failure that cannot be told on
-// standard output because standard output is the archive.
-void failureOnStderr(const char* format, ...) PRINTF_LIKE;
+// Prints format and its arguments on standard output as printf does, then
+// a line break ("failed" completes a progress line this way); then, once
+// standard output has been sent on, "dattool: <path>: <reason>" on standard
+// error. path is escaped there as standard error's terminal state asks, so
+// callers pass it raw. Marks the run failed.
+void failure(const std::string& path, const std::string& reason, const char* format, ...) PRINTF_LIKE(3, 4);
+// The same with nothing on standard output: for the failure that cannot be
+// told there, as standard output is the archive.
+void failureOnStderr(const std::string& path, const std::string& reason);
 
 // Whether anything has been reported through failure() since resetRun.
 bool runFailed();
 
-// A name as it may be printed. On a terminal, bytes 0x00-0x1F and 0x7F show
-// as "?", so a name cannot move the cursor, clear the screen or retitle the
-// window; to a pipe or a file the bytes go unchanged, for scripts.
+// A name as it may be printed on standard output. On a terminal nothing in
+// it may drive the terminal: see escaped. To a pipe or a file the bytes go
+// unchanged, for scripts.
 std::string shown(const std::string& name);
+// A name as a terminal may show it. Where the terminal takes UTF-8, each
+// valid sequence passes but the C1 controls (U+0080-U+009F); C0 controls,
+// DEL and every byte outside a valid sequence show as "?". Elsewhere
+// (Windows) bytes 0x00-0x1F and 0x7F show as "?".
+std::string escaped(const std::string& name);
+
+// Called after each line and each chunk of file bytes. To a pipe or a file
+// standard output keeps its buffer, which makes many small files fast; what
+// waits there is sent on once 100 ms have passed since it last went out, so
+// a program reading it sees the work as it goes.
+void progress();
+// Sends on what waits now: before work that may take long, such as copying
+// the bytes of a file larger than largeFile.
+void sendProgress();
+constexpr uint64_t largeFile = uint64_t(1) << 20;
 
 // Whether everything printed since resetRun reached standard output. Lost
 // output fails the run: what was lost may have been the only report of
-// another failure.
+// another failure. When it was lost, standard error says so, once.
 bool outputDelivered();
 
 // Puts every program-wide value back as the program starts: the key, the

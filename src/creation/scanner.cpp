@@ -10,7 +10,7 @@
 
 // What one scan keeps while it walks the disk.
 struct Scan {
-    FileId archive;  // the archive being written, never stored in itself
+    std::vector<FileId> own;  // the files being written, never stored in themselves
     // Identities of the directories from the top-level argument down to the
     // one being scanned: a link to any of them would make the scan endless.
     // Its length is the depth of the directory being scanned.
@@ -34,11 +34,15 @@ unsigned char upper(unsigned char c) {
     return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 'a' + 'A') : c;
 }
 
-void skip(const std::string& path, const char* reason, bool failed) {
-    if (failed)
-        failure("Skipping %s: %s", shown(path).c_str(), reason);
-    else
+// A skip that is a failure is told on standard error too, with the same
+// reason unless the system gave a fuller one (why).
+void skip(const std::string& path, const char* reason, bool failed, const std::string& why = "") {
+    if (failed) {
+        failure(path, why.empty() ? reason : why, "Skipping %s: %s", shown(path).c_str(), reason);
+    } else {
         std::printf("Skipping %s: %s\n", shown(path).c_str(), reason);
+        progress();
+    }
 }
 
 bool tooLarge(const Scan& scan) {
@@ -59,7 +63,11 @@ bool refused(const Scan& scan, const DirItem& item, const std::string& path) {
             skip(path, "not a regular file or directory", false);
             return true;
         case ItemKind::unreadable:
-            skip(path, "cannot be examined", true);
+            skip(path, "cannot be examined", true, item.reason);
+            return true;
+        case ItemKind::denied:
+            // Caught now, it is not stored as a file of zeros.
+            skip(path, item.reason.c_str(), true);
             return true;
         case ItemKind::file:
         case ItemKind::directory:
@@ -89,8 +97,11 @@ bool refused(const Scan& scan, const DirItem& item, const std::string& path) {
         skip(path, "path is too long to be extracted", true);
         return true;
     }
-    if (item.kind == ItemKind::file && item.id == scan.archive) {
-        skip(path, "it is the archive being written", false);
+    // The first is the archive as named; the others are this run's own
+    // temporary files, left out without a word.
+    const auto own = std::find(scan.own.begin(), scan.own.end(), item.id);
+    if (item.kind == ItemKind::file && own != scan.own.end()) {
+        if (own == scan.own.begin()) skip(path, "it is the archive being written", false);
         return true;
     }
     if (item.kind == ItemKind::directory &&
@@ -119,7 +130,7 @@ uint32_t addDir(Scan& scan, std::vector<Entry>& list, const std::string& directo
     if (tooLarge(scan)) return 0;
     std::vector<DirItem> items;
     if (!listDirectory(directory, items)) {
-        failure("No files found");
+        failure(directory, lastError(), "No files found");
         return 0;
     }
     std::sort(items.begin(), items.end(),
@@ -154,8 +165,8 @@ uint32_t addDir(Scan& scan, std::vector<Entry>& list, const std::string& directo
     return count;
 }
 
-void buildTree(const std::vector<std::string>& dirs, const FileId& archive) {
-    Scan scan{archive, {}};
+void buildTree(const std::vector<std::string>& dirs, const std::vector<FileId>& own) {
+    Scan scan{own, {}};
     for (const std::string& dir : dirs) {
         if (tooLarge(scan)) break;
         std::string used;

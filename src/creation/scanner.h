@@ -11,11 +11,12 @@
 #include "platform/platform.h"
 
 // Appends one top-level directory per argument to root's child list, each
-// named exactly as typed and filled by addDir. Items that are the archive
-// itself (same identity as `archive`) are left out. Sets root.count to the
+// named exactly as typed and filled by addDir. Items that are files being
+// written (the identities in `own`: the archive, then its temporary file)
+// are left out, the archive with a line saying so. Sets root.count to the
 // number of entries stored. Stops as soon as the archive planned so far
 // reaches 4 GiB, leaving a tree that archiveLength shows too large.
-void buildTree(const std::vector<std::string>& dirs, const FileId& archive);
+void buildTree(const std::vector<std::string>& dirs, const std::vector<FileId>& own);
 
 struct Scan;
 

@@ -27,15 +27,30 @@ bool writeZeros(File& f, uint8_t* buf, uint64_t n, uint8_t scrambled) {
 
 // Copies exactly e.size bytes, whatever has become of the source since the
 // scan: the record already promises that many at e.offset.
-bool copyFile(File& f, uint8_t* buf, const Entry& e, const std::string& path) {
+bool copyFile(File& f, uint8_t* buf, const Entry& e, const std::string& path,
+              const std::vector<FileId>& own) {
     const std::string name = shown(path);
     std::printf("Writing %s...\n", name.c_str());
+    // A large file takes a while: its line goes out first.
+    if (e.size > largeFile)
+        sendProgress();
+    else
+        progress();
     File in = fileOpenRead(path);
     // Only a regular file is read: what stands there now may be a device
     // that never ends or a FIFO that never delivers. A new file in its place
-    // is fine; editors save that way.
-    if (!in || !fileIsRegular(in)) {
-        failure("Unable to open %s: stored %u zero bytes in its place", name.c_str(), e.size);
+    // is fine; editors save that way, but not the archive itself, which a
+    // link put there since the scan would have it read.
+    FileId id;
+    const bool regular = in && regularFileId(in, id);
+    if (regular && std::find(own.begin(), own.end(), id) != own.end()) {
+        failure(path, "it is the archive being written",
+                "%s is the archive being written: stored %u zero bytes in its place", name.c_str(), e.size);
+        return writeZeros(f, buf, e.size, e.scrambled);
+    }
+    if (!regular) {
+        failure(path, in ? "not a regular file" : lastError(),
+                "Unable to open %s: stored %u zero bytes in its place", name.c_str(), e.size);
         return writeZeros(f, buf, e.size, e.scrambled);
     }
     uint64_t left = e.size;
@@ -45,14 +60,17 @@ bool copyFile(File& f, uint8_t* buf, const Entry& e, const std::string& path) {
         if (got > 0 && !WriteData(f, buf, got, e.scrambled)) return false;
         left -= got;
         if (got < want) break;
+        progress();
     }
     if (left > 0) {
-        failure("%s shrank: %u missing bytes stored as zeros", name.c_str(), static_cast<uint32_t>(left));
+        failure(path, "shrank since it was scanned", "%s shrank: %u missing bytes stored as zeros",
+                name.c_str(), static_cast<uint32_t>(left));
         return writeZeros(f, buf, left, e.scrambled);
     }
     uint8_t extra = 0;
     if (fileRead(in, &extra, 1) > 0) {
-        failure("%s grew: only its first %u bytes stored", name.c_str(), e.size);
+        failure(path, "grew since it was scanned", "%s grew: only its first %u bytes stored", name.c_str(),
+                e.size);
     }
     return true;
 }
@@ -65,7 +83,8 @@ void writeTOC(std::vector<uint8_t>& toc, const Entry& e) {
         for (const Entry& c : e.child) writeTOC(toc, c);
 }
 
-bool writeFile(File& f, uint8_t* buffer, std::string& path, const std::vector<Entry>& list) {
+bool writeFile(File& f, uint8_t* buffer, std::string& path, const std::vector<Entry>& list,
+               const std::vector<FileId>& own) {
     for (const Entry& e : list) {
         // Each source lies where the scan found it: its directory's path on
         // disk, "\", its name; a top-level directory is its name alone.
@@ -73,15 +92,15 @@ bool writeFile(File& f, uint8_t* buffer, std::string& path, const std::vector<En
         if (mark > 0) path += '\\';
         path += e.name;
         bool whole = true;
-        if (e.type == typeDirectory) whole = writeFile(f, buffer, path, e.child);
-        if (e.type == typeFile) whole = copyFile(f, buffer, e, path);
+        if (e.type == typeDirectory) whole = writeFile(f, buffer, path, e.child, own);
+        if (e.type == typeFile) whole = copyFile(f, buffer, e, path, own);
         path.resize(mark);
         if (!whole) return false;
     }
     return true;
 }
 
-bool createFile(File& f) {
+bool createFile(File& f, const std::vector<FileId>& own) {
     // The key follows the position from offset 0 on; everything after this
     // goes strictly forward through WriteData.
     resetFile(f);
@@ -90,6 +109,6 @@ bool createFile(File& f) {
     // Magic and records go out in one call, all scrambled.
     std::vector<uint8_t> buffer(transferSize);  // file bytes pass through here
     std::string path;
-    return WriteData(f, toc.data(), toc.size(), 1) && writeFile(f, buffer.data(), path, root.child) &&
+    return WriteData(f, toc.data(), toc.size(), 1) && writeFile(f, buffer.data(), path, root.child, own) &&
            flushData(f);
 }

@@ -82,6 +82,8 @@ struct FileId {
     bool operator==(const FileId& o) const { return device == o.device && inode == o.inode; }
 };
 FileId fileIdOf(const File& f);
+// Whether f is a regular file, with id set to its identity, in one look.
+bool regularFileId(const File& f, FileId& id);
 
 // What stands at a path, without following a link there.
 enum class PathKind { missing, file, directory, link, other };
@@ -110,6 +112,8 @@ struct Dir {
 };
 
 // Opens the directory at path, links followed: "." for the current one.
+// A directory is held only to reach what lies below it, so one that may be
+// searched and written but not read (a drop box) can be held too.
 Dir dirAt(const std::string& path);
 // Closes the handle now (a held Dir is given back to save handles).
 void dirClose(Dir& d);
@@ -143,12 +147,51 @@ Step dirOpen(const Dir& parent, const std::string& name, Dir& out);
 // Creates the directory name inside parent; false when it was not made
 // (it may already exist).
 bool dirMake(const Dir& parent, const std::string& name);
-// Creates a new file name inside parent in place of whatever non-directory
-// stands there: a link is removed, never followed, and an existing file is
-// unlinked rather than truncated, so no other name of it changes. On
-// Windows what stands there is removed through its own handle, and neither
-// it nor the new file may be found under a name other than name.
-File fileReplaceIn(const Dir& parent, const std::string& name);
+// Creates the file name inside parent only when nothing stands there, a
+// link included, which is never followed; taken says that something did.
+// On Windows the new file may not be found under a name other than name.
+File fileCreateIn(const Dir& parent, const std::string& name, bool& taken);
+// Whether a directory, not a link to one, stands at name inside parent.
+bool isDirectoryIn(const Dir& parent, const std::string& name);
+// Creates a new file beside name inside parent, under a temporary name
+// made by tempNameFor, exclusively and without following a link; temp
+// receives that name. Opened for reading as well as writing.
+File tempFileIn(const Dir& parent, const std::string& name, std::string& temp);
+// Opens the file name inside parent for reading, without following a link.
+File fileOpenReadIn(const Dir& parent, const std::string& name);
+// Puts from in place of to, both inside parent, in one step: whatever
+// non-directory stands at to, a link itself included, is replaced, and
+// other names of the file it was keep it.
+bool renameIn(const Dir& parent, const std::string& from, const std::string& to);
+bool removeIn(const Dir& parent, const std::string& name);
+// The directory that holds the regular file f, opened at path with links
+// resolved, and the file's own name there; closed when it cannot be had
+// or no longer holds f under that name.
+Dir dirHolding(const File& f, const std::string& path, std::string& name);
+
+// The name a file is written under beside name until it is whole:
+// ".<name>.dattool-" and six letters or digits drawn from random, the name
+// cut so that the whole stays within 255 bytes. Such a file seen after a
+// run was killed or the power failed is a leftover and may be removed.
+inline std::string tempNameFor(const std::string& name, uint32_t random) {
+    static const char symbols[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::string temp = "." + name.substr(0, 255 - 16) + ".dattool-";
+    for (int i = 0; i < 6; ++i) {
+        temp += symbols[random % 36];
+        random /= 36;
+    }
+    return temp;
+}
+
+// Sets up the run's signals, once, before anything is written: a pipe
+// that closes early is lost output, told by the failing write rather than
+// by SIGPIPE; SIGINT, SIGTERM and SIGHUP remove the file removeOnSignal
+// names, then end the program as they would have.
+void catchSignals();
+// Names the file to be removed inside dir if one of those signals comes;
+// a null dir names none. Keeps a copy, so costs no system call.
+void removeOnSignal(const Dir* dir, const std::string& name);
+
 // Whether this system can hold name as one component of a path as it is.
 // On Windows the name is read in the program's ANSI code page and must be
 // text there, with no separator, ":", trailing dot or space, device name
@@ -160,13 +203,15 @@ void raiseHandleLimit();
 
 // An item of a directory, links followed.
 // unreadable: the item is there but could not be examined.
-enum class ItemKind { file, directory, other, dangling, unreadable };
+// denied: a regular file this user may not read (never as root).
+enum class ItemKind { file, directory, other, dangling, unreadable, denied };
 struct DirItem {
     std::string name;
     ItemKind kind = ItemKind::other;
-    bool link = false;  // the name itself is a symbolic link
-    uint64_t size = 0;  // files only
-    FileId id;          // of what the name leads to
+    bool link = false;   // the name itself is a symbolic link
+    uint64_t size = 0;   // files only
+    FileId id;           // of what the name leads to
+    std::string reason;  // unreadable and denied: the system's text
 };
 
 // Lists a directory's items, without "." and "..", in the order the system
@@ -182,17 +227,26 @@ size_t maxPathLength();
 // Windows; elsewhere it is a byte of a name.
 bool backslashSeparates();
 
-// The command line with every argument after the program name that holds
-// "*" or "?" replaced by its matches in sorted order; a pattern that
-// matches nothing stays as typed.
-std::vector<std::string> expandArguments(int argc, char** argv);
+// Whether an argument holds "*" or "?".
+bool isPattern(const std::string& arg);
+// The paths that pattern matches, as the system matches names: in byte order
+// on POSIX (glob, where "\\" is no escape character), case-insensitively
+// on Windows, sorted there with before. Empty when nothing matches.
+using NameOrder = bool (*)(const std::string&, const std::string&);
+std::vector<std::string> patternMatches(const std::string& pattern, NameOrder before);
+
+// The system's text for the last call of this layer that failed, taken when
+// it failed ("Permission denied"); calls that succeed leave it as it is.
+std::string lastError();
 
 // Writing an archive in place of an existing file, and what the program
 // needs to know of its standard streams.
 
 // Opens a file for writing, creating it when missing; an existing file
-// keeps its contents until fileTruncate.
-File fileOpenWrite(const std::string& path);
+// keeps its contents until fileTruncate. made: this call created it.
+File fileOpenWrite(const std::string& path, bool* made = nullptr);
+// Gives f's permission bits to to (nothing to do on Windows).
+bool fileCopyMode(const File& from, File& to);
 // Empties a file just opened by fileOpenWrite. Devices and FIFOs are left
 // as they are, as opening with truncation would leave them.
 bool fileTruncate(File& f);
@@ -202,7 +256,16 @@ bool fileTruncate(File& f);
 // of one (0-2), the null device is put there first. True when standard
 // output was closed.
 bool reopenStandardStreams();
-// Whether standard output is a terminal (a console window on Windows).
+// Whether standard output, or standard error, is a terminal (a console
+// window on Windows).
 bool outputIsTerminal();
-// Identity of standard output when it is a regular file; false otherwise.
-bool outputFileId(FileId& id);
+bool errorIsTerminal();
+// Bytes waiting in standard output's buffer; 0 where that cannot be told
+// (Windows). A drop means the buffer went out by itself, being full.
+size_t outputPending();
+// Whether a terminal shows UTF-8: names are then checked sequence by
+// sequence (POSIX), else byte by byte (Windows, whose console has a code page).
+bool terminalTakesUtf8();
+// Whether f is the very file, pipe, socket or terminal that standard output
+// goes to. The null device never is: nothing written there lands anywhere.
+bool isStandardOutput(const File& f);

@@ -3,12 +3,18 @@
 #include <fcntl.h>
 #include <glob.h>
 #include <limits.h>
+#include <stdio_ext.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <random>
 
 #include "platform/names.h"
 #include "platform/platform.h"
@@ -23,6 +29,16 @@ std::string diskPath(const std::string& path) {
     return p;
 }
 
+// errno of the last call that failed, kept before anything else runs.
+int lastErrno = 0;
+
+// Notes errno and passes result through, for one-line failure paths.
+template <typename T>
+T noted(T result) {
+    lastErrno = errno;
+    return result;
+}
+
 int descriptorOf(const File& f) {
     return static_cast<int>(f.handle);
 }
@@ -31,7 +47,33 @@ int openRetry(const std::string& path, int flags, mode_t mode = 0) {
     int fd;
     do fd = ::open(diskPath(path).c_str(), flags | O_CLOEXEC, mode);
     while (fd < 0 && errno == EINTR);
-    return fd;
+    return fd < 0 ? noted(fd) : fd;
+}
+
+// Whether the permission bits alone may keep this user from reading a file.
+// Root reads everything; the owner's bits are the owner's answer; anyone
+// else may be let in or kept out by groups and access lists.
+bool bitsDenyReading(const struct stat& st) {
+    static const uid_t user = ::geteuid();
+    if (user == 0) return false;
+    if (st.st_uid == user) return (st.st_mode & S_IRUSR) == 0;
+    return (st.st_mode & (S_IRGRP | S_IROTH)) != (S_IRGRP | S_IROTH);
+}
+
+// Flags of a held directory. On Linux a handle that only reaches what lies
+// below needs search permission alone; O_DIRECTORY and O_NOFOLLOW still
+// refuse anything else, a link included.
+#ifdef O_PATH
+constexpr int dirFlags = O_PATH | O_DIRECTORY;
+#else
+constexpr int dirFlags = O_RDONLY | O_DIRECTORY;
+#endif
+
+int openAtRetry(int at, const std::string& name, int flags, mode_t mode = 0) {
+    int fd;
+    do fd = ::openat(at, name.c_str(), flags | O_CLOEXEC, mode);
+    while (fd < 0 && errno == EINTR);
+    return fd < 0 ? noted(fd) : fd;
 }
 
 }  // namespace
@@ -48,6 +90,7 @@ size_t fileRead(File& f, void* buf, size_t n) {
     while (done < n) {
         ssize_t got = ::read(descriptorOf(f), p + done, n - done);
         if (got < 0 && errno == EINTR) continue;
+        if (got < 0) noted(0);
         if (got <= 0) break;
         done += static_cast<size_t>(got);
     }
@@ -61,6 +104,7 @@ size_t fileWrite(File& f, const void* buf, size_t n) {
     while (done < n) {
         ssize_t put = ::write(descriptorOf(f), p + done, n - done);
         if (put < 0 && errno == EINTR) continue;
+        if (put < 0) noted(0);
         if (put <= 0) break;
         done += static_cast<size_t>(put);
     }
@@ -74,7 +118,7 @@ uint64_t filePosition(const File& f) {
 
 bool fileSeek(File& f, uint64_t pos) {
     if (pos > static_cast<uint64_t>(INT64_MAX)) return false;
-    if (::lseek(descriptorOf(f), static_cast<off_t>(pos), SEEK_SET) < 0) return false;
+    if (::lseek(descriptorOf(f), static_cast<off_t>(pos), SEEK_SET) < 0) return noted(false);
     f.pos = pos;
     return true;
 }
@@ -94,13 +138,20 @@ bool fileClose(File& f) {
     if (f.handle == -1) return true;
     int rc = ::close(descriptorOf(f));
     f.handle = -1;
-    return rc == 0;
+    return rc == 0 || noted(false);
 }
 
 FileId fileIdOf(const File& f) {
     struct stat st {};
     if (::fstat(descriptorOf(f), &st) != 0) return {};
     return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
+bool regularFileId(const File& f, FileId& id) {
+    struct stat st {};
+    if (::fstat(descriptorOf(f), &st) != 0) return false;
+    id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    return S_ISREG(st.st_mode);
 }
 
 PathKind pathKind(const std::string& path) {
@@ -114,7 +165,7 @@ PathKind pathKind(const std::string& path) {
 
 Dir dirAt(const std::string& path) {
     Dir d;
-    d.handle = openRetry(path, O_RDONLY | O_DIRECTORY);
+    d.handle = openRetry(path, dirFlags);
     return d;
 }
 
@@ -126,14 +177,14 @@ void dirClose(Dir& d) {
 Step dirOpen(const Dir& parent, const std::string& name, Dir& out) {
     const int at = static_cast<int>(parent.handle);
     int fd;
-    do fd = ::openat(at, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    do fd = ::openat(at, name.c_str(), dirFlags | O_NOFOLLOW | O_CLOEXEC);
     while (fd < 0 && errno == EINTR);
     if (fd >= 0) {
         out = Dir();
         out.handle = fd;
         return Step::opened;
     }
-    const int error = errno;
+    const int error = noted(errno);
     if (error == EMFILE || error == ENFILE) return Step::exhausted;
     if (error == ENOENT) return Step::missing;
     // O_NOFOLLOW fails with ELOOP on a link, O_DIRECTORY with ENOTDIR on
@@ -146,24 +197,110 @@ Step dirOpen(const Dir& parent, const std::string& name, Dir& out) {
 }
 
 bool dirMake(const Dir& parent, const std::string& name) {
-    return ::mkdirat(static_cast<int>(parent.handle), name.c_str(), 0777) == 0;
+    return ::mkdirat(static_cast<int>(parent.handle), name.c_str(), 0777) == 0 || noted(false);
 }
 
-File fileReplaceIn(const Dir& parent, const std::string& name) {
-    const int at = static_cast<int>(parent.handle);
-    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-    auto create = [&] {
-        int fd;
-        do fd = ::openat(at, name.c_str(), flags, 0666);
-        while (fd < 0 && errno == EINTR);
-        return fd;
-    };
-    int fd = create();
-    // Whatever stands there, a link included, is removed through the same
-    // handle (a directory is not: unlinkat refuses it) and the create tried
-    // once more.
-    if (fd < 0 && errno == EEXIST && ::unlinkat(at, name.c_str(), 0) == 0) fd = create();
+File fileCreateIn(const Dir& parent, const std::string& name, bool& taken) {
+    const int fd =
+        openAtRetry(static_cast<int>(parent.handle), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+    taken = fd < 0 && errno == EEXIST;
     return File(fd);
+}
+
+bool isDirectoryIn(const Dir& parent, const std::string& name) {
+    struct stat st {};
+    return ::fstatat(static_cast<int>(parent.handle), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISDIR(st.st_mode);
+}
+
+File tempFileIn(const Dir& parent, const std::string& name, std::string& temp) {
+    // Only the replacing of a file comes here, so the seeding costs a fresh
+    // extraction nothing.
+    static std::mt19937 random{std::random_device{}()};
+    for (int tries = 0; tries < 100; ++tries) {
+        temp = tempNameFor(name, static_cast<uint32_t>(random()));
+        const int fd =
+            openAtRetry(static_cast<int>(parent.handle), temp, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+        if (fd >= 0) return File(fd);
+        if (errno != EEXIST) break;
+    }
+    temp.clear();
+    return File();
+}
+
+File fileOpenReadIn(const Dir& parent, const std::string& name) {
+    return File(openAtRetry(static_cast<int>(parent.handle), name, O_RDONLY | O_NOFOLLOW));
+}
+
+bool renameIn(const Dir& parent, const std::string& from, const std::string& to) {
+    const int at = static_cast<int>(parent.handle);
+    return ::renameat(at, from.c_str(), at, to.c_str()) == 0 || noted(false);
+}
+
+bool removeIn(const Dir& parent, const std::string& name) {
+    return ::unlinkat(static_cast<int>(parent.handle), name.c_str(), 0) == 0;
+}
+
+Dir dirHolding(const File& f, const std::string& path, std::string& name) {
+    Dir d;
+    const std::unique_ptr<char, decltype(&std::free)> real(::realpath(diskPath(path).c_str(), nullptr),
+                                                           &std::free);
+    if (!real) return d;
+    const std::string full = real.get();
+    const size_t cut = full.rfind('/');
+    if (cut == std::string::npos || cut + 1 == full.size()) return d;
+    name = full.substr(cut + 1);
+    int fd;
+    do fd = ::open(cut == 0 ? "/" : full.substr(0, cut).c_str(), dirFlags | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    d.handle = fd;
+    // The path may have changed since f was opened through it.
+    struct stat st {};
+    if (fd >= 0 &&
+        (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+         !(FileId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)} == fileIdOf(f))))
+        dirClose(d);
+    return d;
+}
+
+namespace {
+
+// What a caught signal removes. Only a handler's safe calls touch these.
+volatile sig_atomic_t cleanupArmed = 0;
+int cleanupAt = -1;
+char cleanupName[4096];
+
+extern "C" void removeAndDie(int sig) {
+    if (cleanupArmed) ::unlinkat(cleanupAt, cleanupName, 0);
+    // The handler was reset on entry and the signal is blocked until it
+    // returns: then the default action ends the program, with the status
+    // the shell expects of that signal.
+    ::raise(sig);
+}
+
+}  // namespace
+
+void catchSignals() {
+    ::signal(SIGPIPE, SIG_IGN);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction old {};
+        // A signal ignored on purpose (nohup) stays ignored, and a handler
+        // of a program that runs the commands in-process stays its own.
+        if (::sigaction(sig, nullptr, &old) != 0 || old.sa_handler != SIG_DFL) continue;
+        struct sigaction act {};
+        act.sa_handler = removeAndDie;
+        act.sa_flags = SA_RESETHAND;
+        sigemptyset(&act.sa_mask);
+        ::sigaction(sig, &act, nullptr);
+    }
+}
+
+void removeOnSignal(const Dir* dir, const std::string& name) {
+    cleanupArmed = 0;
+    if (!dir || name.size() >= sizeof cleanupName) return;
+    cleanupAt = static_cast<int>(dir->handle);
+    std::memcpy(cleanupName, name.c_str(), name.size() + 1);
+    cleanupArmed = 1;
 }
 
 bool nameAllowed(const std::string&) {
@@ -242,13 +379,13 @@ void raiseHandleLimit() {
 }
 
 bool removeFile(const std::string& path) {
-    return ::unlink(diskPath(path).c_str()) == 0;
+    return ::unlink(diskPath(path).c_str()) == 0 || noted(false);
 }
 
 bool listDirectory(const std::string& path, std::vector<DirItem>& items) {
     items.clear();
     DIR* dir = ::opendir(diskPath(path).c_str());
-    if (!dir) return false;
+    if (!dir) return noted(false);
     int dfd = ::dirfd(dir);
     // readdir says "no more" and "failed" alike, told apart only by errno.
     // A failure reports the directory as not listed rather than storing
@@ -276,6 +413,7 @@ bool listDirectory(const std::string& path, std::vector<DirItem>& items) {
         }
         if (!followed) {
             item.kind = item.link ? ItemKind::dangling : ItemKind::unreadable;
+            if (!item.link) item.reason = std::strerror(errno);
         } else {
             item.id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
             if (S_ISDIR(st.st_mode)) {
@@ -283,11 +421,18 @@ bool listDirectory(const std::string& path, std::vector<DirItem>& items) {
             } else if (S_ISREG(st.st_mode)) {
                 item.kind = ItemKind::file;
                 item.size = static_cast<uint64_t>(st.st_size);
+                // Only a file whose bits deny reading costs a call: the
+                // system then decides, groups and access lists included.
+                if (bitsDenyReading(st) && ::faccessat(dfd, d->d_name, R_OK, AT_EACCESS) != 0) {
+                    item.kind = ItemKind::denied;
+                    item.reason = std::strerror(errno);
+                }
             }
         }
         items.push_back(std::move(item));
     }
     const bool whole = errno == 0;
+    if (!whole) noted(false);
     ::closedir(dir);
     if (!whole) items.clear();
     return whole;
@@ -308,27 +453,47 @@ bool backslashSeparates() {
     return false;
 }
 
-std::vector<std::string> expandArguments(int argc, char** argv) {
-    std::vector<std::string> args;
-    for (int i = 0; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (i == 0 || arg.find_first_of("*?") == std::string::npos) {
-            args.push_back(arg);
-            continue;
-        }
-        glob_t g{};
-        if (::glob(arg.c_str(), 0, nullptr, &g) == 0) {
-            for (size_t k = 0; k < g.gl_pathc; ++k) args.emplace_back(g.gl_pathv[k]);
-        } else {
-            args.push_back(arg);
-        }
-        ::globfree(&g);
-    }
-    return args;
+bool isPattern(const std::string& arg) {
+    return arg.find_first_of("*?") != std::string::npos;
 }
 
-File fileOpenWrite(const std::string& path) {
-    return File(openRetry(path, O_WRONLY | O_CREAT, 0666));
+// glob sorts in the C locale's order, bytes, as the program never sets
+// another; "\\" is a separator here, so it escapes nothing.
+std::vector<std::string> patternMatches(const std::string& pattern, NameOrder) {
+    std::vector<std::string> found;
+    glob_t g{};
+    if (::glob(pattern.c_str(), GLOB_NOESCAPE, nullptr, &g) == 0)
+        for (size_t k = 0; k < g.gl_pathc; ++k) found.emplace_back(g.gl_pathv[k]);
+    ::globfree(&g);
+    return found;
+}
+
+std::string lastError() {
+    return std::strerror(lastErrno);
+}
+
+File fileOpenWrite(const std::string& path, bool* made) {
+    if (!made) return File(openRetry(path, O_WRONLY | O_CREAT, 0666));
+    *made = false;
+    for (;;) {
+        int fd = openRetry(path, O_WRONLY);
+        if (fd >= 0 || errno != ENOENT) return File(fd);
+        fd = openRetry(path, O_WRONLY | O_CREAT | O_EXCL, 0666);
+        if (fd >= 0) {
+            *made = true;
+            return File(fd);
+        }
+        // A dangling link stands there: creating through it, as without
+        // *made, makes its target, which is not counted as made here.
+        if (errno == EEXIST && pathKind(path) == PathKind::link)
+            return File(openRetry(path, O_WRONLY | O_CREAT, 0666));
+        if (errno != EEXIST) return File(fd);
+    }
+}
+
+bool fileCopyMode(const File& from, File& to) {
+    struct stat st {};
+    return ::fstat(descriptorOf(from), &st) == 0 && ::fchmod(descriptorOf(to), st.st_mode & 0777) == 0;
 }
 
 bool fileTruncate(File& f) {
@@ -336,7 +501,7 @@ bool fileTruncate(File& f) {
     int rc;
     do rc = ::ftruncate(descriptorOf(f), 0);
     while (rc != 0 && errno == EINTR);
-    return rc == 0;
+    return rc == 0 || noted(false);
 }
 
 bool reopenStandardStreams() {
@@ -358,9 +523,29 @@ bool outputIsTerminal() {
     return ::isatty(STDOUT_FILENO) == 1;
 }
 
-bool outputFileId(FileId& id) {
-    struct stat st {};
-    if (::fstat(STDOUT_FILENO, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+size_t outputPending() {
+    return __fpending(stdout);
+}
+
+bool errorIsTerminal() {
+    return ::isatty(STDERR_FILENO) == 1;
+}
+
+bool terminalTakesUtf8() {
     return true;
+}
+
+bool isStandardOutput(const File& f) {
+    struct stat out {
+    }, st{}, null{};
+    if (::fstat(STDOUT_FILENO, &out) != 0 || ::fstat(descriptorOf(f), &st) != 0) return false;
+    if (!S_ISCHR(out.st_mode) || !S_ISCHR(st.st_mode))
+        return out.st_dev == st.st_dev && out.st_ino == st.st_ino;
+    // A device is known by its number: /dev/stdout and /dev/pts/3 are two
+    // inodes of one terminal. /dev/tty has a number of its own, so two
+    // terminals are one when they lead the same session.
+    if (::stat("/dev/null", &null) == 0 && S_ISCHR(null.st_mode) && out.st_rdev == null.st_rdev) return false;
+    if (out.st_rdev == st.st_rdev) return true;
+    const pid_t session = ::tcgetsid(descriptorOf(f));
+    return session != -1 && session == ::tcgetsid(STDOUT_FILENO);
 }

@@ -9,19 +9,32 @@
 #include <windows.h>
 #include <winternl.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstring>
 #include <vector>
 
 #include "platform/names.h"
 #include "platform/platform.h"
 
-// Asks the MinGW start-up code to expand wildcard arguments before main runs,
-// the way a console program on this system is expected to behave.
+// Tells the MinGW start-up code to leave wildcard arguments alone: only the
+// directory arguments of "c" are patterns, and the program expands those
+// itself (patternMatches).
 extern "C" {
-int _dowildcard = -1;  // NOLINT(bugprone-reserved-identifier): the runtime's name
+int _dowildcard = 0;  // NOLINT(bugprone-reserved-identifier): the runtime's name
 }
 
 namespace {
+
+// GetLastError of the last call that failed, kept before anything else runs.
+DWORD lastCode = 0;
+
+// Notes the error and passes result through, for one-line failure paths.
+template <typename T>
+T noted(T result) {
+    lastCode = GetLastError();
+    return result;
+}
 
 // ReadFile and WriteFile take a 32-bit count; larger transfers go in pieces.
 constexpr size_t maxPiece = size_t(1) << 30;
@@ -61,6 +74,17 @@ bool queryPath(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
     return ok;
 }
 
+// The system's text for an error, in the user's language, without the
+// line break it ends in.
+std::string errorText(DWORD code) {
+    char text[512];
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                             text, sizeof text, nullptr);
+    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ')) --n;
+    if (n == 0) return "error " + std::to_string(code);
+    return std::string(text, n);
+}
+
 bool missingError(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
@@ -68,8 +92,8 @@ bool missingError(DWORD error) {
 }  // namespace
 
 File fileOpenRead(const std::string& path) {
-    return fileFrom(
-        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    return fileFrom(h == INVALID_HANDLE_VALUE ? noted(h) : h);
 }
 
 size_t fileRead(File& f, void* buf, size_t n) {
@@ -78,7 +102,8 @@ size_t fileRead(File& f, void* buf, size_t n) {
     while (done < n) {
         DWORD got = 0;
         auto want = static_cast<DWORD>(n - done < maxPiece ? n - done : maxPiece);
-        if (!ReadFile(handleOf(f), p + done, want, &got, nullptr) || got == 0) break;
+        if (!ReadFile(handleOf(f), p + done, want, &got, nullptr)) noted(got = 0);
+        if (got == 0) break;
         done += got;
     }
     f.pos += done;
@@ -91,7 +116,8 @@ size_t fileWrite(File& f, const void* buf, size_t n) {
     while (done < n) {
         DWORD put = 0;
         auto want = static_cast<DWORD>(n - done < maxPiece ? n - done : maxPiece);
-        if (!WriteFile(handleOf(f), p + done, want, &put, nullptr) || put == 0) break;
+        if (!WriteFile(handleOf(f), p + done, want, &put, nullptr)) noted(put = 0);
+        if (put == 0) break;
         done += put;
     }
     f.pos += done;
@@ -106,7 +132,7 @@ bool fileSeek(File& f, uint64_t pos) {
     if (pos > static_cast<uint64_t>(INT64_MAX)) return false;
     LARGE_INTEGER to;
     to.QuadPart = static_cast<LONGLONG>(pos);
-    if (!SetFilePointerEx(handleOf(f), to, nullptr, FILE_BEGIN)) return false;
+    if (!SetFilePointerEx(handleOf(f), to, nullptr, FILE_BEGIN)) return noted(false);
     f.pos = pos;
     return true;
 }
@@ -123,9 +149,17 @@ bool fileIsRegular(const File& f) {
            !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool regularFileId(const File& f, FileId& id) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(handleOf(f)) != FILE_TYPE_DISK || !GetFileInformationByHandle(handleOf(f), &info))
+        return false;
+    id = idFrom(info);
+    return !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 bool fileClose(File& f) {
     if (f.handle == -1) return true;
-    bool ok = CloseHandle(handleOf(f)) != 0;
+    bool ok = CloseHandle(handleOf(f)) != 0 || noted(false);
     f.handle = -1;
     return ok;
 }
@@ -181,6 +215,15 @@ NtCreateFileCall ntCreateFile() {
     return call;
 }
 
+// Notes a failed NtCreateFile as the system error it stands for, so that
+// lastError has its text.
+void noteStatus(NTSTATUS status) {
+    using Convert = ULONG(NTAPI*)(NTSTATUS);
+    static const auto convert = reinterpret_cast<Convert>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlNtStatusToDosError")));
+    lastCode = convert ? convert(status) : ERROR_GEN_FAILURE;
+}
+
 // Opens or makes name inside the directory parent holds, relative to its
 // handle: no path is resolved by name again, so a parent that became a
 // junction since it was opened is not followed, nor a link at name itself.
@@ -201,6 +244,7 @@ HANDLE openIn(const Dir& parent, const std::wstring& name, ACCESS_MASK access, U
     status = create(&h, access | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &attributes, &io, nullptr,
                     FILE_ATTRIBUTE_NORMAL, share, disposition,
                     options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    if (status < 0) noteStatus(status);
     return status >= 0 ? h : INVALID_HANDLE_VALUE;
 }
 
@@ -377,27 +421,193 @@ bool dirMake(const Dir& parent, const std::string& name) {
     return true;
 }
 
-File fileReplaceIn(const Dir& parent, const std::string& name) {
-    std::wstring wide;
-    if (!wideName(name, wide)) return File();
-    // Making a file fails on anything standing at its name, a link
-    // included, which is never followed. What stands there is removed
-    // through its own handle and the file made once more.
-    NTSTATUS status = 0;
-    auto create = [&] {
-        return openIn(parent, wide, GENERIC_WRITE | DELETE, 0, FILE_CREATE, FILE_NON_DIRECTORY_FILE, status);
-    };
-    HANDLE h = create();
-    if (h == INVALID_HANDLE_VALUE && status == nameCollision && removeIn(parent, wide)) h = create();
-    if (h == INVALID_HANDLE_VALUE) return File();
-    // As a second line: what was made must be a file on a disk, under the
-    // name asked for; if not, it goes again before anything is written.
-    if (GetFileType(h) != FILE_TYPE_DISK || !foundAs(parent, h, wide)) {
+namespace {
+
+// Makes name inside parent, failing on anything standing there, a link
+// included, which is never followed. Delete sharing lets a caught signal
+// remove the file through a handle of its own while it is written. What
+// was made must be a file on a disk under the name asked for; if not, it
+// goes again before anything is written.
+HANDLE createIn(const Dir& parent, const std::wstring& name, ACCESS_MASK access, NTSTATUS& status) {
+    HANDLE h = openIn(parent, name, access | DELETE, FILE_SHARE_DELETE, FILE_CREATE, FILE_NON_DIRECTORY_FILE,
+                      status);
+    if (h == INVALID_HANDLE_VALUE) return h;
+    if (GetFileType(h) != FILE_TYPE_DISK || !foundAs(parent, h, name)) {
         backOut(h);
         CloseHandle(h);
-        return File();
+        return INVALID_HANDLE_VALUE;
     }
+    return h;
+}
+
+// The attributes of what stands at name inside parent, a link itself.
+bool attributesIn(const Dir& parent, const std::wstring& name, DWORD& attributes) {
+    NTSTATUS status = 0;
+    HANDLE h =
+        openIn(parent, name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN, 0, status);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool ok = GetFileInformationByHandle(h, &info) != 0;
+    CloseHandle(h);
+    if (ok) attributes = info.dwFileAttributes;
+    return ok;
+}
+
+bool linkToDirectory(DWORD attributes) {
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+using NtSetInformationFileCall = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
+                                                  FILE_INFORMATION_CLASS);
+
+// Renames the file h holds to name inside parent. NtSetInformationFile
+// takes the new name relative to the parent's handle as it is; the file
+// API would read it as a path first. Looked up at run time, as
+// NtCreateFile is.
+bool renameTo(HANDLE h, const Dir& parent, const std::wstring& name) {
+    static const auto call = reinterpret_cast<NtSetInformationFileCall>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtSetInformationFile")));
+    if (!call) return false;
+    std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t));
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info->ReplaceIfExists = TRUE;
+    info->RootDirectory = dirHandle(parent);
+    info->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+    std::memcpy(info->FileName, name.data(), info->FileNameLength);
+    IO_STATUS_BLOCK io;
+    return call(h, &io, info, static_cast<ULONG>(buffer.size()), FileRenameInformation) >= 0;
+}
+
+}  // namespace
+
+File fileCreateIn(const Dir& parent, const std::string& name, bool& taken) {
+    taken = false;
+    std::wstring wide;
+    if (!wideName(name, wide)) return File();
+    NTSTATUS status = 0;
+    HANDLE h = createIn(parent, wide, GENERIC_WRITE, status);
+    taken = h == INVALID_HANDLE_VALUE && status == nameCollision;
     return fileFrom(h);
+}
+
+bool isDirectoryIn(const Dir& parent, const std::string& name) {
+    std::wstring wide;
+    DWORD attributes = 0;
+    return wideName(name, wide) && attributesIn(parent, wide, attributes) &&
+           (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+File tempFileIn(const Dir& parent, const std::string& name, std::string& temp) {
+    static uint32_t state = GetTickCount() ^ (GetCurrentProcessId() << 16);
+    for (int tries = 0; tries < 100; ++tries) {
+        state = state * 1664525u + 1013904223u;
+        temp = tempNameFor(name, state);
+        std::wstring wide;
+        if (!wideName(temp, wide)) break;
+        NTSTATUS status = 0;
+        HANDLE h = createIn(parent, wide, GENERIC_READ | GENERIC_WRITE, status);
+        if (h != INVALID_HANDLE_VALUE) return fileFrom(h);
+        if (status != nameCollision) break;
+    }
+    temp.clear();
+    return File();
+}
+
+File fileOpenReadIn(const Dir& parent, const std::string& name) {
+    std::wstring wide;
+    if (!wideName(name, wide)) return File();
+    NTSTATUS status = 0;
+    return fileFrom(openIn(parent, wide, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, FILE_OPEN,
+                           FILE_NON_DIRECTORY_FILE, status));
+}
+
+// The rename goes through the file's own handle, to a name relative to
+// the held parent, replacing what stands there: no path is resolved by
+// name, as MoveFileEx with MOVEFILE_REPLACE_EXISTING would.
+bool renameIn(const Dir& parent, const std::string& from, const std::string& to) {
+    std::wstring source, target;
+    if (!wideName(from, source) || !wideName(to, target)) return false;
+    // Nor is a file replaced that target finds under another of its names
+    // (a short one).
+    NTSTATUS status = 0;
+    HANDLE there = openIn(parent, target, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          FILE_OPEN, 0, status);
+    if (there != INVALID_HANDLE_VALUE) {
+        const bool own = foundAs(parent, there, target);
+        CloseHandle(there);
+        if (!own) return false;
+    }
+    HANDLE h = openIn(parent, source, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      FILE_OPEN, FILE_NON_DIRECTORY_FILE, status);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    auto rename = [&] { return renameTo(h, parent, target); };
+    // A link to a directory is no directory to keep, but only its own
+    // removal takes it away.
+    DWORD attributes = 0;
+    const bool renamed = rename() || (attributesIn(parent, target, attributes) &&
+                                      linkToDirectory(attributes) && removeIn(parent, target) && rename());
+    CloseHandle(h);
+    return renamed;
+}
+
+bool removeIn(const Dir& parent, const std::string& name) {
+    std::wstring wide;
+    return wideName(name, wide) && removeIn(parent, wide);
+}
+
+Dir dirHolding(const File& f, const std::string& path, std::string& name) {
+    Dir d;
+    char full[MAX_PATH];
+    char* base = nullptr;
+    const DWORD n = GetFullPathNameA(path.c_str(), MAX_PATH, full, &base);
+    if (n == 0 || n >= MAX_PATH || !base || base == full) return d;
+    name = base;
+    std::string dir(full, static_cast<size_t>(base - full - 1));
+    // A drive's root is opened as "C:\", never "C:", the drive's current directory.
+    HANDLE h = holdDirectory(dir.size() == 2 && dir[1] == ':' ? dir + "\\" : dir);
+    if (h == INVALID_HANDLE_VALUE) return d;
+    d.path = finalPath(h);
+    d.handle = reinterpret_cast<intptr_t>(h);
+    // The path may have changed since f was opened through it.
+    std::wstring wide;
+    NTSTATUS status = 0;
+    HANDLE there = wideName(name, wide)
+                       ? openIn(d, wide, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                                FILE_NON_DIRECTORY_FILE, status)
+                       : INVALID_HANDLE_VALUE;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool same = there != INVALID_HANDLE_VALUE && GetFileInformationByHandle(there, &info) &&
+                      idFrom(info) == fileIdOf(f) && !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    if (there != INVALID_HANDLE_VALUE) CloseHandle(there);
+    if (!same) dirClose(d);
+    return d;
+}
+
+namespace {
+
+// What a caught signal removes, through a handle of its own.
+volatile LONG cleanupArmed = 0;
+const Dir* cleanupDir = nullptr;
+std::wstring cleanupName;
+
+extern "C" void removeAndDie(int sig) {
+    if (cleanupArmed) removeIn(*cleanupDir, cleanupName);
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+}  // namespace
+
+void catchSignals() {
+    signal(SIGINT, removeAndDie);
+    signal(SIGTERM, removeAndDie);
+}
+
+void removeOnSignal(const Dir* dir, const std::string& name) {
+    cleanupArmed = 0;
+    if (!dir || !wideName(name, cleanupName)) return;
+    cleanupDir = dir;
+    cleanupArmed = 1;
 }
 
 bool nameAllowed(const std::string& name) {
@@ -423,14 +633,14 @@ bool toUtf16(const std::string& name, unsigned codePage, std::u16string& out) {
 void raiseHandleLimit() {}
 
 bool removeFile(const std::string& path) {
-    return DeleteFileA(path.c_str()) != 0;
+    return DeleteFileA(path.c_str()) != 0 || noted(false);
 }
 
 bool listDirectory(const std::string& path, std::vector<DirItem>& items) {
     items.clear();
     WIN32_FIND_DATAA found;
     HANDLE find = FindFirstFileA((path + "\\*").c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE) return false;
+    if (find == INVALID_HANDLE_VALUE) return noted(false);
     do {
         if (std::strcmp(found.cFileName, ".") == 0 || std::strcmp(found.cFileName, "..") == 0) continue;
         DirItem item;
@@ -451,6 +661,7 @@ bool listDirectory(const std::string& path, std::vector<DirItem>& items) {
             // Listed but not to be opened, even only to ask about it.
             bool dangling = item.link && missingError(GetLastError());
             item.kind = dangling ? ItemKind::dangling : ItemKind::unreadable;
+            if (!dangling) item.reason = errorText(GetLastError());
         }
         items.push_back(std::move(item));
     } while (FindNextFileA(find, &found));
@@ -458,6 +669,7 @@ bool listDirectory(const std::string& path, std::vector<DirItem>& items) {
     // enumeration too, so no item repeats, but leaves it incomplete, which
     // is reported rather than passed off as the whole directory.
     bool whole = GetLastError() == ERROR_NO_MORE_FILES;
+    if (!whole) noted(false);
     FindClose(find);
     return whole;
 }
@@ -478,9 +690,30 @@ bool backslashSeparates() {
     return true;
 }
 
-std::vector<std::string> expandArguments(int argc, char** argv) {
-    // The runtime expanded wildcards before main (see _dowildcard above).
-    return std::vector<std::string>(argv, argv + argc);
+bool isPattern(const std::string& arg) {
+    return arg.find_first_of("*?") != std::string::npos;
+}
+
+// The system matches the last name of the pattern, case-insensitively as it
+// compares names; what comes before it is kept as typed.
+std::vector<std::string> patternMatches(const std::string& pattern, NameOrder before) {
+    std::vector<std::string> found;
+    const size_t cut = pattern.find_last_of("\\/:");
+    const std::string head = cut == std::string::npos ? "" : pattern.substr(0, cut + 1);
+    WIN32_FIND_DATAA item;
+    HANDLE find = FindFirstFileA(pattern.c_str(), &item);
+    if (find == INVALID_HANDLE_VALUE) return found;
+    do {
+        if (std::strcmp(item.cFileName, ".") != 0 && std::strcmp(item.cFileName, "..") != 0)
+            found.push_back(head + item.cFileName);
+    } while (FindNextFileA(find, &item));
+    FindClose(find);
+    std::sort(found.begin(), found.end(), before);
+    return found;
+}
+
+std::string lastError() {
+    return errorText(lastCode);
 }
 
 namespace {
@@ -491,14 +724,21 @@ HANDLE outputHandle() {
 
 }  // namespace
 
-File fileOpenWrite(const std::string& path) {
-    return fileFrom(
-        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+File fileOpenWrite(const std::string& path, bool* made) {
+    HANDLE h =
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) noted(h);
+    if (made) *made = h != INVALID_HANDLE_VALUE && GetLastError() != ERROR_ALREADY_EXISTS;
+    return fileFrom(h);
+}
+
+bool fileCopyMode(const File&, File&) {
+    return true;
 }
 
 bool fileTruncate(File& f) {
     if (!fileIsRegular(f)) return true;
-    return fileSeek(f, 0) && SetEndOfFile(handleOf(f)) != 0;
+    return fileSeek(f, 0) && (SetEndOfFile(handleOf(f)) != 0 || noted(false));
 }
 
 // A handle the process was started without stays missing: files opened
@@ -514,12 +754,30 @@ bool outputIsTerminal() {
     return GetConsoleMode(outputHandle(), &mode) != 0;
 }
 
-bool outputFileId(FileId& id) {
-    HANDLE h = outputHandle();
-    BY_HANDLE_FILE_INFORMATION info;
-    if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        return false;
-    id = idFrom(info);
-    return true;
+size_t outputPending() {
+    return 0;
+}
+
+bool errorIsTerminal() {
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+bool terminalTakesUtf8() {
+    return false;
+}
+
+// A file on disk is known by its identity, the console by its mode: the
+// null device has none, so it is never taken for standard output.
+bool isStandardOutput(const File& f) {
+    HANDLE out = outputHandle();
+    const DWORD type = GetFileType(out);
+    if (type != GetFileType(handleOf(f))) return false;
+    if (type == FILE_TYPE_CHAR) {
+        DWORD mode = 0;
+        return GetConsoleMode(out, &mode) != 0 && GetConsoleMode(handleOf(f), &mode) != 0;
+    }
+    BY_HANDLE_FILE_INFORMATION a, b;
+    return type == FILE_TYPE_DISK && GetFileInformationByHandle(out, &a) &&
+           GetFileInformationByHandle(handleOf(f), &b) && idFrom(a) == idFrom(b);
 }

@@ -67,6 +67,7 @@ struct Extraction {
     std::string joined;   // the stored path, as listed
     std::string used;     // the path written to, below the current directory
     bool unsafe = false;  // the path climbs out: everything below is refused
+    std::string why;      // why the last directory or file was not made
 };
 
 const Dir& parentOf(const Extraction& x, size_t level) {
@@ -99,18 +100,24 @@ Reach open(Extraction& x, size_t level, bool make) {
                     x.held.push_back(std::move(d));
                 return Reach::ok;
             case Step::exhausted:
+                x.why = lastError();
                 if (!giveBack(x, level)) return Reach::blocked;
                 continue;
             case Step::missing:
-                if (!make || made) return Reach::blocked;
+                if (made) return Reach::blocked;  // why: from the make
+                x.why = lastError();
+                if (!make) return Reach::blocked;
                 made = true;
                 // Someone else may make it meanwhile: the open decides.
-                dirMake(parentOf(x, level), x.want[level]);
+                if (!dirMake(parentOf(x, level), x.want[level])) x.why = lastError();
                 continue;
             case Step::link:
                 return Reach::link;
             case Step::notDirectory:
+                x.why = "a file stands in the way";
+                return Reach::blocked;
             case Step::failed:
+                x.why = lastError();
                 return Reach::blocked;
         }
     }
@@ -140,8 +147,23 @@ void leave(Extraction& x, size_t n) {
     if (x.held.size() > n) x.held.resize(n);
 }
 
-void failed() {
-    failure("failed");
+// "failed" completes the file's line; standard error says where and why.
+void failed(const Extraction& x, const std::string& why) {
+    failure(x.unsafe ? x.joined : x.used, why, "failed");
+}
+
+// Why a directory could not be reached, in words.
+std::string reason(const Extraction& x, Reach r) {
+    switch (r) {
+        case Reach::link:
+            return "path passes through a symbolic link";
+        case Reach::reserved:
+            return "name is reserved on Windows";
+        case Reach::ok:
+        case Reach::blocked:
+            break;
+    }
+    return x.why;
 }
 
 // Copies size bytes at the archive's position into out, a chunk at a time,
@@ -150,67 +172,122 @@ bool copyOut(Extraction& x, File& out, uint32_t size, uint8_t scrambled) {
     uint8_t* buffer = x.buffer.data();
     while (size > 0) {
         size_t n = std::min<size_t>(size, transferSize);
-        if (!ReadData(x.archive, buffer, n, scrambled)) return false;
-        if (fileWrite(out, buffer, n) != n) return false;
+        if (!ReadData(x.archive, buffer, n, scrambled)) {
+            // Short or failed alike: the archive changed since it was checked.
+            x.why = "the archive cannot be read there";
+            return false;
+        }
+        if (fileWrite(out, buffer, n) != n) {
+            x.why = lastError();
+            return false;
+        }
         size -= static_cast<uint32_t>(n);
+        progress();
     }
     return true;
+}
+
+// Copies the file's bytes into out and closes it; false when any of it
+// failed.
+bool fill(Extraction& x, File& out, const Entry& e) {
+    seekFile(x.archive, uint64_t(tocSize) + e.offset);
+    const bool whole = copyOut(x, out, e.size, e.scrambled);
+    const bool closed = fileClose(out);
+    if (whole && !closed) x.why = lastError();
+    return closed && whole;
+}
+
+// Writes the file name in dir, so that a file that fails never takes the
+// place of what stood there. A free name is written directly and removed
+// again if the file fails. Where something else stands (a file, a link, a
+// FIFO), the new file is written under a temporary name beside it and put
+// in its place only once complete: the old one stays until then, and a
+// link is replaced itself, never written through. A directory stays.
+bool writeOut(Extraction& x, const Dir& dir, const std::string& name, const Entry& e) {
+    bool taken = false;
+    File out = fileCreateIn(dir, name, taken);
+    // Out of handles, perhaps: one given back lets the file be made.
+    if (!out && !taken && giveBack(x, x.held.size())) out = fileCreateIn(dir, name, taken);
+    if (!out) x.why = lastError();
+    if (out) {
+        removeOnSignal(&dir, name);
+        const bool ok = fill(x, out, e);
+        if (!ok) removeIn(dir, name);
+        removeOnSignal(nullptr, "");
+        return ok;
+    }
+    if (!taken) return false;
+    if (isDirectoryIn(dir, name)) {
+        x.why = "a directory stands in the way";
+        return false;
+    }
+    std::string temp;
+    out = tempFileIn(dir, name, temp);
+    if (!out && giveBack(x, x.held.size())) out = tempFileIn(dir, name, temp);
+    if (!out) {
+        x.why = lastError();
+        return false;
+    }
+    removeOnSignal(&dir, temp);
+    const bool filled = fill(x, out, e);
+    const bool ok = filled && renameIn(dir, temp, name);
+    if (filled && !ok) x.why = lastError();
+    if (!ok) removeIn(dir, temp);
+    removeOnSignal(nullptr, "");
+    return ok;
 }
 
 void extractFile(Extraction& x, const Entry& e) {
     const size_t names = x.want.size();
     std::printf("Extracting %s...", shown(x.unsafe ? x.joined : x.used).c_str());
+    // A large file takes a while: its line goes out before any of its work.
+    if (e.size > largeFile)
+        sendProgress();
+    else
+        progress();
+    if (x.unsafe) return failed(x, "path leaves the current directory");
     // A path that ends in a separator names no file.
-    if (x.unsafe || x.used.empty() || isSeparator(x.used.back())) return failed();
+    if (x.used.empty() || isSeparator(x.used.back())) return failed(x, "path names no file");
+    // root.size is the data region's length; a record reaching past it
+    // would read bytes that are not its own. An empty file reads nothing.
+    if (e.size != 0 && uint64_t(e.offset) + e.size > root.size)
+        return failed(x, "its bytes lie outside the archive");
     // The file's own name, after any directories its stored name holds.
     const size_t tail = x.used.size() - std::min(x.used.size(), e.name.size());
     size_t cut = x.used.size();
     while (cut > tail && !isSeparator(x.used[cut - 1])) --cut;
     const std::string name = x.used.substr(cut);
     splitPath(x.used.substr(tail, cut - tail), x.want);
-    const bool reached = reach(x) == Reach::ok && nameAllowed(name);
-    File out;
-    if (reached) {
-        // root.size is the data region's length; a record reaching past it
-        // would read bytes that are not its own. An empty file reads nothing.
-        const bool inside = e.size == 0 || uint64_t(e.offset) + e.size <= root.size;
-        const Dir& dir = x.held.empty() ? x.base : x.held.back();
-        out = fileReplaceIn(dir, name);
-        // Out of handles, perhaps: one given back lets the file be made.
-        if (!out && giveBack(x, x.held.size())) out = fileReplaceIn(dir, name);
-        if (out && inside) {
-            seekFile(x.archive, uint64_t(tocSize) + e.offset);
-            const bool whole = copyOut(x, out, e.size, e.scrambled);
-            if (fileClose(out) && whole) {
-                leave(x, names);
-                std::puts("ok");
-                return;
-            }
-        }
-    }
+    Reach reached = reach(x);
+    if (reached == Reach::ok && !nameAllowed(name)) reached = Reach::reserved;
+    const bool ok = reached == Reach::ok && writeOut(x, x.held.empty() ? x.base : x.held.back(), name, e);
     leave(x, names);
-    failed();
+    if (!ok) return failed(x, reason(x, reached));
+    std::puts("ok");
+    progress();
 }
 
 void extractList(Extraction& x, const std::vector<Entry>& list);
 
 void extractDir(Extraction& x, const Entry& e) {
     if (x.unsafe) {
-        failure("Skipping %s: path leaves the current directory", shown(x.joined).c_str());
+        const char* why = "path leaves the current directory";
+        failure(x.joined, why, "Skipping %s: %s", shown(x.joined).c_str(), why);
     } else if (!x.used.empty()) {  // empty: it named the current directory
-        switch (reach(x)) {
+        const Reach r = reach(x);
+        const std::string why = reason(x, r);
+        switch (r) {
             case Reach::ok:
                 std::printf("Creating directory %s...\n", shown(x.used).c_str());
+                progress();
                 break;
             case Reach::link:
-                failure("Skipping %s: path passes through a symbolic link", shown(x.used).c_str());
-                break;
             case Reach::reserved:
-                failure("Skipping %s: name is reserved on Windows", shown(x.used).c_str());
+                failure(x.used, why, "Skipping %s: %s", shown(x.used).c_str(), why.c_str());
                 break;
             case Reach::blocked:
                 std::printf("Creating directory %s...\n", shown(x.used).c_str());
-                failure("Unable to create directory %s", shown(x.used).c_str());
+                failure(x.used, why, "Unable to create directory %s", shown(x.used).c_str());
                 break;
         }
     }
@@ -271,6 +348,7 @@ void printList(std::string& path, const std::vector<Entry>& list) {
         path.append(e.name);
         if (e.type == typeDirectory) path += '\\';
         std::puts(shown(path).c_str());
+        progress();
         printList(path, e.child);  // a file's list is empty
         path.resize(mark);
     }
@@ -287,7 +365,7 @@ void extractFiles(File& f, const std::vector<Entry>& list) {
     raiseHandleLimit();
     Extraction x(f);
     if (!x.base) {
-        failure("Unable to open the current directory");
+        failure(".", lastError(), "Unable to open the current directory");
         return;
     }
     extractList(x, list);

@@ -39,11 +39,21 @@ struct Level {
 // each directory really holds, then to build the tree with every list
 // reserved to its exact size. So a count the archive claims is never
 // trusted, and memory follows the records actually there.
+// Where a non-empty file's bytes lie in the data region, and the TOC
+// offset of its record.
+struct Range {
+    uint32_t offset;
+    uint32_t size;
+    uint32_t record;
+};
+
 struct TocWalk {
     const TocSpan& toc;
     std::string& damage;
     std::vector<uint32_t> kept;  // entries of each directory, in preorder, root first
     size_t records = 0;          // records decoded before the end or the damage
+    size_t filled = 0;           // non-empty files among them
+    std::vector<Range> ranges;   // building: of every non-empty file
 };
 
 // Decodes the records below a root that claims rootCount children. With
@@ -60,6 +70,7 @@ const uint8_t* decode(TocWalk& walk, const uint8_t* cursor, uint32_t rootCount, 
     std::vector<size_t> keptAt;  // measuring: index in kept of each open directory
     size_t nextDir = 0;          // building: index in kept of the next directory
     if (build) {
+        walk.ranges.reserve(walk.filled);
         root.child.reserve(walk.kept[nextDir++]);
         stack.push_back({&root.child, rootCount, 0});
     } else {
@@ -100,6 +111,7 @@ const uint8_t* decode(TocWalk& walk, const uint8_t* cursor, uint32_t rootCount, 
         if (!build) {
             ++walk.kept[keptAt.back()];
             walk.records = done + 1;
+            if (!dir && r.size > 0) ++walk.filled;
             if (dir) {
                 keptAt.push_back(walk.kept.size());
                 walk.kept.push_back(0);
@@ -116,6 +128,7 @@ const uint8_t* decode(TocWalk& walk, const uint8_t* cursor, uint32_t rootCount, 
                                     {}});
         if (!dir) {
             ++files;
+            if (r.size > 0) walk.ranges.push_back({r.offset, r.size, offsetOf(toc, at)});
             continue;
         }
         // Reserved exactly, so the lists above never move while this one fills.
@@ -123,6 +136,34 @@ const uint8_t* decode(TocWalk& walk, const uint8_t* cursor, uint32_t rootCount, 
         children->reserve(walk.kept[nextDir++]);
         stack.push_back({children, r.count, pathLength});
     }
+}
+
+// Two files whose bytes overlap would each be written whole: a small
+// archive could fill a disk many times its size. Archives made by "c"
+// never overlap; empty files take no bytes and may point anywhere.
+// Sorted by offset, a range overlaps an earlier one exactly when it starts
+// before the furthest end seen so far.
+bool overlapping(std::vector<Range>& ranges, std::string& damage) {
+    auto before = [](const Range& a, const Range& b) {
+        return a.offset != b.offset ? a.offset < b.offset : a.record < b.record;
+    };
+    // Archives made by "c" come in order already: one pass checks that.
+    if (!std::is_sorted(ranges.begin(), ranges.end(), before))
+        std::sort(ranges.begin(), ranges.end(), before);
+    const Range* furthest = nullptr;
+    uint64_t end = 0;
+    for (const Range& r : ranges) {
+        if (furthest && r.offset < end) {
+            damage = "files at offsets " + num(std::min(furthest->record, r.record)) + " and " +
+                     num(std::max(furthest->record, r.record)) + " share bytes of the data region";
+            return true;
+        }
+        if (uint64_t(r.offset) + r.size > end) {
+            end = uint64_t(r.offset) + r.size;
+            furthest = &r;
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -141,7 +182,7 @@ Toc readTOC(const TocSpan& toc, std::string& damage) {
     if (!r.name.empty()) return damaged("root record has a name");
     root.size = r.size;
     root.count = r.count;
-    TocWalk walk{toc, damage, {}, 0};
+    TocWalk walk{toc, damage, {}, 0, 0, {}};
     const uint8_t* end = decode(walk, cursor, r.count, false);
     decode(walk, cursor, r.count, true);
     if (!end) return Toc::damaged;
@@ -150,6 +191,7 @@ Toc readTOC(const TocSpan& toc, std::string& damage) {
     if (end != toc.end)
         return damaged("TOC ends at offset " + num(offsetOf(toc, end)) + " but the data region starts at " +
                        num(offsetOf(toc, toc.end)));
+    if (overlapping(walk.ranges, damage)) return Toc::damaged;
     return Toc::ok;
 }
 

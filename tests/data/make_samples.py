@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes the sample archives of this directory, each named for what it holds,
-and beside each, <name>.expected: what "l" and "x" print, their exit statuses
-and the tree "x" leaves (<name>.windows.expected where a Windows build differs).
+and beside each, <name>.expected: what "l" and "x" print on standard output
+and standard error, their exit statuses and the tree "x" leaves (<name>.windows.expected where a Windows build differs).
 tests/e2e/samples_test.cpp runs every archive here against its expectations,
 so a new hostile case is one entry in samples() and a run of this script.
 
@@ -112,25 +112,43 @@ DIR = "<dir>"
 # Windows.
 PATH_LIMIT = {"linux": 4095, "windows": 259}
 NOT_ARCHIVE = "Not a DAT file\n"
+# Standard error names the archive as the command line did; the test puts
+# the path it used in place of this.
+ARCHIVE = "<archive>"
+
+
+def err(path, reason):
+    """One line of standard error."""
+    return "dattool: %s: %s\n" % (path, reason)
+
+
+def not_archive():
+    line = err(ARCHIVE, "Not a DAT file")
+    return Expect(NOT_ARCHIVE, 255, NOT_ARCHIVE, 255, list_errors=line, extract_errors=line)
 
 
 class Expect:
-    """What "l" and "x" print after "Parsing TOC...", their exit statuses,
-    and the tree "x" leaves: path -> DIR or the file's bytes (directories
-    that hold something may be left out; the test adds every ancestor)."""
+    """What "l" and "x" print after "Parsing TOC..." and on standard error,
+    their exit statuses, and the tree "x" leaves: path -> DIR or the file's
+    bytes (directories that hold something may be left out; the test adds
+    every ancestor)."""
 
-    def __init__(self, listing, list_status, extraction, extract_status, tree=None):
+    def __init__(self, listing, list_status, extraction, extract_status, tree=None, list_errors="",
+                 extract_errors=""):
         self.listing = listing
         self.list_status = list_status
         self.extraction = extraction
         self.extract_status = extract_status
         self.tree = tree or {}
+        self.list_errors = list_errors
+        self.extract_errors = extract_errors
 
 
 def damaged(listing, message):
     """Listing up to the damage, then the message; "x" writes nothing."""
     line = "Damaged archive: " + message + "\n"
-    return Expect(listing + line, 255, line, 255)
+    error = err(ARCHIVE, "Damaged archive: " + message)
+    return Expect(listing + line, 255, line, 255, list_errors=error, extract_errors=error)
 
 
 def extracted(lines, files):
@@ -190,7 +208,8 @@ def amplified_expect(platform, files):
     paths = ["".join(dirs[:i]) for i in range(1, 16)]
     listing = "".join(p + "\n" for p in paths) + (paths[-1] + "\n") * files
     run = ["Creating directory " + p + "..." for p in paths] + ["Extracting " + paths[-1] + "...failed"] * files
-    return Expect(listing, 0, extracted(run, files), 255, {"/".join(["n" * 255] * 15): DIR})
+    return Expect(listing, 0, extracted(run, files), 255, {"/".join(["n" * 255] * 15): DIR},
+                  extract_errors=err(paths[-1], "path names no file") * files)
 
 
 WINDOWS_NAMES = ["a:b", "trail.", "space ", "LONGDI~1", "CON", "aux.txt", "Com1", "lpt9.log", "nul .x",
@@ -213,6 +232,8 @@ def windows_names_expect(platform):
     refused = platform == "windows"
     run = ["Creating directory w\\..."]
     tree = {}
+    errors = ""
+    reserved = "name is reserved on Windows"
 
     def on_disk(n):
         # Tree paths are written as UTF-8 of the characters the system gave.
@@ -221,6 +242,8 @@ def windows_names_expect(platform):
 
     for n in names:
         run.append("Extracting w\\" + n + ("...failed" if refused else "...ok"))
+        if refused:
+            errors += err("w\\" + n, reserved)
         if not refused:
             tree["w/" + on_disk(n)] = n.encode("latin-1")
     for n in allowed:
@@ -232,9 +255,12 @@ def windows_names_expect(platform):
                    % n)
         if not refused:
             tree["d/" + n] = DIR
+        else:
+            errors += err("d\\%s\\" % n, reserved)
     if refused:
         tree["d"] = DIR
-    return Expect(listing, 0, extracted(run, len(names) + len(allowed)), 255 if refused else 0, tree)
+    return Expect(listing, 0, extracted(run, len(names) + len(allowed)), 255 if refused else 0, tree,
+                  extract_errors=errors)
 
 
 def joined_paths(entries, prefix=""):
@@ -258,13 +284,17 @@ def nested_leading_expect(platform):
     run = ["Creating directory abs\\...", "Extracting abs\\f...ok",
            "Skipping " + top + "..\\: path leaves the current directory",
            "Extracting " + top + "..\\g...failed"]
+    climbing = "path leaves the current directory"
+    errors = err(top + "..\\", climbing) + err(top + "..\\g", climbing)
     tree = {"abs/f": b"f"}
     if refused:
         run += ["Skipping abs\\C:\\: name is reserved on Windows", "Extracting abs\\C:\\h...failed"]
+        reserved = "name is reserved on Windows"
+        errors += err("abs\\C:\\", reserved) + err("abs\\C:\\h", reserved)
     else:
         run += ["Creating directory abs\\C:\\...", "Extracting abs\\C:\\h...ok"]
         tree["abs/C:/h"] = b"h"
-    return Expect(listing, 0, extracted(run, 3), 255, tree)
+    return Expect(listing, 0, extracted(run, 3), 255, tree, extract_errors=errors)
 
 
 NESTED_LEADING = [D("C:", [D("..", [D("\\", [D("/abs", [
@@ -298,9 +328,9 @@ def samples():
             "data\\\ndata\\a.txt\n", "record at offset 58 runs past the end of the TOC at 71")),
         "bytes_appended.dat": (worked + b"JUNK!!!", damaged(
             worked_listing, "TOC ends at offset 75 but the data region starts at 82")),
-        "header_cut_short.dat": (worked[:15], Expect(NOT_ARCHIVE, 255, NOT_ARCHIVE, 255)),
-        "wrong_magic.dat": (archive([D("data")], magic=b"tolvb"), Expect(NOT_ARCHIVE, 255, NOT_ARCHIVE, 255)),
-        "root_not_directory.dat": (archive([D("data")], root_type=0), Expect(NOT_ARCHIVE, 255, NOT_ARCHIVE, 255)),
+        "header_cut_short.dat": (worked[:15], not_archive()),
+        "wrong_magic.dat": (archive([D("data")], magic=b"tolvb"), not_archive()),
+        "root_not_directory.dat": (archive([D("data")], root_type=0), not_archive()),
         "root_size_too_large.dat": (archive([D("data", [F("a.txt", b"abc")])], root_size=1000),
                                     damaged("", "data region of 1000 bytes and the 21-byte header are longer than the archive of 61 bytes")),
         # One byte more than the archive holds after its header.
@@ -333,21 +363,26 @@ def samples():
                               "Skipping a\\..\\: path leaves the current directory",
                               "Extracting a\\..\\x.txt...failed", "Extracting slash.txt...ok",
                               "Extracting b/../../c.txt...failed", "Extracting escaped.txt...ok"], 5), 255,
-                   {"up.txt": b"up", "a": DIR, "slash.txt": b"slash", "escaped.txt": b"esc"})),
+                   {"up.txt": b"up", "a": DIR, "slash.txt": b"slash", "escaped.txt": b"esc"},
+                   extract_errors=err("a\\..\\", "path leaves the current directory") +
+                   err("a\\..\\x.txt", "path leaves the current directory") +
+                   err("b/../../c.txt", "path leaves the current directory"))),
         # A file's own name climbing out from below a directory.
         "climbing_file_name.dat": (archive([
             D("data", [F("../../evil.txt", b"evil"), F("sub/../../../up.txt", b"up"), F("ok.txt", b"ok")]),
         ]), Expect("data\\\ndata\\../../evil.txt\ndata\\sub/../../../up.txt\ndata\\ok.txt\n", 0,
                    extracted(["Creating directory data\\...", "Extracting data\\../../evil.txt...failed",
                               "Extracting data\\sub/../../../up.txt...failed", "Extracting data\\ok.txt...ok"], 3),
-                   255, {"data/ok.txt": b"ok"})),
+                   255, {"data/ok.txt": b"ok"},
+                   extract_errors=err("data\\../../evil.txt", "path leaves the current directory") +
+                   err("data\\sub/../../../up.txt", "path leaves the current directory"))),
         # Leading parts stripped level after level, then names like any other.
         "nested_leading_parts.dat": (archive(NESTED_LEADING), {p: nested_leading_expect(p) for p in PATH_LIMIT}),
         # Refused with nothing below it that could fail: still a failure.
         "climbing_empty_directory.dat": (archive([D("a", [D("..")])]), Expect(
             "a\\\na\\..\\\n", 0,
             extracted(["Creating directory a\\...", "Skipping a\\..\\: path leaves the current directory"], 0),
-            255, {"a": DIR})),
+            255, {"a": DIR}, extract_errors=err("a\\..\\", "path leaves the current directory"))),
         "absolute_names.dat": (archive([
             D("/tmp", [D("dattool-escape", [F("x.txt", b"abs")])]),
             D("\\abs", [F("y.txt", b"back")]),
@@ -369,13 +404,15 @@ def samples():
         ]), Expect("d\\\nd\\a.txt\nd\\b.txt\n", 0,
                    extracted(["Creating directory d\\...", "Extracting d\\a.txt...ok", "Extracting d\\b.txt...ok"], 2),
                    0, {"d/a.txt": b"A", "d/b.txt": b"B"})),
-        # The bad record yields an empty file and "failed"; the rest goes on.
+        # The bad record starts where the data region ends: "failed", no
+        # file left under its name, and the rest goes on.
         "file_past_data_region.dat": (archive([
-            D("d", [F("good.txt", b"good"), F("bad.txt", b"", offset=4, size=100), F("after.txt", b"after")]),
+            D("d", [F("good.txt", b"good"), F("bad.txt", b"", offset=9, size=100), F("after.txt", b"after")]),
         ]), Expect("d\\\nd\\good.txt\nd\\bad.txt\nd\\after.txt\n", 0,
                    extracted(["Creating directory d\\...", "Extracting d\\good.txt...ok",
                               "Extracting d\\bad.txt...failed", "Extracting d\\after.txt...ok"], 3), 255,
-                   {"d/good.txt": b"good", "d/bad.txt": b"", "d/after.txt": b"after"})),
+                   {"d/good.txt": b"good", "d/after.txt": b"after"},
+                   extract_errors=err("d\\bad.txt", "its bytes lie outside the archive"))),
         # An empty file reads nothing, so its offset may point anywhere.
         "zero_size_file.dat": (
             archive([F("empty.txt"), D("d", [F("none.msh"), F("far.txt", offset=0xFFFFFFF0, size=0),
@@ -421,14 +458,12 @@ def samples():
             D("w", [F(n.encode("latin-1"), n.encode("latin-1")) for n in WINDOWS_NAMES + WINDOWS_TAKEN]),
             D("d", [D(n) for n in WINDOWS_NAMES[:2] + ["LONGDI~1"]]),
         ]), {p: windows_names_expect(p) for p in PATH_LIMIT}),
-        # Records pointing back at bytes an earlier file took, scrambled or
-        # not: each file gets the stored bytes at its own offset, descrambled
-        # by its own flag, whatever was read for the files before it.
-        "records_sharing_bytes.dat": (sharing, Expect(
-            "d\\\nd\\a.bin\nd\\b.bin\nd\\c.tex\n", 0,
-            extracted(["Creating directory d\\...", "Extracting d\\a.bin...ok", "Extracting d\\b.bin...ok",
-                       "Extracting d\\c.tex...ok"], 3), 0,
-            {"d/a.bin": b"hello world", "d/b.bin": b"hello", "d/c.tex": sharing[-11:-6]})),
+        # Records pointing back at bytes an earlier file took: each would be
+        # written whole, so a small archive could write far more than it
+        # holds. Damage, named by the TOC offsets of the first two records
+        # that share bytes; nothing is extracted.
+        "records_sharing_bytes.dat": (sharing, damaged(
+            "d\\\nd\\a.bin\nd\\b.bin\nd\\c.tex\n", "files at offsets 38 and 55 share bytes of the data region")),
     }
 
 
@@ -459,8 +494,10 @@ def expectation(name, e):
     out = [b"# written by make_samples.py: what dattool does with " + name.encode() + b"\n",
            b"list-status %d\n" % e.list_status]
     out += output_lines(b"list", e.listing)
+    out += output_lines(b"list-errors", e.list_errors)
     out.append(b"extract-status %d\n" % e.extract_status)
     out += output_lines(b"extract", e.extraction)
+    out += output_lines(b"extract-errors", e.extract_errors)
     for path, content in sorted(e.tree.items()):
         if content == DIR:
             out.append(b"dir " + path.encode() + b"\n")

@@ -90,12 +90,23 @@ TEST(Create, ArchiveInsideTheTreeIsLeftOut) {
     fs::create_directory(dir / "data");
     writeBytes(dir / "data/a.txt", "abc");
     // An old archive of the same name, longer than the new one, with a
-    // second hard name and a link to it: truncating keeps the identity, so
-    // all three are the archive, and nothing of the old one is left.
-    writeBytes(dir / "out.dat", std::string(1000, 'o'));
+    // second hard name and a link to it: all three are the old archive, and
+    // the new one is written beside it under a temporary name, which is left
+    // out as well; nothing of the old one is left in it.
+    const std::string old(1000, 'o');
+    writeBytes(dir / "out.dat", old);
+    ASSERT_EQ(chmod((dir / "out.dat").c_str(), 0640), 0);
     ASSERT_EQ(link((dir / "out.dat").c_str(), (dir / "hard.dat").c_str()), 0);
     fs::create_symlink("out.dat", dir / "alias.dat");
     ToolRun r = runTool({"c", "out.dat", "."}, dir.path);
+    // The new archive takes the old one's name and permission; the other
+    // hard name keeps the old archive, the link stays a link.
+    EXPECT_EQ(readBytes(dir / "hard.dat"), old);
+    EXPECT_TRUE(isLink(dir / "alias.dat"));
+    if (!runsWrapped()) {
+        EXPECT_EQ(fs::status(dir / "out.dat").permissions(), fs::perms(0640));
+    }
+    EXPECT_EQ(treeOf(dir.path).size(), 5u);  // no temporary file left
     EXPECT_EQ(r.out,
               "Skipping .\\alias.dat: it is the archive being written\n"
               "Skipping .\\hard.dat: it is the archive being written\n"
@@ -146,6 +157,7 @@ TEST(Create, DanglingLinkIsAFailureButTheArchiveIsWhole) {
     ToolRun r = runTool({"c", "out.dat", "d"}, dir.path);
     EXPECT_EQ(r.out, "Skipping d\\broken: link target is missing\nWriting d\\keep...\n");
     EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, errLine("d\\broken", "link target is missing"));
     Unpacked u = unpack(readBytes(dir / "out.dat"));
     EXPECT_EQ(u.tree, (std::map<std::string, std::string>{{"d", "<dir>"}, {"d/keep", "kept"}}));
 }
@@ -203,6 +215,11 @@ TEST(Create, UnstorableNamesAreFailures) {
                          "Writing d\\fine...\n" + (windows ? "" : "Writing d\\LONGDI~1...\n") +
                          (runsWrapped() ? "" : "Writing " + arg259 + "\\x...\n"));
     EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, errLine(arg260, "name is longer than 259 bytes") +
+                         (backslashes ? errLine("d\\back\\slash", "name contains a backslash") +
+                                            errLine("d\\dir\\too", "name contains a backslash")
+                                      : "") +
+                         (windows ? errLine("d\\LONGDI~1", "name is reserved on Windows") : ""));
     Unpacked u = unpack(readBytes(dir / "out.dat"));
     std::map<std::string, std::string> stored = {{"d", "<dir>"}, {"d/fine", "y"}};
     if (!windows) stored.insert({"d/LONGDI~1", "z"});
@@ -258,6 +275,8 @@ TEST(Create, WhatExtractionRefusesIsNotStored) {
                       "Writing " +
                   file + "...\n");
     EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, errLine("src/../src", "path leaves the current directory") +
+                         errLine(path, "path is too long to be extracted"));
     ToolRun x = runTool({"x", dir / "../out.dat"}, fresh.path);
     EXPECT_EQ(x.status, 0) << x.out;
     std::map<std::string, std::string> tree = treeOf(fresh.path);
@@ -291,23 +310,77 @@ TEST(Create, EachRefusedArgumentAloneFailsTheRun) {
         }
         ToolRun r = runTool({"c", "out.dat", row.arg}, dir.path);
         EXPECT_EQ(r.out, "Skipping " + row.arg + ": " + row.reason + "\n");
+        EXPECT_EQ(r.err, errLine(row.arg, row.reason));
         EXPECT_EQ(r.status, 255);
         EXPECT_EQ(unpack(readBytes(dir / "out.dat")).paths, std::vector<std::string>{});
     }
 }
 
+// Read family: "No files found" names the directory on standard error, with
+// the system's reason.
 TEST(Create, UnlistableArgumentsBecomeEmptyDirectories) {
     ScratchDir dir;
     fs::create_directory(dir / "d");
     writeBytes(dir / "d/a", "a");
     writeBytes(dir / "plain", "not a directory");
-    ToolRun r = runTool({"c", "out.dat", "missing", "d", "plain"}, dir.path);
+    std::vector<std::string> args = {"c", "out.dat", "missing", "d", "plain"};
+    std::string out = "No files found\nNo files found\n";
+    std::string err = sysLine("missing", "No such file or directory") + sysLine("plain", "Not a directory");
+    std::vector<std::string> paths = {"missing", "d", "d/a", "plain"};
+    if (canRunUnprivileged()) {
+        // A directory this user may not list: checked as someone else, since
+        // root lists everything.
+        fs::create_directory(dir / "closed");
+        fs::permissions(dir / "closed", fs::perms::none);
+        fs::permissions(dir.path, fs::perms::all);
+        fs::permissions(dir / "..", fs::perms::all);
+        args.push_back("closed");
+        out += "No files found\n";
+        err += errLine("closed", "Permission denied");
+        paths.push_back("closed");
+    }
+    ToolRun r = runUnprivileged(args, dir.path);
     // The whole scan comes before any writing.
-    EXPECT_EQ(r.out, "No files found\nNo files found\nWriting d\\a...\n");
+    EXPECT_EQ(r.out, out + "Writing d\\a...\n");
     EXPECT_EQ(r.status, 255);
+    EXPECT_TRUE(errorsMatch(r.err, err)) << r.err;
     Unpacked u = unpack(readBytes(dir / "out.dat"));
-    EXPECT_EQ(u.paths, (std::vector<std::string>{"missing", "d", "d/a", "plain"}));
-    EXPECT_EQ(u.root.count, 3u);
+    EXPECT_EQ(u.paths, paths);
+    EXPECT_EQ(u.root.count, paths.size() - 1);
+    if (!runsWrapped() && !canRunUnprivileged())
+        GTEST_SKIP() << "root under valgrind cannot run the tool as another user: no unlistable directory";
+}
+
+// A file whose permission bits keep this user from reading it is skipped
+// by the scan, a failure, rather than stored as zeros; one that only root
+// or a group may read is checked by the system. Root reads everything.
+TEST(Create, UnreadableFilesAreSkippedAtTheScan) {
+    if (runsWrapped()) GTEST_SKIP() << "POSIX permission bits";
+    if (geteuid() != 0 || !canRunUnprivileged())
+        GTEST_SKIP() << "needs root, outside valgrind, to run the tool as another user and as root";
+    ScratchDir dir;
+    fs::create_directory(dir / "d");
+    for (const char* name : {"d/a", "d/mine", "d/open", "d/shut"}) writeBytes(dir / name, name);
+    fs::permissions(dir / "d/a", fs::perms::owner_read | fs::perms::owner_write);
+    fs::permissions(dir / "d/shut", fs::perms::none);
+    fs::permissions(dir / "d/open", fs::perms::owner_read | fs::perms::others_read);
+    // Owned by the one who runs the tool, readable by its owner alone.
+    ASSERT_EQ(chown((dir / "d/mine").c_str(), 65534, 65534), 0);
+    fs::permissions(dir / "d/mine", fs::perms::owner_read);
+    for (const std::string& d : {dir.path, dir / "d", dir / ".."}) fs::permissions(d, fs::perms::all);
+    ToolRun r = runUnprivileged({"c", "out.dat", "d"}, dir.path);
+    EXPECT_EQ(r.out,
+              "Skipping d\\a: Permission denied\nSkipping d\\shut: Permission denied\n"
+              "Writing d\\mine...\nWriting d\\open...\n");
+    EXPECT_EQ(r.err, errLine("d\\a", "Permission denied") + errLine("d\\shut", "Permission denied"));
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(
+        unpack(readBytes(dir / "out.dat")).tree,
+        (std::map<std::string, std::string>{{"d", "<dir>"}, {"d/mine", "d/mine"}, {"d/open", "d/open"}}));
+    // As root, nothing is skipped.
+    r = runTool({"c", "../root.dat", "d"}, dir.path);
+    EXPECT_EQ(r.out, "Writing d\\a...\nWriting d\\mine...\nWriting d\\open...\nWriting d\\shut...\n");
+    EXPECT_EQ(r.status, 0);
 }
 
 // A sparse file of size bytes, which costs no disk.
@@ -334,6 +407,7 @@ struct SizeCase {
     std::function<void(const ScratchDir&)> make;  // fills dir/d
     std::string archive;
     std::string out;
+    std::string old = "";  // an archive already there, which must stay
 };
 
 TEST(Create, ArchivesOf4GiBOrMoreAreRemovedBeforeAnyData) {
@@ -352,6 +426,11 @@ TEST(Create, ArchivesOf4GiBOrMoreAreRemovedBeforeAnyData) {
              for (int i = 0; i < 3; ++i) sparse(dir / ("d/part" + std::to_string(i)), 0x60000000ull);
          },
          "out.dat", refused},
+        {"the same over an old archive",
+         [](const ScratchDir& dir) {
+             for (int i = 0; i < 3; ++i) sparse(dir / ("d/part" + std::to_string(i)), 0x60000000ull);
+         },
+         "out.dat", refused, "old archive"},
         {"an archive of exactly 4 GiB",
          [&](const ScratchDir& dir) { sparse(dir / "d/f.tex", fourGiB - records); }, "out.dat", refused},
     };
@@ -393,13 +472,22 @@ TEST(Create, ArchivesOf4GiBOrMoreAreRemovedBeforeAnyData) {
         ScratchDir dir;
         fs::create_directory(dir / "d");
         row.make(dir);
+        if (!row.old.empty()) writeBytes(dir / "out.dat", row.old);
         // A scan that never ends is killed by the harness and fails the
         // test; only the one archive written takes long.
         ToolRun r = row.out == refused ? runTool({"c", row.archive, "d"}, dir.path)
                                        : runSlowTool({"c", row.archive, "d"}, dir.path);
         EXPECT_EQ(r.out, row.out);
         EXPECT_EQ(r.status, row.out == refused ? 255 : 0);
-        EXPECT_FALSE(exists(dir / "out.dat"));
+        EXPECT_EQ(r.err,
+                  row.out == refused ? errLine(row.archive, refused.substr(0, refused.size() - 1)) : "");
+        if (row.old.empty()) {
+            EXPECT_FALSE(exists(dir / "out.dat"));
+        } else {
+            EXPECT_EQ(readBytes(dir / "out.dat"), row.old);
+        }
+        for (const auto& item : fs::directory_iterator(dir.path))
+            EXPECT_EQ(item.path().filename().string().find(".dattool-"), std::string::npos);
     }
 }
 
@@ -446,6 +534,7 @@ TEST(Create, WriteErrorOnTheArchiveIsReported) {
     // small archive's only buffer is written, after its file was read.
     EXPECT_EQ(r.out, "Writing d\\a...\nUnable to write /dev/full\n");
     EXPECT_EQ(r.status, 255);
+    EXPECT_TRUE(errorsMatch(r.err, sysLine("/dev/full", "No space left on device"))) << r.err;
 }
 
 }  // namespace

@@ -24,9 +24,12 @@
 //     failclose P   closing the file opened at P reports EIO
 //     badlist P     listing the directory P fails with EIO after its first
 //                   item
-//     unflushed -   every open fails with EIO while standard output holds
-//                   bytes not yet written: a progress line must be out
-//                   before the work it announces starts
+//     unflushed P   every open of P ("-": of any path) fails with EIO while
+//                   standard output holds bytes not yet written: a progress
+//                   line must be out before the work it announces starts
+//     lagging P     every open of P fails with EIO while standard output
+//                   holds, not yet written, a whole line before the last
+//     slow P MS     every open of P takes MS milliseconds more
 //     swap P T      just before the tool creates a file named "now", P is
 //                   renamed P.real and a symbolic link to T put in its
 //                   place: a directory swapped while extraction runs
@@ -48,6 +51,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -60,18 +64,31 @@
 
 namespace {
 
+const std::string& keyOf(const std::string& key) {
+    return key;
+}
+template <typename Value>
+const std::string& keyOf(const std::pair<const std::string, Value>& item) {
+    return item.first;
+}
+
 struct Traps {
     std::set<std::string> denied;
     std::map<std::string, size_t> full;  // path -> bytes it takes
     std::set<std::string> failClose;
     std::set<std::string> badList;
-    bool unflushed = false;
-    std::string swap, swapTo;  // swap: the directory and the link's target
-    std::string vanish;        // the directory removed
+    std::string unflushed;  // a path, "-" for any
+    std::string lagging;
+    std::map<std::string, long> slow;  // path -> milliseconds
+    std::string swap, swapTo;          // swap: the directory and the link's target
+    std::string vanish;                // the directory removed
     std::set<std::string> noStat;
+    std::set<std::string> noRename;
+    std::set<std::string> term;
     // What was opened under a trapped path.
     std::map<int, size_t> budget;  // descriptor -> bytes it still takes
     std::set<int> closeFails;
+    std::set<int> termOnWrite;
     std::map<DIR*, int> listed;  // directory -> items handed out so far
 };
 
@@ -141,17 +158,42 @@ __attribute__((constructor)) void setUp() {
         else if (action == "badlist")
             t.badList.insert(path);
         else if (action == "unflushed")
-            t.unflushed = true;
+            t.unflushed = path;
+        else if (action == "lagging")
+            t.lagging = path;
+        else if (action == "slow")
+            t.slow[path] = std::stol(arg);
         else if (action == "swap")
             t.swap = path, t.swapTo = arg;
         else if (action == "vanish")
             t.vanish = path;
         else if (action == "nostat")
             t.noStat.insert(path);
+        else if (action == "norename")
+            t.noRename.insert(path);
+        else if (action == "term")
+            t.term.insert(path);
         else if (action != "remove" && action != "rmdir" && action != "shrink" && action != "grow" &&
-                 action != "fifo" && action != "dir" && action != "link")
+                 action != "fifo" && action != "dir" && action != "link" && action != "norename" &&
+                 action != "term")
             cannot(line);
     });
+}
+
+// The trap of a container (a set or a map keyed by path) that path falls
+// under, exactly or by a pattern ending in "*"; end() when none.
+template <typename Traps>
+auto trapFor(Traps& traps, const char* path) {
+    auto exact = traps.find(path);
+    if (exact != traps.end()) return exact;
+    const char* slash = std::strrchr(path, '/');
+    const std::string name = slash ? slash + 1 : path;
+    for (auto it = traps.begin(); it != traps.end(); ++it) {
+        const std::string& key = keyOf(*it);
+        if (!key.empty() && key.back() == '*' && name.compare(0, key.size() - 1, key, 0, key.size() - 1) == 0)
+            return it;
+    }
+    return traps.end();
 }
 
 // Returns true when the open must fail.
@@ -181,11 +223,21 @@ bool before(const char* path, int flags) {
         std::error_code error;
         if (std::filesystem::remove_all(gone, error) == 0 || error) cannot("vanish " + gone);
     }
-    if (t.unflushed && __fpending(stdout) > 0) {
+    auto slow = t.slow.find(path);
+    if (slow != t.slow.end()) usleep(static_cast<useconds_t>(slow->second * 1000));
+    if ((t.unflushed == "-" || t.unflushed == path) && __fpending(stdout) > 0) {
         errno = EIO;
         return true;
     }
-    if (t.denied.count(path)) {
+    if (t.lagging == path) {
+        const char* from = stdout->_IO_write_base;
+        const char* to = stdout->_IO_write_ptr;
+        if (to - from > 1 && std::memchr(from, '\n', static_cast<size_t>(to - from - 1))) {
+            errno = EIO;
+            return true;
+        }
+    }
+    if (trapFor(t.denied, path) != t.denied.end()) {
         errno = EACCES;
         return true;
     }
@@ -196,9 +248,10 @@ bool before(const char* path, int flags) {
 int opened(const char* path, int fd) {
     if (fd < 0) return fd;
     Traps& t = traps();
-    auto full = t.full.find(path);
+    auto full = trapFor(t.full, path);
     if (full != t.full.end()) t.budget[fd] = full->second;
-    if (t.failClose.count(path)) t.closeFails.insert(fd);
+    if (trapFor(t.failClose, path) != t.failClose.end()) t.closeFails.insert(fd);
+    if (trapFor(t.term, path) != t.term.end()) t.termOnWrite.insert(fd);
     return fd;
 }
 
@@ -278,6 +331,7 @@ extern "C" int fstatat64(int at, const char* path, struct stat64* st, int flags)
 
 extern "C" ssize_t write(int fd, const void* buf, size_t n) {
     static auto real = next<ssize_t (*)(int, const void*, size_t)>("write");
+    if (traps().termOnWrite.erase(fd) > 0) kill(getpid(), SIGTERM);
     auto left = traps().budget.find(fd);
     if (left != traps().budget.end()) {
         if (left->second == 0 && n > 0) {
@@ -296,6 +350,7 @@ extern "C" int close(int fd) {
     static auto real = next<int (*)(int)>("close");
     Traps& t = traps();
     t.budget.erase(fd);
+    t.termOnWrite.erase(fd);
     const bool fail = t.closeFails.erase(fd) > 0;
     int rc = real(fd);
     if (fail && rc == 0) {
@@ -303,6 +358,26 @@ extern "C" int close(int fd) {
         return -1;
     }
     return rc;
+}
+
+namespace {
+
+bool renameFails(const char* to) {
+    if (trapFor(traps().noRename, to) == traps().noRename.end()) return false;
+    errno = EBUSY;
+    return true;
+}
+
+}  // namespace
+
+extern "C" int rename(const char* from, const char* to) {
+    static auto real = next<int (*)(const char*, const char*)>("rename");
+    return renameFails(to) ? -1 : real(from, to);
+}
+
+extern "C" int renameat(int fromAt, const char* from, int toAt, const char* to) {
+    static auto real = next<int (*)(int, const char*, int, const char*)>("renameat");
+    return renameFails(to) ? -1 : real(fromAt, from, toAt, to);
 }
 
 extern "C" DIR* opendir(const char* path) {

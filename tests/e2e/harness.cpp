@@ -1,9 +1,11 @@
 #include "e2e/harness.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -13,6 +15,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 #include <thread>
@@ -117,8 +120,18 @@ struct EnvVar {
     EnvVar& operator=(const EnvVar&) = delete;
 };
 
+// Where the localised text of a system reason stands in an expected line.
+const std::string anyReason = "\x01";
+
+// Who the child runs as: the same user unless set.
+struct User {
+    bool set = false;
+    uid_t uid = 0;
+    gid_t gid = 0;
+};
+
 ToolRun run(const std::string& exe, const std::string& wrap, const std::vector<std::string>& args,
-            const std::string& cwd, Output to = Output::pipe, const std::string& file = "",
+            const std::string& cwd, Output to = Output::pipe, const std::string& file = "", User as = {},
             int seconds = 20) {
     // Standard error goes to a file so a full pipe can never block the child.
     std::string errPath = cwd + "/../.stderr-" + std::to_string(getpid());
@@ -133,14 +146,21 @@ ToolRun run(const std::string& exe, const std::string& wrap, const std::vector<s
 
     // [0] is read here, [1] becomes the program's standard output.
     int outEnds[2] = {-1, -1};
-    if (to == Output::pipe && pipe(outEnds) != 0) throw std::runtime_error("pipe");
-    if (to == Output::terminal) {
-        // Raw, so the terminal passes the bytes as written: no CR added.
-        termios raw{};
-        cfmakeraw(&raw);
-        if (openpty(&outEnds[0], &outEnds[1], nullptr, &raw, nullptr) != 0)
-            throw std::runtime_error("openpty");
+    int errEnds[2] = {-1, -1};  // errorsOnTerminal: [1] becomes standard error
+    const bool piped = to == Output::pipe || to == Output::brokenPipe || to == Output::merged ||
+                       to == Output::errorsOnTerminal;
+    if (piped && pipe(outEnds) != 0) throw std::runtime_error("pipe");
+    if (to == Output::brokenPipe) {
+        close(outEnds[0]);
+        outEnds[0] = -1;
     }
+    // Raw, so the terminal passes the bytes as written: no CR added.
+    termios raw{};
+    cfmakeraw(&raw);
+    if (to == Output::terminal && openpty(&outEnds[0], &outEnds[1], nullptr, &raw, nullptr) != 0)
+        throw std::runtime_error("openpty");
+    if (to == Output::errorsOnTerminal && openpty(&errEnds[0], &errEnds[1], nullptr, &raw, nullptr) != 0)
+        throw std::runtime_error("openpty");
     const auto limit = runLimit(seconds);
     pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork");
@@ -150,7 +170,7 @@ ToolRun run(const std::string& exe, const std::string& wrap, const std::vector<s
         int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (chdir(cwd.c_str()) != 0 || errFd < 0) _exit(127);
         const bool toFile = to == Output::file || to == Output::fileWithoutStderr;
-        if (toFile) outEnds[1] = open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        if (toFile) outEnds[1] = open(file.c_str(), O_RDWR | O_CREAT | O_APPEND, 0600);
         if (to == Output::closed)
             close(1);
         else
@@ -158,8 +178,10 @@ ToolRun run(const std::string& exe, const std::string& wrap, const std::vector<s
         if (to == Output::fileWithoutStderr)
             close(2);
         else
-            dup2(errFd, 2);
+            dup2(to == Output::merged ? 1 : to == Output::errorsOnTerminal ? errEnds[1] : errFd, 2);
         if (outEnds[0] >= 0) close(outEnds[0]);
+        if (errEnds[0] >= 0) close(errEnds[0]);
+        if (as.set && (setgroups(0, nullptr) != 0 || setgid(as.gid) != 0 || setuid(as.uid) != 0)) _exit(126);
         // The program gets its three standard descriptors and none of what
         // this process, or whatever started it, holds.
         closefrom(3);
@@ -167,12 +189,18 @@ ToolRun run(const std::string& exe, const std::string& wrap, const std::vector<s
         _exit(127);
     }
     if (outEnds[1] >= 0) close(outEnds[1]);
+    if (errEnds[1] >= 0) close(errEnds[1]);
     ToolRun r;
     const Clock::time_point deadline = Clock::now() + limit;
     bool ended = true;
     if (outEnds[0] >= 0) {
         ended = drain(outEnds[0], r.raw, deadline);
         close(outEnds[0]);
+    }
+    std::string errTerminal;
+    if (errEnds[0] >= 0) {
+        ended = drain(errEnds[0], errTerminal, deadline) && ended;
+        close(errEnds[0]);
     }
     int st = 0;
     if (!ended || !reap(pid, st, deadline)) {
@@ -188,7 +216,8 @@ ToolRun run(const std::string& exe, const std::string& wrap, const std::vector<s
                       << r.raw;
     }
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-    r.err = readBytes(errPath);
+    r.err = to == Output::errorsOnTerminal ? errTerminal : readBytes(errPath);
+    if (endsWith(exe, ".exe")) r.err = withoutCr(r.err);
     unlink(errPath.c_str());
     r.out = endsWith(exe, ".exe") ? withoutCr(r.raw) : r.raw;
     return r;
@@ -201,7 +230,7 @@ ToolRun runTool(const std::vector<std::string>& args, const std::string& cwd) {
 }
 
 ToolRun runSlowTool(const std::vector<std::string>& args, const std::string& cwd) {
-    return run(programUnderTest(), wrapper(), args, cwd, Output::pipe, "", 120);
+    return run(programUnderTest(), wrapper(), args, cwd, Output::pipe, "", {}, 120);
 }
 
 ToolRun runToolTo(const std::vector<std::string>& args, const std::string& cwd, Output to,
@@ -217,6 +246,51 @@ ToolRun runWithFaults(const std::vector<std::string>& args, const std::string& c
     EnvVar p("LD_PRELOAD", DATTOOL_FAULT_SHIM);
     EnvVar f("DATTOOL_TEST_FAULTS", faults);
     return runToolTo(args, cwd, to);
+}
+
+bool canRunUnprivileged() {
+    const char* preload = std::getenv("LD_PRELOAD");
+    const bool valgrind = preload && std::strstr(preload, "vgpreload");
+    return !runsWrapped() && !(geteuid() == 0 && valgrind);
+}
+
+ToolRun runUnprivileged(const std::vector<std::string>& args, const std::string& cwd) {
+    User as;
+    const passwd* nobody = geteuid() == 0 && canRunUnprivileged() ? getpwnam("nobody") : nullptr;
+    if (nobody) as = User{true, nobody->pw_uid, nobody->pw_gid};
+    return run(programUnderTest(), wrapper(), args, cwd, Output::pipe, "", as);
+}
+
+std::string errLine(const std::string& path, const std::string& reason) {
+    return "dattool: " + path + ": " + reason + "\n";
+}
+
+std::string sysLine(const std::string& path, const std::string& reason) {
+    return errLine(path, testingWindowsBuild() ? anyReason : reason);
+}
+
+bool errorsMatch(const std::string& err, const std::string& want) {
+    const std::string& got = err;
+    size_t g = 0, w = 0;
+    while (w < want.size()) {
+        const size_t wantEnd = want.find('\n', w), gotEnd = got.find('\n', g);
+        if (wantEnd == std::string::npos || gotEnd == std::string::npos) return false;
+        const std::string line = want.substr(w, wantEnd - w), have = got.substr(g, gotEnd - g);
+        const size_t any = line.find(anyReason);
+        const bool same = any == std::string::npos
+                              ? line == have
+                              : have.size() > any && have.compare(0, any, line, 0, any) == 0;
+        if (!same) return false;
+        w = wantEnd + 1;
+        g = gotEnd + 1;
+    }
+    return g == got.size();
+}
+
+ToolRun runAsNobody(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd) {
+    const passwd* nobody = getpwnam("nobody");
+    if (!nobody) return ToolRun{"", "", "", 126};
+    return run(exe, "", args, cwd, Output::pipe, "", User{true, nobody->pw_uid, nobody->pw_gid});
 }
 
 ToolRun runNative(const std::vector<std::string>& args, const std::string& cwd) {

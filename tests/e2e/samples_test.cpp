@@ -1,6 +1,7 @@
 // Lists and extracts every sample archive of tests/data, one test each,
 // named for the file, and checks the exact output, the exit statuses and the
-// tree left behind, which must lie wholly inside the scratch directory.
+// tree left behind, which must lie wholly inside the scratch directory, and
+// standard error, which says where and why for each failure.
 // What to expect is written beside each archive by tests/data/make_samples.py
 // (<name>.expected, or <name>.windows.expected for a Windows build where
 // that differs), so a new hostile case is one entry there.
@@ -31,6 +32,7 @@ struct Output {
 struct Expected {
     int listStatus = -1, extractStatus = -1;
     Output list, extract;
+    Output listErrors, extractErrors;         // standard error, the archive as "<archive>"
     std::map<std::string, std::string> tree;  // as treeOf gives it
 };
 
@@ -60,8 +62,9 @@ Expected parseExpected(const std::string& text) {
         std::istringstream in(line);
         std::string key;
         in >> key;
-        Output* out = key.rfind("list", 0) == 0      ? &e.list
-                      : key.rfind("extract", 0) == 0 ? &e.extract
+        const bool errors = key.find("-errors") != std::string::npos;
+        Output* out = key.rfind("list", 0) == 0      ? (errors ? &e.listErrors : &e.list)
+                      : key.rfind("extract", 0) == 0 ? (errors ? &e.extractErrors : &e.extract)
                                                      : nullptr;
         size_t n = 0;
         if (key.empty() || key[0] == '#') {
@@ -69,7 +72,7 @@ Expected parseExpected(const std::string& text) {
             in >> e.listStatus;
         } else if (key == "extract-status") {
             in >> e.extractStatus;
-        } else if (key == "list" || key == "extract") {
+        } else if (key == "list" || key == "extract" || key == "list-errors" || key == "extract-errors") {
             in >> n;
             out->whole = true;
             out->bytes = block(n);
@@ -111,6 +114,13 @@ void expectOutput(const std::string& got, const Output& want, const char* comman
     EXPECT_EQ(fnv1a64(got), want.hash) << command;
 }
 
+// Standard error with the archive's path as the expectations write it.
+std::string withPlaceholder(std::string err, const std::string& archive) {
+    for (size_t at = err.find(archive); at != std::string::npos; at = err.find(archive, at))
+        err.replace(at, archive.size(), "<archive>");
+    return err;
+}
+
 // The names in the scratch directory's private parent: "work" alone unless
 // something escaped.
 std::vector<std::string> besideScratch(const ScratchDir& dir) {
@@ -143,14 +153,14 @@ TEST_P(Samples, ListAndExtract) {
     ASSERT_EQ(l.out.compare(0, opening.size(), opening), 0) << l.out.substr(0, 300);
     expectOutput(l.out.substr(opening.size()), want.list, "l");
     EXPECT_EQ(l.status, want.listStatus);
-    EXPECT_EQ(l.err, "");
+    expectOutput(withPlaceholder(l.err, archive), want.listErrors, "l, standard error");
     EXPECT_TRUE(treeOf(dir.path).empty());
 
     ToolRun x = runTool({"x", archive}, dir.path);
     ASSERT_EQ(x.out.compare(0, opening.size(), opening), 0) << x.out.substr(0, 300);
     expectOutput(x.out.substr(opening.size()), want.extract, "x");
     EXPECT_EQ(x.status, want.extractStatus);
-    EXPECT_EQ(x.err, "");
+    expectOutput(withPlaceholder(x.err, archive), want.extractErrors, "x, standard error");
     EXPECT_EQ(treeOf(dir.path), want.tree);
     EXPECT_EQ(besideScratch(dir), std::vector<std::string>{"work"});
     EXPECT_FALSE(exists("/tmp/dattool-escape"));

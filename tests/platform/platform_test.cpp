@@ -138,7 +138,10 @@ TEST(Platform, MissingOrUnopenablePaths) {
     ASSERT_TRUE(here);
     ASSERT_TRUE(dirMake(here, "d"));
     EXPECT_FALSE(fileOpenWrite(dir / "d"));
-    EXPECT_FALSE(fileReplaceIn(here, "d"));
+    bool taken = false;
+    EXPECT_FALSE(fileCreateIn(here, "d", taken));
+    EXPECT_TRUE(taken);
+    EXPECT_TRUE(isDirectoryIn(here, "d"));
     EXPECT_TRUE(fs::is_directory(dir.disk("d")));
     EXPECT_FALSE(removeFile(dir / "missing"));
 }
@@ -148,18 +151,36 @@ TEST(Platform, ReplaceLeavesOtherNamesOfTheFileAlone) {
     put(dir.disk("a"), "old contents");
     fs::create_hard_link(dir.disk("a"), dir.disk("b"));
     Dir here = dirAt(dir.where.string());
-    File f = fileReplaceIn(here, "a");
+    bool taken = false;
+    EXPECT_FALSE(fileCreateIn(here, "a", taken));
+    EXPECT_TRUE(taken);
+    EXPECT_FALSE(isDirectoryIn(here, "a"));
+    std::string temp;
+    File f = tempFileIn(here, "a", temp);
     ASSERT_TRUE(f);
-    EXPECT_EQ(fileLength(f), 0u);
+    EXPECT_EQ(temp.rfind(".a.dattool-", 0), 0u) << temp;
+    EXPECT_EQ(temp.size(), std::string(".a.dattool-").size() + 6);
     fileWrite(f, "new", 3);
     fileClose(f);
+    // The old file stays whole until the new one takes its place.
+    EXPECT_EQ(get(dir.disk("a")), "old contents");
+    File r = fileOpenReadIn(here, temp);
+    EXPECT_EQ(readAll(r, 3), "new");
+    fileClose(r);
+    EXPECT_TRUE(renameIn(here, temp, "a"));
     EXPECT_EQ(get(dir.disk("a")), "new");
     EXPECT_EQ(get(dir.disk("b")), "old contents");
-    // Nothing there yet: replacing simply creates.
-    File g = fileReplaceIn(here, "c");
+    EXPECT_EQ(pathKind(dir / temp), PathKind::missing);
+    // Nothing there yet: the file is simply created.
+    File g = fileCreateIn(here, "c", taken);
     ASSERT_TRUE(g);
+    EXPECT_FALSE(taken);
     fileClose(g);
     EXPECT_EQ(pathKind(dir / "c"), PathKind::file);
+    EXPECT_TRUE(removeIn(here, "c"));
+    EXPECT_EQ(pathKind(dir / "c"), PathKind::missing);
+    // The temporary name stays within one name's 255 bytes.
+    EXPECT_EQ(tempNameFor(std::string(300, 'n'), 0).size(), 255u);
 }
 
 TEST(Platform, DirectoriesAndWhatPathsHold) {
@@ -337,7 +358,8 @@ TEST(Platform, ChildrenPastTheSystemsPathLength) {
         deep /= name;
     }
     ASSERT_GT(deep.string().size(), 300u);
-    File f = fileReplaceIn(at, "f.txt");
+    bool taken = false;
+    File f = fileCreateIn(at, "f.txt", taken);
     ASSERT_TRUE(f);
     EXPECT_EQ(fileWrite(f, "deep", 4), 4u);
     EXPECT_TRUE(fileClose(f));
@@ -365,7 +387,14 @@ TEST(Platform, ShortNamesOpenNothing) {
         GTEST_SKIP() << "this volume gives no short names";
     Dir here = dirAt(dir.where.string());
     ASSERT_TRUE(here);
-    EXPECT_FALSE(fileReplaceIn(here, file)) << file;
+    bool taken = false;
+    EXPECT_FALSE(fileCreateIn(here, file, taken)) << file;
+    std::string temp;
+    File t = tempFileIn(here, "new.txt", temp);
+    ASSERT_TRUE(t);
+    fileClose(t);
+    EXPECT_FALSE(renameIn(here, temp, file)) << file;
+    EXPECT_TRUE(removeIn(here, temp));
     EXPECT_EQ(get(dir.disk("abcdefghijklm.txt")), "the user's");
     Dir d;
     EXPECT_EQ(dirOpen(here, sub, d), Step::failed) << sub;
@@ -415,7 +444,8 @@ TEST(Platform, HeldDirectoryMadeJunctionIsNotFollowed) {
     ASSERT_EQ(dirOpen(here, "held", held), Step::opened);
     if (!makeJunction(dir.disk("held"), dir.disk("target")))
         GTEST_SKIP() << "this system makes no junctions (wine does not)";
-    File f = fileReplaceIn(held, "evil.bat");
+    bool taken = false;
+    File f = fileCreateIn(held, "evil.bat", taken);
     if (f) fileWrite(f, "x", 1);
     fileClose(f);
     dirMake(held, "Startup");
