@@ -492,7 +492,8 @@ TEST(Create, ArchivesOf4GiBOrMoreAreRemovedBeforeAnyData) {
 }
 
 // An archive refused for its size is removed only when it is a file: a
-// link stays a link and what it leads to stays, a device or a FIFO stays.
+// link stays a link and what it leads to stays as it was, a device or a
+// FIFO stays.
 TEST(Create, RefusedArchiveThatIsNoFileStays) {
     if (runsWrapped()) GTEST_SKIP() << "links, devices and FIFOs of Linux";
     struct Case {
@@ -516,13 +517,16 @@ TEST(Create, RefusedArchiveThatIsNoFileStays) {
         SCOPED_TRACE(row.archive);
         ToolRun r = runTool({"c", row.archive, "d"}, dir.path);
         EXPECT_EQ(r.out, "Archive would be too large: 4 GiB or more\n");
+        EXPECT_EQ(r.err, errLine(row.archive, "Archive would be too large: 4 GiB or more"));
         EXPECT_EQ(r.status, 255);
         struct stat st {};
         ASSERT_EQ(lstat((dir / row.archive).c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & S_IFMT, row.kind);
     }
     close(reader);
-    EXPECT_TRUE(exists(dir / "target"));
+    // The new archive was to be written beside the target and renamed over
+    // it: refused, it never was, and the target holds what it held.
+    EXPECT_EQ(readBytes(dir / "target"), "target");
 }
 
 TEST(Create, WriteErrorOnTheArchiveIsReported) {

@@ -94,13 +94,15 @@ TEST_F(Extraction, WhatStandsWhereAnEmptyDirectoryGoesIsAFailure) {
     struct Case {
         bool link;  // else a file
         std::string out;
+        std::string err;
     };
     std::vector<Case> rows = {
-        {false, "Creating directory empty\\...\nUnable to create directory empty\\\nExtracted 0 file(s)\n"}};
+        {false, "Creating directory empty\\...\nUnable to create directory empty\\\nExtracted 0 file(s)\n",
+         errLine("empty\\", "a file stands in the way")}};
     // wine does not treat Linux symbolic links to directories as links.
     if (!runsWrapped())
-        rows.push_back(
-            {true, "Skipping empty\\: path passes through a symbolic link\nExtracted 0 file(s)\n"});
+        rows.push_back({true, "Skipping empty\\: path passes through a symbolic link\nExtracted 0 file(s)\n",
+                        errLine("empty\\", "path passes through a symbolic link")});
     for (const Case& row : rows) {
         SCOPED_TRACE(row.link ? "link" : "file");
         fs::remove(dir / "empty");
@@ -110,6 +112,7 @@ TEST_F(Extraction, WhatStandsWhereAnEmptyDirectoryGoesIsAFailure) {
             writeBytes(dir / "empty", "a file");
         ToolRun r = extract(archive);
         EXPECT_EQ(r.out, expectOut(archive, row.out));
+        EXPECT_EQ(r.err, row.err);
         EXPECT_EQ(r.status, 255);
         EXPECT_TRUE(treeOf(outside.path).empty());
     }
@@ -294,6 +297,11 @@ Unable to create directory d\e\
 Extracting after.txt...ok
 Extracted 5 file(s)
 )"));
+    EXPECT_EQ(r.err, errLine("d\\now", "No such file or directory") +
+                         errLine("d\\f1", "No such file or directory") +
+                         errLine("d\\sub\\", "No such file or directory") +
+                         errLine("d\\sub\\x", "No such file or directory") +
+                         errLine("d\\e\\", "No such file or directory"));
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(treeOf(dir.path), (std::map<std::string, std::string>{{"after.txt", "a"}}));
 }

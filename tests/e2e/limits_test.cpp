@@ -112,6 +112,7 @@ TEST_F(Limits, DirectoryOneLevelTooDeepIsNotStored) {
     ToolRun made = runTool({"c", dir / "../deep.dat", "d"}, src.path);
     EXPECT_EQ(made.out,
               "Skipping " + parent + "\\e: path is too long to be extracted\nWriting " + parent + "\\f...\n");
+    EXPECT_EQ(made.err, errLine(parent + "\\e", "path is too long to be extracted"));
     EXPECT_EQ(made.status, 255);
     ToolRun l = runTool({"l", dir / "../deep.dat"}, dir.path);
     EXPECT_EQ(l.status, 0);
