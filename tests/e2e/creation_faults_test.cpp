@@ -106,7 +106,9 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
     // buffer, goes out in one write of its own.
     const size_t tocEnd = 5 + 16 + 17 + 17 + 17 + 19 + 13 + 13;
     const size_t buffer = 256 * 1024;  // the tool's output buffer
-    const std::string oldContents = "old contents";
+    // Longer than any archive written here: one written over it in place
+    // must have cut it to its own length.
+    const std::string oldContents = std::string(1 << 20, 'o');
     const std::string all =
         "Writing d\\a.txt...\nWriting d\\b.tex...\nWriting d\\sub\\x...\nWriting d\\sub\\y...\n";
     const std::string worked = dataFile("worked_example.dat");
@@ -179,6 +181,15 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
          0,
          "out.dat",
          false},
+        // An item that cannot be examined, alone in the run.
+        {{"c", "out.dat", "d"},
+         "nostat sub",
+         "Skipping d\\sub: cannot be examined\nWriting d\\a.txt...\nWriting d\\b.tex...\n",
+         255,
+         "out.dat",
+         false,
+         "",
+         errLine("d\\sub", "Permission denied")},
         // A listing that fails midway is stored empty, not as part of itself.
         {{"c", "out.dat", "d"},
          "badlist d/sub",
@@ -255,9 +266,10 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
         if (!row.gone.empty()) {
             EXPECT_FALSE(exists(dir / row.gone));
         }
-        // A replaced archive is complete.
+        // A replaced archive is complete, with nothing of the old one after it.
         if (row.args[0] == "c" && !row.kept) {
             EXPECT_EQ(unpack(readBytes(dir / "out.dat")).tree.count("d/a.txt"), 1u);
+            EXPECT_EQ(runTool({"l", "out.dat"}, dir.path).status, 0);
         }
         for (const auto& [path, content] : treeOf(dir.path))
             EXPECT_EQ(path.find(".dattool-"), std::string::npos) << path << " left behind";
