@@ -101,14 +101,12 @@ bool refused(const Scan& scan, const DirItem& item, const std::string& path) {
         skip(path, "name is reserved on Windows", true);
         return true;
     }
-    // What extraction would refuse is not stored: the walks go no deeper
-    // than maxDepth either.
+    // What extraction would refuse is not stored: the reader joins a
+    // directory's path with a "\\" at its end. Names on disk are never
+    // empty, so this limit also keeps trees within the reader's depth limit
+    // (2048 levels take at least 4096 bytes).
     const bool dir = item.kind == ItemKind::directory;
     if (pathTooLong(path, dir)) return true;
-    if (dir && scan.path.size() >= maxDepth) {
-        skip(path, "directory lies too deep to be extracted", true);
-        return true;
-    }
     // The first is the archive as named; the others are this run's own
     // temporary files, left out without a word.
     const auto own = std::find(scan.own.begin(), scan.own.end(), item.id);
@@ -184,6 +182,12 @@ void buildTree(Entry& root, const std::vector<std::string>& dirs, const std::vec
         // A top-level directory is stored under its name as typed.
         std::string extractedAs;
         if (nameTooLong(dir, dir)) continue;
+        // Scanned as a path, a "\\" would be stored as one name and
+        // read back as two.
+        if (!backslashSeparates() && dir.find('\\') != std::string::npos) {
+            skip(dir, "name contains a backslash", true);
+            continue;
+        }
         if (!safePath(dir, extractedAs)) {
             skip(dir, "path leaves the current directory", true);
             continue;
