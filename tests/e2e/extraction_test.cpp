@@ -344,7 +344,8 @@ Extracted 3 file(s)
 TEST_F(Extraction, RecordPastTheDataRegionLeavesNoFileAndKeepsTheOldOne) {
     std::string bytes = archiveBytes({dirNode("big", {fileNode("a.bin", std::string(chunk + 10, 'x'))})});
     // a.bin's size field, made to claim 3 chunks.
-    const UnpackedRecord& a = unpack(bytes).records[1];
+    const Unpacked u = unpack(bytes);
+    const UnpackedRecord& a = u.records[1];
     const size_t sizeField = a.at + dat::fieldsOf(a.type, a.name.size()).size;
     const uint32_t claimed = 3 * chunk;
     for (size_t i = 0; i < 4; ++i)
