@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "archive/entry.h"
+#include "archive/format.h"
 #include "archive/keyed_stream.h"
 #include "creation/planner.h"
 #include "creation/scanner.h"
@@ -32,27 +33,28 @@ int finalStatus() {
     return runFailed() || !outputDelivered() ? statusFailed : 0;
 }
 
-int readOpened(char command, const std::string& archive, File& f) {
+int readOpened(char command, const std::string& path, KeyedFile& f) {
     std::puts("ok\nParsing TOC...");
     progress();
-    std::string damage;
-    const Toc toc = parseFile(f, damage);
-    if (toc == Toc::notArchive) {
-        failure(archive, "Not a DAT file", "Not a DAT file");
+    // The decoded archive lives for this run only; bad_alloc frees it on
+    // the way out, before anything is printed.
+    const Archive archive = parseFile(f);
+    if (archive.status == Toc::notArchive) {
+        failure(path, "Not a DAT file", "Not a DAT file");
         return statusFailed;
     }
-    if (command == 'l') printFiles(root.child);
-    if (toc == Toc::damaged) {
+    if (command == 'l') printFiles(archive.root.child);
+    if (archive.status == Toc::damaged) {
         // Nothing is extracted from a damaged archive: its files would be
         // read from the wrong places and still look right.
-        const std::string why = "Damaged archive: " + damage;
-        failure(archive, why, "%s", why.c_str());
+        const std::string why = "Damaged archive: " + archive.damage;
+        failure(path, why, "%s", why.c_str());
         return statusFailed;
     }
     if (command == 'x') {
         std::puts("Extracting...");
-        extractFiles(f, root.child);
-        std::printf("Extracted %u file(s)\n", files);
+        extractFiles(f.file, archive);
+        std::printf("Extracted %u file(s)\n", archive.files);
         progress();
     }
     return finalStatus();
@@ -61,26 +63,25 @@ int readOpened(char command, const std::string& archive, File& f) {
 }  // namespace
 
 int readArchive(char command, const std::string& archive) {
-    resetRun();
+    startReport();
     std::printf("Opening %s...", shown(archive).c_str());
     progress();
-    File f = fileOpenRead(archive);
+    KeyedFile f(fileOpenRead(archive));
     if (!f) {
         failure(archive, lastError(), "failed");
         return statusFailed;
     }
     // The format needs the archive's length before anything else, which
     // only a regular file has: a pipe or a device is refused unread.
-    if (!fileIsRegular(f)) {
+    if (!fileIsRegular(f.file)) {
         failure(archive, "not a regular file", "failed");
         return statusFailed;
     }
     try {
         return readOpened(command, archive, f);
     } catch (const std::bad_alloc&) {
-        // The archive may well be sound. The tree is freed first, so the
-        // messages have memory to be made in.
-        root = Entry{};
+        // The archive may well be sound. The tree was freed on the way
+        // here, so the messages have memory to be made in.
         failure(archive, "Archive does not fit in memory", "Archive does not fit in memory");
         return statusFailed;
     }
@@ -110,10 +111,40 @@ bool copyInPlace(const std::string& path, File& from) {
     return copied == length && fileClose(to);
 }
 
+// A regular file is replaced only by a complete archive; until then it
+// stays as it was. A device or a FIFO is written as it is: then, or when
+// no temporary file can be made, the staging's file stays closed.
+Staging stagingFor(const File& f, const std::string& archive) {
+    Staging staged;
+    if (!fileIsRegular(f)) return staged;
+    staged.dir = dirHolding(f, archive, staged.name);
+    if (staged.dir) staged.file = tempFileIn(staged.dir, staged.name, staged.temp);
+    if (staged.file)
+        fileCopyMode(f, staged.file);
+    else
+        std::printf("Cannot make a temporary file beside %s: writing it in place\n", shown(archive).c_str());
+    return staged;
+}
+
+// Puts the complete archive, closed in its temporary file, in place of the
+// file at path; where the rename is refused, copies it over that file.
+void putInPlace(Staging& staged, const std::string& archive) {
+    if (!renameIn(staged.dir, staged.temp, staged.name)) {
+        std::printf("Cannot put the new archive in place of %s: writing it in place\n",
+                    shown(archive).c_str());
+        File done = fileOpenReadIn(staged.dir, staged.temp);
+        if (!done || !copyInPlace(archive, done))
+            failure(archive, lastError(), "Unable to write %s", shown(archive).c_str());
+        fileClose(done);
+        removeIn(staged.dir, staged.temp);
+    }
+    removeOnSignal(nullptr, "");
+}
+
 }  // namespace
 
 int createArchive(const std::string& archive, const std::vector<std::string>& dirs) {
-    resetRun();
+    startReport();
     // Opened without truncating: its permission decides whether it may be
     // replaced, and a file that is standard output as well must be refused
     // while it still holds what it held.
@@ -129,32 +160,23 @@ int createArchive(const std::string& archive, const std::vector<std::string>& di
         failureOnStderr(archive, "it is standard output");
         return statusFailed;
     }
-    // A regular file is replaced only by a complete archive; until then it
-    // stays as it was. A device or a FIFO is written as it is.
-    Staging staged;
-    if (fileIsRegular(f)) {
-        staged.dir = dirHolding(f, archive, staged.name);
-        if (staged.dir) staged.file = tempFileIn(staged.dir, staged.name, staged.temp);
-        if (staged.file)
-            fileCopyMode(f, staged.file);
-        else
-            std::printf("Cannot make a temporary file beside %s: writing it in place\n",
-                        shown(archive).c_str());
-    }
+    Staging staged = stagingFor(f, archive);
     const bool staging = static_cast<bool>(staged.file);
     if (!staging && !fileTruncate(f)) {
         failure(archive, lastError(), "Unable to open %s for writing", shown(archive).c_str());
         return statusFailed;
     }
     removeOnSignal(staging ? &staged.dir : nullptr, staged.temp);
-    File& out = staging ? staged.file : f;
     std::vector<FileId> own = {fileIdOf(f)};
     if (staging) own.push_back(fileIdOf(staged.file));
+    // Written in place, the archive's own handle moves into the stream and
+    // f is left closed.
+    KeyedFile out(std::move(staging ? staged.file : f));
     // What an archive left unfinished leaves behind: whatever stood there
     // before, or nothing. Written in place, only a file this run created
     // or truncated is removed, never a device or whatever a link led to.
     auto discard = [&] {
-        fileClose(out);
+        fileClose(out.file);
         fileClose(f);
         removeOnSignal(nullptr, "");
         if (staging) removeIn(staged.dir, staged.temp);
@@ -167,20 +189,22 @@ int createArchive(const std::string& archive, const std::vector<std::string>& di
     };
     bool written = false;
     try {
-        buildTree(dirs, own);
+        // The tree lives in this block only: on bad_alloc it is freed before
+        // anything prints.
+        Entry root{typeDirectory, {}, 0, 0, 0, 0, {}};
+        buildTree(root, dirs, own);
         root.size = fixupTree(root.child, 0);
         // Offsets are 32-bit: a longer archive could not be read back, so
         // none of it is written.
         if (archiveLength(root) > maxArchiveLength)
             return unwritten("Archive would be too large: 4 GiB or more");
-        written = createFile(out, own);
+        written = createFile(out, root, own);
     } catch (const std::bad_alloc&) {
         // A tree that fans out through links can outgrow memory before it
-        // reaches the size limit. The tree is freed before anything prints.
-        root = Entry{};
+        // reaches the size limit.
         return unwritten("Archive does not fit in memory");
     }
-    if (!fileClose(out)) written = false;
+    if (!fileClose(out.file)) written = false;
     if (!written) {
         failure(archive, lastError(), "Unable to write %s", shown(archive).c_str());
         // Written in place, the unfinished archive stays, as it always has.
@@ -190,16 +214,7 @@ int createArchive(const std::string& archive, const std::vector<std::string>& di
     if (staging) {
         // Closed first: Windows replaces no file that is held open.
         fileClose(f);
-        if (!renameIn(staged.dir, staged.temp, staged.name)) {
-            std::printf("Cannot put the new archive in place of %s: writing it in place\n",
-                        shown(archive).c_str());
-            File done = fileOpenReadIn(staged.dir, staged.temp);
-            if (!done || !copyInPlace(archive, done))
-                failure(archive, lastError(), "Unable to write %s", shown(archive).c_str());
-            fileClose(done);
-            removeIn(staged.dir, staged.temp);
-        }
-        removeOnSignal(nullptr, "");
+        putInPlace(staged, archive);
     }
     return finalStatus();
 }
@@ -250,7 +265,7 @@ int runCommand(const std::vector<std::string>& args) {
     // output. Output that went nowhere fails the run like lost output.
     const bool outputClosed = reopenStandardStreams();
     catchSignals();
-    resetRun();
+    startReport();
     const int status = runArguments(args);
     // Lost output is told whichever way the command ended.
     const bool delivered = outputDelivered();

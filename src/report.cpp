@@ -7,11 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "archive/entry.h"
-#include "archive/format.h"
-#include "archive/keyed_stream.h"
 #include "platform/platform.h"
-#include "reading/toc_reader.h"
 
 namespace {
 
@@ -150,11 +146,7 @@ bool outputDelivered() {
     return false;
 }
 
-void resetRun() {
-    key = initialKey;
-    root = Entry{typeDirectory, {}, 0, 0, 0, 0, {}};
-    tocSize = 0;
-    files = 0;
+void startReport() {
     failedSoFar = false;
     std::fflush(stdout);
     std::clearerr(stdout);

@@ -24,7 +24,7 @@ void failure(const std::string& path, const std::string& reason, const char* for
 // told there, as standard output is the archive.
 void failureOnStderr(const std::string& path, const std::string& reason);
 
-// Whether anything has been reported through failure() since resetRun.
+// Whether anything has been reported through failure() since startReport.
 bool runFailed();
 
 // A name as it may be printed on standard output. On a terminal nothing in
@@ -47,14 +47,14 @@ void progress();
 void sendProgress();
 constexpr uint64_t largeFile = uint64_t(1) << 20;
 
-// Whether everything printed since resetRun reached standard output. Lost
+// Whether everything printed since startReport reached standard output. Lost
 // output fails the run: what was lost may have been the only report of
 // another failure. When it was lost, standard error says so, once.
 bool outputDelivered();
 
-// Puts every program-wide value back as the program starts: the key, the
-// entry tree, the reader's counts and the failure mark, and standard
-// output's error mark. Each command starts here, so a run in-process
-// behaves as a run of its own. On a terminal standard output is made
-// unbuffered, so that a progress line shows before the work it announces.
-void resetRun();
+// The report's own state is all the program keeps between commands: the
+// failure mark, standard output's error mark and whether it is a terminal.
+// Each command starts by putting it back here, so a run in-process behaves
+// as a run of its own. On a terminal standard output is made unbuffered,
+// so that a progress line shows before the work it announces.
+void startReport();

@@ -17,10 +17,3 @@ struct Entry {
     uint8_t scrambled = 0;
     std::vector<Entry> child;  // in sibling order; walks are preorder
 };
-
-extern Entry root;
-
-// The walks recurse once per level, so the tree's depth is bounded: the
-// reader reports a deeper archive as damaged and the scanner skips deeper
-// directories. 2048 levels hold any path of two bytes or more per level.
-constexpr uint32_t maxDepth = 2048;

@@ -8,9 +8,6 @@
 #include "archive/format.h"
 #include "platform/vector.h"
 
-uint8_t key = initialKey;
-const uint8_t keyStep = keyStepValue;
-
 namespace {
 
 // The key stream repeats every 256 bytes. Two periods back to back let any
@@ -61,31 +58,41 @@ void keyBlock(uint8_t* dst, const uint8_t* src, size_t n, uint8_t startKey) {
     for (size_t j = 0; i + j < n; ++j) dst[i + j] = src[i + j] ^ run[j];
 }
 
-void resetFile(File& f) {
-    if (f.pendingSize > 0) flushData(f);
-    key = initialKey;
-    fileSeek(f, 0);
+bool resetFile(KeyedFile& f) {
+    if (f.pendingSize > 0 && !flushData(f)) return false;
+    // A pipe cannot seek, but one that stands at 0 needs no seek.
+    if (filePosition(f.file) != 0 && !fileSeek(f.file, 0)) return false;
+    f.key = initialKey;
+    return true;
 }
 
-void seekFile(File& f, uint64_t target) {
-    if (f.pendingSize > 0) flushData(f);
-    if (filePosition(f) == target) return;
-    key = keyAt(target);
-    fileSeek(f, target);
+bool seekFile(KeyedFile& f, uint64_t target) {
+    if (f.pendingSize > 0 && !flushData(f)) return false;
+    if (filePosition(f.file) == target) return true;
+    if (!fileSeek(f.file, target)) return false;
+    f.key = keyAt(target);
+    return true;
 }
 
-bool ReadData(File& f, void* buf, size_t n, uint8_t scrambled) {
-    if (n == 0 || fileRead(f, buf, n) != n) return false;
+bool ReadData(KeyedFile& f, void* buf, size_t n, uint8_t scrambled) {
+    if (n == 0 || fileRead(f.file, buf, n) != n) return false;
     auto* bytes = static_cast<uint8_t*>(buf);
-    if (scrambled) keyBlock(bytes, bytes, n, key);
-    key = advance(key, n);
+    if (scrambled) keyBlock(bytes, bytes, n, f.key);
+    f.key = advance(f.key, n);
+    return true;
+}
+
+bool readAt(const File& f, uint64_t offset, void* buf, size_t n, uint8_t scrambled) {
+    if (n == 0 || fileReadAt(f, offset, buf, n) != n) return false;
+    auto* bytes = static_cast<uint8_t*>(buf);
+    if (scrambled) keyBlock(bytes, bytes, n, keyAt(offset));
     return true;
 }
 
 // Bytes handed to WriteData wait in the handle's buffer, already scrambled
 // where asked, and go out a whole buffer at a time: a run of small files
 // costs one write between them instead of one each.
-bool WriteData(File& f, const void* bytes, size_t n, uint8_t scrambled) {
+bool WriteData(KeyedFile& f, const void* bytes, size_t n, uint8_t scrambled) {
     const auto* src = static_cast<const uint8_t*>(bytes);
     bool whole = true;
     std::vector<uint8_t>& pending = f.pending;
@@ -94,17 +101,17 @@ bool WriteData(File& f, const void* bytes, size_t n, uint8_t scrambled) {
     while (n > 0) {
         // A plain stretch of a whole buffer or more needs no copy.
         if (!scrambled && pendingSize == 0 && n >= pending.size()) {
-            whole = fileWrite(f, src, n) == n && whole;
-            key = advance(key, n);
+            whole = fileWrite(f.file, src, n) == n && whole;
+            f.key = advance(f.key, n);
             break;
         }
         const size_t piece = std::min(n, pending.size() - pendingSize);
         uint8_t* dst = pending.data() + pendingSize;
         if (scrambled)
-            keyBlock(dst, src, piece, key);
+            keyBlock(dst, src, piece, f.key);
         else
             std::memcpy(dst, src, piece);
-        key = advance(key, piece);
+        f.key = advance(f.key, piece);
         pendingSize += piece;
         src += piece;
         n -= piece;
@@ -113,8 +120,8 @@ bool WriteData(File& f, const void* bytes, size_t n, uint8_t scrambled) {
     return whole;
 }
 
-bool flushData(File& f) {
+bool flushData(KeyedFile& f) {
     const size_t n = f.pendingSize;
     f.pendingSize = 0;
-    return n == 0 || fileWrite(f, f.pending.data(), n) == n;
+    return n == 0 || fileWrite(f.file, f.pending.data(), n) == n;
 }

@@ -1,33 +1,60 @@
-// Every archive byte moves through these operations. They keep `key`
-// equal to the key of the handle's position, so callers never touch it.
+// Every archive byte moves through these operations. A KeyedFile keeps its
+// key equal to the key of its handle's position, so callers never touch it.
 // The key depends on the offset alone, so a large file may move as a run
-// of chunks with exactly the bytes one whole transfer would give.
+// of chunks with exactly the bytes one whole transfer would give, and
+// readAt needs no key at all.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
+#include "archive/format.h"
 #include "platform/platform.h"
 
-extern uint8_t key;            // key of the next byte transferred
-extern const uint8_t keyStep;  // added to key once per byte
+constexpr uint8_t keyStep = keyStepValue;  // added to the key once per byte
 
-// key <- initial key; position <- 0.
-void resetFile(File& f);
-// position <- target and key <- k(target); nothing at all when the handle
-// already stands at target.
-void seekFile(File& f, uint64_t target);
+// An archive handle with its key and its write-behind buffer: one value, so
+// two archives open at once never share either.
+struct KeyedFile {
+    File file;
+    uint8_t key = initialKey;  // key of the next byte transferred
+    // Bytes handed to WriteData wait here until a whole buffer can go out.
+    // Only handles written through the stream ever allocate it.
+    std::vector<uint8_t> pending;
+    size_t pendingSize = 0;
+
+    KeyedFile() = default;
+    explicit KeyedFile(File f) : file(std::move(f)) {}
+    explicit operator bool() const { return static_cast<bool>(file); }
+};
+
+// Sends what waits, then key <- initial key and position <- 0, seeking only
+// when the handle stands elsewhere. False when the waiting bytes or the
+// seek failed; the key then stays as it was.
+bool resetFile(KeyedFile& f);
+// Sends what waits, then position <- target and key <- k(target); nothing
+// more when the handle already stands at target. False when the waiting
+// bytes or the seek failed; the key then stays as it was, so it never
+// disagrees with the position.
+bool seekFile(KeyedFile& f, uint64_t target);
 // Reads exactly n bytes into buf, descrambling them when scrambled is
 // nonzero. False, with key unchanged, on a short read and for n == 0.
-bool ReadData(File& f, void* buf, size_t n, uint8_t scrambled);
+bool ReadData(KeyedFile& f, void* buf, size_t n, uint8_t scrambled);
 // Writes n bytes, scrambled when asked; bytes is never modified. The bytes
-// may wait in the handle's buffer until flushData, resetFile or seekFile
-// sends them on; closing a handle drops what still waits. False when the system took fewer bytes than it was
-// given; key advances by n anyway.
-bool WriteData(File& f, const void* bytes, size_t n, uint8_t scrambled);
+// may wait in the buffer until flushData, resetFile or seekFile sends them
+// on; closing the handle drops what still waits. False when the system
+// took fewer bytes than it was given; key advances by n anyway.
+bool WriteData(KeyedFile& f, const void* bytes, size_t n, uint8_t scrambled);
 // Writes out whatever WriteData left waiting; false when the system took
 // fewer bytes. Call it before closing a handle that was written to.
-bool flushData(File& f);
+bool flushData(KeyedFile& f);
+
+// Reads exactly n bytes at absolute offset into buf, descrambling them by
+// that offset when scrambled is nonzero. It keeps no state and moves no
+// position, so any number of threads may read one open archive at once.
+// False on a short read and for n == 0.
+bool readAt(const File& f, uint64_t offset, void* buf, size_t n, uint8_t scrambled);
 
 // dst[i] = src[i] ^ k(start + i), with start the offset whose key is
 // startKey. dst and src may be the same buffer.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "archive/entry.h"
+#include "archive/paths.h"
 
 // Assigns offsets, directory sizes and scramble flags to the entries of list
 // and everything below, placing the first file's data at start. Returns the
@@ -17,9 +18,11 @@ uint32_t fixupTree(std::vector<Entry>& list, uint32_t start);
 // ".msh", ".TEX" or ".MSH".
 bool storedPlain(const std::string& name);
 
+// What one entry adds to the archive's length: its record and, for a file,
+// its bytes. The scan adds these up as it goes, to stop as soon as the
+// archive is too large; archiveLength adds them up over a whole tree.
+uint64_t entryLength(const Entry& e);
+
 // Full length of the archive the tree makes: magic, every record from root
 // down, and every file's size, counted without wrapping.
 uint64_t archiveLength(const Entry& top);
-
-// The format's offsets are 32-bit, so an archive must stay below 4 GiB.
-constexpr uint64_t maxArchiveLength = UINT32_MAX;

@@ -16,7 +16,7 @@
 // are left out, the archive with a line saying so. Sets root.count to the
 // number of entries stored. Stops as soon as the archive planned so far
 // reaches 4 GiB, leaving a tree that archiveLength shows too large.
-void buildTree(const std::vector<std::string>& dirs, const std::vector<FileId>& own);
+void buildTree(Entry& root, const std::vector<std::string>& dirs, const std::vector<FileId>& own);
 
 struct Scan;
 

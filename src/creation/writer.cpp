@@ -15,7 +15,7 @@ size_t chunk(uint64_t left) {
 }
 
 // Writes n zero bytes in place of data that could not be had.
-bool writeZeros(File& f, uint8_t* buf, uint64_t n, uint8_t scrambled) {
+bool writeZeros(KeyedFile& f, uint8_t* buf, uint64_t n, uint8_t scrambled) {
     std::memset(buf, 0, chunk(n));
     while (n > 0) {
         size_t piece = chunk(n);
@@ -27,7 +27,7 @@ bool writeZeros(File& f, uint8_t* buf, uint64_t n, uint8_t scrambled) {
 
 // Copies exactly e.size bytes, whatever has become of the source since the
 // scan: the record already promises that many at e.offset.
-bool copyFile(File& f, uint8_t* buf, const Entry& e, const std::string& path,
+bool copyFile(KeyedFile& f, uint8_t* buf, const Entry& e, const std::string& path,
               const std::vector<FileId>& own) {
     const std::string name = shown(path);
     std::printf("Writing %s...\n", name.c_str());
@@ -83,7 +83,7 @@ void writeTOC(std::vector<uint8_t>& toc, const Entry& e) {
         for (const Entry& c : e.child) writeTOC(toc, c);
 }
 
-bool writeFile(File& f, uint8_t* buffer, std::string& path, const std::vector<Entry>& list,
+bool writeFile(KeyedFile& f, uint8_t* buffer, std::string& path, const std::vector<Entry>& list,
                const std::vector<FileId>& own) {
     for (const Entry& e : list) {
         // Each source lies where the scan found it: its directory's path on
@@ -100,10 +100,10 @@ bool writeFile(File& f, uint8_t* buffer, std::string& path, const std::vector<En
     return true;
 }
 
-bool createFile(File& f, const std::vector<FileId>& own) {
+bool createFile(KeyedFile& f, const Entry& root, const std::vector<FileId>& own) {
     // The key follows the position from offset 0 on; everything after this
     // goes strictly forward through WriteData.
-    resetFile(f);
+    if (!resetFile(f)) return false;
     std::vector<uint8_t> toc(magic, magic + magicSize);
     writeTOC(toc, root);
     // Magic and records go out in one call, all scrambled.

@@ -13,11 +13,6 @@
 struct File {
     intptr_t handle = -1;  // the backend's descriptor or handle; -1 when closed
     uint64_t pos = 0;      // kept here so asking for the position costs nothing
-    // The keyed stream's write-behind buffer for this handle: bytes handed
-    // to WriteData wait here until a whole buffer can go out. Only handles
-    // written through the stream ever allocate it.
-    std::vector<uint8_t> pending;
-    size_t pendingSize = 0;
 
     File() = default;
     explicit File(intptr_t h) : handle(h) {}
@@ -37,6 +32,11 @@ File fileOpenRead(const std::string& path);
 size_t fileRead(File& f, void* buf, size_t n);
 // Writes n bytes; returns the number written (fewer on an error).
 size_t fileWrite(File& f, const void* buf, size_t n);
+// Reads up to n bytes at offset without using or moving the handle's
+// position as filePosition tells it, so threads may share one handle;
+// returns the number read. On Windows the system's own position moves
+// anyway: a handle read this way is not read with fileRead as well.
+size_t fileReadAt(const File& f, uint64_t offset, void* buf, size_t n);
 uint64_t filePosition(const File& f);
 bool fileSeek(File& f, uint64_t pos);
 // Current length, or 0 when it cannot be had.
@@ -49,13 +49,8 @@ bool fileClose(File& f);
 
 // The handle's lifetime is the same on every backend: moving hands it on,
 // destruction closes it.
-inline File::File(File&& other) noexcept
-    : handle(other.handle),
-      pos(other.pos),
-      pending(std::move(other.pending)),
-      pendingSize(other.pendingSize) {
+inline File::File(File&& other) noexcept : handle(other.handle), pos(other.pos) {
     other.handle = -1;
-    other.pendingSize = 0;
 }
 
 inline File& File::operator=(File&& other) noexcept {
@@ -63,10 +58,7 @@ inline File& File::operator=(File&& other) noexcept {
         fileClose(*this);
         handle = other.handle;
         pos = other.pos;
-        pending = std::move(other.pending);
-        pendingSize = other.pendingSize;
         other.handle = -1;
-        other.pendingSize = 0;
     }
     return *this;
 }
@@ -132,7 +124,8 @@ inline Dir::~Dir() {
     dirClose(*this);
 }
 
-enum class Step {
+// What dirOpen found.
+enum class DirOpened {
     opened,
     missing,       // nothing of that name
     link,          // a symbolic link (or other reparse point) stands there
@@ -143,7 +136,7 @@ enum class Step {
 // Opens the directory name inside parent without following a link there.
 // On Windows a directory found under another name (name being a short
 // name of it) fails.
-Step dirOpen(const Dir& parent, const std::string& name, Dir& out);
+DirOpened dirOpen(const Dir& parent, const std::string& name, Dir& out);
 // Creates the directory name inside parent; false when it was not made
 // (it may already exist).
 bool dirMake(const Dir& parent, const std::string& name);

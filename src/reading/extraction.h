@@ -8,6 +8,7 @@
 
 #include "archive/entry.h"
 #include "platform/platform.h"
+#include "reading/toc_reader.h"
 
 // Prints every file's and directory's path in preorder.
 void printFiles(const std::vector<Entry>& list);
@@ -15,10 +16,4 @@ void printFiles(const std::vector<Entry>& list);
 // Extracts every entry below the current directory, reading file bytes
 // from the archive's data region. Refused entries and failed files are
 // reported as failures; the walk always goes on.
-void extractFiles(File& f, const std::vector<Entry>& list);
-
-// The path an entry is extracted to: leading root separators, drives
-// ("C:") and ".." parts removed. False when a ".." part remains further on,
-// which would climb out of the current directory. Parts are split at "\\"
-// and at "/".
-bool safePath(const std::string& name, std::string& used);
+void extractFiles(const File& f, const Archive& archive);

@@ -5,9 +5,7 @@
 
 #include "archive/format.h"
 #include "archive/keyed_stream.h"
-
-uint32_t tocSize = 0;
-uint32_t files = 0;
+#include "archive/paths.h"
 
 namespace {
 
@@ -16,7 +14,7 @@ uint32_t offsetOf(const TocSpan& toc, const uint8_t* p) {
     return magicSize + static_cast<uint32_t>(p - toc.start);
 }
 
-std::string num(uint64_t v) {
+std::string decimal(uint64_t v) {
     return std::to_string(v);
 }
 
@@ -26,19 +24,15 @@ size_t nameLength(const std::string& name) {
     return std::min(name.find('\0'), name.size());
 }
 
-// One directory being decoded: where its entries go and how many records it
-// still claims.
+// One directory being decoded: how many records it still claims and the
+// length of its path; while building, where its entries go.
 struct Level {
-    std::vector<Entry>* list;  // null while only measuring
+    std::vector<Entry>* list;  // building: the directory's entries
+    size_t kept;               // measuring: the directory's index in TocWalk::kept
     uint32_t left;
     size_t pathLength;  // of the joined path of the directory, "\\" included
 };
 
-// One decoding of the block below the root record. The block is decoded
-// twice: first to find where it ends or is damaged and how many entries
-// each directory really holds, then to build the tree with every list
-// reserved to its exact size. So a count the archive claims is never
-// trusted, and memory follows the records actually there.
 // Where a non-empty file's bytes lie in the data region, and the TOC
 // offset of its record.
 struct Range {
@@ -47,78 +41,97 @@ struct Range {
     uint32_t record;
 };
 
+// The block below the root record is decoded twice: first to find where it
+// ends or is damaged and how many entries each directory really holds, then
+// to build the tree with every list reserved to its exact size. So a count
+// the archive claims is never trusted, and memory follows the records
+// actually there. Both passes check each record the same way.
 struct TocWalk {
     const TocSpan& toc;
-    std::string& damage;
+    Archive& archive;
     std::vector<uint32_t> kept;  // entries of each directory, in preorder, root first
     size_t records = 0;          // records decoded before the end or the damage
     size_t filled = 0;           // non-empty files among them
     std::vector<Range> ranges;   // building: of every non-empty file
 };
 
-// Decodes the records below a root that claims rootCount children. With
-// build false it fills walk.kept and walk.records and returns the cursor past
-// the last record, or nullptr at damage (walk.damage set). With build true
-// it decodes walk.records records into root.child.
-const uint8_t* decode(TocWalk& walk, const uint8_t* cursor, uint32_t rootCount, bool build) {
+enum class Check { entry, passedOver, damaged };
+
+// Decodes the record at cursor, in the directory at level, depth levels
+// below the root, and moves cursor past it. entry: a file or directory
+// whose joined path is pathLength bytes; passedOver: a record of another
+// type, which costs no entry; damaged: walk.archive.damage says why.
+Check checkRecord(TocWalk& walk, const uint8_t*& cursor, const Level& level, size_t depth, Record& r,
+                  size_t& pathLength) {
     const TocSpan& toc = walk.toc;
-    auto damaged = [&](const std::string& what) -> const uint8_t* {
-        walk.damage = what;
-        return nullptr;
+    const uint8_t* at = cursor;
+    auto damaged = [&](const std::string& what) {
+        walk.archive.damage = what;
+        return Check::damaged;
     };
-    std::vector<Level> stack;
-    std::vector<size_t> keptAt;  // measuring: index in kept of each open directory
-    size_t nextDir = 0;          // building: index in kept of the next directory
-    if (build) {
-        walk.ranges.reserve(walk.filled);
-        root.child.reserve(walk.kept[nextDir++]);
-        stack.push_back({&root.child, rootCount, 0});
-    } else {
-        walk.kept.assign(1, 0);
-        keptAt.push_back(0);
-        stack.push_back({nullptr, rootCount, 0});
-    }
+    if (takeRecord(cursor, toc.end, r) != Decode::ok)
+        return damaged("record at offset " + decimal(offsetOf(toc, at)) +
+                       " runs past the end of the TOC at " + decimal(offsetOf(toc, toc.end)));
+    if (r.name.size() > maxNameLength)
+        return damaged("name of " + decimal(r.name.size()) + " bytes at offset " +
+                       decimal(offsetOf(toc, at)) + " is longer than " + decimal(maxNameLength) + " bytes");
+    if (r.type != typeFile && r.type != typeDirectory) return Check::passedOver;
+    const bool dir = r.type == typeDirectory;
+    pathLength = level.pathLength + nameLength(r.name) + (dir ? 1 : 0);
+    if (pathLength > maxPathLength())
+        return damaged("path at offset " + decimal(offsetOf(toc, at)) + " is longer than " +
+                       decimal(maxPathLength()) + " bytes");
+    if (dir && depth > maxDepth)
+        return damaged("directory at offset " + decimal(offsetOf(toc, at)) + " lies deeper than " +
+                       decimal(maxDepth) + " levels");
+    return Check::entry;
+}
+
+// The first pass, below a root that claims rootCount children: fills
+// walk.kept, walk.records and walk.filled; returns the cursor past the
+// last record, or nullptr at damage.
+const uint8_t* measure(TocWalk& walk, const uint8_t* cursor, uint32_t rootCount) {
+    walk.kept.assign(1, 0);
+    std::vector<Level> stack{{nullptr, 0, rootCount, 0}};
     Record r;  // reused, so a long name's buffer is allocated once
-    for (size_t done = 0;; ++done) {
-        while (!stack.empty() && stack.back().left == 0) {
-            stack.pop_back();
-            if (!build) keptAt.pop_back();
+    for (;;) {
+        while (!stack.empty() && stack.back().left == 0) stack.pop_back();
+        if (stack.empty()) return cursor;
+        Level& level = stack.back();
+        --level.left;
+        size_t pathLength = 0;
+        const Check checked = checkRecord(walk, cursor, level, stack.size(), r, pathLength);
+        if (checked == Check::damaged) return nullptr;
+        ++walk.records;
+        if (checked == Check::passedOver) continue;
+        ++walk.kept[level.kept];
+        if (r.type == typeFile) {
+            if (r.size > 0) ++walk.filled;
+            continue;
         }
-        if (stack.empty() || (build && done == walk.records)) return cursor;
+        stack.push_back({nullptr, walk.kept.size(), r.count, pathLength});
+        walk.kept.push_back(0);
+    }
+}
+
+// The second pass: decodes the walk.records records the first found sound
+// into the tree, and notes where each non-empty file's bytes lie.
+void build(TocWalk& walk, const uint8_t* cursor, uint32_t rootCount) {
+    std::vector<Entry>& top = walk.archive.root.child;
+    size_t nextDir = 0;  // index in kept of the next directory
+    top.reserve(walk.kept[nextDir++]);
+    walk.ranges.reserve(walk.filled);
+    std::vector<Level> stack{{&top, 0, rootCount, 0}};
+    Record r;
+    for (size_t done = 0; done < walk.records; ++done) {
+        while (!stack.empty() && stack.back().left == 0) stack.pop_back();
+        if (stack.empty()) return;
         Level& level = stack.back();
         --level.left;
         const uint8_t* at = cursor;
-        if (takeRecord(cursor, toc.end, r) != Decode::ok)
-            return damaged("record at offset " + num(offsetOf(toc, at)) +
-                           " runs past the end of the TOC at " + num(offsetOf(toc, toc.end)));
-        if (r.name.size() > maxNameLength)
-            return damaged("name of " + num(r.name.size()) + " bytes at offset " + num(offsetOf(toc, at)) +
-                           " is longer than " + num(maxNameLength) + " bytes");
-        // Records of other types are passed over: they cost no entry.
-        if (r.type != typeFile && r.type != typeDirectory) {
-            if (!build) walk.records = done + 1;
-            continue;
-        }
-        const bool dir = r.type == typeDirectory;
+        size_t pathLength = 0;
+        if (checkRecord(walk, cursor, level, stack.size(), r, pathLength) != Check::entry) continue;
         const size_t length = nameLength(r.name);
-        const size_t pathLength = level.pathLength + length + (dir ? 1 : 0);
-        if (pathLength > maxPathLength())
-            return damaged("path at offset " + num(offsetOf(toc, at)) + " is longer than " +
-                           num(maxPathLength()) + " bytes");
-        if (dir && stack.size() > maxDepth)
-            return damaged("directory at offset " + num(offsetOf(toc, at)) + " lies deeper than " +
-                           num(maxDepth) + " levels");
-        if (!build) {
-            ++walk.kept[keptAt.back()];
-            walk.records = done + 1;
-            if (!dir && r.size > 0) ++walk.filled;
-            if (dir) {
-                keptAt.push_back(walk.kept.size());
-                walk.kept.push_back(0);
-                stack.push_back({nullptr, r.count, pathLength});
-            }
-            continue;
-        }
         level.list->push_back(Entry{static_cast<uint8_t>(r.type),
                                     r.name.substr(0, length),
                                     r.offset,
@@ -126,15 +139,15 @@ const uint8_t* decode(TocWalk& walk, const uint8_t* cursor, uint32_t rootCount, 
                                     r.count,
                                     r.scrambled,
                                     {}});
-        if (!dir) {
-            ++files;
-            if (r.size > 0) walk.ranges.push_back({r.offset, r.size, offsetOf(toc, at)});
+        if (r.type == typeFile) {
+            ++walk.archive.files;
+            if (r.size > 0) walk.ranges.push_back({r.offset, r.size, offsetOf(walk.toc, at)});
             continue;
         }
         // Reserved exactly, so the lists above never move while this one fills.
         std::vector<Entry>* children = &level.list->back().child;
         children->reserve(walk.kept[nextDir++]);
-        stack.push_back({children, r.count, pathLength});
+        stack.push_back({children, 0, r.count, pathLength});
     }
 }
 
@@ -154,8 +167,8 @@ bool overlapping(std::vector<Range>& ranges, std::string& damage) {
     uint64_t end = 0;
     for (const Range& r : ranges) {
         if (furthest && r.offset < end) {
-            damage = "files at offsets " + num(std::min(furthest->record, r.record)) + " and " +
-                     num(std::max(furthest->record, r.record)) + " share bytes of the data region";
+            damage = "files at offsets " + decimal(std::min(furthest->record, r.record)) + " and " +
+                     decimal(std::max(furthest->record, r.record)) + " share bytes of the data region";
             return true;
         }
         if (uint64_t(r.offset) + r.size > end) {
@@ -168,56 +181,59 @@ bool overlapping(std::vector<Range>& ranges, std::string& damage) {
 
 }  // namespace
 
-Toc readTOC(const TocSpan& toc, std::string& damage) {
+Toc readTOC(const TocSpan& toc, Archive& archive) {
+    Entry& root = archive.root;
     root.child.clear();
+    archive.files = 0;
     auto damaged = [&](const std::string& what) {
-        damage = what;
-        return Toc::damaged;
+        archive.damage = what;
+        return archive.status = Toc::damaged;
     };
     const uint8_t* cursor = toc.start;
     Record r;
-    if (toc.start == toc.end || toc.start[0] != typeDirectory) return Toc::notArchive;
+    if (toc.start == toc.end || toc.start[0] != typeDirectory) return archive.status = Toc::notArchive;
     if (takeRecord(cursor, toc.end, r) != Decode::ok)
-        return damaged("root record runs past the end of the TOC at " + num(offsetOf(toc, toc.end)));
+        return damaged("root record runs past the end of the TOC at " + decimal(offsetOf(toc, toc.end)));
     if (!r.name.empty()) return damaged("root record has a name");
     root.size = r.size;
     root.count = r.count;
-    TocWalk walk{toc, damage, {}, 0, 0, {}};
-    const uint8_t* end = decode(walk, cursor, r.count, false);
-    decode(walk, cursor, r.count, true);
-    if (!end) return Toc::damaged;
+    TocWalk walk{toc, archive, {}, 0, 0, {}};
+    const uint8_t* end = measure(walk, cursor, r.count);
+    build(walk, cursor, r.count);
+    if (!end) return archive.status = Toc::damaged;
     // Records that stop short of the data region mean the region's start,
     // taken from the archive's length, is off: bytes were added.
     if (end != toc.end)
-        return damaged("TOC ends at offset " + num(offsetOf(toc, end)) + " but the data region starts at " +
-                       num(offsetOf(toc, toc.end)));
-    if (overlapping(walk.ranges, damage)) return Toc::damaged;
-    return Toc::ok;
+        return damaged("TOC ends at offset " + decimal(offsetOf(toc, end)) +
+                       " but the data region starts at " + decimal(offsetOf(toc, toc.end)));
+    if (overlapping(walk.ranges, archive.damage)) return archive.status = Toc::damaged;
+    return archive.status = Toc::ok;
 }
 
-Toc parseFile(File& f, std::string& damage) {
+Archive parseFile(KeyedFile& f) {
+    Archive archive;
     auto damaged = [&](const std::string& what) {
-        damage = what;
-        return Toc::damaged;
+        archive.damage = what;
+        archive.status = Toc::damaged;
+        return std::move(archive);
     };
-    resetFile(f);
-    const uint64_t length = fileLength(f);
+    const uint64_t length = fileLength(f.file);
     uint8_t header[headerSize];
-    if (length < headerSize || !ReadData(f, header, headerSize, 1)) return Toc::notArchive;
-    if (std::memcmp(header, magic, magicSize) != 0) return Toc::notArchive;
-    if (header[magicSize] != typeDirectory) return Toc::notArchive;
+    if (!resetFile(f) || length < headerSize || !ReadData(f, header, headerSize, 1)) return archive;
+    if (std::memcmp(header, magic, magicSize) != 0) return archive;
+    if (header[magicSize] != typeDirectory) return archive;
     if (length > UINT32_MAX) return damaged("archive is 4 GiB or larger");
     const uint32_t rootSize = get32(header + rootSizeOffset);
     // The data region and the header must both fit in the archive.
     if (rootSize > length - headerSize)
-        return damaged("data region of " + num(rootSize) + " bytes and the " + num(headerSize) +
-                       "-byte header are longer than the archive of " + num(length) + " bytes");
-    tocSize = static_cast<uint32_t>(length - rootSize);
+        return damaged("data region of " + decimal(rootSize) + " bytes and the " + decimal(headerSize) +
+                       "-byte header are longer than the archive of " + decimal(length) + " bytes");
+    archive.tocSize = static_cast<uint32_t>(length - rootSize);
 
-    resetFile(f);
-    seekFile(f, magicSize);
     // Too large for memory throws std::bad_alloc, which the command reports.
-    std::vector<uint8_t> block(tocSize - magicSize);
-    if (!ReadData(f, block.data(), block.size(), 1)) return damaged("cannot read the TOC");
-    return readTOC({block.data(), block.data() + block.size()}, damage);
+    std::vector<uint8_t> block(archive.tocSize - magicSize);
+    if (!seekFile(f, magicSize) || !ReadData(f, block.data(), block.size(), 1))
+        return damaged("cannot read the TOC");
+    readTOC({block.data(), block.data() + block.size()}, archive);
+    return archive;
 }

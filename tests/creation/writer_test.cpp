@@ -19,12 +19,9 @@ namespace {
 struct Writer : ::testing::Test {
     ScratchDir dir;
     std::string archive = dir / "out.dat";
+    Entry root{typeDirectory, {}, 0, 0, 0, 0, {}};  // the tree written
 
-    void SetUp() override {
-        resetRun();
-        std::filesystem::create_directory(dir / "d");
-    }
-    void TearDown() override { resetRun(); }
+    void SetUp() override { std::filesystem::create_directory(dir / "d"); }
 
     // Adds a file entry below the top-level directory "d", which the writer
     // reads from d/<name> in the scratch directory.
@@ -48,14 +45,14 @@ struct Writer : ::testing::Test {
     std::string write() {
         root.size = fixupTree(root.child, 0);
         InDir in(dir.path);
-        File f = fileOpenWrite(archive);
+        KeyedFile f(fileOpenWrite(archive));
         EXPECT_TRUE(f);
         testing::internal::CaptureStdout();
-        bool ok = createFile(f);
+        bool ok = createFile(f, root);
         std::fflush(stdout);
         std::string out = testing::internal::GetCapturedStdout();
         EXPECT_TRUE(ok);
-        EXPECT_TRUE(fileClose(f));
+        EXPECT_TRUE(fileClose(f.file));
         return out;
     }
 };

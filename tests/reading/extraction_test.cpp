@@ -1,6 +1,6 @@
-#include "reading/extraction.h"
-
 #include <gtest/gtest.h>
+
+#include "archive/paths.h"
 
 namespace {
 

@@ -54,19 +54,19 @@ struct InDir {
 struct ReadRun {
     Toc toc = Toc::notArchive;
     int status = 255;  // as the tool would exit: 0 or 255
+    Archive archive;   // what the reader made of it
 };
 
 // Runs "l" (extract false) or "x" (extract true) on archive in the current
-// directory, exactly as the tool does; the lines go to stdout. toc is what
-// the reader made of the archive, read once more afterwards.
+// directory, exactly as the tool does; the lines go to stdout. archive is
+// what the reader made of the archive, read once more afterwards, and toc
+// its status.
 inline ReadRun readInProcess(const std::string& archive, bool extract) {
     ReadRun r;
     r.status = runCommand({"dattool", extract ? "x" : "l", archive}) == 0 ? 0 : 255;
-    std::string damage;
-    File f = fileOpenRead(archive);
+    KeyedFile f(fileOpenRead(archive));
     if (!f) throw std::runtime_error("cannot open " + archive);
-    const uint32_t fileCount = files;
-    r.toc = parseFile(f, damage);
-    files = fileCount;
+    r.archive = parseFile(f);
+    r.toc = r.archive.status;
     return r;
 }

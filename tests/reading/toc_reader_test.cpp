@@ -4,23 +4,10 @@
 #include <unistd.h>
 
 #include "archive/format.h"
-#include "report.h"
 #include "support/dat_codec.h"
 #include "support/scratch.h"
 
 namespace {
-
-struct TocReader : ::testing::Test {
-    std::string tocDamage;
-    void SetUp() override { resetRun(); }
-    // Decodes a copy of exactly these bytes, so reading one byte past the
-    // block is caught by the sanitizer build.
-    Toc read(const std::vector<uint8_t>& block) {
-        std::vector<uint8_t> exact(block);
-        const uint8_t* p = exact.data();
-        return readTOC({p, p + exact.size()}, tocDamage);
-    }
-};
 
 // Every path in the tree, preorder, joined as the listing joins them.
 void collect(const std::vector<Entry>& list, const std::string& prefix, std::vector<std::string>& out) {
@@ -30,11 +17,28 @@ void collect(const std::vector<Entry>& list, const std::string& prefix, std::vec
         collect(e.child, path, out);
     }
 }
-std::vector<std::string> paths() {
-    std::vector<std::string> out;
-    collect(root.child, "", out);
-    return out;
-}
+
+struct TocReader : ::testing::Test {
+    // The decoded archive, with its parts under the names the tests use.
+    Archive archive;
+    Entry& root = archive.root;
+    uint32_t& files = archive.files;
+    uint32_t& tocSize = archive.tocSize;
+    std::string& tocDamage = archive.damage;
+    void SetUp() override { archive = Archive{}; }
+    // Decodes a copy of exactly these bytes, so reading one byte past the
+    // block is caught by the sanitizer build.
+    Toc read(const std::vector<uint8_t>& block) {
+        std::vector<uint8_t> exact(block);
+        const uint8_t* p = exact.data();
+        return readTOC({p, p + exact.size()}, archive);
+    }
+    std::vector<std::string> paths() const {
+        std::vector<std::string> out;
+        collect(root.child, "", out);
+        return out;
+    }
+};
 
 const std::vector<Node> sample = {
     dirNode("data",
@@ -141,8 +145,9 @@ struct ParseFile : TocReader {
     std::string path = dir / "a.dat";
     Toc parse(const std::string& bytes) {
         writeBytes(path, bytes);
-        File f = fileOpenRead(path);
-        return parseFile(f, tocDamage);
+        KeyedFile f(fileOpenRead(path));
+        archive = parseFile(f);
+        return archive.status;
     }
 };
 
@@ -171,8 +176,9 @@ TEST_F(ParseFile, ArchiveOf4GiBIsDamaged) {
     // Sparse: only the header is ever written or read.
     writeBytes(path, archiveBytes(sample));
     ASSERT_EQ(truncate(path.c_str(), 0x100000000LL), 0);
-    File f = fileOpenRead(path);
-    EXPECT_EQ(parseFile(f, tocDamage), Toc::damaged);
+    KeyedFile f(fileOpenRead(path));
+    archive = parseFile(f);
+    EXPECT_EQ(archive.status, Toc::damaged);
     EXPECT_EQ(tocDamage, "archive is 4 GiB or larger");
 }
 
@@ -196,8 +202,9 @@ size_t ownedBytes(const std::vector<Entry>& list) {
 // file record); one that keeps names owns a few times it. Eight times is
 // the bound the reader's memory is held to.
 TEST_F(ParseFile, TreeOwnsAtMostEightTimesTheToc) {
-    File f = fileOpenRead(dataFile("long_paths_small_records.dat"));
-    ASSERT_EQ(parseFile(f, tocDamage), Toc::ok) << tocDamage;
+    KeyedFile f(fileOpenRead(dataFile("long_paths_small_records.dat")));
+    archive = parseFile(f);
+    ASSERT_EQ(archive.status, Toc::ok) << tocDamage;
     ASSERT_EQ(files, 200u);
     const size_t toc = tocSize - magicSize;
     EXPECT_LE(ownedBytes(root.child), 8 * toc) << "TOC of " << toc << " bytes";

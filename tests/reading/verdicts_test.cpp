@@ -1,0 +1,145 @@
+// The verdicts on an archive's entries: judged from the archive alone, they
+// must say exactly what "x" then makes on the disk.
+#include "reading/verdicts.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "archive/format.h"
+#include "archive/paths.h"
+#include "reading/in_process.h"
+#include "support/dat_codec.h"
+#include "support/scratch.h"
+
+namespace {
+
+Archive decoded(const std::vector<Node>& top) {
+    Archive archive;
+    const std::vector<uint8_t> block = tocBlock(top);
+    readTOC({block.data(), block.data() + block.size()}, archive);
+    return archive;
+}
+
+// One line per verdict: stored path, written path, refusal, "replaced".
+std::vector<std::string> described(const std::vector<Verdict>& verdicts) {
+    std::vector<std::string> out;
+    for (size_t i = 0; i < verdicts.size(); ++i) {
+        std::string line = storedPath(verdicts, i) + " -> ";
+        line +=
+            verdicts[i].refusal == Refusal::none ? writtenPath(verdicts, i) : reasonOf(verdicts[i].refusal);
+        if (verdicts[i].replaced) line += " (replaced)";
+        out.push_back(line);
+    }
+    return out;
+}
+
+struct Case {
+    const char* what;
+    std::vector<Node> top;
+    std::vector<std::string> verdicts;
+};
+
+const Case cases[] = {
+    {"plain tree",
+     {dirNode("d", {fileNode("a", "1"), dirNode("e", {fileNode("b", "2")})})},
+     {"d\\ -> d\\", "d\\a -> d\\a", "d\\e\\ -> d\\e\\", "d\\e\\b -> d\\e\\b"}},
+    {"anchors stripped, climbing refused below",
+     {dirNode("\\abs", {fileNode("C:x", "1")}),
+      dirNode("..", {fileNode("f", "2"), dirNode("..", {fileNode("g", "3")})}),
+      dirNode("d", {fileNode("..\\up", "4"), dirNode("..", {fileNode("h", "5")})})},
+     {"\\abs\\ -> abs\\", "\\abs\\C:x -> abs\\C:x", "..\\ -> ", "..\\f -> f", "..\\..\\ -> ",
+      "..\\..\\g -> g", "d\\ -> d\\", "d\\..\\up -> path leaves the current directory",
+      "d\\..\\ -> path leaves the current directory", "d\\..\\h -> path leaves the current directory"}},
+    {"names no file",
+     {dirNode("d", {fileNode("", "1"), fileNode("x\\", "2")}), fileNode("..", "3")},
+     {"d\\ -> d\\", "d\\ -> path names no file", "d\\x\\ -> path names no file", ".. -> path names no file"}},
+    {"repeated files: the last wins, across directories and separators",
+     {dirNode("d", {fileNode("a", "1"), fileNode("a", "2")}), dirNode("d", {fileNode("a", "3")}),
+      fileNode("d/a", "4")},
+     {"d\\ -> d\\", "d\\a -> d\\a (replaced)", "d\\a -> d\\a (replaced)", "d\\ -> d\\",
+      "d\\a -> d\\a (replaced)", "d/a -> d/a"}},
+    {"files and directories in each other's way",
+     {fileNode("f", "1"), dirNode("f", {fileNode("x", "2")}), fileNode("f\\y", "3"), dirNode("d"),
+      fileNode("d", "4")},
+     {"f -> f", "f\\ -> a file stands in the way", "f\\x -> a file stands in the way",
+      "f\\y -> a file stands in the way", "d\\ -> d\\", "d -> a directory stands in the way"}},
+};
+
+TEST(Verdicts, SayWhatExtractionDoes) {
+    for (const Case& c : cases) {
+        const Archive archive = decoded(c.top);
+        ASSERT_EQ(archive.status, Toc::ok) << c.what << ": " << archive.damage;
+        EXPECT_EQ(described(judgeExtraction(archive)), c.verdicts) << c.what;
+    }
+}
+
+TEST(Verdicts, FileBytesOutsideTheDataRegionAreRefused) {
+    Archive archive = decoded({fileNode("a", "12"), fileNode("b", "")});
+    archive.root.size = 1;              // "a" now reaches one byte past the region
+    archive.root.child[1].offset = 99;  // empty: reads nothing, may point anywhere
+    EXPECT_EQ(described(judgeExtraction(archive)),
+              (std::vector<std::string>{"a -> its bytes lie outside the archive", "b -> b"}));
+}
+
+// The same path with either separator and empty names left out.
+std::string onDisk(const std::string& written) {
+    std::vector<std::string> names;
+    splitPath(written, names);
+    std::string path;
+    for (const std::string& name : names) path += (path.empty() ? "" : "/") + name;
+    return path;
+}
+
+// Every sound sample and every archive above, extracted in-process into an
+// empty directory: the files there are exactly the verdicts' winners, with
+// their bytes, and every directory made is there.
+TEST(Verdicts, MatchWhatExtractionLeavesOnDisk) {
+    std::vector<std::string> archives;
+    for (const auto& item : std::filesystem::directory_iterator(dataFile("")))
+        if (item.path().extension() == ".dat") archives.push_back(item.path().string());
+    ScratchDir made;
+    for (const Case& c : cases) {
+        archives.push_back(made / (std::to_string(archives.size()) + ".dat"));
+        writeBytes(archives.back(), archiveBytes(c.top));
+    }
+    for (const std::string& path : archives) {
+        KeyedFile f(fileOpenRead(path));
+        const Archive archive = parseFile(f);
+        if (archive.status != Toc::ok) continue;
+        const std::vector<Verdict> verdicts = judgeExtraction(archive);
+        std::map<std::string, std::string> expected;
+        std::set<std::string> dirs;
+        for (size_t i = 0; i < verdicts.size(); ++i) {
+            const Verdict& v = verdicts[i];
+            const std::string at = onDisk(writtenPath(verdicts, i));
+            if (v.refusal != Refusal::none || at.empty()) continue;
+            if (v.entry->type == typeDirectory) {
+                dirs.insert(at);
+            } else if (!v.replaced) {
+                std::string bytes(v.entry->size, '\0');
+                ASSERT_TRUE(v.entry->size == 0 || readAt(f.file, uint64_t(archive.tocSize) + v.entry->offset,
+                                                         bytes.data(), bytes.size(), v.entry->scrambled))
+                    << path;
+                expected[at] = bytes;
+            }
+        }
+        ScratchDir out;
+        {
+            InDir in(out.path);
+            Silenced quiet;
+            testing::internal::CaptureStderr();
+            readInProcess(path, true);
+            testing::internal::GetCapturedStderr();
+        }
+        std::map<std::string, std::string> files;
+        for (const auto& [at, content] : treeOf(out.path)) {
+            if (content != "<dir>") files[at] = content;
+            dirs.erase(at);
+        }
+        EXPECT_EQ(files, expected) << path;
+        EXPECT_TRUE(dirs.empty()) << path << ": " << (dirs.empty() ? "" : *dirs.begin());
+    }
+}
+
+}  // namespace
