@@ -50,7 +50,11 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/datConfig.cmake ${CMAKE_CURRENT_BINARY
   DESTINATION ${dat_cmake_dir} COMPONENT development)
 
 # The static library needs the C++ runtime, which a C program's link does
-# not bring: pkg-config --static adds it.
+# not bring: pkg-config --static adds it. The prefix is found from the
+# file's own place, so an install moved elsewhere (or made with --prefix)
+# still describes itself.
+file(RELATIVE_PATH dat_pc_up /p/${CMAKE_INSTALL_LIBDIR}/pkgconfig /p)
+string(REGEX REPLACE "/$" "" dat_pc_up "${dat_pc_up}")
 configure_file(${CMAKE_CURRENT_SOURCE_DIR}/cmake/dat.pc.in ${CMAKE_CURRENT_BINARY_DIR}/dat.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/dat.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
   COMPONENT development)
