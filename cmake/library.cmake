@@ -5,6 +5,14 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
+# Debian keeps libraries and their pkg-config files in the architecture's
+# own directory, under /usr/local as under /usr, so that a cross build
+# finds the right ones.
+set(dat_libdir ${CMAKE_INSTALL_LIBDIR})
+if(NOT WIN32 AND CMAKE_LIBRARY_ARCHITECTURE AND dat_libdir STREQUAL "lib" AND EXISTS /etc/debian_version)
+  set(dat_libdir lib/${CMAKE_LIBRARY_ARCHITECTURE})
+endif()
+
 # The face may still change: 0 until it settles.
 set(DAT_SOVERSION 0)
 
@@ -29,12 +37,12 @@ else()
 endif()
 
 install(TARGETS ${dat_targets} EXPORT datTargets
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library NAMELINK_COMPONENT development
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
+  LIBRARY DESTINATION ${dat_libdir} COMPONENT library NAMELINK_COMPONENT development
+  ARCHIVE DESTINATION ${dat_libdir} COMPONENT development)
 install(FILES include/dat/dat.h include/dat/archive.hpp include/dat/export.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/dat COMPONENT development)
 
-set(dat_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/dat)
+set(dat_cmake_dir ${dat_libdir}/cmake/dat)
 install(EXPORT datTargets NAMESPACE dat:: FILE datTargets.cmake DESTINATION ${dat_cmake_dir}
   COMPONENT development)
 file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/datConfig.cmake.in [[
@@ -53,8 +61,8 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/datConfig.cmake ${CMAKE_CURRENT_BINARY
 # not bring: pkg-config --static adds it. The prefix is found from the
 # file's own place, so an install moved elsewhere (or made with --prefix)
 # still describes itself.
-file(RELATIVE_PATH dat_pc_up /p/${CMAKE_INSTALL_LIBDIR}/pkgconfig /p)
+file(RELATIVE_PATH dat_pc_up /p/${dat_libdir}/pkgconfig /p)
 string(REGEX REPLACE "/$" "" dat_pc_up "${dat_pc_up}")
 configure_file(${CMAKE_CURRENT_SOURCE_DIR}/cmake/dat.pc.in ${CMAKE_CURRENT_BINARY_DIR}/dat.pc @ONLY)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/dat.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/dat.pc DESTINATION ${dat_libdir}/pkgconfig
   COMPONENT development)
