@@ -30,7 +30,12 @@ else()
   # The libstdc++ templates the reader instantiates would leave with default
   # visibility: the version script keeps them in too.
   target_link_options(dat PRIVATE LINKER:--version-script=${CMAKE_CURRENT_SOURCE_DIR}/cmake/libdat.map
-    LINKER:--no-undefined LINKER:-z,relro LINKER:-z,now)
+    LINKER:-z,relro LINKER:-z,now)
+  # Every symbol resolved at link time, except under clang's sanitizers,
+  # whose runtime only the program links.
+  if(NOT DATTOOL_SANITIZE AND NOT DATTOOL_FUZZ)
+    target_link_options(dat PRIVATE LINKER:--no-undefined)
+  endif()
   set_property(TARGET dat APPEND PROPERTY LINK_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/cmake/libdat.map)
   set_target_properties(dat_static PROPERTIES EXPORT_NAME dat_static)
   set(dat_targets dat dat_static)
