@@ -463,6 +463,10 @@ size_t maxPathLength() {
     return PATH_MAX - 1;
 }
 
+bool backslashSeparates() {
+    return false;
+}
+
 bool isPattern(const std::string& arg) {
     return arg.find_first_of("*?") != std::string::npos;
 }
