@@ -67,8 +67,8 @@ class DAT_API Archive {
     std::string path(size_t i) const noexcept;
     std::string written(size_t i) const noexcept;
     // Entry whose stored path is path, either separator taken for the
-    // other and a trailing one optional; notFound when there is none. The
-    // last of repeated paths wins, as it does on disk.
+    // other and a directory's trailing one optional; notFound when there
+    // is none. The last of repeated paths wins, as it does on disk.
     size_t find(std::string_view path) const noexcept;
 
     // Reads up to n bytes of file entry i, starting offset bytes into the

@@ -60,7 +60,7 @@ DAT_API int dat_entry_at(const dat_archive *a, size_t i, dat_entry *out);
 DAT_API int64_t dat_path(const dat_archive *a, size_t i, int written, char *buf, size_t size);
 
 /* The index of the entry whose stored path is path ("/" and "\" alike, a
- * trailing one optional; the last of repeated paths); DAT_NONE when none. */
+ * directory's trailing one optional; the last of repeated paths); DAT_NONE when none. */
 DAT_API size_t dat_find(const dat_archive *a, const char *path);
 
 /* Reads up to n bytes of file entry i, starting offset bytes into the file,

@@ -138,10 +138,11 @@ size_t Archive::find(std::string_view path) const noexcept {
     try {
         std::string wanted(path);
         normalise(wanted, 0);
-        while (!wanted.empty() && wanted.back() == '\\') wanted.pop_back();
         size_t found = notFound;
         // One buffer holds the path of the entry at hand; a directory whose
-        // path does not lead towards wanted is passed over whole.
+        // path does not lead towards wanted is passed over whole. Names may
+        // hold separators themselves, so a directory matches with its
+        // trailing separator or without it, never by stripping wanted.
         std::string at;
         std::vector<std::pair<uint32_t, size_t>> open;  // directories entered: end, path length before
         const size_t count = size();
@@ -155,12 +156,14 @@ size_t Archive::find(std::string_view path) const noexcept {
             at += e.name;
             normalise(at, mark);
             if (at == wanted) found = i;
-            if (e.type == typeDirectory && wanted.size() > at.size() &&
-                wanted.compare(0, at.size(), at) == 0 && wanted[at.size()] == '\\') {
+            if (e.type == typeDirectory) {
                 at += '\\';
-                open.emplace_back(state->end[i], mark);
-                ++i;
-                continue;
+                if (at == wanted) found = i;
+                if (wanted.size() > at.size() && wanted.compare(0, at.size(), at) == 0) {
+                    open.emplace_back(state->end[i], mark);
+                    ++i;
+                    continue;
+                }
             }
             at.resize(mark);
             i = e.type == typeDirectory ? state->end[i] : i + 1;
