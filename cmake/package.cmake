@@ -17,7 +17,7 @@ configure_file(${CMAKE_CURRENT_SOURCE_DIR}/man/dattool.1.in ${dattool_man} @ONLY
 # checking, and not in unoptimised builds, where fortified calls do not work.
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux" AND NOT DATTOOL_SANITIZE)
   set(optimised $<NOT:$<CONFIG:Debug>>)
-  foreach(target datcore dattool)
+  foreach(target datobjects datcore dattool)
     target_compile_options(${target} PRIVATE
       $<${optimised}:-U_FORTIFY_SOURCE> $<${optimised}:-D_FORTIFY_SOURCE=2>)
   endforeach()
@@ -32,8 +32,8 @@ if(NOT dattool_changelog_top MATCHES "^dattool \\(${PROJECT_VERSION}\\) ")
                       "not: ${dattool_changelog_top}")
 endif()
 
-install(TARGETS dattool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(TARGETS dattool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT dattool)
+install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT dattool)
 
 # Debian keeps man pages and changelogs gzipped with -9n (no name, no time
 # stamp, so the package builds identically every time); plain copies where
@@ -49,14 +49,22 @@ if(DATTOOL_GZIP)
     COMMAND ${DATTOOL_GZIP} -9n -c ${CMAKE_CURRENT_SOURCE_DIR}/packaging/changelog > ${dattool_gz_changelog}
     DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/packaging/changelog VERBATIM)
   add_custom_target(dattool_docs ALL DEPENDS ${dattool_gz_man} ${dattool_gz_changelog})
-  install(FILES ${dattool_gz_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES ${dattool_gz_changelog} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES ${dattool_gz_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT dattool)
+  set(dattool_doc_changelog ${dattool_gz_changelog})
 else()
-  install(FILES ${dattool_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES packaging/changelog DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES ${dattool_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT dattool)
+  set(dattool_doc_changelog packaging/changelog)
 endif()
-# The MIT licence (LICENSE), in Debian's machine-readable copyright format.
-install(FILES packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# Each package carries the changelog and the MIT licence (LICENSE), in
+# Debian's machine-readable copyright format, in its own documentation
+# directory.
+foreach(component_package IN ITEMS dattool:dattool library:libdat0 development:libdat-dev)
+  string(REPLACE ":" ";" component_package ${component_package})
+  list(GET component_package 0 component)
+  list(GET component_package 1 package)
+  install(FILES ${dattool_doc_changelog} packaging/copyright
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component})
+endforeach()
 
 # The man page must format without a single warning; each linter found here
 # checks it.
@@ -73,22 +81,62 @@ endif()
 set(CPACK_PACKAGE_NAME dattool)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "${DATTOOL_MAINTAINER}")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "create, list and extract DAT archives")
-# One line each: the package's control file keeps these lines as they are.
-set(CPACK_PACKAGE_DESCRIPTION [[
+set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_CURRENT_SOURCE_DIR}/LICENSE)
+set(CPACK_STRIP_FILES ON)
+# Three packages: the tool, the shared library and what building against
+# the library needs.
+set(CPACK_COMPONENTS_ALL dattool library development)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${DATTOOL_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# libdat0's shlibs file, so that programs built against it depend on it.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
+
+set(CPACK_DEBIAN_DATTOOL_PACKAGE_NAME dattool)
+set(CPACK_DEBIAN_DATTOOL_PACKAGE_SECTION utils)
+# Each package's description: its summary line first, then one line each,
+# as the control file keeps them. CPack puts a package-wide summary before
+# each unless it is its own default, which it then leaves out.
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${CMAKE_PROJECT_NAME} built using CMake")
+set(CPACK_DEBIAN_DATTOOL_DESCRIPTION [[
+create, list and extract DAT archives
 dattool is a console archiver for DAT archives: single files that hold
 whole directory trees. It creates an archive from one or more directories,
 lists the paths inside an archive and extracts an archive into the current
 directory. Extraction never writes outside the current directory and writes
 nothing at all from a damaged archive.]])
-set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_CURRENT_SOURCE_DIR}/LICENSE)
-set(CPACK_STRIP_FILES ON)
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${DATTOOL_MAINTAINER}")
-set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
+
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME libdat${DAT_SOVERSION})
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
+# ldconfig runs through the trigger. CPack would also write scripts that
+# call it directly unless the package names its own: these names stand for
+# none, so the package has no scripts at all.
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_SOURCE_DIR}/packaging/libdat0/triggers
+  ${CMAKE_CURRENT_SOURCE_DIR}/packaging/libdat0/none/postinst ${CMAKE_CURRENT_SOURCE_DIR}/packaging/libdat0/none/postrm)
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_DEBIAN_LIBRARY_DESCRIPTION [[
+library to read DAT archives
+libdat opens a DAT archive, checks its whole table of contents, walks its
+entries in stored order with the path each is extracted to, and reads any
+byte range of a file without extracting anything. Several threads may read
+one open archive at once.
+.
+This package holds the shared library.]])
+
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libdat-dev)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "libdat${DAT_SOVERSION} (= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION [[
+library to read DAT archives - development files
+libdat opens a DAT archive, checks its whole table of contents, walks its
+entries in stored order with the path each is extracted to, and reads any
+byte range of a file without extracting anything.
+.
+This package holds the C and C++ headers, the static library, the
+pkg-config file and the CMake package dat.]])
 if(NOT WIN32)
   set(CPACK_GENERATOR DEB)
 endif()

@@ -30,7 +30,8 @@ std::string diskPath(const std::string& path) {
 }
 
 // errno of the last call that failed, kept before anything else runs.
-int lastErrno = 0;
+// Per thread, as errno is: a library user may open archives on several.
+thread_local int lastErrno = 0;
 
 // Notes errno and passes result through, for one-line failure paths.
 template <typename T>

@@ -1,0 +1,252 @@
+// The library as a program linking it sees it: the C++ face over every
+// sample archive against what "l" and "x" make of it, archives open side
+// by side, threads reading one archive at once, and the C face on each
+// way an open can end. Linked against the shared libdat, so everything
+// used here must leave it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "dat/archive.hpp"
+#include "dat/dat.h"
+#include "support/dat_codec.h"
+#include "support/expected.h"
+#include "support/scratch.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A whole file entry's bytes, in reads of 128 KiB as a mount makes them.
+std::string contents(const dat::Archive& a, size_t i) {
+    std::string bytes(a.entry(i).size, '\0');
+    for (size_t at = 0; at < bytes.size();) {
+        const int64_t got = a.read(i, at, &bytes[at], std::min<size_t>(bytes.size() - at, 128 << 10));
+        if (got <= 0) return "<read failed at " + std::to_string(at) + ">";
+        at += static_cast<size_t>(got);
+    }
+    return bytes;
+}
+
+// The tree "x" leaves, as the face says it: every entry "x" writes, by its
+// path with "/" between names, and each file's bytes from the last entry
+// written there.
+std::map<std::string, std::string> treeOf(const dat::Archive& a) {
+    std::map<std::string, std::string> tree;
+    for (size_t i = 0; i < a.size(); ++i) {
+        const dat::Entry e = a.entry(i);
+        std::string path = a.written(i);
+        if (!e.refusal.empty() || e.replaced || path.empty()) continue;
+        std::replace(path.begin(), path.end(), '\\', '/');
+        if (path.back() == '/') path.pop_back();
+        tree[path] = e.kind == dat::Kind::directory ? "<dir>" : contents(a, i);
+        for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1))
+            tree[path.substr(0, slash)] = "<dir>";
+    }
+    return tree;
+}
+
+std::string listing(const dat::Archive& a) {
+    std::string lines;
+    for (size_t i = 0; i < a.size(); ++i) lines += a.path(i) + '\n';
+    return lines;
+}
+
+bool endsWith(const std::string& s, const std::string& tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+std::vector<std::string> sampleStems() {
+    std::vector<std::string> stems;
+    for (const auto& item : fs::directory_iterator(dataFile("")))
+        if (item.path().extension() == ".dat") stems.push_back(item.path().stem().string());
+    std::sort(stems.begin(), stems.end());
+    return stems;
+}
+
+struct Samples : ::testing::TestWithParam<std::string> {};
+
+// What "l" lists, the face walks; what "x" writes, the face reads; where
+// "l" fails, opening fails with the reason "l" gives.
+TEST_P(Samples, FaceAgreesWithListAndExtract) {
+    const Expected want = parseExpected(readBytes(dataFile(GetParam() + ".expected")));
+    const dat::Archive a(dataFile(GetParam() + ".dat"));
+    if (want.listStatus != 0) {
+        EXPECT_FALSE(a.isOpen());
+        EXPECT_EQ(a.size(), 0u);
+        const std::string said = ": " + a.error() + "\n";
+        EXPECT_TRUE(endsWith(want.listErrors.whole ? want.listErrors.bytes : want.listErrors.last, said))
+            << "face: " << a.error();
+        EXPECT_TRUE(want.tree.empty());
+        return;
+    }
+    ASSERT_TRUE(a.isOpen()) << a.error();
+    EXPECT_EQ(a.error(), "");
+    const std::string lines = listing(a);
+    if (want.list.whole) {
+        EXPECT_EQ(lines, want.list.bytes);
+    } else {
+        EXPECT_EQ(lines.size(), want.list.size);
+        EXPECT_EQ(fnv1a64(lines), want.list.hash);
+    }
+    EXPECT_EQ(treeOf(a), want.tree);
+    // Each entry is found by its own path, written with either separator.
+    for (size_t i = 0; i < a.size(); ++i) {
+        std::string path = a.path(i);
+        const size_t found = a.find(path);
+        ASSERT_NE(found, dat::notFound) << path;
+        EXPECT_EQ(a.path(found), path);
+        std::replace(path.begin(), path.end(), '\\', '/');
+        EXPECT_EQ(a.find(path), found) << path;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Data, Samples, ::testing::ValuesIn(sampleStems()),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                             std::string name = info.param;
+                             std::replace_if(
+                                 name.begin(), name.end(),
+                                 [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
+                             return name;
+                         });
+
+// Bytes that differ at every offset, so a range read from the wrong place
+// or descrambled by the wrong key shows.
+std::string noise(size_t n, uint32_t seed) {
+    std::mt19937 random(seed);
+    std::string bytes(n, '\0');
+    for (char& c : bytes) c = static_cast<char>(random());
+    return bytes;
+}
+
+struct TwoMembers {
+    ScratchDir dir;
+    std::string path = dir / "two.dat";
+    std::string first = noise(700001, 1), second = noise(300007, 2);
+    TwoMembers() {
+        writeBytes(path, archiveBytes({dirNode("d", {fileNode("first.bin", first)}),
+                                       fileNode("second.bin", second, 0)}));
+    }
+};
+
+TEST(Library, TwoArchivesOpenAtOnceReadTheirOwnBytes) {
+    const TwoMembers made;
+    const dat::Archive two(made.path);
+    const dat::Archive worked(dataFile("worked_example.dat"));
+    ASSERT_TRUE(two.isOpen() && worked.isOpen());
+    const size_t first = two.find("d/first.bin"), text = worked.find("data\\m.msh");
+    ASSERT_NE(first, dat::notFound);
+    ASSERT_NE(text, dat::notFound);
+    // Turn about, so any state one archive left behind would spoil the other.
+    char a[4], b[4];
+    for (uint64_t at = 0; at < 10; at += 4) {
+        const int64_t gotA = two.read(first, 1000 + at, a, 4), gotB = worked.read(text, at, b, 4);
+        EXPECT_EQ(std::string(a, static_cast<size_t>(gotA)), made.first.substr(1000 + at, 4));
+        EXPECT_EQ(std::string(b, static_cast<size_t>(gotB)), std::string("0123456789").substr(at, 4));
+    }
+    EXPECT_EQ(contents(two, two.find("second.bin")), made.second);
+}
+
+TEST(Library, FourThreadsReadRandomRangesOfTwoMembers) {
+    const TwoMembers made;
+    const dat::Archive a(made.path);
+    ASSERT_TRUE(a.isOpen()) << a.error();
+    const size_t members[2] = {a.find("d\\first.bin"), a.find("second.bin")};
+    const std::string* bytes[2] = {&made.first, &made.second};
+    std::vector<std::thread> threads;
+    std::vector<int> wrong(4, 0);
+    for (uint32_t t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            std::mt19937 random(t);
+            std::string buf(200000, '\0');
+            for (int round = 0; round < 300; ++round) {
+                const size_t m = random() % 2;
+                const size_t size = bytes[m]->size();
+                const size_t offset = random() % (size + 10), n = random() % buf.size();
+                const int64_t got = a.read(members[m], offset, &buf[0], n);
+                const std::string want = offset < size ? bytes[m]->substr(offset, n) : std::string();
+                if (got != static_cast<int64_t>(want.size()) || buf.compare(0, want.size(), want) != 0)
+                    ++wrong[t];
+            }
+        });
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(wrong, std::vector<int>(4, 0));
+}
+
+TEST(Library, ReadsOnlyFilesAndOnlyTheirBytes) {
+    const dat::Archive a(dataFile("worked_example.dat"));
+    ASSERT_TRUE(a.isOpen()) << a.error();
+    char buf[16];
+    EXPECT_EQ(a.read(a.find("data"), 0, buf, sizeof buf), -1);
+    EXPECT_EQ(a.read(a.size(), 0, buf, sizeof buf), -1);
+    const size_t text = a.find("data/a.txt");
+    EXPECT_EQ(a.read(text, 1, buf, sizeof buf), 2);
+    EXPECT_EQ(std::string(buf, 2), "bc");
+    EXPECT_EQ(a.read(text, 3, buf, sizeof buf), 0);
+    EXPECT_EQ(a.find("data/none"), dat::notFound);
+    // A file whose bytes reach past the data region is never read.
+    const dat::Archive past(dataFile("file_past_data_region.dat"));
+    ASSERT_TRUE(past.isOpen()) << past.error();
+    size_t outside = 0;
+    for (size_t i = 0; i < past.size(); ++i) {
+        if (past.entry(i).refusal != "its bytes lie outside the archive") continue;
+        ++outside;
+        EXPECT_EQ(past.read(i, 0, buf, 1), -1);
+    }
+    EXPECT_GT(outside, 0u);
+}
+
+// The C face: a handle whatever happened, each call safe on it, and the
+// texts dattool prints.
+TEST(Library, CFaceOnMissingDamagedAndGoodArchives) {
+    struct Case {
+        std::string path;
+        const char* error;
+    };
+    const Case cases[] = {{dataFile("no_such_archive.dat"), "No such file or directory"},
+                          {dataFile("cut_short.dat"), "Damaged archive: "},
+                          {dataFile("wrong_magic.dat"), "Not a DAT file"},
+                          {dataFile(""), "not a regular file"}};
+    for (const Case& c : cases) {
+        dat_archive* a = dat_open(c.path.c_str());
+        ASSERT_NE(a, nullptr);
+        ASSERT_NE(dat_error(a), nullptr) << c.path;
+        EXPECT_EQ(std::string(dat_error(a)).rfind(c.error, 0), 0u) << dat_error(a);
+        dat_entry e;
+        char buf[8];
+        EXPECT_EQ(dat_count(a), 0u);
+        EXPECT_EQ(dat_entry_at(a, 0, &e), -1);
+        EXPECT_EQ(dat_path(a, 0, 0, buf, sizeof buf), -1);
+        EXPECT_EQ(dat_find(a, "data"), DAT_NONE);
+        EXPECT_EQ(dat_read(a, 0, 0, buf, sizeof buf), -1);
+        dat_close(a);
+    }
+    EXPECT_STREQ(dat_error(nullptr), "out of memory");
+    dat_close(nullptr);
+
+    dat_archive* a = dat_open(dataFile("worked_example.dat").c_str());
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(dat_error(a), nullptr);
+    ASSERT_EQ(dat_count(a), 3u);
+    const size_t i = dat_find(a, "data/m.msh");
+    dat_entry e;
+    ASSERT_EQ(dat_entry_at(a, i, &e), 0);
+    EXPECT_STREQ(e.name, "m.msh");
+    EXPECT_EQ(e.kind, DAT_FILE);
+    EXPECT_EQ(e.size, 10u);
+    EXPECT_EQ(e.parent, 0u);
+    EXPECT_STREQ(e.refusal, "");
+    char path[6];
+    EXPECT_EQ(dat_path(a, i, 1, path, sizeof path), 10);
+    EXPECT_STREQ(path, "data\\");
+    char bytes[16];
+    EXPECT_EQ(dat_read(a, i, 4, bytes, sizeof bytes), 6);
+    EXPECT_EQ(std::string(bytes, 6), "456789");
+    dat_close(a);
+}
+
+}  // namespace
