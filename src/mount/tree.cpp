@@ -31,6 +31,8 @@ struct Builder {
     void place(const Member& m, size_t index, std::string& reason) {
         std::vector<std::string> names;
         splitPath(m.written, names);
+        // "." opens the directory it stands in, for "x" as for the system.
+        names.erase(std::remove(names.begin(), names.end(), "."), names.end());
         const size_t dirs = m.directory || names.empty() ? names.size() : names.size() - 1;
         uint64_t at = 1;
         for (size_t n = 0; n < dirs; ++n) {
