@@ -17,7 +17,7 @@ configure_file(${CMAKE_CURRENT_SOURCE_DIR}/man/dattool.1.in ${dattool_man} @ONLY
 # checking, and not in unoptimised builds, where fortified calls do not work.
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux" AND NOT DATTOOL_SANITIZE)
   set(optimised $<NOT:$<CONFIG:Debug>>)
-  foreach(target datcore dattool)
+  foreach(target datobjects datcore dattool)
     target_compile_options(${target} PRIVATE
       $<${optimised}:-U_FORTIFY_SOURCE> $<${optimised}:-D_FORTIFY_SOURCE=2>)
   endforeach()

@@ -1,0 +1,191 @@
+// The library's C++ face over the reader: an open archive is the decoded
+// tree, what "x" would do with each entry and a plain handle read by
+// absolute offset, so reads share nothing that moves.
+#include "dat/archive.hpp"
+
+#include <algorithm>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "archive/format.h"
+#include "archive/keyed_stream.h"
+#include "platform/platform.h"
+#include "reading/toc_reader.h"
+#include "reading/verdicts.h"
+
+namespace dat {
+
+namespace {
+
+// What an open archive holds.
+struct Opened {
+    File file;
+    ::Archive archive;
+    std::vector<Verdict> verdicts;
+    std::vector<uint32_t> end;  // of each entry: the index past everything below it
+};
+
+// Decodes the archive at path; on failure returns null with why set to
+// the text dattool prints.
+std::unique_ptr<Opened> load(const std::string& path, std::string& why) {
+    KeyedFile f(fileOpenRead(path));
+    if (!f) {
+        why = lastError();
+        return nullptr;
+    }
+    if (!fileIsRegular(f.file)) {
+        why = "not a regular file";
+        return nullptr;
+    }
+    auto state = std::make_unique<Opened>();
+    state->archive = parseFile(f);
+    if (state->archive.status == Toc::notArchive) {
+        why = "Not a DAT file";
+        return nullptr;
+    }
+    if (state->archive.status == Toc::damaged) {
+        why = "Damaged archive: " + state->archive.damage;
+        return nullptr;
+    }
+    state->verdicts = judgeExtraction(state->archive);
+    const size_t count = state->verdicts.size();
+    state->end.resize(count);
+    // Preorder: an entry's children come after it, so walking backwards
+    // settles every subtree before the directory holding it.
+    for (size_t i = count; i-- > 0;) {
+        state->end[i] = std::max(state->end[i], static_cast<uint32_t>(i + 1));
+        const size_t parent = state->verdicts[i].parent;
+        if (parent != ::noParent) state->end[parent] = std::max(state->end[parent], state->end[i]);
+    }
+    state->file = std::move(f.file);
+    return state;
+}
+
+void normalise(std::string& path, size_t from) {
+    std::replace(path.begin() + static_cast<std::ptrdiff_t>(from), path.end(), '/', '\\');
+}
+
+}  // namespace
+
+struct Archive::State : Opened {};
+
+Archive::Archive() noexcept = default;
+Archive::~Archive() = default;
+Archive::Archive(Archive&& other) noexcept = default;
+Archive& Archive::operator=(Archive&& other) noexcept = default;
+
+Archive::Archive(const std::string& path) noexcept {
+    try {
+        std::unique_ptr<Opened> opened = load(path, failure);
+        if (opened) state = std::make_unique<State>(State{std::move(*opened)});
+    } catch (const std::bad_alloc&) {
+        // The tree was freed on the way here, so the text has room.
+        state.reset();
+        failure = "Archive does not fit in memory";
+    } catch (...) {
+        state.reset();
+        failure = "Archive does not fit in memory";
+    }
+}
+
+bool Archive::isOpen() const noexcept {
+    return state != nullptr;
+}
+
+const std::string& Archive::error() const noexcept {
+    return failure;
+}
+
+size_t Archive::size() const noexcept {
+    return state ? state->verdicts.size() : 0;
+}
+
+Entry Archive::entry(size_t i) const noexcept {
+    Entry out;
+    if (i >= size()) return out;
+    const Verdict& v = state->verdicts[i];
+    const ::Entry& e = *v.entry;
+    out.name = e.name;
+    out.kind = e.type == typeDirectory ? Kind::directory : Kind::file;
+    out.size = e.size;
+    out.offset = out.kind == Kind::file ? uint64_t(state->archive.tocSize) + e.offset : 0;
+    out.parent = v.parent == ::noParent ? noParent : v.parent;
+    out.refusal = reasonOf(v.refusal);
+    out.replaced = v.replaced;
+    return out;
+}
+
+std::string Archive::path(size_t i) const noexcept {
+    if (i >= size()) return {};
+    try {
+        return storedPath(state->verdicts, i);
+    } catch (...) {
+        return {};
+    }
+}
+
+std::string Archive::written(size_t i) const noexcept {
+    if (i >= size() || state->verdicts[i].refusal != Refusal::none) return {};
+    try {
+        return writtenPath(state->verdicts, i);
+    } catch (...) {
+        return {};
+    }
+}
+
+size_t Archive::find(std::string_view path) const noexcept {
+    try {
+        std::string wanted(path);
+        normalise(wanted, 0);
+        while (!wanted.empty() && wanted.back() == '\\') wanted.pop_back();
+        size_t found = notFound;
+        // One buffer holds the path of the entry at hand; a directory whose
+        // path does not lead towards wanted is passed over whole.
+        std::string at;
+        std::vector<std::pair<uint32_t, size_t>> open;  // directories entered: end, path length before
+        const size_t count = size();
+        for (size_t i = 0; i < count;) {
+            while (!open.empty() && i >= open.back().first) {
+                at.resize(open.back().second);
+                open.pop_back();
+            }
+            const ::Entry& e = *state->verdicts[i].entry;
+            const size_t mark = at.size();
+            at += e.name;
+            normalise(at, mark);
+            if (at == wanted) found = i;
+            if (e.type == typeDirectory && wanted.size() > at.size() &&
+                wanted.compare(0, at.size(), at) == 0 && wanted[at.size()] == '\\') {
+                at += '\\';
+                open.emplace_back(state->end[i], mark);
+                ++i;
+                continue;
+            }
+            at.resize(mark);
+            i = e.type == typeDirectory ? state->end[i] : i + 1;
+        }
+        return found;
+    } catch (...) {
+        return notFound;
+    }
+}
+
+int64_t Archive::read(size_t i, uint64_t offset, void* buf, size_t n) const noexcept {
+    if (i >= size()) return -1;
+    const Verdict& v = state->verdicts[i];
+    const ::Entry& e = *v.entry;
+    if (e.type != typeFile || v.refusal == Refusal::outsideArchive) return -1;
+    if (offset >= e.size || n == 0) return 0;
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(n, e.size - offset));
+    const uint64_t start = uint64_t(state->archive.tocSize) + e.offset + offset;
+    if (!readAt(state->file, start, buf, want, e.scrambled)) return -1;
+    return static_cast<int64_t>(want);
+}
+
+void Archive::close() noexcept {
+    state.reset();
+    failure.clear();
+}
+
+}  // namespace dat
