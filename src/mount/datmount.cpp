@@ -291,7 +291,7 @@ int main(int argc, char* argv[]) {
     mounted.tree = buildTree(mounted.source.members);
     for (const LeftOut& l : mounted.tree.leftOut) say(l.path, l.reason);
     struct stat st {};
-    if (fstat(sourceDescriptor(mounted.source), &st) != 0) {
+    if (stat(archive.c_str(), &st) != 0) {
         say(archive, std::strerror(errno));
         return statusFailed;
     }

@@ -1,7 +1,7 @@
 // What datmount needs of an archive, in one place: open it with the whole
 // table of contents checked, list every entry with what "x" does with it,
 // and read any byte range of a file. The rest of datmount sees nothing else
-// of the reader.
+// of the library.
 #pragma once
 
 #include <cstddef>
@@ -35,6 +35,3 @@ bool openSource(const std::string& path, Source& source, std::string& why);
 // range lying inside the file. Safe from any number of threads at once;
 // false when the archive no longer holds those bytes.
 bool readMember(const Source& source, size_t member, uint64_t offset, void* buf, size_t n);
-
-// The archive's descriptor, for its times and identity.
-int sourceDescriptor(const Source& source);

@@ -3,9 +3,21 @@
 #include <algorithm>
 #include <map>
 
-#include "archive/paths.h"
-
 namespace {
+
+// The names of a path as "x" makes them: split at either separator, empty
+// names and "." left out, as they open the directory they stand in.
+std::vector<std::string> namesOf(const std::string& path) {
+    std::vector<std::string> names;
+    size_t start = 0;
+    for (size_t i = 0; i <= path.size(); ++i) {
+        if (i < path.size() && path[i] != '\\' && path[i] != '/') continue;
+        std::string name = path.substr(start, i - start);
+        if (!name.empty() && name != ".") names.push_back(std::move(name));
+        start = i + 1;
+    }
+    return names;
+}
 
 // What the system says when it cannot make such a name.
 const char* const tooLong = "File name too long";
@@ -29,10 +41,7 @@ struct Builder {
     // reason when it is left out. A name too long for the system stops
     // it where "x" would fail, after the directories above it were made.
     void place(const Member& m, size_t index, std::string& reason) {
-        std::vector<std::string> names;
-        splitPath(m.written, names);
-        // "." opens the directory it stands in, for "x" as for the system.
-        names.erase(std::remove(names.begin(), names.end(), "."), names.end());
+        const std::vector<std::string> names = namesOf(m.written);
         const size_t dirs = m.directory || names.empty() ? names.size() : names.size() - 1;
         uint64_t at = 1;
         for (size_t n = 0; n < dirs; ++n) {
