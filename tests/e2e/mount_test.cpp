@@ -116,8 +116,9 @@ std::string asDatmount(std::string err) {
 
 // Mounts archive and checks it shows what x extracts, names, sizes and
 // bytes, and says the same of each entry it leaves out; an archive x
-// refuses whole is not mounted, with x's reason and status 255.
-void expectMountMatchesExtraction(const std::string& archive) {
+// refuses whole is not mounted, with x's reason and status 255. Returns
+// whether it was mounted.
+bool expectMountMatchesExtraction(const std::string& archive) {
     ScratchDir dir;
     fs::create_directories(dir / "x");
     const ToolRun x = runNative({"x", archive}, dir / "x");
@@ -128,11 +129,13 @@ void expectMountMatchesExtraction(const std::string& archive) {
         EXPECT_FALSE(m.up);
         EXPECT_EQ(m.status, 255);
         EXPECT_EQ(m.err(), asDatmount(x.err));
-        return;
+        return false;
     }
-    ASSERT_TRUE(m.up) << m.err();
+    EXPECT_TRUE(m.up) << m.err();
+    if (!m.up) return false;
     EXPECT_EQ(treeOf(m.point), treeOf(dir / "x"));
     EXPECT_EQ(m.err(), asDatmount(x.err));
+    return true;
 }
 
 std::vector<std::string> sampleStems() {
@@ -181,7 +184,7 @@ const std::vector<Tricky>& trickyTrees() {
         {"name_of_255_bytes_shown", {fileNode(std::string(255, 'n'), "fits")}},
         {"names_of_256_bytes_left_out",
          {fileNode(std::string(256, 'f'), "long"), dirNode(std::string(256, 'd'), {fileNode("in", "x")}),
-          fileNode("k/" + std::string(259, 'g'), "parent made first"), fileNode("ok", "ok")}},
+          fileNode("k/" + std::string(257, 'g'), "parent made first"), fileNode("ok", "ok")}},
         {"file_in_the_way_below", {fileNode("a", "file"), fileNode("a/b", "under a file")}},
     };
     return rows;
@@ -193,7 +196,7 @@ TEST_P(MountTricky, ShowsWhatXExtracts) {
     SKIP_WITHOUT_FUSE();
     ScratchDir dir;
     writeBytes(dir / "a.dat", archiveBytes(trickyTrees()[GetParam()].top));
-    expectMountMatchesExtraction(dir / "a.dat");
+    EXPECT_TRUE(expectMountMatchesExtraction(dir / "a.dat")) << "the archive must be sound";
 }
 
 INSTANTIATE_TEST_SUITE_P(Trees, MountTricky, ::testing::Range<size_t>(0, trickyTrees().size()),
