@@ -289,7 +289,11 @@ int main(int argc, char* argv[]) {
         return statusFailed;
     }
     mounted.tree = buildTree(mounted.source.members);
-    for (const LeftOut& l : mounted.tree.leftOut) say(l.path, l.reason);
+    for (const LeftOut& l : mounted.tree.leftOut) say(mounted.source.members[l.member].stored, l.reason);
+    // The paths were for the tree and the lines above; the files keep
+    // their member's index, which is all a read needs.
+    mounted.source.members = {};
+    mounted.tree.leftOut = {};
     struct stat st {};
     if (stat(archive.c_str(), &st) != 0) {
         say(archive, std::strerror(errno));

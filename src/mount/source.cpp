@@ -21,6 +21,7 @@ bool openSource(const std::string& path, Source& source, std::string& why) {
     for (size_t i = 0; i < a.size(); ++i) {
         const dat::Entry e = a.entry(i);
         Member m;
+        m.parent = e.parent == dat::noParent ? noParent : e.parent;
         m.stored = a.path(i);
         m.written = a.written(i);
         m.directory = e.kind == dat::Kind::directory;

@@ -10,10 +10,13 @@
 #include <string>
 #include <vector>
 
+constexpr size_t noParent = SIZE_MAX;
+
 // One entry of the archive, in stored order.
 struct Member {
-    std::string stored;   // its path as listed, for messages
-    std::string written;  // where "x" writes it, "\\" or "/" between names
+    size_t parent = noParent;  // index of the directory holding it
+    std::string stored;        // its path as listed, for messages
+    std::string written;       // where "x" writes it, "\\" or "/" between names
     bool directory = false;
     uint64_t size = 0;
     std::string refused;  // why "x" leaves it alone; empty when it is written

@@ -6,30 +6,44 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "mount/source.h"
 
-constexpr size_t noMember = SIZE_MAX;
+constexpr size_t noMember = noParent;
 
 struct MountNode {
     bool directory = true;
     uint64_t parent = 1;  // inode
     uint64_t size = 0;
     size_t member = noMember;  // files: the member whose bytes it shows
-    // Directories: (name, inode), sorted by name once the tree is built.
+    // Directories: (name, inode) in the order "x" makes them.
     std::vector<std::pair<std::string, uint64_t>> children;
 };
 
 // A member the mount leaves out, and why.
 struct LeftOut {
-    std::string path;
+    size_t member = 0;
     std::string reason;
+};
+
+// A name in a directory, for finding it again.
+struct NameKey {
+    uint64_t dir = 0;
+    std::string name;
+    bool operator==(const NameKey& o) const { return dir == o.dir && name == o.name; }
+};
+struct NameKeyHash {
+    size_t operator()(const NameKey& k) const {
+        return std::hash<std::string>()(k.name) ^ (k.dir * 0x9E3779B97F4A7C15u);
+    }
 };
 
 struct MountTree {
     std::vector<MountNode> nodes = std::vector<MountNode>(1);
+    std::unordered_map<NameKey, uint64_t, NameKeyHash> index;  // (directory, name) -> inode
     std::vector<LeftOut> leftOut;
 };
 
