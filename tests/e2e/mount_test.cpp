@@ -45,6 +45,7 @@ void runWait(const std::vector<std::string>& argv) {
     const pid_t pid = fork();
     if (pid == 0) {
         std::vector<char*> args;
+        args.reserve(argv.size() + 1);
         for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
         const int null = ::open("/dev/null", O_WRONLY);
