@@ -89,15 +89,12 @@ bool refused(const Scan& scan, const DirItem& item, const std::string& path) {
         return true;
     }
     // What extraction would refuse is not stored: the reader joins a
-    // directory's path with a "\\" at its end, and the walks go no deeper
-    // than maxDepth.
+    // directory's path with a "\\" at its end. Names on disk are never
+    // empty, so this limit also keeps trees within the reader's depth limit
+    // (2048 levels take at least 4096 bytes).
     const bool dir = item.kind == ItemKind::directory;
     if (path.size() + (dir ? 1 : 0) > maxPathLength()) {
         skip(path, "path is too long to be extracted", true);
-        return true;
-    }
-    if (dir && scan.path.size() >= maxDepth) {
-        skip(path, "directory lies too deep to be extracted", true);
         return true;
     }
     // The first is the archive as named; the others are this run's own
@@ -175,6 +172,12 @@ void buildTree(Entry& root, const std::vector<std::string>& dirs, const std::vec
         std::string used;
         if (dir.size() > maxNameLength) {
             skip(dir, "name is longer than 259 bytes", true);
+            continue;
+        }
+        // Scanned as a path, a "\\" would be stored as one name and
+        // read back as two.
+        if (!backslashSeparates() && dir.find('\\') != std::string::npos) {
+            skip(dir, "name contains a backslash", true);
             continue;
         }
         if (!safePath(dir, used)) {

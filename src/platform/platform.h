@@ -215,6 +215,10 @@ bool directoryId(const std::string& path, FileId& id);
 // The longest path, in bytes, that the platform accepts.
 size_t maxPathLength();
 
+// Whether "\\" separates names in a path given to this system, as on
+// Windows; elsewhere it is a byte of a name.
+bool backslashSeparates();
+
 // Whether an argument holds "*" or "?".
 bool isPattern(const std::string& arg);
 // The paths that pattern matches, as the system matches names: in byte order

@@ -462,6 +462,10 @@ size_t maxPathLength() {
     return PATH_MAX - 1;
 }
 
+bool backslashSeparates() {
+    return false;
+}
+
 bool isPattern(const std::string& arg) {
     return arg.find_first_of("*?") != std::string::npos;
 }

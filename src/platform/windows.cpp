@@ -703,6 +703,10 @@ size_t maxPathLength() {
     return MAX_PATH - 1;
 }
 
+bool backslashSeparates() {
+    return true;
+}
+
 bool isPattern(const std::string& arg) {
     return arg.find_first_of("*?") != std::string::npos;
 }

@@ -28,12 +28,13 @@ def scramble(data, start):
 class F:
     """A file; offset and size may be forced to lie."""
 
-    def __init__(self, name, data=b"", offset=None, size=None):
+    def __init__(self, name, data=b"", offset=None, size=None, flag=None):
         self.name = name.encode() if isinstance(name, str) else name
         self.data = data
         self.forced_offset = offset
         self.forced_size = size
-        self.scrambled = 0 if self.name.endswith(PLAIN_ENDINGS) else 1
+        # Any flag but 0 stores the bytes scrambled.
+        self.scrambled = flag if flag is not None else 0 if self.name.endswith(PLAIN_ENDINGS) else 1
 
 
 class D:
@@ -262,6 +263,44 @@ def windows_names_expect(platform):
                   extract_errors=errors)
 
 
+def joined_paths(entries, prefix=""):
+    """Every entry's path as "l" lists it, in preorder."""
+    out = []
+    for e in entries:
+        path = prefix + e.name.decode("latin-1") + ("\\" if isinstance(e, D) else "")
+        out.append(path)
+        if isinstance(e, D):
+            out += joined_paths(e.children, path)
+    return out
+
+
+def nested_leading_expect(platform):
+    """Leading "C:", "..", "\\" and "/" are dropped across levels until a
+    name is kept; below that, ".." is refused and "C:" is a name, which a
+    Windows build refuses."""
+    listing = "".join(p + "\n" for p in joined_paths(NESTED_LEADING))
+    top = "C:\\..\\\\\\/abs\\"
+    refused = platform == "windows"
+    run = ["Creating directory abs\\...", "Extracting abs\\f...ok",
+           "Skipping " + top + "..\\: path leaves the current directory",
+           "Extracting " + top + "..\\g...failed"]
+    climbing = "path leaves the current directory"
+    errors = err(top + "..\\", climbing) + err(top + "..\\g", climbing)
+    tree = {"abs/f": b"f"}
+    if refused:
+        run += ["Skipping abs\\C:\\: name is reserved on Windows", "Extracting abs\\C:\\h...failed"]
+        reserved = "name is reserved on Windows"
+        errors += err("abs\\C:\\", reserved) + err("abs\\C:\\h", reserved)
+    else:
+        run += ["Creating directory abs\\C:\\...", "Extracting abs\\C:\\h...ok"]
+        tree["abs/C:/h"] = b"h"
+    return Expect(listing, 0, extracted(run, 3), 255, tree, extract_errors=errors)
+
+
+NESTED_LEADING = [D("C:", [D("..", [D("\\", [D("/abs", [
+    F("f", b"f"), D("..", [F("g", b"g")]), D("C:", [F("h", b"h")])])])])])]
+
+
 def samples():
     """name -> (archive bytes, {platform: Expect}); an Expect given once holds
     for both platforms."""
@@ -328,6 +367,17 @@ def samples():
                    extract_errors=err("a\\..\\", "path leaves the current directory") +
                    err("a\\..\\x.txt", "path leaves the current directory") +
                    err("b/../../c.txt", "path leaves the current directory"))),
+        # A file's own name climbing out from below a directory.
+        "climbing_file_name.dat": (archive([
+            D("data", [F("../../evil.txt", b"evil"), F("sub/../../../up.txt", b"up"), F("ok.txt", b"ok")]),
+        ]), Expect("data\\\ndata\\../../evil.txt\ndata\\sub/../../../up.txt\ndata\\ok.txt\n", 0,
+                   extracted(["Creating directory data\\...", "Extracting data\\../../evil.txt...failed",
+                              "Extracting data\\sub/../../../up.txt...failed", "Extracting data\\ok.txt...ok"], 3),
+                   255, {"data/ok.txt": b"ok"},
+                   extract_errors=err("data\\../../evil.txt", "path leaves the current directory") +
+                   err("data\\sub/../../../up.txt", "path leaves the current directory"))),
+        # Leading parts stripped level after level, then names like any other.
+        "nested_leading_parts.dat": (archive(NESTED_LEADING), {p: nested_leading_expect(p) for p in PATH_LIMIT}),
         # Refused with nothing below it that could fail: still a failure.
         "climbing_empty_directory.dat": (archive([D("a", [D("..")])]), Expect(
             "a\\\na\\..\\\n", 0,
@@ -387,6 +437,19 @@ def samples():
         "claimed_counts.dat": (
             archive(nested_named(b"", 100, [X(7, "") for _ in range(300)], count=0xFFFFFF)),
             {p: too_many_claimed_expect(p) for p in PATH_LIMIT}),
+        # The name's length is checked before the type: a long name is
+        # damage in a record of any type.
+        "unknown_type_long_name.dat": (archive([D("d", [F("ok.txt", b"1"), X(7, "n" * 300), F("after.txt", b"2")])]),
+                                       damaged("d\\\nd\\ok.txt\n",
+                                               "name of 300 bytes at offset 56 is longer than 259 bytes")),
+        # Every flag but 0 means scrambled, whatever the name; 0 means plain.
+        "scramble_flags.dat": (archive([D("d", [
+            F("two.bin", b"two", flag=2), F("high.bin", b"high", flag=0x80), F("one.tex", b"one", flag=1),
+            F("zero.txt", b"zero", flag=0)])]),
+            Expect("d\\\nd\\two.bin\nd\\high.bin\nd\\one.tex\nd\\zero.txt\n", 0,
+                   extracted(["Creating directory d\\...", "Extracting d\\two.bin...ok", "Extracting d\\high.bin...ok",
+                              "Extracting d\\one.tex...ok", "Extracting d\\zero.txt...ok"], 4), 0,
+                   {"d/two.bin": b"two", "d/high.bin": b"high", "d/one.tex": b"one", "d/zero.txt": b"zero"})),
         # Only records of an unknown type: they cost no entry.
         "unknown_records_only.dat": (archive([X(9, "") for _ in range(5000)]),
                                      Expect("", 0, extracted([], 0), 0)),

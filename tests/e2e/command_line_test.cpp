@@ -170,6 +170,24 @@ TEST(CommandLine, OnlyDirectoryArgumentsAreExpanded) {
     EXPECT_EQ(x.err, errLine("*.dat", "No such file or directory"));
 }
 
+// On Linux the matches come in byte order, not in the order the directory
+// lists them.
+TEST(CommandLine, WildcardMatchesComeInByteOrder) {
+    if (testingWindowsBuild()) GTEST_SKIP() << "a Windows build matches and sorts names whatever their case";
+    ScratchDir dir;
+    for (const char* d : {"data_", "dataB", "data1", "dataa", "data0", "dataA"})
+        fs::create_directory(dir / d);
+    for (const char* pattern : {"data*", "data?"}) {
+        SCOPED_TRACE(pattern);
+        ToolRun c = runTool({"c", "out.dat", pattern}, dir.path);
+        EXPECT_EQ(c.status, 0);
+        ToolRun l = runTool({"l", "out.dat"}, dir.path);
+        EXPECT_EQ(
+            l.out,
+            "Opening out.dat...ok\nParsing TOC...\ndata0\\\ndata1\\\ndataA\\\ndataB\\\ndata_\\\ndataa\\\n");
+    }
+}
+
 }  // namespace
 
 namespace {
@@ -196,6 +214,13 @@ TEST(CommandLine, LostOrMisdirectedOutputFailsTheRun) {
         writeBytes(dir / ("d/file_" + std::to_string(i) + ".txt"), std::to_string(i));
     ASSERT_EQ(runTool({"c", "ref.dat", "d"}, dir.path).status, 0);
     const std::string ref = readBytes(dir / "ref.dat");
+    // Runs short enough that all their output waits in the buffer until
+    // the end: only the last flush can find it lost.
+    fs::create_directories(dir / "small");
+    fs::create_directories(dir / "small-out");
+    writeBytes(dir / "small/a.txt", "a");
+    ASSERT_EQ(runTool({"c", "small.dat", "small"}, dir.path).status, 0);
+    const std::map<std::string, std::string> smallTree = {{"small", "<dir>"}, {"small/a.txt", "a"}};
     std::map<std::string, std::string> extracted = {{"d", "<dir>"}};
     for (const auto& [path, content] : treeOf(dir / "d")) extracted["d/" + path] = content;
     ASSERT_EQ(mkfifo((dir / "fifo.dat").c_str(), 0600), 0);
@@ -208,6 +233,9 @@ TEST(CommandLine, LostOrMisdirectedOutputFailsTheRun) {
         {Output::file, "/dev/full", {"c", "out.dat", "d"}, "", 255, full},
         {Output::file, "/dev/full", {"l", "ref.dat"}, "", 255, full},
         {Output::file, "/dev/full", {"x", "../ref.dat"}, "out", 255, full},
+        {Output::file, "/dev/full", {"c", "out.dat", "small"}, "", 255, full},
+        {Output::file, "/dev/full", {"l", dataFile("empty.dat")}, "", 255, full},
+        {Output::file, "/dev/full", {"x", "../small.dat"}, "small-out", 255, full},
         // Lost as well as failed: both are told.
         {Output::file, "/dev/full", {"l", "so.dat"}, "", 255, errLine("so.dat", "Not a DAT file") + full},
         // The archive is standard output, whatever that is: refused by
@@ -217,17 +245,21 @@ TEST(CommandLine, LostOrMisdirectedOutputFailsTheRun) {
         {Output::file, "fifo.dat", {"c", "fifo.dat", "d"}, "", 255, errLine("fifo.dat", refused)},
         {Output::pipe, "", {"c", "/dev/stdout", "d"}, "", 255, errLine("/dev/stdout", refused)},
         {Output::terminal, "", {"c", "/dev/stdout", "d"}, "", 255, errLine("/dev/stdout", refused)},
+        // A closed standard error is opened on the null device, as a closed
+        // standard output is: the archive cannot take its place.
+        {Output::fileWithoutStderr, "so.dat", {"c", "so.dat", "d"}, "", 255, ""},
         {Output::file, "/dev/null", {"c", "/dev/null", "d"}, "", 0, ""},
         // A reader that stopped early ("| head -1") kills nothing.
         {Output::brokenPipe, "", {"c", "out.dat", "d"}, "", 255, errLine("standard output", "Broken pipe")},
         {Output::brokenPipe, "", {"x", "../ref.dat"}, "out", 255, errLine("standard output", "Broken pipe")},
     };
     for (const OutputCase& row : rows) {
-        const std::string to = row.to == Output::closed       ? "closed"
-                               : row.to == Output::pipe       ? "a pipe"
-                               : row.to == Output::terminal   ? "a terminal"
-                               : row.to == Output::brokenPipe ? "a broken pipe"
-                                                              : row.file;
+        const std::string to = row.to == Output::closed              ? "closed"
+                               : row.to == Output::pipe              ? "a pipe"
+                               : row.to == Output::terminal          ? "a terminal"
+                               : row.to == Output::brokenPipe        ? "a broken pipe"
+                               : row.to == Output::fileWithoutStderr ? row.file + " 2>&-"
+                                                                     : row.file;
         SCOPED_TRACE(row.args[0] + " " + row.args[1] + " > " + to);
         writeBytes(dir / "so.dat", "kept");
         // An old archive each c replaces, and an empty place to extract to.
@@ -241,11 +273,12 @@ TEST(CommandLine, LostOrMisdirectedOutputFailsTheRun) {
             EXPECT_EQ(r.out, "");
         }
         // Whatever became of its output, the work was done whole.
+        const bool small = row.args.back() == "small" || row.args[1] == "../small.dat";
         if (row.args[1] == "out.dat") {
-            EXPECT_TRUE(readBytes(dir / "out.dat") == ref);
+            EXPECT_TRUE(readBytes(dir / "out.dat") == (small ? readBytes(dir / "small.dat") : ref));
         }
         if (row.args[0] == "x") {
-            EXPECT_EQ(treeOf(dir / "out"), extracted);
+            EXPECT_EQ(treeOf(dir / row.where), small ? smallTree : extracted);
         }
         EXPECT_EQ(readBytes(dir / "so.dat"), "kept");
     }
@@ -380,6 +413,66 @@ TEST(CommandLine, NamesAndProgressOnATerminal) {
         EXPECT_EQ(r.out, row.out);
         EXPECT_EQ(r.status, row.status);
         EXPECT_EQ(r.err, row.err);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Each byte of a name as it shows on a terminal and as a pipe gets it, on
+// every kind of line that shows a name: a table of bytes by lines, so a
+// new rule is a new row. '#' in a line stands for the byte.
+struct ShownByte {
+    char byte;
+    std::string shown;  // on a terminal
+};
+
+struct NameLine {
+    const char* command;  // the run that prints it: c, l or x
+    std::string text;
+};
+
+TEST(CommandLine, EachByteOnEachLineOnATerminal) {
+    if (runsWrapped()) GTEST_SKIP() << "a Linux pseudo-terminal";
+    // 0x80 and 0x9B alone are no UTF-8: a stray continuation byte and a raw
+    // C1 control.
+    const std::vector<ShownByte> bytes = {{'\x01', "?"}, {'\n', "?"},   {'\x1b', "?"},
+                                          {'\x1f', "?"}, {'\x7f', "?"}, {'\x80', "?"},
+                                          {'\x9b', "?"}, {' ', " "},    {'~', "~"}};
+    const std::vector<NameLine> lines = {
+        {"c", "Skipping d\\l#: link target is missing\n"},
+        {"c", "Writing d\\n#\\f#...\n"},
+        {"l", "Opening a#.dat...ok\n"},
+        {"l", "\nd\\n#\\\n"},
+        {"l", "\nd\\n#\\f#\n"},
+        {"x", "Opening ../a#.dat...ok\n"},
+        {"x", "Creating directory d\\n#\\...\n"},
+        {"x", "Extracting d\\n#\\f#...ok\n"},
+    };
+    for (const ShownByte& row : bytes) {
+        for (Output to : {Output::terminal, Output::pipe}) {
+            SCOPED_TRACE("byte " + std::to_string(static_cast<unsigned char>(row.byte)) +
+                         (to == Output::terminal ? " on a terminal" : " to a pipe"));
+            ScratchDir dir;
+            const std::string b(1, row.byte);
+            fs::create_directories(dir / ("d/n" + b));
+            writeBytes(dir / ("d/n" + b + "/f" + b), "x");
+            fs::create_symlink("nowhere", dir / ("d/l" + b));
+            fs::create_directories(dir / "out");
+            std::map<std::string, std::string> out;
+            out["c"] = runToolTo({"c", "a" + b + ".dat", "d"}, dir.path, to).out;
+            out["l"] = runToolTo({"l", "a" + b + ".dat"}, dir.path, to).out;
+            out["x"] = runToolTo({"x", "../a" + b + ".dat"}, dir / "out", to).out;
+            const std::string shown = to == Output::terminal ? row.shown : b;
+            for (const NameLine& line : lines) {
+                std::string want = line.text;
+                for (size_t at; (at = want.find('#')) != std::string::npos;) want.replace(at, 1, shown);
+                EXPECT_NE(out[line.command].find(want), std::string::npos)
+                    << line.command << " lacks " << want << " in\n"
+                    << out[line.command];
+            }
+        }
     }
 }
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -88,17 +89,19 @@ TEST(Create, ArchiveInsideTheTreeIsLeftOut) {
     ScratchDir dir;
     fs::create_directory(dir / "data");
     writeBytes(dir / "data/a.txt", "abc");
-    // An old archive of the same name, with a second hard name and a link to
-    // it: all three are the old archive, and the new one is written beside
-    // it under a temporary name, which is left out as well.
-    writeBytes(dir / "out.dat", "old contents");
+    // An old archive of the same name, longer than the new one, with a
+    // second hard name and a link to it: all three are the old archive, and
+    // the new one is written beside it under a temporary name, which is left
+    // out as well; nothing of the old one is left in it.
+    const std::string old(1000, 'o');
+    writeBytes(dir / "out.dat", old);
     ASSERT_EQ(chmod((dir / "out.dat").c_str(), 0640), 0);
     ASSERT_EQ(link((dir / "out.dat").c_str(), (dir / "hard.dat").c_str()), 0);
     fs::create_symlink("out.dat", dir / "alias.dat");
     ToolRun r = runTool({"c", "out.dat", "."}, dir.path);
     // The new archive takes the old one's name and permission; the other
     // hard name keeps the old archive, the link stays a link.
-    EXPECT_EQ(readBytes(dir / "hard.dat"), "old contents");
+    EXPECT_EQ(readBytes(dir / "hard.dat"), old);
     EXPECT_TRUE(isLink(dir / "alias.dat"));
     if (!runsWrapped()) {
         EXPECT_EQ(fs::status(dir / "out.dat").permissions(), fs::perms(0640));
@@ -284,6 +287,35 @@ TEST(Create, WhatExtractionRefusesIsNotStored) {
     EXPECT_EQ(tree.count(onDisk), 1u);
 }
 
+// Each argument refused on its own fails the run, with nothing else
+// failing beside it, and leaves an archive without it.
+TEST(Create, EachRefusedArgumentAloneFailsTheRun) {
+    struct Case {
+        std::string arg;
+        std::string reason;
+    };
+    std::vector<Case> rows = {
+        {"d/../d", "path leaves the current directory"},
+        {std::string(128, '.') + "/" + std::string(129, '.') + "/d", "name is longer than 259 bytes"}};
+    // Only Linux names can hold one; a Windows build reads it as a separator.
+    if (!testingWindowsBuild()) rows.push_back({"x\\y", "name contains a backslash"});
+    for (const Case& row : rows) {
+        SCOPED_TRACE(row.arg);
+        ScratchDir dir;
+        fs::create_directory(dir / "d");
+        writeBytes(dir / "d/a", "a");
+        if (!testingWindowsBuild()) {
+            fs::create_directory(dir / "x\\y");
+            writeBytes(dir / "x\\y/b", "b");
+        }
+        ToolRun r = runTool({"c", "out.dat", row.arg}, dir.path);
+        EXPECT_EQ(r.out, "Skipping " + row.arg + ": " + row.reason + "\n");
+        EXPECT_EQ(r.err, errLine(row.arg, row.reason));
+        EXPECT_EQ(r.status, 255);
+        EXPECT_EQ(unpack(readBytes(dir / "out.dat")).paths, std::vector<std::string>{});
+    }
+}
+
 // Read family: "No files found" names the directory on standard error, with
 // the system's reason.
 TEST(Create, UnlistableArgumentsBecomeEmptyDirectories) {
@@ -403,6 +435,14 @@ TEST(Create, ArchivesOf4GiBOrMoreAreRemovedBeforeAnyData) {
          [&](const ScratchDir& dir) { sparse(dir / "d/f.tex", fourGiB - records); }, "out.dat", refused},
     };
     if (!runsWrapped()) {
+        // The scan counts the records as well as the data: here they take
+        // the archive past the limit, and the scan stops before the FIFO.
+        rows.push_back({"records that take the data past the limit",
+                        [&](const ScratchDir& dir) {
+                            sparse(dir / "d/a", fourGiB - 40);
+                            ASSERT_EQ(mkfifo((dir / "d/b").c_str(), 0600), 0);
+                        },
+                        "out.dat", refused});
         // Two links to the next level in each of 40: 2^40 paths to the
         // file at the bottom. The scan must stop at the limit, not walk
         // them all.
@@ -433,12 +473,10 @@ TEST(Create, ArchivesOf4GiBOrMoreAreRemovedBeforeAnyData) {
         fs::create_directory(dir / "d");
         row.make(dir);
         if (!row.old.empty()) writeBytes(dir / "out.dat", row.old);
-        // Refusals take no time. Through the fault shim, without faults,
-        // for its watchdog: a scan that never ends fails the test instead
-        // of hanging it. Writing 4 GiB takes seconds and goes without.
-        const bool watched = row.out == refused && !runsWrapped();
-        ToolRun r = watched ? runWithFaults({"c", row.archive, "d"}, dir.path, "")
-                            : runTool({"c", row.archive, "d"}, dir.path);
+        // A scan that never ends is killed by the harness and fails the
+        // test; only the one archive written takes long.
+        ToolRun r = row.out == refused ? runTool({"c", row.archive, "d"}, dir.path)
+                                       : runSlowTool({"c", row.archive, "d"}, dir.path);
         EXPECT_EQ(r.out, row.out);
         EXPECT_EQ(r.status, row.out == refused ? 255 : 0);
         EXPECT_EQ(r.err,
@@ -451,6 +489,44 @@ TEST(Create, ArchivesOf4GiBOrMoreAreRemovedBeforeAnyData) {
         for (const auto& item : fs::directory_iterator(dir.path))
             EXPECT_EQ(item.path().filename().string().find(".dattool-"), std::string::npos);
     }
+}
+
+// An archive refused for its size is removed only when it is a file: a
+// link stays a link and what it leads to stays as it was, a device or a
+// FIFO stays.
+TEST(Create, RefusedArchiveThatIsNoFileStays) {
+    if (runsWrapped()) GTEST_SKIP() << "links, devices and FIFOs of Linux";
+    struct Case {
+        std::string archive;
+        mode_t kind;  // of what stands at archive afterwards, not following links
+    };
+    ScratchDir dir;
+    fs::create_directory(dir / "d");
+    sparse(dir / "d/huge", 0x100000000ull);
+    writeBytes(dir / "target", "target");
+    fs::create_symlink("target", dir / "link.dat");
+    ASSERT_EQ(mkfifo((dir / "fifo.dat").c_str(), 0600), 0);
+    // A reader, so that the tool's open for writing does not wait for one.
+    const int reader = open((dir / "fifo.dat").c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    std::vector<Case> rows = {{"link.dat", S_IFLNK}, {"fifo.dat", S_IFIFO}};
+    // The null device's numbers, made here: the machine's own is never used.
+    if (mknod((dir / "dev.dat").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0)
+        rows.push_back({"dev.dat", S_IFCHR});
+    for (const Case& row : rows) {
+        SCOPED_TRACE(row.archive);
+        ToolRun r = runTool({"c", row.archive, "d"}, dir.path);
+        EXPECT_EQ(r.out, "Archive would be too large: 4 GiB or more\n");
+        EXPECT_EQ(r.err, errLine(row.archive, "Archive would be too large: 4 GiB or more"));
+        EXPECT_EQ(r.status, 255);
+        struct stat st {};
+        ASSERT_EQ(lstat((dir / row.archive).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & S_IFMT, row.kind);
+    }
+    close(reader);
+    // The new archive was to be written beside the target and renamed over
+    // it: refused, it never was, and the target holds what it held.
+    EXPECT_EQ(readBytes(dir / "target"), "target");
 }
 
 TEST(Create, WriteErrorOnTheArchiveIsReported) {

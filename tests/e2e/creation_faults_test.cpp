@@ -106,7 +106,9 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
     // buffer, goes out in one write of its own.
     const size_t tocEnd = 5 + 16 + 17 + 17 + 17 + 19 + 13 + 13;
     const size_t buffer = 256 * 1024;  // the tool's output buffer
-    const std::string oldContents = "old contents";
+    // Longer than any archive written here: one written over it in place
+    // must have cut it to its own length.
+    const std::string oldContents = std::string(1 << 20, 'o');
     const std::string all =
         "Writing d\\a.txt...\nWriting d\\b.tex...\nWriting d\\sub\\x...\nWriting d\\sub\\y...\n";
     const std::string worked = dataFile("worked_example.dat");
@@ -162,9 +164,10 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
          true,
          "out.dat",
          noSpace},
-        // Killed midway (the lines waiting for the pipe die with it), the
-        // old archive stays and the temporary file goes.
-        {{"c", "out.dat", "d"}, "term *", "", 128 + 15, "out.dat"},
+        // Killed midway, the old archive stays and the temporary file goes.
+        // Of the lines, only what a timed flush sent before the signal is
+        // out: a beginning of these (a slow run, under valgrind, sends more).
+        {{"c", "out.dat", "d"}, "term *", "Writing d\\a.txt...\n", 128 + 15, "out.dat"},
         // No temporary file, or no rename: written in place, as a last resort.
         {{"c", "out.dat", "d"},
          "deny " + temp,
@@ -178,6 +181,15 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
          0,
          "out.dat",
          false},
+        // An item that cannot be examined, alone in the run.
+        {{"c", "out.dat", "d"},
+         "nostat sub",
+         "Skipping d\\sub: cannot be examined\nWriting d\\a.txt...\nWriting d\\b.tex...\n",
+         255,
+         "out.dat",
+         false,
+         "",
+         errLine("d\\sub", "Permission denied")},
         // A listing that fails midway is stored empty, not as part of itself.
         {{"c", "out.dat", "d"},
          "badlist d/sub",
@@ -222,8 +234,14 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
          true,
          "",
          errLine("data\\a.txt", "Device or resource busy")},
-        {{"x", worked}, "term *", "", 128 + 15, "data/a.txt"},
-        {{"x", worked}, "term m.msh", "", 128 + 15, "", true, "data/m.msh"},
+        {{"x", worked}, "term *", extracting + "Extracting data\\a.txt...", 128 + 15, "data/a.txt"},
+        {{"x", worked},
+         "term m.msh",
+         extracting + "Extracting data\\a.txt...ok\nExtracting data\\m.msh...",
+         128 + 15,
+         "",
+         true,
+         "data/m.msh"},
     };
     for (const ToolFault& row : rows) {
         SCOPED_TRACE(row.faults);
@@ -236,7 +254,10 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
         fs::create_directories(dir / "data");
         if (!row.old.empty()) writeBytes(dir / row.old, oldContents);
         ToolRun r = runWithFaults(row.args, dir.path, row.faults);
-        EXPECT_EQ(r.out, row.out);
+        if (row.status > 128)
+            EXPECT_EQ(row.out.compare(0, r.out.size(), r.out), 0) << r.out;  // killed: a beginning
+        else
+            EXPECT_EQ(r.out, row.out);
         EXPECT_EQ(r.status, row.status);
         EXPECT_EQ(r.err, row.err);
         if (!row.old.empty()) {
@@ -245,9 +266,10 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
         if (!row.gone.empty()) {
             EXPECT_FALSE(exists(dir / row.gone));
         }
-        // A replaced archive is complete.
+        // A replaced archive is complete, with nothing of the old one after it.
         if (row.args[0] == "c" && !row.kept) {
             EXPECT_EQ(unpack(readBytes(dir / "out.dat")).tree.count("d/a.txt"), 1u);
+            EXPECT_EQ(runTool({"l", "out.dat"}, dir.path).status, 0);
         }
         for (const auto& [path, content] : treeOf(dir.path))
             EXPECT_EQ(path.find(".dattool-"), std::string::npos) << path << " left behind";

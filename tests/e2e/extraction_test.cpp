@@ -54,6 +54,20 @@ TEST_F(Extraction, SecondRunReplacesFilesAndPrintsTheSame) {
     EXPECT_EQ(readBytes(outside / "other-name"), "XYZ");
 }
 
+// What extraction makes is as open as the user's umask lets it be, as what
+// any other program makes: the archive holds no permissions.
+TEST_F(Extraction, MadeFilesAndDirectoriesTakeTheUmask) {
+    if (runsWrapped()) GTEST_SKIP() << "permission bits of Linux";
+    const mode_t mask = umask(022);
+    umask(mask);
+    ASSERT_EQ(extract(worked).status, 0);
+    struct stat st {};
+    ASSERT_EQ(stat((dir / "data").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0777 & ~mask);
+    ASSERT_EQ(stat((dir / "data/a.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
+}
+
 TEST_F(Extraction, LinkWhereADirectoryGoesIsNotEntered) {
     if (runsWrapped()) GTEST_SKIP() << "wine does not treat Linux symbolic links to directories as links";
     plant(outside.path, "data");
@@ -72,18 +86,36 @@ Extracted 2 file(s)
     EXPECT_TRUE(isLink(dir / "data"));
 }
 
-// A skipped directory is a failure even with nothing below it to fail.
-TEST_F(Extraction, LinkWhereAnEmptyDirectoryGoesIsAFailure) {
-    if (runsWrapped()) GTEST_SKIP() << "wine does not treat Linux symbolic links to directories as links";
-    plant(outside.path, "empty");
+// A directory skipped or not made is a failure even with nothing below it
+// to fail: a link or a file standing where it goes.
+TEST_F(Extraction, WhatStandsWhereAnEmptyDirectoryGoesIsAFailure) {
     const std::string archive = outside / "../empty.dat";
     writeBytes(archive, archiveBytes({dirNode("empty")}));
-    ToolRun r = extract(archive);
-    EXPECT_EQ(
-        r.out,
-        expectOut(archive, "Skipping empty\\: path passes through a symbolic link\nExtracted 0 file(s)\n"));
-    EXPECT_EQ(r.status, 255);
-    EXPECT_TRUE(treeOf(outside.path).empty());
+    struct Case {
+        bool link;  // else a file
+        std::string out;
+        std::string err;
+    };
+    std::vector<Case> rows = {
+        {false, "Creating directory empty\\...\nUnable to create directory empty\\\nExtracted 0 file(s)\n",
+         errLine("empty\\", "a file stands in the way")}};
+    // wine does not treat Linux symbolic links to directories as links.
+    if (!runsWrapped())
+        rows.push_back({true, "Skipping empty\\: path passes through a symbolic link\nExtracted 0 file(s)\n",
+                        errLine("empty\\", "path passes through a symbolic link")});
+    for (const Case& row : rows) {
+        SCOPED_TRACE(row.link ? "link" : "file");
+        fs::remove(dir / "empty");
+        if (row.link)
+            plant(outside.path, "empty");
+        else
+            writeBytes(dir / "empty", "a file");
+        ToolRun r = extract(archive);
+        EXPECT_EQ(r.out, expectOut(archive, row.out));
+        EXPECT_EQ(r.err, row.err);
+        EXPECT_EQ(r.status, 255);
+        EXPECT_TRUE(treeOf(outside.path).empty());
+    }
 }
 
 TEST_F(Extraction, LinkDeeperDownIsNotEntered) {
@@ -241,6 +273,37 @@ Extracted 8 file(s)
     for (const char* name : {"f0", "f1", "now", "f2", "f3", "victim.txt"})
         real[std::string("d.real/") + name] = name;
     EXPECT_EQ(treeOf(dir.path), real);
+}
+
+// Another process removes a directory the tool holds (the fault shim does
+// it just before "now" is created): its files fail, its subdirectories
+// cannot be made, and the walk goes on to the end.
+TEST_F(Extraction, DirectoryRemovedMidRunFailsWhatIsBelowIt) {
+    if (runsWrapped()) GTEST_SKIP() << "the fault shim is preloaded into Linux programs only";
+    writeBytes(dir / "../gone.dat",
+               archiveBytes({dirNode("d", {fileNode("f0", "0"), fileNode("now", "n"), fileNode("f1", "1"),
+                                           dirNode("sub", {fileNode("x", "x")}), dirNode("e")}),
+                             fileNode("after.txt", "a")}));
+    ToolRun r = runWithFaults({"x", dir / "../gone.dat"}, dir.path, "vanish d");
+    EXPECT_EQ(r.out, expectOut(dir / "../gone.dat", R"(Creating directory d\...
+Extracting d\f0...ok
+Extracting d\now...failed
+Extracting d\f1...failed
+Creating directory d\sub\...
+Unable to create directory d\sub\
+Extracting d\sub\x...failed
+Creating directory d\e\...
+Unable to create directory d\e\
+Extracting after.txt...ok
+Extracted 5 file(s)
+)"));
+    EXPECT_EQ(r.err, errLine("d\\now", "No such file or directory") +
+                         errLine("d\\f1", "No such file or directory") +
+                         errLine("d\\sub\\", "No such file or directory") +
+                         errLine("d\\sub\\x", "No such file or directory") +
+                         errLine("d\\e\\", "No such file or directory"));
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(treeOf(dir.path), (std::map<std::string, std::string>{{"after.txt", "a"}}));
 }
 
 TEST_F(Extraction, DirectoryWhereAFileGoes) {

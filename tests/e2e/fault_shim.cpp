@@ -33,11 +33,16 @@
 //     swap P T      just before the tool creates a file named "now", P is
 //                   renamed P.real and a symbolic link to T put in its
 //                   place: a directory swapped while extraction runs
+//     vanish P      just before the tool creates a file named "now", the
+//                   directory P is removed with all it holds: a directory
+//                   removed while extraction holds it
+//     nostat P      looking at the item named P inside a directory being
+//                   listed (fstatat) fails with EACCES, as for an item of
+//                   a directory without search permission
 //
 // P is the path as the tool passes it to open, opendir or openat ("/"
 // separated, relative to its working directory, or to the directory held
-// for openat). With the variable set, the tool is also killed after 20 s,
-// so a hang shows as a failed test instead of a stuck one.
+// for openat).
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -51,6 +56,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <sstream>
@@ -75,6 +81,8 @@ struct Traps {
     std::string lagging;
     std::map<std::string, long> slow;  // path -> milliseconds
     std::string swap, swapTo;          // swap: the directory and the link's target
+    std::string vanish;                // the directory removed
+    std::set<std::string> noStat;
     std::set<std::string> noRename;
     std::set<std::string> term;
     // What was opened under a trapped path.
@@ -138,7 +146,6 @@ bool change(const std::string& action, const std::string& path, const std::strin
 
 __attribute__((constructor)) void setUp() {
     if (!std::getenv("DATTOOL_TEST_FAULTS")) return;
-    alarm(20);
     Traps& t = traps();
     forEachFault([&](const std::string& line, const std::string& action, const std::string& path,
                      const std::string& arg) {
@@ -158,6 +165,10 @@ __attribute__((constructor)) void setUp() {
             t.slow[path] = std::stol(arg);
         else if (action == "swap")
             t.swap = path, t.swapTo = arg;
+        else if (action == "vanish")
+            t.vanish = path;
+        else if (action == "nostat")
+            t.noStat.insert(path);
         else if (action == "norename")
             t.noRename.insert(path);
         else if (action == "term")
@@ -204,6 +215,13 @@ bool before(const char* path, int flags) {
             symlink(t.swapTo.c_str(), t.swap.c_str()) != 0)
             cannot("swap " + t.swap + " " + t.swapTo);
         t.swap.clear();
+    }
+    if (!t.vanish.empty() && (flags & O_CREAT) && std::strcmp(base ? base + 1 : path, "now") == 0) {
+        // Cleared first: the removal opens directories through this shim.
+        const std::string gone = t.vanish;
+        t.vanish.clear();
+        std::error_code error;
+        if (std::filesystem::remove_all(gone, error) == 0 || error) cannot("vanish " + gone);
     }
     auto slow = t.slow.find(path);
     if (slow != t.slow.end()) usleep(static_cast<useconds_t>(slow->second * 1000));
@@ -289,6 +307,26 @@ extern "C" int openat64(int at, const char* path, int flags, ...) {
     if (before(path, flags)) return -1;
     static OpenAtFn real = next<OpenAtFn>("openat64");
     return opened(path, real(at, path, flags, mode));
+}
+
+using StatAtFn = int (*)(int, const char*, struct stat*, int);
+
+extern "C" int fstatat(int at, const char* path, struct stat* st, int flags) {
+    if (traps().noStat.count(path)) {
+        errno = EACCES;
+        return -1;
+    }
+    static StatAtFn real = next<StatAtFn>("fstatat");
+    return real(at, path, st, flags);
+}
+
+extern "C" int fstatat64(int at, const char* path, struct stat64* st, int flags) {
+    if (traps().noStat.count(path)) {
+        errno = EACCES;
+        return -1;
+    }
+    static auto real = next<int (*)(int, const char*, struct stat64*, int)>("fstatat64");
+    return real(at, path, st, flags);
 }
 
 extern "C" ssize_t write(int fd, const void* buf, size_t n) {

@@ -2,29 +2,60 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <gtest/gtest.h>
+#include <poll.h>
 #include <pty.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
+#include <thread>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string drain(int fd) {
-    std::string s;
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds left until deadline, at least 0.
+int msLeft(Clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+// Reads fd to its end, or until deadline; false when the deadline came first.
+bool drain(int fd, std::string& s, Clock::time_point deadline) {
     char buf[65536];
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
-        if (n > 0) s.append(buf, static_cast<size_t>(n));
-    return s;
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        const int ready = poll(&p, 1, msLeft(deadline));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready == 0) return false;
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return true;
+        s.append(buf, static_cast<size_t>(n));
+    }
+}
+
+// Waits for pid to end, or until deadline; false when the deadline came first.
+bool reap(pid_t pid, int& st, Clock::time_point deadline) {
+    for (auto pause = std::chrono::microseconds(100);; pause = std::min(pause * 2, decltype(pause)(10000))) {
+        const pid_t done = waitpid(pid, &st, WNOHANG);
+        if (done == pid) return true;
+        if (done < 0 && errno != EINTR) return true;
+        if (msLeft(deadline) == 0) return false;
+        std::this_thread::sleep_for(pause);
+    }
 }
 
 bool endsWith(const std::string& s, const std::string& tail) {
@@ -34,6 +65,14 @@ bool endsWith(const std::string& s, const std::string& tail) {
 std::string envOr(const char* name, const std::string& fallback) {
     const char* v = std::getenv(name);
     return v && *v ? v : fallback;
+}
+
+// How long one run of the tool may take: far more than any run needs, so
+// that only a hang reaches it. Slow ways of running the tool (valgrind,
+// wine) multiply it by DATTOOL_TEST_TIME_FACTOR.
+std::chrono::milliseconds runLimit(int seconds) {
+    static const double factor = std::max(1.0, std::atof(envOr("DATTOOL_TEST_TIME_FACTOR", "1").c_str()));
+    return std::chrono::milliseconds(static_cast<long long>(1000 * seconds * factor));
 }
 
 }  // namespace
@@ -92,7 +131,8 @@ struct User {
 };
 
 ToolRun run(const std::string& exe, const std::string& wrap, const std::vector<std::string>& args,
-            const std::string& cwd, Output to = Output::pipe, const std::string& file = "", User as = {}) {
+            const std::string& cwd, Output to = Output::pipe, const std::string& file = "", User as = {},
+            int seconds = 20) {
     // Standard error goes to a file so a full pipe can never block the child.
     std::string errPath = cwd + "/../.stderr-" + std::to_string(getpid());
     std::vector<std::string> argv =
@@ -121,37 +161,59 @@ ToolRun run(const std::string& exe, const std::string& wrap, const std::vector<s
         throw std::runtime_error("openpty");
     if (to == Output::errorsOnTerminal && openpty(&errEnds[0], &errEnds[1], nullptr, &raw, nullptr) != 0)
         throw std::runtime_error("openpty");
+    const auto limit = runLimit(seconds);
     pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork");
     if (pid == 0) {
+        // A group of its own, so that a hung run is killed with whatever it started.
+        setpgid(0, 0);
         int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (chdir(cwd.c_str()) != 0 || errFd < 0) _exit(127);
-        if (to == Output::file) outEnds[1] = open(file.c_str(), O_RDWR | O_CREAT | O_APPEND, 0600);
+        const bool toFile = to == Output::file || to == Output::fileWithoutStderr;
+        if (toFile) outEnds[1] = open(file.c_str(), O_RDWR | O_CREAT | O_APPEND, 0600);
         if (to == Output::closed)
             close(1);
         else
             dup2(outEnds[1], 1);
-        dup2(to == Output::merged ? 1 : to == Output::errorsOnTerminal ? errEnds[1] : errFd, 2);
+        if (to == Output::fileWithoutStderr)
+            close(2);
+        else
+            dup2(to == Output::merged ? 1 : to == Output::errorsOnTerminal ? errEnds[1] : errFd, 2);
         if (outEnds[0] >= 0) close(outEnds[0]);
         if (errEnds[0] >= 0) close(errEnds[0]);
         if (as.set && (setgroups(0, nullptr) != 0 || setgid(as.gid) != 0 || setuid(as.uid) != 0)) _exit(126);
+        // The program gets its three standard descriptors and none of what
+        // this process, or whatever started it, holds.
+        closefrom(3);
         execv(program.c_str(), argp.data());
         _exit(127);
     }
     if (outEnds[1] >= 0) close(outEnds[1]);
     if (errEnds[1] >= 0) close(errEnds[1]);
     ToolRun r;
+    const Clock::time_point deadline = Clock::now() + limit;
+    bool ended = true;
     if (outEnds[0] >= 0) {
-        r.raw = drain(outEnds[0]);
+        ended = drain(outEnds[0], r.raw, deadline);
         close(outEnds[0]);
     }
     std::string errTerminal;
     if (errEnds[0] >= 0) {
-        errTerminal = drain(errEnds[0]);
+        ended = drain(errEnds[0], errTerminal, deadline) && ended;
         close(errEnds[0]);
     }
     int st = 0;
-    while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
+    if (!ended || !reap(pid, st, deadline)) {
+        kill(-pid, SIGKILL);
+        kill(pid, SIGKILL);
+        while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
+        }
+        std::string line;
+        for (const std::string& a : args) line += " " + a;
+        ADD_FAILURE() << "dattool" << line << " (in " << cwd << ") still ran after "
+                      << std::chrono::duration_cast<std::chrono::seconds>(limit).count()
+                      << " s and was killed; output so far:\n"
+                      << r.raw;
     }
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
     r.err = to == Output::errorsOnTerminal ? errTerminal : readBytes(errPath);
@@ -165,6 +227,10 @@ ToolRun run(const std::string& exe, const std::string& wrap, const std::vector<s
 
 ToolRun runTool(const std::vector<std::string>& args, const std::string& cwd) {
     return run(programUnderTest(), wrapper(), args, cwd);
+}
+
+ToolRun runSlowTool(const std::vector<std::string>& args, const std::string& cwd) {
+    return run(programUnderTest(), wrapper(), args, cwd, Output::pipe, "", {}, 120);
 }
 
 ToolRun runToolTo(const std::vector<std::string>& args, const std::string& cwd, Output to,

@@ -8,6 +8,11 @@
 //   DATTOOL_WRAPPER  a program that runs it, e.g. /usr/lib/wine/wine64
 // A Windows build writes its standard output and standard error in text
 // mode; their CR LF line ends are turned into LF before the tests compare.
+//
+// A run that takes longer than 20 s (times DATTOOL_TEST_TIME_FACTOR, which
+// CI sets for valgrind and wine) is killed, with everything it started, and
+// fails the test that ran it: a fault that hangs the tool cannot hang the
+// suite.
 #pragma once
 
 #include <string>
@@ -25,17 +30,21 @@ struct ToolRun {
 // Where the program's standard output goes: a pipe or a pseudo-terminal,
 // read into ToolRun::out; nowhere (the descriptor closed); the file at a
 // path, relative to the run's directory, opened for appending (and for
-// reading, so a FIFO opens at once); or a pipe whose reader has gone, as
-// after "| head -1", where every write fails. merged: standard output and
+// reading, so a FIFO opens at once), with standard error as usual (file) or
+// closed (fileWithoutStderr); or a pipe whose reader has gone, as after
+// "| head -1", where every write fails. merged: standard output and
 // standard error share one pipe, read into ToolRun::out, as with 2>&1.
 // errorsOnTerminal: standard output is a pipe, standard error a
 // pseudo-terminal, read into ToolRun::err. Elsewhere standard error goes
 // to a file.
-enum class Output { pipe, terminal, closed, file, brokenPipe, merged, errorsOnTerminal };
+enum class Output { pipe, terminal, closed, file, fileWithoutStderr, brokenPipe, merged, errorsOnTerminal };
 
 // Runs the program under test with args in cwd; argv[0] is "dattool"
 // unless a wrapper starts it.
 ToolRun runTool(const std::vector<std::string>& args, const std::string& cwd);
+// The same for a run that takes seconds of work (gigabytes written): it
+// may take 120 s instead of 20 before it is killed.
+ToolRun runSlowTool(const std::vector<std::string>& args, const std::string& cwd);
 // The same with its standard output where `to` says.
 ToolRun runToolTo(const std::vector<std::string>& args, const std::string& cwd, Output to,
                   const std::string& file = "");

@@ -92,6 +92,34 @@ TEST_F(Limits, DeepestTreesFitInASmallStack) {
     EXPECT_EQ(treeOf(dir.path), treeOf(src.path));
 }
 
+// One level more than a path can name from the top: the path limit refuses
+// it before the reader's depth limit could, and everything above is stored.
+TEST_F(Limits, DirectoryOneLevelTooDeepIsNotStored) {
+    ScratchDir src;
+    makeChain(src.path, 2047, "f");
+    std::string parent = "d";
+    for (int i = 1; i < 2047; ++i) parent += "\\d";
+    // Beside f at the bottom, a directory "e": 4095 bytes, and its "\\".
+    int fd = open(src.path.c_str(), O_RDONLY | O_DIRECTORY);
+    for (int i = 0; i < 2047 && fd >= 0; ++i) {
+        const int next = openat(fd, "d", O_RDONLY | O_DIRECTORY);
+        close(fd);
+        fd = next;
+    }
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(mkdirat(fd, "e", 0755), 0);
+    close(fd);
+    ToolRun made = runTool({"c", dir / "../deep.dat", "d"}, src.path);
+    EXPECT_EQ(made.out,
+              "Skipping " + parent + "\\e: path is too long to be extracted\nWriting " + parent + "\\f...\n");
+    EXPECT_EQ(made.err, errLine(parent + "\\e", "path is too long to be extracted"));
+    EXPECT_EQ(made.status, 255);
+    ToolRun l = runTool({"l", dir / "../deep.dat"}, dir.path);
+    EXPECT_EQ(l.status, 0);
+    EXPECT_EQ(l.out.substr(l.out.size() - std::min<size_t>(l.out.size(), parent.size() + 4)),
+              "\n" + parent + "\\f\n");
+}
+
 // The directories of the current path are held open; with few handles to
 // hold them, the deepest are given back and opened again, name by name.
 TEST_F(Limits, FewHandlesStillReachEveryDirectory) {
@@ -101,6 +129,46 @@ TEST_F(Limits, FewHandlesStillReachEveryDirectory) {
     std::string bottom;
     for (int i = 0; i < 200; ++i) bottom += "d/";
     EXPECT_EQ(readBytes(dir / (bottom + "f.txt")), "deep");
+}
+
+// Handles given back deep down, then files at shallower levels, each
+// beside a directory that may no longer be held.
+TEST_F(Limits, FewHandlesThenShallowerSiblings) {
+    if (underValgrind()) GTEST_SKIP() << "valgrind keeps handles of its own below the limit";
+    const std::string archive = dir / "../siblings.dat";
+    writeBytes(archive,
+               archiveBytes({dirNode(
+                   "a", {dirNode("b", {dirNode("c", {dirNode("d", {fileNode("x", "x")}), fileNode("y", "y")}),
+                                       fileNode("z", "z")}),
+                         dirNode("e", {fileNode("w", "w")})})}));
+    ToolRun r = limited("-n 7", {"x", archive});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(treeOf(dir.path), (std::map<std::string, std::string>{{"a", "<dir>"},
+                                                                    {"a/b", "<dir>"},
+                                                                    {"a/b/c", "<dir>"},
+                                                                    {"a/b/c/d", "<dir>"},
+                                                                    {"a/b/c/d/x", "x"},
+                                                                    {"a/b/c/y", "y"},
+                                                                    {"a/b/z", "z"},
+                                                                    {"a/e", "<dir>"},
+                                                                    {"a/e/w", "w"}}));
+}
+
+// Counts the archive claims cost no memory: with little address space,
+// directories claiming 16,777,215 children each are damage, as with
+// plenty, not an archive too large for memory.
+TEST_F(Limits, ClaimedCountsAreDamageNotMemory) {
+    if (underValgrind() || sanitized) GTEST_SKIP() << "needs the address space of a plain build";
+    for (const char* sample : {"claimed_counts.dat", "huge_child_count.dat"}) {
+        for (const char* command : {"l", "x"}) {
+            ToolRun r = limited("-v 102400", {command, dataFile(sample)});
+            EXPECT_EQ(r.status, 255) << command << " " << sample;
+            EXPECT_NE(r.out.find("\nDamaged archive: record at offset "), std::string::npos)
+                << command << " " << sample << "\n"
+                << r.out.substr(r.out.size() - std::min<size_t>(r.out.size(), 300));
+        }
+    }
+    EXPECT_TRUE(treeOf(dir.path).empty());
 }
 
 // A sound archive whose tree needs more memory than the tool may have: said
