@@ -12,7 +12,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Scratch& s = scratchSetUp();
-    putFile(s.archive, std::string(reinterpret_cast<const char*>(data), size));
+    writeBytes(s.archive, std::string(reinterpret_cast<const char*>(data), size));
     runCommand({"dattool", "l", s.archive});
     runCommand({"dattool", "x", s.archive});
     scratchCheckOutside();

@@ -60,7 +60,7 @@ struct Builder {
                 std::string bytes = in.ConsumeBytesAsString(size);
                 // A run of one byte now and then, so sizes are not bound by the input's length.
                 if (in.ConsumeBool()) bytes += std::string(in.ConsumeIntegralInRange<size_t>(0, 5000), 'z');
-                putFile(path, bytes);
+                writeBytes(path, bytes);
                 ++fileCount;
             }
         }
@@ -104,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (parseFile(made).files != b.fileCount) fail("file count differs");
 
     enter(s.work);
-    if (snapshot(src) != snapshot(out)) fail("extracted tree differs from the original");
+    if (treeOf(src) != treeOf(out)) fail("extracted tree differs from the original");
     scratchCheckOutside();
     scratchClear();
     return 0;

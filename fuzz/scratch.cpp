@@ -9,12 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <set>
-#include <vector>
-
-#include "archive/entry.h"
-#include "archive/format.h"
-#include "archive/keyed_stream.h"
-#include "reading/toc_reader.h"
 
 namespace {
 
@@ -34,54 +28,6 @@ std::set<std::string> namesIn(const std::string& dir) {
         if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.insert(e->d_name);
     closedir(d);
     return names;
-}
-
-// Removes everything below the directory open as fd, by descriptor, so
-// nesting deeper than a path can spell is no obstacle.
-void emptyAt(int fd) {
-    DIR* d = fdopendir(fd);
-    if (!d) die("cannot list a scratch directory");
-    std::vector<std::string> names;
-    while (dirent* e = readdir(d))
-        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
-            names.emplace_back(e->d_name);
-    for (const std::string& name : names) {
-        struct stat st {};
-        if (fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        if (S_ISDIR(st.st_mode)) {
-            int sub = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (sub < 0) die("cannot open " + name);
-            emptyAt(sub);
-            if (unlinkat(fd, name.c_str(), AT_REMOVEDIR) != 0) die("cannot remove directory " + name);
-        } else if (unlinkat(fd, name.c_str(), 0) != 0) {
-            die("cannot remove " + name);
-        }
-    }
-    closedir(d);  // closes fd
-}
-
-void walk(const std::string& dir, const std::string& rel, std::map<std::string, std::string>& tree) {
-    for (const std::string& name : namesIn(dir)) {
-        const std::string path = std::string(dir).append("/").append(name);
-        const std::string key = rel.empty() ? name : std::string(rel).append("/").append(name);
-        struct stat st {};
-        if (lstat(path.c_str(), &st) != 0) die("cannot examine " + path);
-        if (S_ISDIR(st.st_mode)) {
-            tree[key] = "<dir>";
-            walk(path, key, tree);
-        } else if (S_ISREG(st.st_mode)) {
-            std::string bytes;
-            int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-            if (fd < 0) die("cannot read " + path);
-            char buf[65536];
-            ssize_t n;
-            while ((n = read(fd, buf, sizeof buf)) > 0) bytes.append(buf, static_cast<size_t>(n));
-            close(fd);
-            tree[key] = bytes;
-        } else {
-            tree[key] = "<other>";
-        }
-    }
 }
 
 // At a normal exit only: after a finding the scratch stays for a look.
@@ -114,9 +60,7 @@ const Scratch& scratchSetUp() {
 }
 
 void scratchClear() {
-    int fd = open(scratch.work.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) die("cannot open the scratch directory");
-    emptyAt(fd);
+    emptyDirectory(scratch.work);
 }
 
 void scratchCheckOutside() {
@@ -130,18 +74,4 @@ void scratchCheckOutside() {
     }
     for (const std::string& n : namesIn("/"))
         if (!rootNames.count(n)) die("written outside the scratch directory: /" + n);
-}
-
-std::map<std::string, std::string> snapshot(const std::string& dir) {
-    std::map<std::string, std::string> tree;
-    walk(dir, "", tree);
-    return tree;
-}
-
-void putFile(const std::string& path, const std::string& bytes) {
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) die("cannot create " + path);
-    if (write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
-        die("cannot write " + path);
-    close(fd);
 }

@@ -1,10 +1,12 @@
 // What both fuzz targets share: one scratch directory made once and
-// emptied between inputs, a check that nothing appeared outside it, the
-// a tree snapshot.
+// emptied between inputs, and a check that nothing appeared outside it.
+// Files and trees are written and compared with the tests' own helpers
+// (tests/support/scratch.h).
 #pragma once
 
-#include <map>
 #include <string>
+
+#include "support/scratch.h"
 
 // The layout, made once under $TMPDIR (or /tmp):
 //   base/                  holds only "in.dat" and "a"
@@ -29,10 +31,3 @@ void scratchClear();
 // Aborts, naming the intruder, when anything besides the layout exists in
 // base, a, b or "/" (compared with "/" as it was at set-up).
 void scratchCheckOutside();
-
-// Every directory and file below dir by relative path: directories map to
-// "<dir>", files to their bytes, anything else to "<other>".
-std::map<std::string, std::string> snapshot(const std::string& dir);
-
-// Writes bytes to path; aborts on failure.
-void putFile(const std::string& path, const std::string& bytes);

@@ -111,6 +111,36 @@ bool copyInPlace(const std::string& path, File& from) {
     return copied == length && fileClose(to);
 }
 
+// A regular file is replaced only by a complete archive; until then it
+// stays as it was. A device or a FIFO is written as it is: then, or when
+// no temporary file can be made, the staging's file stays closed.
+Staging stagingFor(const File& f, const std::string& archive) {
+    Staging staged;
+    if (!fileIsRegular(f)) return staged;
+    staged.dir = dirHolding(f, archive, staged.name);
+    if (staged.dir) staged.file = tempFileIn(staged.dir, staged.name, staged.temp);
+    if (staged.file)
+        fileCopyMode(f, staged.file);
+    else
+        std::printf("Cannot make a temporary file beside %s: writing it in place\n", shown(archive).c_str());
+    return staged;
+}
+
+// Puts the complete archive, closed in its temporary file, in place of the
+// file at path; where the rename is refused, copies it over that file.
+void putInPlace(Staging& staged, const std::string& archive) {
+    if (!renameIn(staged.dir, staged.temp, staged.name)) {
+        std::printf("Cannot put the new archive in place of %s: writing it in place\n",
+                    shown(archive).c_str());
+        File done = fileOpenReadIn(staged.dir, staged.temp);
+        if (!done || !copyInPlace(archive, done))
+            failure(archive, lastError(), "Unable to write %s", shown(archive).c_str());
+        fileClose(done);
+        removeIn(staged.dir, staged.temp);
+    }
+    removeOnSignal(nullptr, "");
+}
+
 }  // namespace
 
 int createArchive(const std::string& archive, const std::vector<std::string>& dirs) {
@@ -130,18 +160,7 @@ int createArchive(const std::string& archive, const std::vector<std::string>& di
         failureOnStderr(archive, "it is standard output");
         return statusFailed;
     }
-    // A regular file is replaced only by a complete archive; until then it
-    // stays as it was. A device or a FIFO is written as it is.
-    Staging staged;
-    if (fileIsRegular(f)) {
-        staged.dir = dirHolding(f, archive, staged.name);
-        if (staged.dir) staged.file = tempFileIn(staged.dir, staged.name, staged.temp);
-        if (staged.file)
-            fileCopyMode(f, staged.file);
-        else
-            std::printf("Cannot make a temporary file beside %s: writing it in place\n",
-                        shown(archive).c_str());
-    }
+    Staging staged = stagingFor(f, archive);
     const bool staging = static_cast<bool>(staged.file);
     if (!staging && !fileTruncate(f)) {
         failure(archive, lastError(), "Unable to open %s for writing", shown(archive).c_str());
@@ -195,16 +214,7 @@ int createArchive(const std::string& archive, const std::vector<std::string>& di
     if (staging) {
         // Closed first: Windows replaces no file that is held open.
         fileClose(f);
-        if (!renameIn(staged.dir, staged.temp, staged.name)) {
-            std::printf("Cannot put the new archive in place of %s: writing it in place\n",
-                        shown(archive).c_str());
-            File done = fileOpenReadIn(staged.dir, staged.temp);
-            if (!done || !copyInPlace(archive, done))
-                failure(archive, lastError(), "Unable to write %s", shown(archive).c_str());
-            fileClose(done);
-            removeIn(staged.dir, staged.temp);
-        }
-        removeOnSignal(nullptr, "");
+        putInPlace(staged, archive);
     }
     return finalStatus();
 }

@@ -1,17 +1,6 @@
 #include "archive/format.h"
 
-namespace {
-
-void put16(std::vector<uint8_t>& out, uint16_t v) {
-    out.push_back(static_cast<uint8_t>(v));
-    out.push_back(static_cast<uint8_t>(v >> 8));
-}
-
-void put32(std::vector<uint8_t>& out, uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
-}  // namespace
+#include <algorithm>
 
 uint32_t recordSize(int32_t type, size_t nameLength) {
     uint32_t tail = type == typeDirectory ? dirTailSize : type == typeFile ? fileTailSize : 0;
@@ -19,17 +8,22 @@ uint32_t recordSize(int32_t type, size_t nameLength) {
 }
 
 void putRecord(std::vector<uint8_t>& out, const Record& r) {
-    out.push_back(static_cast<uint8_t>(r.type));
-    put16(out, static_cast<uint16_t>(r.name.size()));
-    out.insert(out.end(), r.name.begin(), r.name.end());
+    const size_t start = out.size();
+    out.resize(start + recordSize(r.type, r.name.size()));
+    uint8_t* head = out.data() + start;
+    head[typeAt] = static_cast<uint8_t>(r.type);
+    head[nameLengthAt] = static_cast<uint8_t>(r.name.size());
+    head[nameLengthAt + 1] = static_cast<uint8_t>(r.name.size() >> 8);
+    std::copy(r.name.begin(), r.name.end(), head + recordHeadSize);
     if (r.type != typeFile && r.type != typeDirectory) return;
-    put32(out, r.offset);
-    put32(out, r.size);
+    uint8_t* tail = head + recordHeadSize + r.name.size();
+    put32(tail + offsetAt, r.offset);
+    put32(tail + sizeAt, r.size);
     if (r.type == typeFile) {
-        out.push_back(r.scrambled);
+        tail[flagAt] = r.scrambled;
     } else {
-        put32(out, r.count << 8);
-        out.push_back(0);
+        put32(tail + countAt, r.count << 8);
+        tail[dirFlagAt] = 0;
     }
 }
 
@@ -37,8 +31,8 @@ Decode takeRecord(const uint8_t*& cursor, const uint8_t* end, Record& r) {
     const uint8_t* p = cursor;
     auto left = [&] { return static_cast<size_t>(end - p); };
     if (left() < recordHeadSize) return Decode::truncated;
-    r.type = p[0];
-    size_t nameLength = get16(p + 1);
+    r.type = p[typeAt];
+    size_t nameLength = get16(p + nameLengthAt);
     p += recordHeadSize;
     if (left() < nameLength) return Decode::truncated;
     r.name.assign(reinterpret_cast<const char*>(p), nameLength);
@@ -47,16 +41,16 @@ Decode takeRecord(const uint8_t*& cursor, const uint8_t* end, Record& r) {
     r.scrambled = 0;
     if (r.type == typeFile) {
         if (left() < fileTailSize) return Decode::truncated;
-        r.offset = get32(p);
-        r.size = get32(p + 4);
-        r.scrambled = p[8];
+        r.offset = get32(p + offsetAt);
+        r.size = get32(p + sizeAt);
+        r.scrambled = p[flagAt];
         p += fileTailSize;
     } else if (r.type == typeDirectory) {
         if (left() < dirTailSize) return Decode::truncated;
-        r.offset = get32(p);
-        r.size = get32(p + 4);
-        r.count = get32(p + 8) >> 8;
-        r.scrambled = p[12];
+        r.offset = get32(p + offsetAt);
+        r.size = get32(p + sizeAt);
+        r.count = get32(p + countAt) >> 8;
+        r.scrambled = p[dirFlagAt];
         p += dirTailSize;
     }
     cursor = p;

@@ -24,20 +24,30 @@ constexpr uint8_t keyStepValue = 0xA7;
 constexpr int32_t typeFile = 0;
 constexpr int32_t typeDirectory = 1;
 
-// Record layout, relative to the record's first byte; L is the name length.
-//   0      type (1 byte)
-//   1      L (16-bit)
-//   3      name, L bytes, no terminator
-//   3+L    offset (32-bit), relative to the data region
-//   7+L    size (32-bit)
-//   file:       11+L scrambled flag (1 byte)            -> L+12 bytes
-//   directory:  11+L child count * 256 (32-bit), 15+L 0 -> L+16 bytes
-constexpr uint32_t recordHeadSize = 3;  // type and name length
-constexpr uint32_t fileTailSize = 9;    // offset, size, flag
-constexpr uint32_t dirTailSize = 13;    // offset, size, count field, flag
+// Record layout. A record is a head, the name, then a tail whose fields
+// lie at fixed places from the name's end; putRecord and takeRecord both go
+// by these positions. L is the name length.
+//   head  0  type (1 byte)
+//         1  L (16-bit)
+//         3  name, L bytes, no terminator
+//   tail  0  offset (32-bit), relative to the data region
+//         4  size (32-bit)
+//         8  file: scrambled flag (1 byte)                  -> L+12 bytes
+//         8  directory: child count * 256 (32-bit), 12: 0   -> L+16 bytes
+constexpr uint32_t typeAt = 0;
+constexpr uint32_t nameLengthAt = 1;
+constexpr uint32_t recordHeadSize = 3;  // type and name length; the name follows
+constexpr uint32_t offsetAt = 0;        // in the tail
+constexpr uint32_t sizeAt = 4;
+constexpr uint32_t flagAt = 8;   // files
+constexpr uint32_t countAt = 8;  // directories
+constexpr uint32_t dirFlagAt = 12;
+constexpr uint32_t fileTailSize = flagAt + 1;
+constexpr uint32_t dirTailSize = dirFlagAt + 1;
 constexpr uint32_t rootRecordSize = recordHeadSize + dirTailSize;
 constexpr uint32_t headerSize = magicSize + rootRecordSize;  // 21
-constexpr uint32_t rootSizeOffset = magicSize + 7;           // root size field in the header
+// The root's size field in the header: the root's name is empty.
+constexpr uint32_t rootSizeOffset = magicSize + recordHeadSize + sizeAt;
 
 // The reader copies a name into a 260-byte buffer with its terminator.
 constexpr uint32_t maxNameLength = 259;
@@ -78,4 +88,7 @@ inline uint32_t get32(const uint8_t* p) {
 }
 inline uint16_t get16(const uint8_t* p) {
     return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+inline void put32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }

@@ -9,8 +9,7 @@ namespace {
 uint64_t subtreeLength(const std::vector<Entry>& list) {
     uint64_t n = 0;
     for (const Entry& e : list) {
-        n += recordSize(e.type, e.name.size());
-        if (e.type == typeFile) n += e.size;
+        n += entryLength(e);
         if (e.type == typeDirectory) n += subtreeLength(e.child);
     }
     return n;
@@ -41,6 +40,10 @@ uint32_t fixupTree(std::vector<Entry>& list, uint32_t start) {
         }
     }
     return running;
+}
+
+uint64_t entryLength(const Entry& e) {
+    return recordSize(e.type, e.name.size()) + (e.type == typeFile ? uint64_t(e.size) : 0);
 }
 
 uint64_t archiveLength(const Entry& top) {

@@ -18,6 +18,11 @@ uint32_t fixupTree(std::vector<Entry>& list, uint32_t start);
 // ".msh", ".TEX" or ".MSH".
 bool storedPlain(const std::string& name);
 
+// What one entry adds to the archive's length: its record and, for a file,
+// its bytes. The scan adds these up as it goes, to stop as soon as the
+// archive is too large; archiveLength adds them up over a whole tree.
+uint64_t entryLength(const Entry& e);
+
 // Full length of the archive the tree makes: magic, every record from root
 // down, and every file's size, counted without wrapping.
 uint64_t archiveLength(const Entry& top);

@@ -18,7 +18,7 @@ struct Scan {
     // Length of the archive planned so far. Links are followed, so a tree
     // can fan out into more copies than any disk holds; the scan stops
     // once the archive is too large to be written anyway.
-    uint64_t length = magicSize + rootRecordSize;
+    uint64_t length = archiveLength(Entry{typeDirectory, {}, 0, 0, 0, 0, {}});
 };
 
 namespace {
@@ -30,7 +30,7 @@ uint32_t storedSize(uint64_t size) {
     return size > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(size);
 }
 
-unsigned char upper(unsigned char c) {
+unsigned char asciiUpper(unsigned char c) {
     return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 'a' + 'A') : c;
 }
 
@@ -50,7 +50,23 @@ bool tooLarge(const Scan& scan) {
 }
 
 void plan(Scan& scan, const Entry& e) {
-    scan.length += recordSize(e.type, e.name.size()) + e.size;
+    scan.length += entryLength(e);
+}
+
+// The limits extraction holds stored names to, for the items of a
+// directory and the top-level arguments alike: true, after printing why,
+// for a name the reader would refuse (it copies each into a 260-byte
+// buffer) and for a path too long to be made (a directory's path is joined
+// with a "\\" at its end).
+bool nameTooLong(const std::string& name, const std::string& path) {
+    if (name.size() <= maxNameLength) return false;
+    skip(path, "name is longer than 259 bytes", true);
+    return true;
+}
+bool pathTooLong(const std::string& path, bool dir) {
+    if (path.size() + (dir ? 1 : 0) <= maxPathLength()) return false;
+    skip(path, "path is too long to be extracted", true);
+    return true;
 }
 
 // True, after printing why, for an item that is not to be stored.
@@ -73,15 +89,12 @@ bool refused(const Scan& scan, const DirItem& item, const std::string& path) {
         case ItemKind::directory:
             break;
     }
-    // The reader splits names at "\\" and copies each into a 260-byte buffer.
+    // The reader splits names at "\\".
     if (item.name.find('\\') != std::string::npos) {
         skip(path, "name contains a backslash", true);
         return true;
     }
-    if (item.name.size() > maxNameLength) {
-        skip(path, "name is longer than 259 bytes", true);
-        return true;
-    }
+    if (nameTooLong(item.name, path)) return true;
     // Nor a name this system's extraction would refuse (on Windows: device
     // names, short-name shapes, names that are no text in the code page).
     if (!nameAllowed(item.name)) {
@@ -93,10 +106,7 @@ bool refused(const Scan& scan, const DirItem& item, const std::string& path) {
     // empty, so this limit also keeps trees within the reader's depth limit
     // (2048 levels take at least 4096 bytes).
     const bool dir = item.kind == ItemKind::directory;
-    if (path.size() + (dir ? 1 : 0) > maxPathLength()) {
-        skip(path, "path is too long to be extracted", true);
-        return true;
-    }
+    if (pathTooLong(path, dir)) return true;
     // The first is the archive as named; the others are this run's own
     // temporary files, left out without a word.
     const auto own = std::find(scan.own.begin(), scan.own.end(), item.id);
@@ -117,8 +127,8 @@ bool refused(const Scan& scan, const DirItem& item, const std::string& path) {
 bool nameBefore(const std::string& a, const std::string& b) {
     size_t n = std::min(a.size(), b.size());
     for (size_t i = 0; i < n; ++i) {
-        unsigned char x = upper(static_cast<unsigned char>(a[i]));
-        unsigned char y = upper(static_cast<unsigned char>(b[i]));
+        unsigned char x = asciiUpper(static_cast<unsigned char>(a[i]));
+        unsigned char y = asciiUpper(static_cast<unsigned char>(b[i]));
         if (x != y) return x < y;
     }
     if (a.size() != b.size()) return a.size() < b.size();
@@ -169,25 +179,20 @@ void buildTree(Entry& root, const std::vector<std::string>& dirs, const std::vec
     Scan scan{own, {}};
     for (const std::string& dir : dirs) {
         if (tooLarge(scan)) break;
-        std::string used;
-        if (dir.size() > maxNameLength) {
-            skip(dir, "name is longer than 259 bytes", true);
-            continue;
-        }
+        // A top-level directory is stored under its name as typed.
+        std::string extractedAs;
+        if (nameTooLong(dir, dir)) continue;
         // Scanned as a path, a "\\" would be stored as one name and
         // read back as two.
         if (!backslashSeparates() && dir.find('\\') != std::string::npos) {
             skip(dir, "name contains a backslash", true);
             continue;
         }
-        if (!safePath(dir, used)) {
+        if (!safePath(dir, extractedAs)) {
             skip(dir, "path leaves the current directory", true);
             continue;
         }
-        if (dir.size() + 1 > maxPathLength()) {
-            skip(dir, "path is too long to be extracted", true);
-            continue;
-        }
+        if (pathTooLong(dir, true)) continue;
         root.child.push_back(Entry{});
         Entry& e = root.child.back();
         e.type = typeDirectory;

@@ -124,7 +124,8 @@ inline Dir::~Dir() {
     dirClose(*this);
 }
 
-enum class Step {
+// What dirOpen found.
+enum class DirOpened {
     opened,
     missing,       // nothing of that name
     link,          // a symbolic link (or other reparse point) stands there
@@ -135,7 +136,7 @@ enum class Step {
 // Opens the directory name inside parent without following a link there.
 // On Windows a directory found under another name (name being a short
 // name of it) fails.
-Step dirOpen(const Dir& parent, const std::string& name, Dir& out);
+DirOpened dirOpen(const Dir& parent, const std::string& name, Dir& out);
 // Creates the directory name inside parent; false when it was not made
 // (it may already exist).
 bool dirMake(const Dir& parent, const std::string& name);

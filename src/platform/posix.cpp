@@ -43,10 +43,18 @@ int descriptorOf(const File& f) {
     return static_cast<int>(f.handle);
 }
 
+// Repeats a system call that a signal interrupted before it did anything,
+// and returns its last result; the one place that knows of EINTR.
+template <typename Call>
+auto retried(Call call) -> decltype(call()) {
+    decltype(call()) rc;
+    do rc = call();
+    while (rc < 0 && errno == EINTR);
+    return rc;
+}
+
 int openRetry(const std::string& path, int flags, mode_t mode = 0) {
-    int fd;
-    do fd = ::open(diskPath(path).c_str(), flags | O_CLOEXEC, mode);
-    while (fd < 0 && errno == EINTR);
+    const int fd = retried([&] { return ::open(diskPath(path).c_str(), flags | O_CLOEXEC, mode); });
     return fd < 0 ? noted(fd) : fd;
 }
 
@@ -70,9 +78,7 @@ constexpr int dirFlags = O_RDONLY | O_DIRECTORY;
 #endif
 
 int openAtRetry(int at, const std::string& name, int flags, mode_t mode = 0) {
-    int fd;
-    do fd = ::openat(at, name.c_str(), flags | O_CLOEXEC, mode);
-    while (fd < 0 && errno == EINTR);
+    const int fd = retried([&] { return ::openat(at, name.c_str(), flags | O_CLOEXEC, mode); });
     return fd < 0 ? noted(fd) : fd;
 }
 
@@ -88,8 +94,7 @@ size_t fileRead(File& f, void* buf, size_t n) {
     size_t done = 0;
     auto* p = static_cast<char*>(buf);
     while (done < n) {
-        ssize_t got = ::read(descriptorOf(f), p + done, n - done);
-        if (got < 0 && errno == EINTR) continue;
+        const ssize_t got = retried([&] { return ::read(descriptorOf(f), p + done, n - done); });
         if (got < 0) noted(0);
         if (got <= 0) break;
         done += static_cast<size_t>(got);
@@ -103,8 +108,9 @@ size_t fileReadAt(const File& f, uint64_t offset, void* buf, size_t n) {
     auto* p = static_cast<char*>(buf);
     while (done < n) {
         if (offset + done > static_cast<uint64_t>(INT64_MAX)) break;
-        ssize_t got = ::pread(descriptorOf(f), p + done, n - done, static_cast<off_t>(offset + done));
-        if (got < 0 && errno == EINTR) continue;
+        const ssize_t got = retried(
+            [&] { return ::pread(descriptorOf(f), p + done, n - done, static_cast<off_t>(offset + done)); });
+        if (got < 0) noted(0);
         if (got <= 0) break;
         done += static_cast<size_t>(got);
     }
@@ -115,8 +121,7 @@ size_t fileWrite(File& f, const void* buf, size_t n) {
     size_t done = 0;
     const auto* p = static_cast<const char*>(buf);
     while (done < n) {
-        ssize_t put = ::write(descriptorOf(f), p + done, n - done);
-        if (put < 0 && errno == EINTR) continue;
+        const ssize_t put = retried([&] { return ::write(descriptorOf(f), p + done, n - done); });
         if (put < 0) noted(0);
         if (put <= 0) break;
         done += static_cast<size_t>(put);
@@ -187,32 +192,36 @@ void dirClose(Dir& d) {
     d.handle = -1;
 }
 
-Step dirOpen(const Dir& parent, const std::string& name, Dir& out) {
+DirOpened dirOpen(const Dir& parent, const std::string& name, Dir& out) {
     const int at = static_cast<int>(parent.handle);
-    int fd;
-    do fd = ::openat(at, name.c_str(), dirFlags | O_NOFOLLOW | O_CLOEXEC);
-    while (fd < 0 && errno == EINTR);
+    const int fd = retried([&] { return ::openat(at, name.c_str(), dirFlags | O_NOFOLLOW | O_CLOEXEC); });
     if (fd >= 0) {
         out = Dir();
         out.handle = fd;
-        return Step::opened;
+        return DirOpened::opened;
     }
     const int error = noted(errno);
-    if (error == EMFILE || error == ENFILE) return Step::exhausted;
-    if (error == ENOENT) return Step::missing;
+    if (error == EMFILE || error == ENFILE) return DirOpened::exhausted;
+    if (error == ENOENT) return DirOpened::missing;
     // O_NOFOLLOW fails with ELOOP on a link, O_DIRECTORY with ENOTDIR on
     // anything else; one look tells the two apart for certain.
     struct stat st {};
-    if (::fstatat(at, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return Step::failed;
-    if (S_ISLNK(st.st_mode)) return Step::link;
-    if (!S_ISDIR(st.st_mode)) return Step::notDirectory;
-    return Step::failed;
+    if (::fstatat(at, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return DirOpened::failed;
+    if (S_ISLNK(st.st_mode)) return DirOpened::link;
+    if (!S_ISDIR(st.st_mode)) return DirOpened::notDirectory;
+    return DirOpened::failed;
 }
 
+// 0777 less the umask, as every program makes directories: the user's
+// umask, not the archive, decides who may enter what is extracted.
 bool dirMake(const Dir& parent, const std::string& name) {
     return ::mkdirat(static_cast<int>(parent.handle), name.c_str(), 0777) == 0 || noted(false);
 }
 
+// O_EXCL is what refuses a planted link: an exclusive create fails on any
+// name that exists, a link included whatever it leads to, so the file
+// written is always one this call made, never what someone put there.
+// taken tells that case apart. 0666 less the umask, as for directories.
 File fileCreateIn(const Dir& parent, const std::string& name, bool& taken) {
     const int fd =
         openAtRetry(static_cast<int>(parent.handle), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
@@ -228,7 +237,8 @@ bool isDirectoryIn(const Dir& parent, const std::string& name) {
 
 File tempFileIn(const Dir& parent, const std::string& name, std::string& temp) {
     // Only the replacing of a file comes here, so the seeding costs a fresh
-    // extraction nothing.
+    // extraction nothing. O_EXCL again: a name someone else took meanwhile,
+    // a link included, is never opened; another name is tried.
     static std::mt19937 random{std::random_device{}()};
     for (int tries = 0; tries < 100; ++tries) {
         temp = tempNameFor(name, static_cast<uint32_t>(random()));
@@ -263,9 +273,8 @@ Dir dirHolding(const File& f, const std::string& path, std::string& name) {
     const size_t cut = full.rfind('/');
     if (cut == std::string::npos || cut + 1 == full.size()) return d;
     name = full.substr(cut + 1);
-    int fd;
-    do fd = ::open(cut == 0 ? "/" : full.substr(0, cut).c_str(), dirFlags | O_CLOEXEC);
-    while (fd < 0 && errno == EINTR);
+    const int fd =
+        retried([&] { return ::open(cut == 0 ? "/" : full.substr(0, cut).c_str(), dirFlags | O_CLOEXEC); });
     d.handle = fd;
     // The path may have changed since f was opened through it.
     struct stat st {};
@@ -350,6 +359,15 @@ bool doubleByte(unsigned codePage, unsigned lead, unsigned trail, char16_t& c) {
            (within(trail, 0x41, 0x5A) || within(trail, 0x61, 0x7A) || within(trail, 0x81, 0xFE));
 }
 
+// Code page 932's single bytes above 0x7F: half-width katakana, and four
+// Windows keeps apart.
+char16_t singleByte932(unsigned b) {
+    if (b == 0x80) return 0x80;
+    if (b == 0xA0) return 0xF8F0;
+    if (b >= 0xFD) return static_cast<char16_t>(0xF8F1 + (b - 0xFD));
+    return static_cast<char16_t>(0xFF61 + (b - 0xA1));
+}
+
 }  // namespace
 
 // Only the tests of the Windows name rules convert here, for the code pages
@@ -365,12 +383,7 @@ bool toUtf16(const std::string& name, unsigned codePage, std::u16string& out) {
         } else if (codePage == 1252) {
             out.push_back(b < 0xA0 ? cp1252High[b - 0x80] : static_cast<char16_t>(b));
         } else if (codePage == 932 && (b == 0x80 || within(b, 0xA0, 0xDF) || b >= 0xFD)) {
-            // Single bytes: half-width katakana, and four Windows keeps apart.
-            char16_t c = static_cast<char16_t>(0xFF61 + (b - 0xA1));
-            if (b == 0x80) c = 0x80;
-            if (b == 0xA0) c = 0xF8F0;
-            if (b >= 0xFD) c = static_cast<char16_t>(0xF8F1 + (b - 0xFD));
-            out.push_back(c);
+            out.push_back(singleByte932(b));
         } else if (codePage == 932 || codePage == 949) {
             char16_t c = 0;
             if (i + 1 == name.size() || !doubleByte(codePage, b, static_cast<unsigned char>(name[i + 1]), c))
@@ -395,6 +408,50 @@ bool removeFile(const std::string& path) {
     return ::unlink(diskPath(path).c_str()) == 0 || noted(false);
 }
 
+namespace {
+
+// What one item of a listed directory is, looked at through the
+// directory's descriptor; type is what the directory says of it.
+DirItem itemIn(int dfd, const char* name, unsigned char type) {
+    DirItem item;
+    item.name = name;
+    struct stat st {};
+    bool followed;
+    if (type != DT_LNK && type != DT_UNKNOWN && ::fstatat(dfd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        !S_ISLNK(st.st_mode)) {
+        // No link, as the directory says and one look confirms: following
+        // would find the same, so one call per item is enough.
+        followed = true;
+        item.link = false;
+    } else {
+        struct stat lst {};
+        followed = ::fstatat(dfd, name, &st, 0) == 0;
+        bool here = ::fstatat(dfd, name, &lst, AT_SYMLINK_NOFOLLOW) == 0;
+        item.link = here && S_ISLNK(lst.st_mode);
+    }
+    if (!followed) {
+        item.kind = item.link ? ItemKind::dangling : ItemKind::unreadable;
+        if (!item.link) item.reason = std::strerror(errno);
+    } else {
+        item.id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+        if (S_ISDIR(st.st_mode)) {
+            item.kind = ItemKind::directory;
+        } else if (S_ISREG(st.st_mode)) {
+            item.kind = ItemKind::file;
+            item.size = static_cast<uint64_t>(st.st_size);
+            // Only a file whose bits deny reading costs a call: the
+            // system then decides, groups and access lists included.
+            if (bitsDenyReading(st) && ::faccessat(dfd, name, R_OK, AT_EACCESS) != 0) {
+                item.kind = ItemKind::denied;
+                item.reason = std::strerror(errno);
+            }
+        }
+    }
+    return item;
+}
+
+}  // namespace
+
 bool listDirectory(const std::string& path, std::vector<DirItem>& items) {
     items.clear();
     DIR* dir = ::opendir(diskPath(path).c_str());
@@ -408,41 +465,7 @@ bool listDirectory(const std::string& path, std::vector<DirItem>& items) {
         dirent* d = ::readdir(dir);
         if (!d) break;
         if (std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0) continue;
-        DirItem item;
-        item.name = d->d_name;
-        struct stat st {};
-        bool followed;
-        if (d->d_type != DT_LNK && d->d_type != DT_UNKNOWN &&
-            ::fstatat(dfd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISLNK(st.st_mode)) {
-            // No link, as the directory says and one look confirms: following
-            // would find the same, so one call per item is enough.
-            followed = true;
-            item.link = false;
-        } else {
-            struct stat lst {};
-            followed = ::fstatat(dfd, d->d_name, &st, 0) == 0;
-            bool here = ::fstatat(dfd, d->d_name, &lst, AT_SYMLINK_NOFOLLOW) == 0;
-            item.link = here && S_ISLNK(lst.st_mode);
-        }
-        if (!followed) {
-            item.kind = item.link ? ItemKind::dangling : ItemKind::unreadable;
-            if (!item.link) item.reason = std::strerror(errno);
-        } else {
-            item.id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
-            if (S_ISDIR(st.st_mode)) {
-                item.kind = ItemKind::directory;
-            } else if (S_ISREG(st.st_mode)) {
-                item.kind = ItemKind::file;
-                item.size = static_cast<uint64_t>(st.st_size);
-                // Only a file whose bits deny reading costs a call: the
-                // system then decides, groups and access lists included.
-                if (bitsDenyReading(st) && ::faccessat(dfd, d->d_name, R_OK, AT_EACCESS) != 0) {
-                    item.kind = ItemKind::denied;
-                    item.reason = std::strerror(errno);
-                }
-            }
-        }
-        items.push_back(std::move(item));
+        items.push_back(itemIn(dfd, d->d_name, d->d_type));
     }
     const bool whole = errno == 0;
     if (!whole) noted(false);
@@ -511,9 +534,7 @@ bool fileCopyMode(const File& from, File& to) {
 
 bool fileTruncate(File& f) {
     if (!fileIsRegular(f)) return true;
-    int rc;
-    do rc = ::ftruncate(descriptorOf(f), 0);
-    while (rc != 0 && errno == EINTR);
+    const int rc = retried([&] { return ::ftruncate(descriptorOf(f), 0); });
     return rc == 0 || noted(false);
 }
 

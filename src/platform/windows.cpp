@@ -352,18 +352,18 @@ void backOut(HANDLE h) {
 
 // What stands at name inside parent, told from its attributes, when it
 // would not open as a directory.
-Step kindIn(const Dir& parent, const std::wstring& name) {
+DirOpened kindIn(const Dir& parent, const std::wstring& name) {
     NTSTATUS status = 0;
     HANDLE h =
         openIn(parent, name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN, 0, status);
-    if (h == INVALID_HANDLE_VALUE) return Step::failed;
+    if (h == INVALID_HANDLE_VALUE) return DirOpened::failed;
     BY_HANDLE_FILE_INFORMATION info;
-    Step step = Step::failed;
+    DirOpened step = DirOpened::failed;
     if (GetFileInformationByHandle(h, &info)) {
         if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-            step = Step::link;
+            step = DirOpened::link;
         else if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            step = Step::notDirectory;
+            step = DirOpened::notDirectory;
     }
     CloseHandle(h);
     return step;
@@ -385,39 +385,39 @@ void dirClose(Dir& d) {
     d.handle = -1;
 }
 
-Step dirOpen(const Dir& parent, const std::string& name, Dir& out) {
+DirOpened dirOpen(const Dir& parent, const std::string& name, Dir& out) {
     // "." is the parent itself, which NtCreateFile does not resolve.
     if (name == ".") {
         HANDLE h = nullptr;
         if (!DuplicateHandle(GetCurrentProcess(), dirHandle(parent), GetCurrentProcess(), &h, 0, FALSE,
                              DUPLICATE_SAME_ACCESS))
-            return GetLastError() == ERROR_TOO_MANY_OPEN_FILES ? Step::exhausted : Step::failed;
+            return GetLastError() == ERROR_TOO_MANY_OPEN_FILES ? DirOpened::exhausted : DirOpened::failed;
         out = Dir();
         out.handle = reinterpret_cast<intptr_t>(h);
         out.path = parent.path;
-        return Step::opened;
+        return DirOpened::opened;
     }
     std::wstring wide;
-    if (!wideName(name, wide)) return Step::failed;
+    if (!wideName(name, wide)) return DirOpened::failed;
     NTSTATUS status = 0;
     HANDLE h = openIn(parent, wide, FILE_LIST_DIRECTORY | FILE_TRAVERSE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                       FILE_OPEN, FILE_DIRECTORY_FILE, status);
     if (h == INVALID_HANDLE_VALUE) {
-        if (missingStatus(status)) return Step::missing;
-        if (status == tooManyOpened || status == noResources) return Step::exhausted;
+        if (missingStatus(status)) return DirOpened::missing;
+        if (status == tooManyOpened || status == noResources) return DirOpened::exhausted;
         return kindIn(parent, wide);
     }
     // A junction or a link to a directory opens as itself; a directory
     // found under another name (a short one) is not the one asked for.
     BY_HANDLE_FILE_INFORMATION info;
-    Step step = Step::failed;
+    DirOpened step = DirOpened::failed;
     if (GetFileInformationByHandle(h, &info)) {
         if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-            step = Step::link;
+            step = DirOpened::link;
         else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && foundAs(parent, h, wide))
-            step = Step::opened;
+            step = DirOpened::opened;
     }
-    if (step != Step::opened) {
+    if (step != DirOpened::opened) {
         CloseHandle(h);
         return step;
     }

@@ -29,79 +29,81 @@ struct Extraction {
     // Names from the current directory down to where the walk stands, and
     // the handles of as many of them as have been reached. A handle given
     // back for want of handles is opened again from the one above it.
-    std::vector<std::string> want;
-    std::vector<Dir> held;
+    std::vector<std::string> pathNames;
+    std::vector<Dir> handles;
     // The stored path, as listed, and the path written to below the
     // current directory; whether it climbs out, refusing everything below.
     PathWalk path;
     std::string why;  // why the last directory or file was not made
 };
 
-const Dir& parentOf(const Extraction& x, size_t level) {
-    return level == 0 ? x.base : x.held[level - 1];
+const Dir& parentOf(const Extraction& walk, size_t level) {
+    return level == 0 ? walk.base : walk.handles[level - 1];
 }
 
 // Gives back the shallowest handle still open, keeping the parent of level
 // `keep`; false when there is none to give. Handles are given back from the
-// shallowest on, so the ones still open always end the list.
-bool giveBack(Extraction& x, size_t keep) {
-    for (size_t i = 0; i + 1 < keep && i < x.held.size(); ++i) {
-        if (x.held[i]) {
-            dirClose(x.held[i]);
+// shallowest on, so the ones still open always end the list. handles[i]
+// is the directory of pathNames[i]; the parent of level keep is
+// handles[keep - 1], so only the handles before it, i + 1 < keep, may go.
+bool giveBack(Extraction& walk, size_t keep) {
+    for (size_t i = 0; i + 1 < keep && i < walk.handles.size(); ++i) {
+        if (walk.handles[i]) {
+            dirClose(walk.handles[i]);
             return true;
         }
     }
     return false;
 }
 
-// Opens want[level] inside its parent, which is open; makes it first when
+// Opens pathNames[level] inside its parent, which is open; makes it first when
 // missing and make is set.
-Reach open(Extraction& x, size_t level, bool make) {
+Reach openLevel(Extraction& walk, size_t level, bool make) {
     for (bool made = false;;) {
         Dir d;
-        switch (dirOpen(parentOf(x, level), x.want[level], d)) {
-            case Step::opened:
-                if (level < x.held.size())
-                    x.held[level] = std::move(d);
+        switch (dirOpen(parentOf(walk, level), walk.pathNames[level], d)) {
+            case DirOpened::opened:
+                if (level < walk.handles.size())
+                    walk.handles[level] = std::move(d);
                 else
-                    x.held.push_back(std::move(d));
+                    walk.handles.push_back(std::move(d));
                 return Reach::ok;
-            case Step::exhausted:
-                x.why = lastError();
-                if (!giveBack(x, level)) return Reach::blocked;
+            case DirOpened::exhausted:
+                walk.why = lastError();
+                if (!giveBack(walk, level)) return Reach::blocked;
                 continue;
-            case Step::missing:
+            case DirOpened::missing:
                 if (made) return Reach::blocked;  // why: from the make
-                x.why = lastError();
+                walk.why = lastError();
                 if (!make) return Reach::blocked;
                 made = true;
                 // Someone else may make it meanwhile: the open decides.
-                if (!dirMake(parentOf(x, level), x.want[level])) x.why = lastError();
+                if (!dirMake(parentOf(walk, level), walk.pathNames[level])) walk.why = lastError();
                 continue;
-            case Step::link:
+            case DirOpened::link:
                 return Reach::link;
-            case Step::notDirectory:
-                x.why = "a file stands in the way";
+            case DirOpened::notDirectory:
+                walk.why = "a file stands in the way";
                 return Reach::blocked;
-            case Step::failed:
-                x.why = lastError();
+            case DirOpened::failed:
+                walk.why = lastError();
                 return Reach::blocked;
         }
     }
 }
 
-// Opens, and makes where missing, every name of want not yet reached. When
+// Opens, and makes where missing, every name of pathNames not yet reached. When
 // the deepest handle held was given back, every handle was, and the path is
 // opened again from the current directory, name by name: as safe as the
 // first time, since no name is followed if it has become a link.
-Reach reach(Extraction& x) {
-    size_t level = x.held.empty() || x.held.back() ? x.held.size() : 0;
-    for (; level < x.want.size(); ++level) {
-        const bool again = level < x.held.size();
-        if (!again && !nameAllowed(x.want[level])) return Reach::reserved;
-        const Reach r = open(x, level, !again);
+Reach reach(Extraction& walk) {
+    size_t level = walk.handles.empty() || walk.handles.back() ? walk.handles.size() : 0;
+    for (; level < walk.pathNames.size(); ++level) {
+        const bool again = level < walk.handles.size();
+        if (!again && !nameAllowed(walk.pathNames[level])) return Reach::reserved;
+        const Reach r = openLevel(walk, level, !again);
         if (r != Reach::ok) {
-            x.held.resize(level);
+            walk.handles.resize(level);
             return r;
         }
     }
@@ -109,18 +111,18 @@ Reach reach(Extraction& x) {
 }
 
 // Leaves the names past n.
-void leave(Extraction& x, size_t n) {
-    x.want.resize(n);
-    if (x.held.size() > n) x.held.resize(n);
+void leaveBelow(Extraction& walk, size_t n) {
+    walk.pathNames.resize(n);
+    if (walk.handles.size() > n) walk.handles.resize(n);
 }
 
 // "failed" completes the file's line; standard error says where and why.
-void failed(const Extraction& x, const std::string& why) {
-    failure(x.path.leaves ? x.path.stored : x.path.written, why, "failed");
+void failed(const Extraction& walk, const std::string& why) {
+    failure(walk.path.leaves ? walk.path.stored : walk.path.written, why, "failed");
 }
 
 // Why a directory could not be reached, in words.
-std::string reason(const Extraction& x, Reach r) {
+std::string reason(const Extraction& walk, Reach r) {
     switch (r) {
         case Reach::link:
             return "path passes through a symbolic link";
@@ -130,22 +132,22 @@ std::string reason(const Extraction& x, Reach r) {
         case Reach::blocked:
             break;
     }
-    return x.why;
+    return walk.why;
 }
 
 // Copies size bytes from absolute offset `from` of the archive into out, a
 // chunk at a time, so memory does not grow with the file.
-bool copyOut(Extraction& x, File& out, uint64_t from, uint32_t size, uint8_t scrambled) {
-    uint8_t* buffer = x.buffer.data();
+bool copyOut(Extraction& walk, File& out, uint64_t from, uint32_t size, uint8_t scrambled) {
+    uint8_t* buffer = walk.buffer.data();
     while (size > 0) {
         size_t n = std::min<size_t>(size, transferSize);
-        if (!readAt(x.file, from, buffer, n, scrambled)) {
+        if (!readAt(walk.file, from, buffer, n, scrambled)) {
             // Short or failed alike: the archive changed since it was checked.
-            x.why = "the archive cannot be read there";
+            walk.why = "the archive cannot be read there";
             return false;
         }
         if (fileWrite(out, buffer, n) != n) {
-            x.why = lastError();
+            walk.why = lastError();
             return false;
         }
         from += n;
@@ -157,10 +159,10 @@ bool copyOut(Extraction& x, File& out, uint64_t from, uint32_t size, uint8_t scr
 
 // Copies the file's bytes into out and closes it; false when any of it
 // failed.
-bool fill(Extraction& x, File& out, const Entry& e) {
-    const bool whole = copyOut(x, out, uint64_t(x.archive.tocSize) + e.offset, e.size, e.scrambled);
+bool fill(Extraction& walk, File& out, const Entry& e) {
+    const bool whole = copyOut(walk, out, uint64_t(walk.archive.tocSize) + e.offset, e.size, e.scrambled);
     const bool closed = fileClose(out);
-    if (whole && !closed) x.why = lastError();
+    if (whole && !closed) walk.why = lastError();
     return closed && whole;
 }
 
@@ -170,43 +172,43 @@ bool fill(Extraction& x, File& out, const Entry& e) {
 // FIFO), the new file is written under a temporary name beside it and put
 // in its place only once complete: the old one stays until then, and a
 // link is replaced itself, never written through. A directory stays.
-bool writeOut(Extraction& x, const Dir& dir, const std::string& name, const Entry& e) {
+bool writeOut(Extraction& walk, const Dir& dir, const std::string& name, const Entry& e) {
     bool taken = false;
     File out = fileCreateIn(dir, name, taken);
     // Out of handles, perhaps: one given back lets the file be made.
-    if (!out && !taken && giveBack(x, x.held.size())) out = fileCreateIn(dir, name, taken);
-    if (!out) x.why = lastError();
+    if (!out && !taken && giveBack(walk, walk.handles.size())) out = fileCreateIn(dir, name, taken);
+    if (!out) walk.why = lastError();
     if (out) {
         removeOnSignal(&dir, name);
-        const bool ok = fill(x, out, e);
+        const bool ok = fill(walk, out, e);
         if (!ok) removeIn(dir, name);
         removeOnSignal(nullptr, "");
         return ok;
     }
     if (!taken) return false;
     if (isDirectoryIn(dir, name)) {
-        x.why = "a directory stands in the way";
+        walk.why = "a directory stands in the way";
         return false;
     }
     std::string temp;
     out = tempFileIn(dir, name, temp);
-    if (!out && giveBack(x, x.held.size())) out = tempFileIn(dir, name, temp);
+    if (!out && giveBack(walk, walk.handles.size())) out = tempFileIn(dir, name, temp);
     if (!out) {
-        x.why = lastError();
+        walk.why = lastError();
         return false;
     }
     removeOnSignal(&dir, temp);
-    const bool filled = fill(x, out, e);
+    const bool filled = fill(walk, out, e);
     const bool ok = filled && renameIn(dir, temp, name);
-    if (filled && !ok) x.why = lastError();
+    if (filled && !ok) walk.why = lastError();
     if (!ok) removeIn(dir, temp);
     removeOnSignal(nullptr, "");
     return ok;
 }
 
-void extractFile(Extraction& x, const Entry& e, Refusal refusal) {
-    const size_t names = x.want.size();
-    std::printf("Extracting %s...", shown(x.path.leaves ? x.path.stored : x.path.written).c_str());
+void extractFile(Extraction& walk, const Entry& e, Refusal refusal) {
+    const size_t names = walk.pathNames.size();
+    std::printf("Extracting %s...", shown(walk.path.leaves ? walk.path.stored : walk.path.written).c_str());
     // A large file takes a while: its line goes out before any of its work.
     if (e.size > largeFile)
         sendProgress();
@@ -218,71 +220,78 @@ void extractFile(Extraction& x, const Entry& e, Refusal refusal) {
         case Refusal::leavesDirectory:
         case Refusal::namesNoFile:
         case Refusal::outsideArchive:
-            return failed(x, reasonOf(refusal));
+            return failed(walk, reasonOf(refusal));
         case Refusal::none:
         case Refusal::reservedName:
         case Refusal::fileInTheWay:
         case Refusal::directoryInTheWay:
             break;
     }
-    // The file's own name, after any directories its stored name holds.
-    const std::string& used = x.path.written;
-    const size_t tail = used.size() - std::min(used.size(), e.name.size());
-    size_t cut = used.size();
-    while (cut > tail && !isSeparator(used[cut - 1])) --cut;
-    const std::string name = used.substr(cut);
-    splitPath(used.substr(tail, cut - tail), x.want);
-    Reach reached = reach(x);
+    // The written path ends in what this record adds: written[tail..] is at
+    // most its stored name (less when leading parts were stripped). A
+    // stored name may hold directories of its own: they lie in
+    // written[tail..cut), before the last separator, and are reached like
+    // any directory; written[cut..] is the file's own name.
+    const std::string& written = walk.path.written;
+    const size_t tail = written.size() - std::min(written.size(), e.name.size());
+    size_t cut = written.size();
+    while (cut > tail && !isSeparator(written[cut - 1])) --cut;
+    const std::string name = written.substr(cut);
+    splitPath(written.substr(tail, cut - tail), walk.pathNames);
+    Reach reached = reach(walk);
     if (reached == Reach::ok && !nameAllowed(name)) reached = Reach::reserved;
-    const bool ok = reached == Reach::ok && writeOut(x, x.held.empty() ? x.base : x.held.back(), name, e);
-    leave(x, names);
-    if (!ok) return failed(x, reason(x, reached));
+    const bool ok = reached == Reach::ok &&
+                    writeOut(walk, walk.handles.empty() ? walk.base : walk.handles.back(), name, e);
+    leaveBelow(walk, names);
+    if (!ok) return failed(walk, reason(walk, reached));
     std::puts("ok");
     progress();
 }
 
-void extractList(Extraction& x, const std::vector<Entry>& list);
+void extractList(Extraction& walk, const std::vector<Entry>& list);
 
-void extractDir(Extraction& x, const Entry& e, Refusal refusal) {
+void extractDir(Extraction& walk, const Entry& e, Refusal refusal) {
     if (refusal == Refusal::leavesDirectory) {
         const char* why = reasonOf(refusal);
-        failure(x.path.stored, why, "Skipping %s: %s", shown(x.path.stored).c_str(), why);
-    } else if (!x.path.written.empty()) {  // empty: it named the current directory
-        const Reach r = reach(x);
-        const std::string why = reason(x, r);
+        failure(walk.path.stored, why, "Skipping %s: %s", shown(walk.path.stored).c_str(), why);
+    } else if (!walk.path.written.empty()) {  // empty: it named the current directory
+        const Reach r = reach(walk);
+        const std::string why = reason(walk, r);
         switch (r) {
             case Reach::ok:
-                std::printf("Creating directory %s...\n", shown(x.path.written).c_str());
+                std::printf("Creating directory %s...\n", shown(walk.path.written).c_str());
                 progress();
                 break;
             case Reach::link:
             case Reach::reserved:
-                failure(x.path.written, why, "Skipping %s: %s", shown(x.path.written).c_str(), why.c_str());
+                failure(walk.path.written, why, "Skipping %s: %s", shown(walk.path.written).c_str(),
+                        why.c_str());
                 break;
             case Reach::blocked:
-                std::printf("Creating directory %s...\n", shown(x.path.written).c_str());
-                failure(x.path.written, why, "Unable to create directory %s", shown(x.path.written).c_str());
+                std::printf("Creating directory %s...\n", shown(walk.path.written).c_str());
+                failure(walk.path.written, why, "Unable to create directory %s",
+                        shown(walk.path.written).c_str());
                 break;
         }
     }
     // Each entry below is judged on its own path.
-    extractList(x, e.child);
+    extractList(walk, e.child);
 }
 
-void extractList(Extraction& x, const std::vector<Entry>& list) {
+void extractList(Extraction& walk, const std::vector<Entry>& list) {
     for (const Entry& e : list) {
-        PathWalk& path = x.path;
+        PathWalk& path = walk.path;
         const size_t storedMark = path.stored.size(), writtenMark = path.written.size(),
-                     names = x.want.size();
+                     names = walk.pathNames.size();
         const bool leaves = path.leaves, reserved = path.reserved;
         const bool dir = e.type == typeDirectory;
-        const Refusal refusal = judgeEntry(path, e, x.archive.root.size);
-        if (dir && !path.leaves) splitPath(path.written.substr(writtenMark), x.want);
+        const Refusal refusal = judgeEntry(path, e, walk.archive.root.size);
+        if (dir && !path.leaves) splitPath(path.written.substr(writtenMark), walk.pathNames);
         if (dir)
-            extractDir(x, e, refusal);
+            extractDir(walk, e, refusal);
         else
-            extractFile(x, e, refusal);
-        leave(x, names);
+            extractFile(walk, e, refusal);
+        leaveBelow(walk, names);
         path.stored.resize(storedMark);
         path.written.resize(writtenMark);
         path.leaves = leaves;
@@ -315,10 +324,10 @@ void printFiles(const std::vector<Entry>& list) {
 
 void extractFiles(const File& f, const Archive& archive) {
     raiseHandleLimit();
-    Extraction x(f, archive);
-    if (!x.base) {
+    Extraction walk(f, archive);
+    if (!walk.base) {
         failure(".", lastError(), "Unable to open the current directory");
         return;
     }
-    extractList(x, archive.root.child);
+    extractList(walk, archive.root.child);
 }

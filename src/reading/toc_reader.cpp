@@ -14,7 +14,7 @@ uint32_t offsetOf(const TocSpan& toc, const uint8_t* p) {
     return magicSize + static_cast<uint32_t>(p - toc.start);
 }
 
-std::string num(uint64_t v) {
+std::string decimal(uint64_t v) {
     return std::to_string(v);
 }
 
@@ -70,20 +70,20 @@ Check checkRecord(TocWalk& walk, const uint8_t*& cursor, const Level& level, siz
         return Check::damaged;
     };
     if (takeRecord(cursor, toc.end, r) != Decode::ok)
-        return damaged("record at offset " + num(offsetOf(toc, at)) + " runs past the end of the TOC at " +
-                       num(offsetOf(toc, toc.end)));
+        return damaged("record at offset " + decimal(offsetOf(toc, at)) +
+                       " runs past the end of the TOC at " + decimal(offsetOf(toc, toc.end)));
     if (r.name.size() > maxNameLength)
-        return damaged("name of " + num(r.name.size()) + " bytes at offset " + num(offsetOf(toc, at)) +
-                       " is longer than " + num(maxNameLength) + " bytes");
+        return damaged("name of " + decimal(r.name.size()) + " bytes at offset " +
+                       decimal(offsetOf(toc, at)) + " is longer than " + decimal(maxNameLength) + " bytes");
     if (r.type != typeFile && r.type != typeDirectory) return Check::passedOver;
     const bool dir = r.type == typeDirectory;
     pathLength = level.pathLength + nameLength(r.name) + (dir ? 1 : 0);
     if (pathLength > maxPathLength())
-        return damaged("path at offset " + num(offsetOf(toc, at)) + " is longer than " + num(maxPathLength()) +
-                       " bytes");
+        return damaged("path at offset " + decimal(offsetOf(toc, at)) + " is longer than " +
+                       decimal(maxPathLength()) + " bytes");
     if (dir && depth > maxDepth)
-        return damaged("directory at offset " + num(offsetOf(toc, at)) + " lies deeper than " + num(maxDepth) +
-                       " levels");
+        return damaged("directory at offset " + decimal(offsetOf(toc, at)) + " lies deeper than " +
+                       decimal(maxDepth) + " levels");
     return Check::entry;
 }
 
@@ -167,8 +167,8 @@ bool overlapping(std::vector<Range>& ranges, std::string& damage) {
     uint64_t end = 0;
     for (const Range& r : ranges) {
         if (furthest && r.offset < end) {
-            damage = "files at offsets " + num(std::min(furthest->record, r.record)) + " and " +
-                     num(std::max(furthest->record, r.record)) + " share bytes of the data region";
+            damage = "files at offsets " + decimal(std::min(furthest->record, r.record)) + " and " +
+                     decimal(std::max(furthest->record, r.record)) + " share bytes of the data region";
             return true;
         }
         if (uint64_t(r.offset) + r.size > end) {
@@ -193,7 +193,7 @@ Toc readTOC(const TocSpan& toc, Archive& archive) {
     Record r;
     if (toc.start == toc.end || toc.start[0] != typeDirectory) return archive.status = Toc::notArchive;
     if (takeRecord(cursor, toc.end, r) != Decode::ok)
-        return damaged("root record runs past the end of the TOC at " + num(offsetOf(toc, toc.end)));
+        return damaged("root record runs past the end of the TOC at " + decimal(offsetOf(toc, toc.end)));
     if (!r.name.empty()) return damaged("root record has a name");
     root.size = r.size;
     root.count = r.count;
@@ -204,8 +204,8 @@ Toc readTOC(const TocSpan& toc, Archive& archive) {
     // Records that stop short of the data region mean the region's start,
     // taken from the archive's length, is off: bytes were added.
     if (end != toc.end)
-        return damaged("TOC ends at offset " + num(offsetOf(toc, end)) + " but the data region starts at " +
-                       num(offsetOf(toc, toc.end)));
+        return damaged("TOC ends at offset " + decimal(offsetOf(toc, end)) +
+                       " but the data region starts at " + decimal(offsetOf(toc, toc.end)));
     if (overlapping(walk.ranges, archive.damage)) return archive.status = Toc::damaged;
     return archive.status = Toc::ok;
 }
@@ -226,8 +226,8 @@ Archive parseFile(KeyedFile& f) {
     const uint32_t rootSize = get32(header + rootSizeOffset);
     // The data region and the header must both fit in the archive.
     if (rootSize > length - headerSize)
-        return damaged("data region of " + num(rootSize) + " bytes and the " + num(headerSize) +
-                       "-byte header are longer than the archive of " + num(length) + " bytes");
+        return damaged("data region of " + decimal(rootSize) + " bytes and the " + decimal(headerSize) +
+                       "-byte header are longer than the archive of " + decimal(length) + " bytes");
     archive.tocSize = static_cast<uint32_t>(length - rootSize);
 
     // Too large for memory throws std::bad_alloc, which the command reports.

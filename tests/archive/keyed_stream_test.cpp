@@ -87,6 +87,7 @@ TEST_F(KeyedStream, SeekToCurrentPositionKeepsKey) {
     EXPECT_EQ(f.key, keyAt(77));
     ASSERT_TRUE(ReadData(f, buf.data(), 1, 0));
     EXPECT_EQ(filePosition(f.file), 78u);
+    EXPECT_EQ(f.key, keyAt(78));  // plain bytes move the key as well
 }
 
 TEST_F(KeyedStream, ShortAndEmptyReadsReturnNothingAndKeepKey) {

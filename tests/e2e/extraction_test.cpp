@@ -343,9 +343,10 @@ Extracted 3 file(s)
 
 TEST_F(Extraction, RecordPastTheDataRegionLeavesNoFileAndKeepsTheOldOne) {
     std::string bytes = archiveBytes({dirNode("big", {fileNode("a.bin", std::string(chunk + 10, 'x'))})});
-    // The file's size field, after magic, root record, "big"'s record and
-    // a.bin's type, length, name and offset, made to claim 3 chunks.
-    const size_t sizeField = 5 + 16 + 19 + 3 + 5 + 4;
+    // a.bin's size field, made to claim 3 chunks.
+    const Unpacked u = unpack(bytes);
+    const UnpackedRecord& a = u.records[1];
+    const size_t sizeField = a.at + dat::fieldsOf(a.type, a.name.size()).size;
     const uint32_t claimed = 3 * chunk;
     for (size_t i = 0; i < 4; ++i)
         bytes[sizeField + i] =

@@ -38,20 +38,13 @@ TEST_P(FuzzRegression, ListAndExtractEndCleanly) {
             EXPECT_TRUE(line.rfind("dattool: ", 0) == 0 && line.find(": ", 9) != std::string::npos) << line;
         EXPECT_EQ(r.out.compare(0, start.size(), start), 0) << command << ": " << r.out.substr(0, 200);
         // Only the scratch directory itself lies in its private parent.
-        std::vector<std::string> beside;
-        for (const auto& e : fs::directory_iterator(fs::path(dir.path).parent_path()))
-            beside.push_back(e.path().filename().string());
-        EXPECT_EQ(beside, std::vector<std::string>{"work"}) << command;
+        EXPECT_EQ(besideScratch(dir), std::vector<std::string>{"work"}) << command;
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Data, FuzzRegression, ::testing::ValuesIn(regressionInputs()),
                          [](const ::testing::TestParamInfo<std::string>& info) {
-                             std::string name = info.param.substr(0, info.param.size() - 4);
-                             std::replace_if(
-                                 name.begin(), name.end(),
-                                 [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
-                             return name;
+                             return testNameFor(info.param.substr(0, info.param.size() - 4));
                          });
 
 }  // namespace

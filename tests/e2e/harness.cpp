@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -308,4 +309,10 @@ bool testingWindowsBuild() {
 
 bool runsWrapped() {
     return !wrapper().empty();
+}
+
+std::string testNameFor(std::string name) {
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    return name;
 }

@@ -121,15 +121,6 @@ std::string withPlaceholder(std::string err, const std::string& archive) {
     return err;
 }
 
-// The names in the scratch directory's private parent: "work" alone unless
-// something escaped.
-std::vector<std::string> besideScratch(const ScratchDir& dir) {
-    std::vector<std::string> names;
-    for (const auto& item : fs::directory_iterator(fs::path(dir.path).parent_path()))
-        names.push_back(item.path().filename().string());
-    return names;
-}
-
 std::vector<std::string> sampleStems() {
     std::vector<std::string> stems;
     for (const auto& item : fs::directory_iterator(dataFile("")))
@@ -168,11 +159,7 @@ TEST_P(Samples, ListAndExtract) {
 
 INSTANTIATE_TEST_SUITE_P(Data, Samples, ::testing::ValuesIn(sampleStems()),
                          [](const ::testing::TestParamInfo<std::string>& info) {
-                             std::string name = info.param;
-                             std::replace_if(
-                                 name.begin(), name.end(),
-                                 [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
-                             return name;
+                             return testNameFor(info.param);
                          });
 
 }  // namespace

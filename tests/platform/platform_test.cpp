@@ -193,9 +193,9 @@ TEST(Platform, DirectoriesAndWhatPathsHold) {
     put(dir.disk("x") / "f", "abc");
     // Opening one name below a held directory tells what stands there.
     Dir x, none;
-    EXPECT_EQ(dirOpen(here, "x", x), Step::opened);
-    EXPECT_EQ(dirOpen(here, "nothing", none), Step::missing);
-    EXPECT_EQ(dirOpen(x, "f", none), Step::notDirectory);
+    EXPECT_EQ(dirOpen(here, "x", x), DirOpened::opened);
+    EXPECT_EQ(dirOpen(here, "nothing", none), DirOpened::missing);
+    EXPECT_EQ(dirOpen(x, "f", none), DirOpened::notDirectory);
     EXPECT_FALSE(none);
     EXPECT_TRUE(dirMake(x, "y"));
     EXPECT_EQ(pathKind(dir / "x\\y"), PathKind::directory);
@@ -353,7 +353,7 @@ TEST(Platform, ChildrenPastTheSystemsPathLength) {
     for (int i = 0; i < 5; ++i) {
         ASSERT_TRUE(dirMake(at, name)) << i;
         Dir next;
-        ASSERT_EQ(dirOpen(at, name, next), Step::opened) << i;
+        ASSERT_EQ(dirOpen(at, name, next), DirOpened::opened) << i;
         at = std::move(next);
         deep /= name;
     }
@@ -397,7 +397,7 @@ TEST(Platform, ShortNamesOpenNothing) {
     EXPECT_TRUE(removeIn(here, temp));
     EXPECT_EQ(get(dir.disk("abcdefghijklm.txt")), "the user's");
     Dir d;
-    EXPECT_EQ(dirOpen(here, sub, d), Step::failed) << sub;
+    EXPECT_EQ(dirOpen(here, sub, d), DirOpened::failed) << sub;
     EXPECT_FALSE(d);
     EXPECT_FALSE(dirMake(here, sub));
     std::vector<DirItem> items;
@@ -441,7 +441,7 @@ TEST(Platform, HeldDirectoryMadeJunctionIsNotFollowed) {
     fs::create_directory(dir.disk("held"));
     Dir here = dirAt(dir.where.string());
     Dir held;
-    ASSERT_EQ(dirOpen(here, "held", held), Step::opened);
+    ASSERT_EQ(dirOpen(here, "held", held), DirOpened::opened);
     if (!makeJunction(dir.disk("held"), dir.disk("target")))
         GTEST_SKIP() << "this system makes no junctions (wine does not)";
     bool taken = false;
@@ -454,7 +454,7 @@ TEST(Platform, HeldDirectoryMadeJunctionIsNotFollowed) {
     EXPECT_TRUE(fs::is_empty(dir.disk("target")));
     // The junction itself is seen as a link from its parent.
     Dir again;
-    EXPECT_EQ(dirOpen(here, "held", again), Step::link);
+    EXPECT_EQ(dirOpen(here, "held", again), DirOpened::link);
 }
 #endif
 

@@ -1,6 +1,6 @@
-#include "archive/paths.h"
-
 #include <gtest/gtest.h>
+
+#include "archive/paths.h"
 
 namespace {
 

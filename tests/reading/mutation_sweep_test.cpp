@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "reading/in_process.h"
+#include "support/dat_codec.h"
 #include "support/scratch.h"
 
 namespace fs = std::filesystem;
@@ -28,36 +29,32 @@ const char* const kinds[] = {"flip", "bit 0", "insert", "delete"};
 constexpr int kindCount = 4;
 
 // The field of the plain header and TOC each byte belongs to.
+// Positions come from the tests' own codec, not from the reader under test.
 std::vector<std::string> fieldsOf(const std::string& archive, uint32_t tocEnd) {
-    std::string plain = archive.substr(0, tocEnd);
-    for (size_t i = 0; i < plain.size(); ++i) plain[i] = static_cast<char>(plain[i] ^ keyAt(i));
     std::vector<std::string> field(tocEnd, "?");
     for (size_t i = 0; i < magicSize; ++i) field[i] = "magic";
-    const auto* start = reinterpret_cast<const uint8_t*>(plain.data());
-    const uint8_t* cursor = start + magicSize;
-    const uint8_t* end = start + plain.size();
+    const Unpacked u = unpack(archive);
+    std::vector<UnpackedRecord> records = {u.root};
+    records.insert(records.end(), u.records.begin(), u.records.end());
     bool first = true;
-    while (cursor < end) {
-        size_t at = static_cast<size_t>(cursor - start);
-        Record r;
-        if (takeRecord(cursor, end, r) != Decode::ok) throw std::runtime_error("sample does not decode");
-        size_t L = r.name.size();
+    for (const UnpackedRecord& r : records) {
+        const dat::RecordFields f = dat::fieldsOf(r.type, r.name.size());
         auto mark = [&](size_t from, size_t n, const std::string& name) {
-            for (size_t i = 0; i < n; ++i) field[at + from + i] = name;
+            for (size_t i = 0; i < n; ++i) field[r.at + from + i] = name;
         };
-        mark(0, 1, "type");
-        mark(1, 2, "name length");
-        mark(3, L, "name");
-        if (r.type == typeFile) {
-            mark(3 + L, 4, "file offset");
-            mark(7 + L, 4, "file size");
-            mark(11 + L, 1, "file flag");
+        mark(f.type, 1, "type");
+        mark(f.nameLength, 2, "name length");
+        mark(f.name, r.name.size(), "name");
+        if (r.type == dat::fileType) {
+            mark(f.offset, 4, "file offset");
+            mark(f.size, 4, "file size");
+            mark(f.flag, 1, "file flag");
         } else {
-            mark(3 + L, 4, "dir offset");
-            mark(7 + L, 4, first ? "root size" : "dir size");
-            mark(11 + L, 1, "count low byte");
-            mark(12 + L, 3, "child count");
-            mark(15 + L, 1, "dir flag");
+            mark(f.offset, 4, "dir offset");
+            mark(f.size, 4, first ? "root size" : "dir size");
+            mark(f.count, 1, "count low byte");
+            mark(f.count + 1, 3, "child count");
+            mark(f.flag, 1, "dir flag");
         }
         first = false;
     }
@@ -141,11 +138,7 @@ struct Sweep : ::testing::Test {
         ASSERT_EQ(reference.extractStatus, 0);
         ASSERT_FALSE(reference.extracted.empty());
 
-        uint8_t sizeField[4];
-        for (size_t i = 0; i < 4; ++i)
-            sizeField[i] = static_cast<uint8_t>(original[rootSizeOffset + i] ^ keyAt(rootSizeOffset + i));
-        const uint32_t rootSize = get32(sizeField);
-        const uint32_t tocEnd = static_cast<uint32_t>(original.size()) - rootSize;
+        const uint32_t tocEnd = static_cast<uint32_t>(original.size()) - unpack(original).root.size;
         const std::vector<std::string> field = fieldsOf(original, tocEnd);
         for (uint32_t p = 0; p < tocEnd; ++p) {
             for (int kind = 0; kind < kindCount; ++kind) {

@@ -8,6 +8,21 @@ std::string dat::scramble(std::string bytes, uint64_t at) {
     return bytes;
 }
 
+dat::RecordFields dat::fieldsOf(int type, size_t nameLength) {
+    RecordFields f;
+    f.offset = f.name + nameLength;
+    f.size = f.offset + 4;
+    if (type == fileType) {
+        f.flag = f.size + 4;
+        f.count = f.end = f.flag + 1;  // files have no count
+    } else {
+        f.count = f.size + 4;
+        f.flag = f.count + 4;
+        f.end = f.flag + 1;
+    }
+    return f;
+}
+
 namespace {
 
 const std::string magic = "tolva";
@@ -105,6 +120,7 @@ struct Reader {
 
     UnpackedRecord record() {
         UnpackedRecord r;
+        r.at = magic.size() + at;
         r.type = static_cast<int>(get(1));
         const uint32_t length = get(2);
         if (toc.size() - at < length) throw std::runtime_error("name runs past the TOC");

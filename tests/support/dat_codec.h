@@ -30,6 +30,21 @@ inline uint8_t key(uint64_t p) {
 }
 // bytes XOR the key, as if they stood at absolute offset `at`.
 std::string scramble(std::string bytes, uint64_t at);
+
+// Where each field of a record lies, counted from the record's first byte,
+// for a record of this type with a name of nameLength bytes. Tests that
+// change single fields of an archive find them here.
+struct RecordFields {
+    size_t type = 0;        // 1 byte
+    size_t nameLength = 1;  // 16-bit
+    size_t name = 3;
+    size_t offset;  // 32-bit
+    size_t size;    // 32-bit
+    size_t flag;    // files: scrambled, 1 byte; directories: 0, 1 byte
+    size_t count;   // directories: child count * 256, 32-bit; files: end
+    size_t end;     // the record's length
+};
+RecordFields fieldsOf(int type, size_t nameLength);
 }  // namespace dat
 
 // ---- Building archives, for tests that need one the samples do not hold:
@@ -58,6 +73,7 @@ std::string archiveBytes(const std::vector<Node>& top);
 // ---- Decoding what the writer made.
 
 struct UnpackedRecord {
+    uint64_t at = 0;  // absolute offset of the record's first byte
     int type = dat::fileType;
     std::string name;
     uint32_t offset = 0;

@@ -121,6 +121,22 @@ std::map<std::string, std::string> treeOf(const std::string& dir) {
     return tree;
 }
 
+std::vector<std::string> besideScratch(const ScratchDir& dir) {
+    std::vector<std::string> names;
+    for (const auto& item : fs::directory_iterator(fs::path(dir.path).parent_path()))
+        names.push_back(item.path().filename().string());
+    return names;
+}
+
+void emptyDirectory(const std::string& dir) {
+    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) throw std::runtime_error("cannot open " + dir);
+    walkAt(
+        fd, "", [](int, const std::string&, const std::string&, const struct stat&) {}, true);
+    std::error_code ec;
+    if (!fs::is_empty(dir, ec) || ec) throw std::runtime_error("cannot empty " + dir);
+}
+
 std::string dataFile(const std::string& name) {
     return std::string(DATTOOL_TEST_DATA) + "/" + name;
 }

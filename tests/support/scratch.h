@@ -3,6 +3,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 // A fresh directory removed with all its contents when the test ends. It
 // sits alone in a private parent, so "outside the scratch directory" is a
@@ -16,6 +17,8 @@ struct ScratchDir {
     std::string operator/(const std::string& rel) const { return path + "/" + rel; }
 };
 
+// Plain helpers without GoogleTest, so that the fuzz targets share them;
+// they throw std::runtime_error where they cannot do their work.
 void writeBytes(const std::string& path, const std::string& bytes);
 std::string readBytes(const std::string& path);
 // Anything at path, a dangling link included.
@@ -27,6 +30,14 @@ bool isLink(const std::string& path);
 // "<other>". Makes two trees
 // comparable in one assertion.
 std::map<std::string, std::string> treeOf(const std::string& dir);
+
+// The names in the scratch directory's private parent: "work" alone unless
+// something escaped.
+std::vector<std::string> besideScratch(const ScratchDir& dir);
+
+// Removes everything inside dir, keeping dir itself; throws when
+// something stays.
+void emptyDirectory(const std::string& dir);
 
 // Path of a committed file under tests/data.
 std::string dataFile(const std::string& name);
