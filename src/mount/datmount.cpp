@@ -1,0 +1,311 @@
+// datmount ARCHIVE MOUNTPOINT [-f] [-o OPTIONS]: the archive's tree as a
+// read-only file system. Nothing in an archive changes while it is mounted,
+// so the kernel may keep every entry, attribute and page it has seen.
+#define FUSE_USE_VERSION 31
+
+#include <fcntl.h>
+#include <fuse_lowlevel.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "mount/source.h"
+#include "mount/tree.h"
+
+namespace {
+
+// A day: the kernel drops nothing it may keep for the mount's lifetime in
+// practice, and a number this size fits every kernel's timeout field.
+constexpr double forever = 86400.0;
+
+struct Mounted {
+    Source source;
+    MountTree tree;
+    uid_t uid = 0;
+    gid_t gid = 0;
+    struct timespec atime {
+    }, mtime{}, ctime{};
+};
+
+const Mounted& mountedOf(fuse_req_t req) {
+    return *static_cast<const Mounted*>(fuse_req_userdata(req));
+}
+
+const MountNode* nodeOf(const Mounted& m, fuse_ino_t ino) {
+    return ino >= 1 && ino <= m.tree.nodes.size() ? &m.tree.nodes[ino - 1] : nullptr;
+}
+
+struct stat attrOf(const Mounted& m, fuse_ino_t ino, const MountNode& n) {
+    struct stat st {};
+    st.st_ino = ino;
+    st.st_mode = n.directory ? S_IFDIR | 0555 : S_IFREG | 0444;
+    st.st_nlink = 1;
+    if (n.directory) {
+        st.st_nlink = 2;
+        for (const auto& c : n.children)
+            if (m.tree.nodes[c.second - 1].directory) ++st.st_nlink;
+    }
+    st.st_uid = m.uid;
+    st.st_gid = m.gid;
+    st.st_size = static_cast<off_t>(n.size);
+    st.st_blksize = 1 << 17;
+    st.st_blocks = static_cast<blkcnt_t>((n.size + 511) / 512);
+    st.st_atim = m.atime;
+    st.st_mtim = m.mtime;
+    st.st_ctim = m.ctime;
+    return st;
+}
+
+void opLookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
+    const Mounted& m = mountedOf(req);
+    const MountNode* dir = nodeOf(m, parent);
+    if (!dir || !dir->directory) {
+        fuse_reply_err(req, ENOTDIR);
+        return;
+    }
+    fuse_entry_param e{};
+    e.entry_timeout = forever;
+    e.attr_timeout = forever;
+    // Inode 0 answers "no such name" and lets the kernel remember that too.
+    e.ino = lookupChild(m.tree, parent, name);
+    if (e.ino != 0) e.attr = attrOf(m, e.ino, m.tree.nodes[e.ino - 1]);
+    fuse_reply_entry(req, &e);
+}
+
+void opGetattr(fuse_req_t req, fuse_ino_t ino, fuse_file_info* /*fi*/) {
+    const Mounted& m = mountedOf(req);
+    const MountNode* n = nodeOf(m, ino);
+    if (!n) {
+        fuse_reply_err(req, ENOENT);
+        return;
+    }
+    const struct stat st = attrOf(m, ino, *n);
+    fuse_reply_attr(req, &st, forever);
+}
+
+void opOpendir(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
+    const MountNode* n = nodeOf(mountedOf(req), ino);
+    if (!n || !n->directory) {
+        fuse_reply_err(req, ENOTDIR);
+        return;
+    }
+    fi->keep_cache = 1;
+    fi->cache_readdir = 1;
+    fuse_reply_open(req, fi);
+}
+
+void opReaddir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_file_info* /*fi*/) {
+    const Mounted& m = mountedOf(req);
+    const MountNode* n = nodeOf(m, ino);
+    if (!n || !n->directory) {
+        fuse_reply_err(req, ENOTDIR);
+        return;
+    }
+    // Offsets 0 and 1 are "." and ".."; the children follow in name order.
+    std::vector<char> buf(size);
+    size_t used = 0;
+    const size_t count = n->children.size() + 2;
+    for (auto i = static_cast<size_t>(std::max<off_t>(off, 0)); i < count; ++i) {
+        struct stat st {};
+        const char* name = i == 0 ? "." : "..";
+        fuse_ino_t at = i == 0 ? ino : n->parent;
+        if (i >= 2) {
+            name = n->children[i - 2].first.c_str();
+            at = n->children[i - 2].second;
+        }
+        st.st_ino = at;
+        st.st_mode = m.tree.nodes[at - 1].directory ? S_IFDIR : S_IFREG;
+        const size_t need =
+            fuse_add_direntry(req, buf.data() + used, size - used, name, &st, static_cast<off_t>(i + 1));
+        if (need > size - used) break;
+        used += need;
+    }
+    fuse_reply_buf(req, buf.data(), used);
+}
+
+void opOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
+    const MountNode* n = nodeOf(mountedOf(req), ino);
+    if (!n) {
+        fuse_reply_err(req, ENOENT);
+        return;
+    }
+    if (n->directory) {
+        fuse_reply_err(req, EISDIR);
+        return;
+    }
+    if ((fi->flags & O_ACCMODE) != O_RDONLY || (fi->flags & O_TRUNC) != 0) {
+        fuse_reply_err(req, EROFS);
+        return;
+    }
+    fi->keep_cache = 1;
+    fuse_reply_open(req, fi);
+}
+
+void opRead(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_file_info* /*fi*/) {
+    const Mounted& m = mountedOf(req);
+    const MountNode* n = nodeOf(m, ino);
+    if (!n || n->directory) {
+        fuse_reply_err(req, EISDIR);
+        return;
+    }
+    const auto at = static_cast<uint64_t>(off);
+    if (off < 0 || at >= n->size) {
+        fuse_reply_buf(req, nullptr, 0);
+        return;
+    }
+    // One positioned read for the whole request, into this thread's buffer.
+    thread_local std::vector<char> buf;
+    const auto want = static_cast<size_t>(std::min<uint64_t>(size, n->size - at));
+    if (buf.size() < want) buf.resize(want);
+    // The archive may have been cut short or replaced since it was opened:
+    // a short read fails rather than return bytes that are not the member's.
+    if (!readMember(m.source, n->member, at, buf.data(), want)) {
+        fuse_reply_err(req, EIO);
+        return;
+    }
+    fuse_reply_buf(req, buf.data(), want);
+}
+
+void opStatfs(fuse_req_t req, fuse_ino_t /*ino*/) {
+    const Mounted& m = mountedOf(req);
+    struct statvfs st {};
+    st.f_bsize = 1 << 17;
+    st.f_frsize = 512;
+    uint64_t blocks = 0;
+    for (const MountNode& n : m.tree.nodes) blocks += (n.size + 511) / 512;
+    st.f_blocks = blocks;
+    st.f_files = m.tree.nodes.size();
+    st.f_namemax = maxMountName;
+    fuse_reply_statfs(req, &st);
+}
+
+// A path as standard error may show it: on a terminal, control bytes
+// cannot drive it.
+std::string shownOnStderr(const std::string& path) {
+    if (!isatty(STDERR_FILENO)) return path;
+    std::string out = path;
+    for (char& c : out)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    return out;
+}
+
+void say(const std::string& path, const std::string& reason) {
+    std::fprintf(stderr, "datmount: %s: %s\n", shownOnStderr(path).c_str(), reason.c_str());
+}
+
+void usage(FILE* to) {
+    std::fputs(
+        "usage: datmount ARCHIVE MOUNTPOINT [-f] [-s] [-o OPTION[,OPTION...]]\n"
+        "Shows a DAT archive as a read-only file system; fusermount3 -u MOUNTPOINT unmounts it.\n",
+        to);
+}
+
+// Takes the first argument that is not an option as the archive and leaves
+// the rest, the mount point among them, to libfuse.
+int takeArchive(void* data, const char* arg, int key, fuse_args* /*outargs*/) {
+    auto* archive = static_cast<std::string*>(data);
+    if (key == FUSE_OPT_KEY_NONOPT && archive->empty()) {
+        *archive = arg;
+        return 0;
+    }
+    return 1;
+}
+
+// Frees what libfuse allocated, whichever way main leaves.
+struct Args {
+    fuse_args args;
+    fuse_cmdline_opts opts{};
+    ~Args() {
+        fuse_opt_free_args(&args);
+        free(opts.mountpoint);  // NOLINT(cppcoreguidelines-no-malloc): libfuse allocated it
+    }
+};
+
+constexpr int statusFailed = 255;
+
+int serve(Mounted& mounted, Args& a) {
+    fuse_lowlevel_ops ops{};
+    ops.lookup = opLookup;
+    ops.getattr = opGetattr;
+    ops.opendir = opOpendir;
+    ops.readdir = opReaddir;
+    ops.open = opOpen;
+    ops.read = opRead;
+    ops.statfs = opStatfs;
+    fuse_session* se = fuse_session_new(&a.args, &ops, sizeof ops, &mounted);
+    if (!se) return statusFailed;
+    int status = statusFailed;
+    if (fuse_set_signal_handlers(se) == 0) {
+        if (fuse_session_mount(se, a.opts.mountpoint) == 0) {
+            fuse_daemonize(a.opts.foreground);
+            const int loop =
+                a.opts.singlethread ? fuse_session_loop(se) : fuse_session_loop_mt(se, a.opts.clone_fd);
+            status = loop == 0 ? 0 : statusFailed;
+            fuse_session_unmount(se);
+        } else {
+            say(a.opts.mountpoint, "cannot mount there");
+        }
+        fuse_remove_signal_handlers(se);
+    }
+    fuse_session_destroy(se);
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    Args a{FUSE_ARGS_INIT(argc, argv)};
+    std::string archive;
+    if (fuse_opt_parse(&a.args, &archive, nullptr, takeArchive) != 0 ||
+        fuse_parse_cmdline(&a.args, &a.opts) != 0) {
+        usage(stderr);
+        return statusFailed;
+    }
+    if (a.opts.show_help) {
+        usage(stdout);
+        fuse_cmdline_help();
+        fuse_lowlevel_help();
+        return 0;
+    }
+    if (a.opts.show_version) {
+        std::puts("datmount " DATTOOL_VERSION);
+        fuse_lowlevel_version();
+        return 0;
+    }
+    if (archive.empty() || !a.opts.mountpoint) {
+        usage(stderr);
+        return statusFailed;
+    }
+    Mounted mounted;
+    std::string why;
+    if (!openSource(archive, mounted.source, why)) {
+        say(archive, why);
+        return statusFailed;
+    }
+    mounted.tree = buildTree(mounted.source.members);
+    for (const LeftOut& l : mounted.tree.leftOut) say(mounted.source.members[l.member].stored, l.reason);
+    // The paths were for the tree and the lines above; the files keep
+    // their member's index, which is all a read needs.
+    mounted.source.members = {};
+    mounted.tree.leftOut = {};
+    struct stat st {};
+    if (stat(archive.c_str(), &st) != 0) {
+        say(archive, std::strerror(errno));
+        return statusFailed;
+    }
+    mounted.uid = getuid();
+    mounted.gid = getgid();
+    mounted.atime = st.st_atim;
+    mounted.mtime = st.st_mtim;
+    mounted.ctime = st.st_ctim;
+    // Read-only for the kernel too, so every write, create, rename, chmod
+    // or link fails with EROFS before it reaches this program.
+    fuse_opt_add_arg(&a.args, "-oro,nosuid,nodev,default_permissions,subtype=dat");
+    return serve(mounted, a);
+}

@@ -1,0 +1,333 @@
+// datmount as a user runs it: every sample archive and a table of tricky
+// trees mounted and compared with what "x" extracts, writes refused,
+// reads from two threads, and an archive cut short while mounted. Each
+// mount runs in the foreground with auto_unmount, so a test killed by its
+// time limit still leaves nothing mounted, and is unmounted at its end.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <random>
+#include <thread>
+
+#include "e2e/harness.h"
+#include "support/dat_codec.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Why the mount tests cannot run here; empty when they can.
+std::string cannotMount() {
+    if (testingWindowsBuild()) return "a Windows build is under test";
+    if (::access("/dev/fuse", R_OK | W_OK) != 0) return "/dev/fuse is missing or not usable";
+    return "";
+}
+
+#define SKIP_WITHOUT_FUSE()                                                         \
+    do {                                                                            \
+        const std::string why = cannotMount();                                      \
+        if (!why.empty()) {                                                         \
+            std::fprintf(stderr, "*** MOUNT TESTS SKIPPED: %s ***\n", why.c_str()); \
+            GTEST_SKIP() << "mount tests skipped: " << why;                         \
+        }                                                                           \
+    } while (false)
+
+void runWait(const std::vector<std::string>& argv) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        std::vector<char*> args;
+        args.reserve(argv.size() + 1);
+        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDOUT_FILENO);
+        ::dup2(null, STDERR_FILENO);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+}
+
+// datmount -f -o auto_unmount archive point, running until the end of the
+// test; up once the point shows another file system.
+struct Mount {
+    std::string point, errors;
+    pid_t pid = -1;
+    bool up = false;
+    int status = -1;  // once datmount has ended by itself
+
+    Mount(const std::string& archive, const std::string& at) : point(at), errors(at + ".err") {
+        fs::create_directories(point);
+        struct stat before {};
+        ::stat(point.c_str(), &before);
+        pid = fork();
+        if (pid == 0) {
+            const int null = ::open("/dev/null", O_WRONLY);
+            const int err = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            ::dup2(null, STDOUT_FILENO);
+            ::dup2(err, STDERR_FILENO);
+            ::execl(DATMOUNT_PATH, "datmount", "-f", "-o", "auto_unmount", archive.c_str(), point.c_str(),
+                    static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (std::chrono::steady_clock::now() < until) {
+            int st = 0;
+            if (::waitpid(pid, &st, WNOHANG) == pid) {
+                status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+                pid = -1;
+                return;
+            }
+            struct stat now {};
+            if (::stat(point.c_str(), &now) == 0 && now.st_dev != before.st_dev) {
+                up = true;
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+    ~Mount() {
+        if (up) runWait({"fusermount3", "-u", point});
+        if (pid > 0) {
+            int st = 0;
+            ::waitpid(pid, &st, 0);
+        }
+    }
+    Mount(const Mount&) = delete;
+    Mount& operator=(const Mount&) = delete;
+    std::string err() const { return readBytes(errors); }
+};
+
+// Standard error of x with each line said by datmount instead.
+std::string asDatmount(std::string err) {
+    for (size_t at = 0; (at = err.find("dattool: ", at)) != std::string::npos;)
+        err.replace(at, 9, "datmount: ");
+    return err;
+}
+
+// Mounts archive and checks it shows what x extracts, names, sizes and
+// bytes, and says the same of each entry it leaves out; an archive x
+// refuses whole is not mounted, with x's reason and status 255. Returns
+// whether it was mounted.
+bool expectMountMatchesExtraction(const std::string& archive) {
+    ScratchDir dir;
+    fs::create_directories(dir / "x");
+    const ToolRun x = runNative({"x", archive}, dir / "x");
+    const bool refusedWhole = x.err.find("Damaged archive") != std::string::npos ||
+                              x.err.find("Not a DAT file") != std::string::npos;
+    Mount m(archive, dir / "mnt");
+    if (refusedWhole) {
+        EXPECT_FALSE(m.up);
+        EXPECT_EQ(m.status, 255);
+        EXPECT_EQ(m.err(), asDatmount(x.err));
+        return false;
+    }
+    EXPECT_TRUE(m.up) << m.err();
+    if (!m.up) return false;
+    EXPECT_EQ(treeOf(m.point), treeOf(dir / "x"));
+    EXPECT_EQ(m.err(), asDatmount(x.err));
+    return true;
+}
+
+std::vector<std::string> sampleStems() {
+    std::vector<std::string> stems;
+    for (const auto& item : fs::directory_iterator(dataFile("")))
+        if (item.path().extension() == ".dat") stems.push_back(item.path().stem().string());
+    std::sort(stems.begin(), stems.end());
+    return stems;
+}
+
+struct MountSamples : ::testing::TestWithParam<std::string> {};
+
+TEST_P(MountSamples, ShowsWhatXExtracts) {
+    SKIP_WITHOUT_FUSE();
+    expectMountMatchesExtraction(dataFile(GetParam() + ".dat"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Data, MountSamples, ::testing::ValuesIn(sampleStems()),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                             std::string name = info.param;
+                             std::replace_if(
+                                 name.begin(), name.end(),
+                                 [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
+                             return name;
+                         });
+
+// Trees the samples do not hold: what x makes of repeated names,
+// separators inside names and names too long for the system.
+struct Tricky {
+    const char* name;
+    std::vector<Node> top;
+};
+
+const std::vector<Tricky>& trickyTrees() {
+    static const std::vector<Tricky> rows = {
+        {"later_file_replaces_earlier", {fileNode("a.txt", "first"), fileNode("a.txt", "second, longer")}},
+        {"directories_of_one_name_merge",
+         {dirNode("d", {fileNode("one", "1")}),
+          dirNode("d", {fileNode("two", "22"), fileNode("one", "111")})}},
+        {"file_then_directory_of_one_name", {fileNode("n", "file"), dirNode("n", {fileNode("in", "x")})}},
+        {"directory_then_file_of_one_name", {dirNode("n", {fileNode("in", "x")}), fileNode("n", "file")}},
+        {"separators_inside_a_name_make_parents",
+         {fileNode("p\\q/r.txt", "deep"), dirNode("s\\t", {fileNode("u", "under")})}},
+        {"empty_and_dot_names_merge_into_parent",
+         {dirNode("", {fileNode("top.txt", "t")}), dirNode(".", {dirNode("e", {fileNode("f", "ff")})})}},
+        {"name_of_255_bytes_shown", {fileNode(std::string(255, 'n'), "fits")}},
+        {"names_of_256_bytes_left_out",
+         {fileNode(std::string(256, 'f'), "long"), dirNode(std::string(256, 'd'), {fileNode("in", "x")}),
+          fileNode("k/" + std::string(257, 'g'), "parent made first"), fileNode("ok", "ok")}},
+        {"file_in_the_way_below", {fileNode("a", "file"), fileNode("a/b", "under a file")}},
+    };
+    return rows;
+}
+
+struct MountTricky : ::testing::TestWithParam<size_t> {};
+
+TEST_P(MountTricky, ShowsWhatXExtracts) {
+    SKIP_WITHOUT_FUSE();
+    ScratchDir dir;
+    writeBytes(dir / "a.dat", archiveBytes(trickyTrees()[GetParam()].top));
+    EXPECT_TRUE(expectMountMatchesExtraction(dir / "a.dat")) << "the archive must be sound";
+}
+
+INSTANTIATE_TEST_SUITE_P(Trees, MountTricky, ::testing::Range<size_t>(0, trickyTrees().size()),
+                         [](const ::testing::TestParamInfo<size_t>& info) {
+                             return std::string(trickyTrees()[info.param].name);
+                         });
+
+// Bytes no two offsets of which are alike over a long stretch, so a read
+// from the wrong place cannot pass.
+std::string noise(size_t n, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::string s(n, '\0');
+    for (char& c : s) c = static_cast<char>(rng());
+    return s;
+}
+
+TEST(Mount, RefusesEveryChangeWithEROFSAndShowsOwnerModesAndTimes) {
+    SKIP_WITHOUT_FUSE();
+    ScratchDir dir;
+    writeBytes(dir / "a.dat", archiveBytes({dirNode("d", {fileNode("f.txt", "bytes")})}));
+    struct stat archive {};
+    ASSERT_EQ(::stat((dir / "a.dat").c_str(), &archive), 0);
+    Mount m(dir / "a.dat", dir / "mnt");
+    ASSERT_TRUE(m.up) << m.err();
+    const std::string d = m.point + "/d", f = d + "/f.txt";
+    const std::vector<std::pair<const char*, std::function<int()>>> changes = {
+        {"open for writing", [&] { return ::open(f.c_str(), O_WRONLY); }},
+        {"open for reading and writing", [&] { return ::open(f.c_str(), O_RDWR); }},
+        {"create", [&] { return ::open((d + "/new").c_str(), O_WRONLY | O_CREAT, 0644); }},
+        {"truncate", [&] { return ::truncate(f.c_str(), 0); }},
+        {"mkdir", [&] { return ::mkdir((d + "/new").c_str(), 0755); }},
+        {"rmdir", [&] { return ::rmdir(d.c_str()); }},
+        {"unlink", [&] { return ::unlink(f.c_str()); }},
+        {"rename", [&] { return ::rename(f.c_str(), (d + "/g.txt").c_str()); }},
+        {"chmod", [&] { return ::chmod(f.c_str(), 0644); }},
+        {"chown", [&] { return ::chown(f.c_str(), 1, 1); }},
+        {"link", [&] { return ::link(f.c_str(), (d + "/h.txt").c_str()); }},
+        {"symlink", [&] { return ::symlink("f.txt", (d + "/s").c_str()); }},
+        {"utimes", [&] { return ::utimensat(AT_FDCWD, f.c_str(), nullptr, 0); }},
+    };
+    for (const auto& [what, change] : changes) {
+        errno = 0;
+        const int got = change();
+        EXPECT_EQ(got, -1) << what;
+        EXPECT_EQ(errno, EROFS) << what;
+        if (got >= 0) ::close(got);
+    }
+    struct stat st {};
+    ASSERT_EQ(::stat(d.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode, S_IFDIR | 0555u);
+    ASSERT_EQ(::stat(f.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode, S_IFREG | 0444u);
+    EXPECT_EQ(st.st_size, 5);
+    EXPECT_EQ(st.st_uid, ::getuid());
+    EXPECT_EQ(st.st_gid, ::getgid());
+    EXPECT_EQ(st.st_mtim.tv_sec, archive.st_mtim.tv_sec);
+    EXPECT_EQ(st.st_mtim.tv_nsec, archive.st_mtim.tv_nsec);
+    EXPECT_EQ(readBytes(f), "bytes");
+}
+
+TEST(Mount, TwoThreadsReadDifferentMembersAndOneMemberAtDifferentOffsets) {
+    SKIP_WITHOUT_FUSE();
+    ScratchDir dir;
+    const std::string one = noise(3 << 20, 1), two = noise((2 << 20) + 12345, 2);
+    writeBytes(dir / "a.dat", archiveBytes({fileNode("one", one), fileNode("two", two, 0)}));
+    Mount m(dir / "a.dat", dir / "mnt");
+    ASSERT_TRUE(m.up) << m.err();
+    // Each thread reads its ranges through its own descriptor; the pairs
+    // of threads read two members, then the two halves of one member in
+    // opposite directions.
+    auto reader = [](const std::string& path, const std::string& want, size_t from, size_t to, bool backwards,
+                     std::string& failed) {
+        const int fd = ::open(path.c_str(), O_RDONLY);
+        if (fd < 0) {
+            failed = "cannot open " + path;
+            return;
+        }
+        constexpr size_t chunk = 100000;  // not page-aligned, so reads straddle pages
+        std::string buf(chunk, '\0');
+        const size_t steps = (to - from + chunk - 1) / chunk;
+        for (size_t s = 0; s < steps && failed.empty(); ++s) {
+            const size_t at = from + (backwards ? steps - 1 - s : s) * chunk;
+            const size_t n = std::min(chunk, to - at);
+            if (::pread(fd, buf.data(), n, static_cast<off_t>(at)) != static_cast<ssize_t>(n) ||
+                buf.compare(0, n, want, at, n) != 0)
+                failed = path + " differs at " + std::to_string(at);
+        }
+        ::close(fd);
+    };
+    std::string failedA, failedB;
+    std::thread a(reader, m.point + "/one", std::cref(one), 0, one.size(), false, std::ref(failedA));
+    std::thread b(reader, m.point + "/two", std::cref(two), 0, two.size(), true, std::ref(failedB));
+    a.join();
+    b.join();
+    EXPECT_EQ(failedA, "");
+    EXPECT_EQ(failedB, "");
+    // The same member from two threads, fresh pages: a second mount.
+    Mount again(dir / "a.dat", dir / "mnt2");
+    ASSERT_TRUE(again.up) << again.err();
+    std::string failedC, failedD;
+    std::thread c(reader, again.point + "/one", std::cref(one), 0, one.size() / 2, true, std::ref(failedC));
+    std::thread d(reader, again.point + "/one", std::cref(one), one.size() / 2, one.size(), false,
+                  std::ref(failedD));
+    c.join();
+    d.join();
+    EXPECT_EQ(failedC, "");
+    EXPECT_EQ(failedD, "");
+}
+
+TEST(Mount, MemberNotYetReadOfAnArchiveCutShortGivesEIO) {
+    SKIP_WITHOUT_FUSE();
+    ScratchDir dir;
+    const std::string first = noise(300000, 3), second = noise(300000, 4);
+    const std::string bytes = archiveBytes({fileNode("first", first), fileNode("second", second)});
+    writeBytes(dir / "a.dat", bytes);
+    Mount m(dir / "a.dat", dir / "mnt");
+    ASSERT_TRUE(m.up) << m.err();
+    EXPECT_EQ(readBytes(m.point + "/first"), first);
+    // Cut inside the second member's bytes, which nothing has read yet.
+    ASSERT_EQ(::truncate((dir / "a.dat").c_str(), static_cast<off_t>(bytes.size() - 200000)), 0);
+    const int fd = ::open((m.point + "/second").c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    std::string buf(second.size(), '\0');
+    errno = 0;
+    const ssize_t got = ::pread(fd, buf.data(), buf.size(), 150000);
+    EXPECT_EQ(got, -1);
+    EXPECT_EQ(errno, EIO);
+    ::close(fd);
+    // What was read before stays as it was.
+    EXPECT_EQ(readBytes(m.point + "/first"), first);
+}
+
+}  // namespace
