@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "e2e/harness.h"
@@ -261,6 +263,9 @@ TEST(CommandLine, LostOrMisdirectedOutputFailsTheRun) {
                                : row.to == Output::fileWithoutStderr ? row.file + " 2>&-"
                                                                      : row.file;
         SCOPED_TRACE(row.args[0] + " " + row.args[1] + " > " + to);
+        // valgrind itself cannot start the tool with standard error closed.
+        const char* preload = std::getenv("LD_PRELOAD");
+        if (row.to == Output::fileWithoutStderr && preload && std::strstr(preload, "vgpreload")) continue;
         writeBytes(dir / "so.dat", "kept");
         // An old archive each c replaces, and an empty place to extract to.
         writeBytes(dir / "out.dat", "old archive");
