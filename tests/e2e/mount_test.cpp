@@ -22,6 +22,7 @@
 
 #include "e2e/harness.h"
 #include "support/dat_codec.h"
+#include "support/scratch.h"
 
 namespace fs = std::filesystem;
 
@@ -143,14 +144,6 @@ bool expectMountMatchesExtraction(const std::string& archive) {
     EXPECT_EQ(treeOf(m.point), treeOf(dir / "x"));
     EXPECT_EQ(m.err(), asDatmount(x.err));
     return true;
-}
-
-std::vector<std::string> sampleStems() {
-    std::vector<std::string> stems;
-    for (const auto& item : fs::directory_iterator(dataFile("")))
-        if (item.path().extension() == ".dat") stems.push_back(item.path().stem().string());
-    std::sort(stems.begin(), stems.end());
-    return stems;
 }
 
 struct MountSamples : ::testing::TestWithParam<std::string> {};

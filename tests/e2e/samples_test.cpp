@@ -15,6 +15,7 @@
 
 #include "e2e/harness.h"
 #include "support/expected.h"
+#include "support/scratch.h"
 
 namespace fs = std::filesystem;
 
@@ -39,14 +40,6 @@ std::string withPlaceholder(std::string err, const std::string& archive) {
     for (size_t at = err.find(archive); at != std::string::npos; at = err.find(archive, at))
         err.replace(at, archive.size(), "<archive>");
     return err;
-}
-
-std::vector<std::string> sampleStems() {
-    std::vector<std::string> stems;
-    for (const auto& item : fs::directory_iterator(dataFile("")))
-        if (item.path().extension() == ".dat") stems.push_back(item.path().stem().string());
-    std::sort(stems.begin(), stems.end());
-    return stems;
 }
 
 struct Samples : ::testing::TestWithParam<std::string> {};

@@ -60,14 +60,6 @@ bool endsWith(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-std::vector<std::string> sampleStems() {
-    std::vector<std::string> stems;
-    for (const auto& item : fs::directory_iterator(dataFile("")))
-        if (item.path().extension() == ".dat") stems.push_back(item.path().stem().string());
-    std::sort(stems.begin(), stems.end());
-    return stems;
-}
-
 struct Samples : ::testing::TestWithParam<std::string> {};
 
 // What "l" lists, the face walks; what "x" writes, the face reads; where

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -139,4 +140,12 @@ void emptyDirectory(const std::string& dir) {
 
 std::string dataFile(const std::string& name) {
     return std::string(DATTOOL_TEST_DATA) + "/" + name;
+}
+
+std::vector<std::string> sampleStems() {
+    std::vector<std::string> stems;
+    for (const auto& item : std::filesystem::directory_iterator(dataFile("")))
+        if (item.path().extension() == ".dat") stems.push_back(item.path().stem().string());
+    std::sort(stems.begin(), stems.end());
+    return stems;
 }

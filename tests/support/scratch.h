@@ -41,3 +41,5 @@ void emptyDirectory(const std::string& dir);
 
 // Path of a committed file under tests/data.
 std::string dataFile(const std::string& name);
+// Names of the sample archives under tests/data, without ".dat", sorted.
+std::vector<std::string> sampleStems();
