@@ -26,8 +26,9 @@ int _dowildcard = 0;  // NOLINT(bugprone-reserved-identifier): the runtime's nam
 
 namespace {
 
-// GetLastError of the last call that failed, kept before anything else runs.
-DWORD lastCode = 0;
+// GetLastError of the last call that failed, kept before anything else runs;
+// one per thread, as the library's archives may be opened from several.
+thread_local DWORD lastCode = 0;
 
 // Notes the error and passes result through, for one-line failure paths.
 template <typename T>

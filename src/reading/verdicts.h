@@ -23,16 +23,17 @@ enum class Refusal : uint8_t {
     directoryInTheWay,  // an earlier directory stands where this file goes
 };
 
-constexpr size_t noParent = SIZE_MAX;
+constexpr uint32_t noParent = UINT32_MAX;
 
-// One entry, in stored order (preorder).
+// One entry, in stored order (preorder). Sixteen bytes: an open archive
+// keeps one per entry beside its tree, so this stays small.
 struct Verdict {
     const Entry* entry = nullptr;  // in the archive's tree, which must outlive this
-    size_t parent = noParent;      // index of the verdict of the directory holding it
-    // What the entry adds to its parent's path where "x" writes it, after
-    // leading separators, drives and ".." are stripped; directories end in
-    // "\\". Empty for a directory that stands for the current one.
-    std::string part;
+    uint32_t parent = noParent;    // index of the verdict of the directory holding it
+    // Bytes at the start of the stored name that "x" drops (leading
+    // separators, drives, ".."). What the entry adds to its parent's path
+    // is the rest, and a directory's "\\" after it unless nothing is left.
+    uint16_t skip = 0;
     Refusal refusal = Refusal::none;
     bool replaced = false;  // a later file of the same path is written over this one
 };

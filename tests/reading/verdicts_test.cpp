@@ -64,6 +64,11 @@ const Case cases[] = {
       fileNode("d", "4")},
      {"f -> f", "f\\ -> a file stands in the way", "f\\x -> a file stands in the way",
       "f\\y -> a file stands in the way", "d\\ -> d\\", "d -> a directory stands in the way"}},
+    {"\".\" opens the directory it stands in",
+     {dirNode("d", {fileNode("a", "1")}), dirNode("d\\.", {fileNode("a", "2")}), fileNode(".\\d\\.\\a", "3"),
+      dirNode("e", {fileNode(".", "4")})},
+     {"d\\ -> d\\", "d\\a -> d\\a (replaced)", "d\\.\\ -> d\\.\\", "d\\.\\a -> d\\.\\a (replaced)",
+      ".\\d\\.\\a -> .\\d\\.\\a", "e\\ -> e\\", "e\\. -> a directory stands in the way"}},
 };
 
 TEST(Verdicts, SayWhatExtractionDoes) {
@@ -82,12 +87,14 @@ TEST(Verdicts, FileBytesOutsideTheDataRegionAreRefused) {
               (std::vector<std::string>{"a -> its bytes lie outside the archive", "b -> b"}));
 }
 
-// The same path with either separator and empty names left out.
+// The same path with either separator, as the file system reads it:
+// empty names and "." left out.
 std::string onDisk(const std::string& written) {
     std::vector<std::string> names;
     splitPath(written, names);
     std::string path;
-    for (const std::string& name : names) path += (path.empty() ? "" : "/") + name;
+    for (const std::string& name : names)
+        if (name != ".") path += (path.empty() ? "" : "/") + name;
     return path;
 }
 
