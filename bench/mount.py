@@ -10,18 +10,24 @@ every timed step but the warm-cache one. The data sets are run.py's, made
 once under DIR; the archive and the tar are made under WORK. Steps, each
 once, for each set:
   mount    datmount until it has returned and the root answers stat, against
-           "dattool l" of the same archive; archivemount the same way
-  find     "find" over every entry
+           "dattool l" of the same archive; archivemount the same way;
+           medians of three
+  find     "find" over every entry; the median of five rounds, the three
+           places in turn, find itself loaded again after each drop so
+           that loading it from disk is not what is timed
   read     every file read once ("find -type f | xargs cat"); archivemount
            takes minutes on the small set, hence --no-full-archivemount
   tenth    the same over the first tenth of the directories (small set)
-  member   (big set) one 128 MiB member from a fresh mount, the archive in the
-           page cache, against cat of the extracted file from the page cache
+  member   (big set) 128 MiB members read through a fresh mount, the archive
+           in the page cache (first), then again from the mount's own page
+           cache (again), against cat of the extracted files from the page
+           cache; medians over four members
 Printed: seconds per step and tool, and the ratios the targets speak of.
 """
 import argparse
 import os
 import shutil
+import statistics
 import subprocess
 import sys
 import time
@@ -36,9 +42,11 @@ def drop_caches():
         f.write("3\n")
 
 
-def timed_shell(cmd, cold=True):
+def timed_shell(cmd, cold=True, preload=None):
     if cold:
         drop_caches()
+    if preload:
+        subprocess.run(preload, shell=True, check=True, stdout=subprocess.DEVNULL)
     start = time.perf_counter()
     subprocess.run(cmd, shell=True, check=True, stdout=subprocess.DEVNULL)
     return time.perf_counter() - start
@@ -94,16 +102,29 @@ def main():
         os.makedirs(mp_dat, exist_ok=True)
         os.makedirs(mp_am, exist_ok=True)
         r = {}
-        r["list", "dattool l"] = timed_shell(f"'{tool}' l '{dat}'")
+        r["list", "dattool l"] = statistics.median(timed_shell(f"'{tool}' l '{dat}'") for _ in range(3))
         try:
-            r["mount", "datmount"] = mount_timed([datmount, dat, mp_dat], mp_dat)
-            if have_am:
-                r["mount", "archivemount"] = mount_timed(["archivemount", "-o", "readonly", tar, mp_am], mp_am)
+            # Three mounts each; the last stays for the steps below.
+            for who, argv, point in (("datmount", [datmount, dat, mp_dat], mp_dat),
+                                     ("archivemount", ["archivemount", "-o", "readonly", tar, mp_am], mp_am)):
+                if who == "archivemount" and not have_am:
+                    continue
+                secs = []
+                for n in range(3):
+                    if n:
+                        unmount(point)
+                    secs.append(mount_timed(argv, point))
+                r["mount", who] = statistics.median(secs)
             places = {"datmount": mp_dat, "extracted": root}
             if have_am:
                 places["archivemount"] = mp_am
-            for who, top in places.items():
-                r["find", who] = timed_shell(f"find '{top}' > /dev/null")
+            rounds = {who: [] for who in places}
+            for n in range(5):
+                order = list(places.items())
+                for who, top in order[n % len(order):] + order[: n % len(order)]:
+                    rounds[who].append(timed_shell(f"find '{top}' > /dev/null", preload="find --version"))
+            for who, secs in rounds.items():
+                r["find", who] = statistics.median(secs)
             for who, top in places.items():
                 if name == "small":
                     r["tenth", who] = timed_shell(read_all(files_under(os.path.join(top, "tree"), True)))
@@ -112,13 +133,21 @@ def main():
                 print(f"{name}: reading every file through {who}...", file=sys.stderr, flush=True)
                 r["read", who] = timed_shell(read_all(f"'{os.path.join(top, 'tree')}'"))
             if name == "big":
-                # The archive and the extracted file in the page cache; the
+                # The archive and the extracted files in the page cache; the
                 # mount fresh, so its own pages are not.
                 unmount(mp_dat)
-                subprocess.run(f"cat '{dat}' '{tree}/blob0.bin' > /dev/null", shell=True, check=True)
+                blobs = [f"blob{i}.bin" for i in range(4)]
+                subprocess.run(f"cat '{dat}' " + " ".join(f"'{tree}/{b}'" for b in blobs) + " > /dev/null",
+                               shell=True, check=True)
                 subprocess.run([datmount, dat, mp_dat], check=True)
-                r["member", "datmount"] = timed_shell(f"cat '{mp_dat}/tree/blob0.bin' > /dev/null", cold=False)
-                r["member", "extracted"] = timed_shell(f"cat '{tree}/blob0.bin' > /dev/null", cold=False)
+                first, again, extracted = [], [], []
+                for b in blobs:
+                    first.append(timed_shell(f"cat '{mp_dat}/tree/{b}' > /dev/null", cold=False))
+                    again.append(timed_shell(f"cat '{mp_dat}/tree/{b}' > /dev/null", cold=False))
+                    extracted.append(timed_shell(f"cat '{tree}/{b}' > /dev/null", cold=False))
+                r["member", "datmount"] = statistics.median(first)
+                r["again", "datmount"] = statistics.median(again)
+                r["member", "extracted"] = statistics.median(extracted)
         finally:
             unmount(mp_dat)
             if have_am:
@@ -139,6 +168,7 @@ def main():
         ratio("tenth: archivemount / datmount (target >= 20)", ("tenth", "archivemount"), ("tenth", "datmount"))
         ratio("read: datmount / extracted (target <= 3)", ("read", "datmount"), ("read", "extracted"))
         ratio("member: datmount / extracted (target <= 2)", ("member", "datmount"), ("member", "extracted"))
+        ratio("member again: datmount / extracted", ("again", "datmount"), ("member", "extracted"))
         sys.stdout.flush()
 
 
