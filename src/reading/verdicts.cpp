@@ -81,7 +81,9 @@ struct Written {
     }
 
     // The node of the name at start of verdict's stored name in directory
-    // at, made when missing.
+    // at, made when missing. A node is made once at most for each name of
+    // each stored name, so the table, sized for all of them, always has a
+    // free slot.
     uint32_t find(uint32_t at, uint32_t verdict, uint16_t start, bool file) {
         const std::string_view name = nameAt(verdicts[verdict].entry->name, start);
         size_t s = slotOf(at, name);
@@ -91,21 +93,7 @@ struct Written {
         }
         nodes.push_back({at, verdict, start, file});
         slots[s] = static_cast<uint32_t>(nodes.size());
-        if (nodes.size() * 5 > slots.size() * 4) grow();
         return static_cast<uint32_t>(nodes.size() - 1);
-    }
-
-    // Only when the names were miscounted: the table was sized for all.
-    void grow() {
-        std::vector<uint32_t> old(slots.size() * 2, 0);
-        old.swap(slots);
-        for (uint32_t number : old) {
-            if (number == 0) continue;
-            const Node& n = nodes[number - 1];
-            size_t s = slotOf(n.parent, nameOf(n));
-            while (slots[s] != 0) s = (s + 1) & (slots.size() - 1);
-            slots[s] = number;
-        }
     }
 };
 
