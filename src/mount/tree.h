@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "archive/name_hash.h"
 #include "mount/source.h"
 
 constexpr size_t noMember = noParent;
@@ -35,10 +36,10 @@ struct NameKey {
     std::string name;
     bool operator==(const NameKey& o) const { return dir == o.dir && name == o.name; }
 };
+// Keyed, so that an archive's names cannot all fall into one bucket.
 struct NameKeyHash {
-    size_t operator()(const NameKey& k) const {
-        return std::hash<std::string>()(k.name) ^ (k.dir * 0x9E3779B97F4A7C15u);
-    }
+    NameHash hash{this};
+    size_t operator()(const NameKey& k) const { return static_cast<size_t>(hash(k.dir, k.name)); }
 };
 
 struct MountTree {

@@ -1,10 +1,10 @@
 #include "reading/verdicts.h"
 
 #include <algorithm>
-#include <functional>
 #include <string_view>
 
 #include "archive/format.h"
+#include "archive/name_hash.h"
 #include "archive/paths.h"
 #include "platform/platform.h"
 
@@ -60,7 +60,9 @@ struct Written {
 
     const std::vector<Verdict>& verdicts;
     std::vector<Node> nodes;
-    std::vector<uint32_t> slots;   // node number + 1; 0 is free
+    std::vector<uint32_t> slots;  // node number + 1; 0 is free
+    unsigned shift = 0;           // 64 less the bits of a slot number
+    NameHash hash{this};
     std::vector<uint16_t> starts;  // scratch for namesOf
 
     // names: how many names all stored names hold, the most nodes there
@@ -69,15 +71,18 @@ struct Written {
         nodes.reserve(names + 1);
         nodes.push_back({0, 0, 0, false});  // 0: the current directory
         size_t size = 8;
-        while (size < names + names / 4 + 1) size *= 2;  // at most four fifths full
+        shift = 61;
+        while (size < names + names / 4 + 1) {  // at most four fifths full
+            size *= 2;
+            --shift;
+        }
         slots.assign(size, 0);
     }
 
     std::string_view nameOf(const Node& n) const { return nameAt(verdicts[n.verdict].entry->name, n.start); }
 
     size_t slotOf(uint32_t at, std::string_view name) const {
-        return (std::hash<std::string_view>()(name) ^ (at * size_t(0x9E3779B97F4A7C15u))) &
-               (slots.size() - 1);
+        return static_cast<size_t>(hash(at, name) >> shift);
     }
 
     // The node of the name at start of verdict's stored name in directory
