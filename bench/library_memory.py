@@ -63,7 +63,7 @@ def main():
     with tempfile.TemporaryDirectory() as work:
         shapes = (
             (f"{a.files} empty files, short names", archive(200, a.files // 200)),
-            (f"{a.files // 20} empty files of 20 names each", nested_names(a.files // 20, 20)),
+            (f"{a.files // 5} empty files of 20 names each", nested_names(a.files // 5, 20)),
         )
         for title, data in shapes:
             path = os.path.join(work, "many.dat")

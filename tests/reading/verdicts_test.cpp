@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <map>
+#include <random>
 
 #include "archive/format.h"
 #include "archive/paths.h"
@@ -85,6 +88,79 @@ TEST(Verdicts, FileBytesOutsideTheDataRegionAreRefused) {
     archive.root.child[1].offset = 99;  // empty: reads nothing, may point anywhere
     EXPECT_EQ(described(judgeExtraction(archive)),
               (std::vector<std::string>{"a -> its bytes lie outside the archive", "b -> b"}));
+}
+
+// The rules of repeated paths as plainly as they can be said, over whole
+// written paths: a file stops every path below it, a later file replaces an
+// earlier one, a file cannot go where a directory is, and "." opens the
+// directory it stands in. The verdicts' compact tables must agree with it.
+std::vector<std::string> plainRules(const std::vector<Verdict>& verdicts) {
+    std::map<std::vector<std::string>, std::pair<bool, size_t>> made;  // path -> file, verdict
+    std::vector<Refusal> refusal(verdicts.size());
+    std::vector<bool> replaced(verdicts.size());
+    for (size_t i = 0; i < verdicts.size(); ++i) {
+        const Verdict& v = verdicts[i];
+        const bool inTheWay = v.refusal == Refusal::fileInTheWay || v.refusal == Refusal::directoryInTheWay;
+        refusal[i] = inTheWay ? Refusal::none : v.refusal;
+        if (refusal[i] == Refusal::none && v.parent != noParent && refusal[v.parent] == Refusal::fileInTheWay)
+            refusal[i] = Refusal::fileInTheWay;
+        if (refusal[i] != Refusal::none) continue;
+        std::vector<std::string> names, path;
+        splitPath(writtenPath(verdicts, i), names);
+        const bool dir = v.entry->type == typeDirectory;
+        for (size_t n = 0; n < names.size(); ++n) {
+            if (!dir && n + 1 == names.size()) break;
+            if (names[n] == ".") continue;
+            path.push_back(names[n]);
+            auto [it, fresh] = made.try_emplace(path, false, i);
+            if (!fresh && it->second.first) {
+                refusal[i] = Refusal::fileInTheWay;
+                break;
+            }
+        }
+        if (dir || refusal[i] != Refusal::none) continue;
+        path.push_back(names.back());
+        auto [it, fresh] = made.try_emplace(path, true, i);
+        if (names.back() == "." || !it->second.first) {
+            refusal[i] = Refusal::directoryInTheWay;
+        } else if (!fresh) {
+            replaced[it->second.second] = true;
+            it->second.second = i;
+        }
+    }
+    std::vector<std::string> out;
+    for (size_t i = 0; i < verdicts.size(); ++i)
+        out.push_back(storedPath(verdicts, i) + " -> " + reasonOf(refusal[i]) +
+                      (replaced[i] ? " (replaced)" : ""));
+    return out;
+}
+
+// Random small trees of names chosen to meet: repeated, nested through
+// separators, ".", empty, climbing and anchored.
+TEST(Verdicts, AgreeWithThePlainRulesOnRandomTrees) {
+    const char* const pool[] = {"a",       "b",   "a",   ".",   "",         "..",      "a\\b",    "b/a",
+                                "a\\.\\b", "\\a", "C:b", "a\\", "x\\..\\y", "a\\b\\c", "a/b/c/d", "./a"};
+    std::mt19937 random(7);
+    auto pick = [&](size_t n) { return static_cast<size_t>(random() % n); };
+    std::function<std::vector<Node>(int)> tree = [&](int depth) {
+        std::vector<Node> list(pick(depth == 0 ? 6 : 4));
+        for (Node& n : list) {
+            const std::string name = pool[pick(std::size(pool))];
+            n = depth < 3 && pick(2) == 0 ? dirNode(name, tree(depth + 1))
+                                          : fileNode(name, pick(2) ? "1" : "");
+        }
+        return list;
+    };
+    for (int round = 0; round < 3000; ++round) {
+        const Archive archive = decoded(tree(0));
+        ASSERT_EQ(archive.status, Toc::ok) << archive.damage;
+        const std::vector<Verdict> verdicts = judgeExtraction(archive);
+        std::vector<std::string> judged;
+        for (size_t i = 0; i < verdicts.size(); ++i)
+            judged.push_back(storedPath(verdicts, i) + " -> " + reasonOf(verdicts[i].refusal) +
+                             (verdicts[i].replaced ? " (replaced)" : ""));
+        ASSERT_EQ(judged, plainRules(verdicts)) << "round " << round;
+    }
 }
 
 // The same path with either separator, as the file system reads it:
