@@ -2,8 +2,8 @@
 """Peak memory of opening an archive through the library, beside "l", for
 archives of many empty files, where the table of contents is the whole
 archive: one of short names, each record as small as it gets, and one whose
-names are made of many short names ("f1\\a\\...\\a"), each a directory
-of its own that the library tracks.
+names are made of many short names ("f1\\a\\...\\a"), directories in
+each other that the library must track while it opens the archive.
 
     bench/library_memory.py [--tool build/dattool] [--walk build/bench/library_walk] [--files 200000]
 

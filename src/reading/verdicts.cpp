@@ -44,17 +44,31 @@ bool isDot(std::string_view name) {
     return name.size() == 1 && name[0] == '.';
 }
 
+// The start of the next directory name after the one at start: empty and
+// "." names left out, as they open the directory they stand in.
+size_t nextDirName(const std::string& name, size_t start) {
+    size_t at = start + nameAt(name, start).size();
+    for (;;) {
+        while (at < name.size() && isSeparator(name[at])) ++at;
+        if (at >= name.size() || !isDot(nameAt(name, at))) return at;
+        ++at;
+    }
+}
+
 // The paths written so far, as a tree of names, to find repeated paths and
 // files and directories that stand in each other's way. An open archive
-// holds this beside its whole tree while it is judged, so a node keeps its
-// name as a place in a stored name, and nodes are found through an
-// open-addressed table of their numbers: about 17 bytes per name.
+// holds this beside its whole tree while it is judged, so it is kept small.
+// A node is a file, or a chain of directories each in the one before, as
+// one stored name made them ("a\\b\\c"): a long name costs one node until a
+// later path leaves it halfway, which splits the chain there. Names are
+// kept as places in stored names, and chains are found by their first name
+// through an open-addressed table of node numbers.
 struct Written {
     struct Node {
-        uint32_t parent;   // node of the directory holding it
-        uint32_t verdict;  // whose stored name holds its name; files: whose bytes stand there now
-        uint16_t start;    // of its name in that stored name
-        bool file;
+        uint32_t parent;   // node of the directory holding the first name
+        uint32_t verdict;  // whose stored name holds the names; files: whose bytes stand there now
+        uint16_t start;    // of the first name in that stored name
+        uint16_t count;    // directories in the chain; 0 for a file
     };
     static constexpr uint32_t blocked = UINT32_MAX;  // below a file: nothing can be made
 
@@ -63,42 +77,88 @@ struct Written {
     std::vector<uint32_t> slots;  // node number + 1; 0 is free
     unsigned shift = 0;           // 64 less the bits of a slot number
     NameHash hash{this};
-    std::vector<uint16_t> starts;  // scratch for namesOf
+    std::vector<uint16_t> starts;  // scratch for place
 
-    // names: how many names all stored names hold, the most nodes there
-    // can be besides the current directory.
-    Written(const std::vector<Verdict>& judged, size_t names) : verdicts(judged) {
-        nodes.reserve(names + 1);
-        nodes.push_back({0, 0, 0, false});  // 0: the current directory
+    // most: the most nodes there can be besides the current directory.
+    Written(const std::vector<Verdict>& judged, size_t most) : verdicts(judged) {
+        nodes.reserve(most + 1);
+        nodes.push_back({0, 0, 0, 1});  // 0: the current directory
         size_t size = 8;
         shift = 61;
-        while (size < names + names / 4 + 1) {  // at most four fifths full
+        while (size < most + most / 4 + 1) {  // at most four fifths full
             size *= 2;
             --shift;
         }
         slots.assign(size, 0);
     }
 
-    std::string_view nameOf(const Node& n) const { return nameAt(verdicts[n.verdict].entry->name, n.start); }
+    const std::string& nameOf(const Node& n) const { return verdicts[n.verdict].entry->name; }
 
     size_t slotOf(uint32_t at, std::string_view name) const {
         return static_cast<size_t>(hash(at, name) >> shift);
     }
 
-    // The node of the name at start of verdict's stored name in directory
-    // at, made when missing. A node is made once at most for each name of
-    // each stored name, so the table, sized for all of them, always has a
-    // free slot.
-    uint32_t find(uint32_t at, uint32_t verdict, uint16_t start, bool file) {
-        const std::string_view name = nameAt(verdicts[verdict].entry->name, start);
+    // The slot of the node whose first name is name in directory at, or the
+    // free slot where it would go.
+    size_t find(uint32_t at, std::string_view name) const {
         size_t s = slotOf(at, name);
         for (; slots[s] != 0; s = (s + 1) & (slots.size() - 1)) {
             const Node& n = nodes[slots[s] - 1];
-            if (n.parent == at && nameOf(n) == name) return slots[s] - 1;
+            if (n.parent == at && nameAt(nameOf(n), n.start) == name) break;
         }
-        nodes.push_back({at, verdict, start, file});
+        return s;
+    }
+
+    // Makes a node in the free slot s. The table was sized for every node
+    // there can be, so a free slot is always left.
+    uint32_t make(size_t s, Node n) {
+        nodes.push_back(n);
         slots[s] = static_cast<uint32_t>(nodes.size());
         return static_cast<uint32_t>(nodes.size() - 1);
+    }
+
+    // Splits chain c before its directory number k: the first k become a
+    // new node, which takes c's place in its directory, and c keeps the
+    // rest below it, so what was below c stays below c. Returns the new node.
+    uint32_t split(uint32_t c, uint16_t k, size_t kthStart) {
+        const Node head = nodes[c];
+        const size_t s = find(head.parent, nameAt(nameOf(head), head.start));
+        nodes.push_back({head.parent, head.verdict, head.start, k});
+        const auto h = static_cast<uint32_t>(nodes.size() - 1);
+        slots[s] = h + 1;
+        Node& rest = nodes[c];
+        rest.parent = h;
+        rest.start = static_cast<uint16_t>(kthStart);
+        rest.count = static_cast<uint16_t>(head.count - k);
+        slots[find(h, nameAt(nameOf(rest), rest.start))] = c + 1;
+        return h;
+    }
+
+    // The node of the directory the names of dirs (starts in verdict's
+    // stored name) lead to from directory at, made where missing; blocked
+    // when a file stands on the way.
+    uint32_t walk(uint32_t at, uint32_t verdict, const std::vector<uint16_t>& dirs) {
+        const std::string& name = verdicts[verdict].entry->name;
+        for (size_t n = 0; n < dirs.size();) {
+            const size_t s = find(at, nameAt(name, dirs[n]));
+            if (slots[s] == 0) {
+                // Nothing there yet: the rest of the names make one chain.
+                return make(s, {at, verdict, dirs[n], static_cast<uint16_t>(dirs.size() - n)});
+            }
+            const uint32_t c = slots[s] - 1;
+            if (nodes[c].count == 0) return blocked;
+            // Follow the chain while the names agree.
+            const std::string& chain = nameOf(nodes[c]);
+            size_t place = nodes[c].start;
+            uint16_t k = 1;
+            for (; k < nodes[c].count; ++k) {
+                place = nextDirName(chain, place);
+                if (n + k == dirs.size() || nameAt(chain, place) != nameAt(name, dirs[n + k])) break;
+            }
+            at = k < nodes[c].count ? split(c, k, place) : c;
+            n += k;
+        }
+        return at;
     }
 };
 
@@ -116,36 +176,37 @@ void countEntries(const std::vector<Entry>& list, size_t& entries, size_t& names
 
 // Places verdict i, which the rules left alone, among what was written
 // before it; returns the node of its directory (blocked when it has none).
-// "." names open the directory they stand in.
 uint32_t place(Written& w, std::vector<Verdict>& verdicts, uint32_t i, uint32_t at) {
     Verdict& v = verdicts[i];
     const bool dir = v.entry->type == typeDirectory;
     const std::string& name = v.entry->name;
     std::vector<uint16_t>& starts = w.starts;
     namesOf(name, v.skip, starts);
-    const size_t dirs = dir || starts.empty() ? starts.size() : starts.size() - 1;
-    for (size_t n = 0; n < dirs && at != Written::blocked; ++n) {
-        if (isDot(nameAt(name, starts[n]))) continue;
-        const uint32_t node = w.find(at, i, starts[n], false);
-        at = w.nodes[node].file ? Written::blocked : node;
+    uint16_t file = 0;
+    if (!dir && !starts.empty()) {
+        file = starts.back();
+        starts.pop_back();
     }
+    starts.erase(
+        std::remove_if(starts.begin(), starts.end(), [&](uint16_t n) { return isDot(nameAt(name, n)); }),
+        starts.end());
+    at = w.walk(at, i, starts);
     if (at == Written::blocked) {
         v.refusal = Refusal::fileInTheWay;
         return at;
     }
     if (dir) return at;
-    if (isDot(nameAt(name, starts.back()))) {
-        v.refusal = Refusal::directoryInTheWay;  // the directory "." names
-        return Written::blocked;
-    }
-    const uint32_t node = w.find(at, i, starts.back(), true);
-    Written::Node& there = w.nodes[node];
-    if (!there.file) {
-        v.refusal = Refusal::directoryInTheWay;
-    } else if (there.verdict != i) {
+    const std::string_view fileName = nameAt(name, file);
+    const size_t s = w.find(at, fileName);
+    if (isDot(fileName) || (w.slots[s] != 0 && w.nodes[w.slots[s] - 1].count != 0)) {
+        v.refusal = Refusal::directoryInTheWay;  // or the directory "." names
+    } else if (w.slots[s] == 0) {
+        w.make(s, {at, i, file, 0});
+    } else {
+        Written::Node& there = w.nodes[w.slots[s] - 1];
         verdicts[there.verdict].replaced = true;
         there.verdict = i;
-        there.start = starts.back();
+        there.start = file;
     }
     return Written::blocked;
 }
@@ -228,7 +289,9 @@ std::vector<Verdict> judgeExtraction(const Archive& archive) {
     std::vector<uint16_t> starts;
     countEntries(archive.root.child, entries, names, starts);
     verdicts.reserve(entries);
-    Written w(verdicts, names);
+    // An entry makes at most a chain, a split and its file; and no more
+    // nodes than its names.
+    Written w(verdicts, std::min(names, 3 * entries));
     PathWalk walk;
     judgeList(walk, w, verdicts, noParent, 0, archive.root.child, archive.root.size);
     return verdicts;
