@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,17 @@ const MountNode* nodeOf(const Mounted& m, fuse_ino_t ino) {
     return ino >= 1 && ino <= m.tree.nodes.size() ? &m.tree.nodes[ino - 1] : nullptr;
 }
 
+// A request that needs memory when none is left fails with ENOMEM; the
+// mount goes on. Each body allocates before it replies.
+template <typename Body>
+void answering(fuse_req_t req, Body body) {
+    try {
+        body();
+    } catch (const std::bad_alloc&) {
+        fuse_reply_err(req, ENOMEM);
+    }
+}
+
 struct stat attrOf(const Mounted& m, fuse_ino_t ino, const MountNode& n) {
     struct stat st {};
     st.st_ino = ino;
@@ -62,7 +74,7 @@ struct stat attrOf(const Mounted& m, fuse_ino_t ino, const MountNode& n) {
     return st;
 }
 
-void opLookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
+void lookupIn(fuse_req_t req, fuse_ino_t parent, const char* name) {
     const Mounted& m = mountedOf(req);
     const MountNode* dir = nodeOf(m, parent);
     if (!dir || !dir->directory) {
@@ -101,14 +113,15 @@ void opOpendir(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
     fuse_reply_open(req, fi);
 }
 
-void opReaddir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_file_info* /*fi*/) {
+void listDir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off) {
     const Mounted& m = mountedOf(req);
     const MountNode* n = nodeOf(m, ino);
     if (!n || !n->directory) {
         fuse_reply_err(req, ENOTDIR);
         return;
     }
-    // Offsets 0 and 1 are "." and ".."; the children follow in name order.
+    // Offsets 0 and 1 are "." and ".."; the children follow in the order "x"
+    // makes them.
     std::vector<char> buf(size);
     size_t used = 0;
     const size_t count = n->children.size() + 2;
@@ -148,7 +161,7 @@ void opOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
     fuse_reply_open(req, fi);
 }
 
-void opRead(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_file_info* /*fi*/) {
+void readFile(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off) {
     const Mounted& m = mountedOf(req);
     const MountNode* n = nodeOf(m, ino);
     if (!n || n->directory) {
@@ -171,6 +184,18 @@ void opRead(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_file_in
         return;
     }
     fuse_reply_buf(req, buf.data(), want);
+}
+
+void opLookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
+    answering(req, [&] { lookupIn(req, parent, name); });
+}
+
+void opReaddir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_file_info* /*fi*/) {
+    answering(req, [&] { listDir(req, ino, size, off); });
+}
+
+void opRead(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_file_info* /*fi*/) {
+    answering(req, [&] { readFile(req, ino, size, off); });
 }
 
 void opStatfs(fuse_req_t req, fuse_ino_t /*ino*/) {
@@ -285,11 +310,18 @@ int main(int argc, char* argv[]) {
     }
     Mounted mounted;
     std::string why;
-    if (!openSource(archive, mounted.source, why)) {
-        say(archive, why);
+    try {
+        if (!openSource(archive, mounted.source, why)) {
+            say(archive, why);
+            return statusFailed;
+        }
+        mounted.tree = buildTree(mounted.source.members);
+    } catch (const std::bad_alloc&) {
+        mounted.source = {};
+        mounted.tree = {};
+        say(archive, "Archive does not fit in memory");
         return statusFailed;
     }
-    mounted.tree = buildTree(mounted.source.members);
     for (const LeftOut& l : mounted.tree.leftOut) say(mounted.source.members[l.member].stored, l.reason);
     // The paths were for the tree and the lines above; the files keep
     // their member's index, which is all a read needs.

@@ -5,6 +5,7 @@
 // time limit still leaves nothing mounted, and is unmounted at its end.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -73,7 +74,9 @@ struct Mount {
     bool up = false;
     int status = -1;  // once datmount has ended by itself
 
-    Mount(const std::string& archive, const std::string& at) : point(at), errors(at + ".err") {
+    // addressSpace: a limit on datmount's address space, in bytes; 0 for none.
+    Mount(const std::string& archive, const std::string& at, rlim_t addressSpace = 0)
+        : point(at), errors(at + ".err") {
         fs::create_directories(point);
         struct stat before {};
         ::stat(point.c_str(), &before);
@@ -83,6 +86,8 @@ struct Mount {
             const int err = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             ::dup2(null, STDOUT_FILENO);
             ::dup2(err, STDERR_FILENO);
+            const rlimit limit{addressSpace, addressSpace};
+            if (addressSpace != 0 && ::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(126);
             ::execl(DATMOUNT_PATH, "datmount", "-f", "-o", "auto_unmount", archive.c_str(), point.c_str(),
                     static_cast<char*>(nullptr));
             ::_exit(127);
@@ -327,6 +332,27 @@ TEST(Mount, MemberNotYetReadOfAnArchiveCutShortGivesEIO) {
     ::close(fd);
     // What was read before stays as it was.
     EXPECT_EQ(readBytes(m.point + "/first"), first);
+}
+
+// An archive the library opens within the limit, but whose mounted tree
+// needs more: said so, as "l" says it, and nothing mounted.
+TEST(Mount, ArchiveTooLargeForItsMemoryIsSaidSo) {
+    SKIP_WITHOUT_FUSE();
+#ifdef DATTOOL_SANITIZED
+    GTEST_SKIP() << "the sanitizers reserve more address space than the limit";
+#endif
+    ScratchDir dir;
+    std::vector<Node> top;
+    for (int d = 0; d < 200; ++d) {
+        std::vector<Node> files;
+        for (int f = 0; f < 1000; ++f) files.push_back(fileNode("f" + std::to_string(f), ""));
+        top.push_back(dirNode("d" + std::to_string(d), std::move(files)));
+    }
+    writeBytes(dir / "many.dat", archiveBytes(top));
+    Mount m(dir / "many.dat", dir / "mnt", rlim_t(80) << 20);
+    EXPECT_FALSE(m.up);
+    EXPECT_EQ(m.status, 255);
+    EXPECT_EQ(m.err(), "datmount: " + dir / "many.dat" + ": Archive does not fit in memory\n");
 }
 
 }  // namespace
