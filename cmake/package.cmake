@@ -6,23 +6,57 @@ include(GNUInstallDirs)
 set(DATTOOL_MAINTAINER "dattool developers <dattool@example.org>"
     CACHE STRING "Name and address written into the package's Maintainer field")
 
-# The man page takes its version from project(); the date is that of the
-# page's last revision and changes by hand with its text.
+# The man pages take their version from project(); the date is that of the
+# pages' last revision and changes by hand with their text.
 set(DATTOOL_MAN_DATE "2026-12-07")
-set(dattool_man ${CMAKE_CURRENT_BINARY_DIR}/man/dattool.1)
-configure_file(${CMAKE_CURRENT_SOURCE_DIR}/man/dattool.1.in ${dattool_man} @ONLY)
 
-# The hardening Debian builds its own tools with: checked libc calls and a
-# read-only relocation table. Not under the sanitizers, which do their own
-# checking, and not in unoptimised builds, where fortified calls do not work.
-if(CMAKE_SYSTEM_NAME STREQUAL "Linux" AND NOT DATTOOL_SANITIZE)
-  set(optimised $<NOT:$<CONFIG:Debug>>)
-  foreach(target datobjects datcore dattool)
-    target_compile_options(${target} PRIVATE
-      $<${optimised}:-U_FORTIFY_SOURCE> $<${optimised}:-D_FORTIFY_SOURCE=2>)
-  endforeach()
-  target_link_options(dattool PRIVATE LINKER:-z,relro LINKER:-z,now)
+# Debian keeps man pages and changelogs gzipped with -9n (no name, no time
+# stamp, so the package builds identically every time); plain copies where
+# gzip is missing, as on Windows.
+find_program(DATTOOL_GZIP gzip)
+if(BUILD_TESTING)
+  find_program(DATTOOL_GROFF groff)
+  find_program(DATTOOL_MANDOC mandoc)
 endif()
+
+# The section 1 page man/<page>.1.in, installed with dattool, and the test
+# lint_test, which fails on any warning from each linter found here.
+function(dattool_man_page page lint_test)
+  set(man ${CMAKE_CURRENT_BINARY_DIR}/man/${page}.1)
+  configure_file(${CMAKE_CURRENT_SOURCE_DIR}/man/${page}.1.in ${man} @ONLY)
+  if(DATTOOL_GZIP)
+    add_custom_command(OUTPUT ${man}.gz COMMAND ${DATTOOL_GZIP} -9n -c ${man} > ${man}.gz DEPENDS ${man} VERBATIM)
+    add_custom_target(${page}_man_page ALL DEPENDS ${man}.gz)
+    install(FILES ${man}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT dattool)
+  else()
+    install(FILES ${man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT dattool)
+  endif()
+  if(BUILD_TESTING AND (DATTOOL_GROFF OR DATTOOL_MANDOC))
+    add_test(NAME ${lint_test}
+      COMMAND ${CMAKE_COMMAND} -DPAGE=${man} -DGROFF=${DATTOOL_GROFF} -DMANDOC=${DATTOOL_MANDOC}
+              -P ${CMAKE_CURRENT_SOURCE_DIR}/cmake/lint_man.cmake)
+  endif()
+endfunction()
+dattool_man_page(dattool man_page_lint)
+
+# The hardening Debian builds its own tools with: checked libc calls and,
+# for programs, a read-only relocation table. Not under the sanitizers, which
+# do their own checking, and not in unoptimised builds, where fortified calls
+# do not work.
+function(dattool_harden)
+  if(NOT CMAKE_SYSTEM_NAME STREQUAL "Linux" OR DATTOOL_SANITIZE)
+    return()
+  endif()
+  set(optimised $<NOT:$<CONFIG:Debug>>)
+  foreach(target IN LISTS ARGN)
+    target_compile_options(${target} PRIVATE $<${optimised}:-U_FORTIFY_SOURCE> $<${optimised}:-D_FORTIFY_SOURCE=2>)
+    get_target_property(type ${target} TYPE)
+    if(type STREQUAL "EXECUTABLE")
+      target_link_options(${target} PRIVATE LINKER:-z,relro LINKER:-z,now)
+    endif()
+  endforeach()
+endfunction()
+dattool_harden(datobjects datcore dattool)
 
 # The changelog's newest entry names the version being packaged; a version
 # bump without an entry would ship a changelog that lies about the package.
@@ -35,24 +69,14 @@ endif()
 install(TARGETS dattool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT dattool)
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT dattool)
 
-# Debian keeps man pages and changelogs gzipped with -9n (no name, no time
-# stamp, so the package builds identically every time); plain copies where
-# gzip is missing, as on Windows.
-find_program(DATTOOL_GZIP gzip)
 if(DATTOOL_GZIP)
-  set(dattool_gz_man ${CMAKE_CURRENT_BINARY_DIR}/man/dattool.1.gz)
   set(dattool_gz_changelog ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
-  add_custom_command(OUTPUT ${dattool_gz_man}
-    COMMAND ${DATTOOL_GZIP} -9n -c ${dattool_man} > ${dattool_gz_man}
-    DEPENDS ${dattool_man} VERBATIM)
   add_custom_command(OUTPUT ${dattool_gz_changelog}
     COMMAND ${DATTOOL_GZIP} -9n -c ${CMAKE_CURRENT_SOURCE_DIR}/packaging/changelog > ${dattool_gz_changelog}
     DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/packaging/changelog VERBATIM)
-  add_custom_target(dattool_docs ALL DEPENDS ${dattool_gz_man} ${dattool_gz_changelog})
-  install(FILES ${dattool_gz_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT dattool)
+  add_custom_target(dattool_docs ALL DEPENDS ${dattool_gz_changelog})
   set(dattool_doc_changelog ${dattool_gz_changelog})
 else()
-  install(FILES ${dattool_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT dattool)
   set(dattool_doc_changelog packaging/changelog)
 endif()
 # Each package carries the changelog and the MIT licence (LICENSE), in
@@ -65,18 +89,6 @@ foreach(component_package IN ITEMS dattool:dattool library:libdat0 development:l
   install(FILES ${dattool_doc_changelog} packaging/copyright
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component})
 endforeach()
-
-# The man page must format without a single warning; each linter found here
-# checks it.
-if(BUILD_TESTING)
-  find_program(DATTOOL_GROFF groff)
-  find_program(DATTOOL_MANDOC mandoc)
-  if(DATTOOL_GROFF OR DATTOOL_MANDOC)
-    add_test(NAME man_page_lint
-      COMMAND ${CMAKE_COMMAND} -DPAGE=${dattool_man} -DGROFF=${DATTOOL_GROFF} -DMANDOC=${DATTOOL_MANDOC}
-              -P ${CMAKE_CURRENT_SOURCE_DIR}/cmake/lint_man.cmake)
-  endif()
-endif()
 
 set(CPACK_PACKAGE_NAME dattool)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

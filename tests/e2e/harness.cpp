@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -309,10 +308,4 @@ bool testingWindowsBuild() {
 
 bool runsWrapped() {
     return !wrapper().empty();
-}
-
-std::string testNameFor(std::string name) {
-    for (char& c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    return name;
 }

@@ -86,7 +86,3 @@ bool testingWindowsBuild();
 // The program under test runs through DATTOOL_WRAPPER, where POSIX-only
 // things (FIFOs, symbolic links, permission bits) do not carry over.
 bool runsWrapped();
-
-// A test's name made of a data file's name: anything but letters and
-// digits becomes "_", as GoogleTest requires.
-std::string testNameFor(std::string name);

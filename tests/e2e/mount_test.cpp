@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -160,11 +159,7 @@ TEST_P(MountSamples, ShowsWhatXExtracts) {
 
 INSTANTIATE_TEST_SUITE_P(Data, MountSamples, ::testing::ValuesIn(sampleStems()),
                          [](const ::testing::TestParamInfo<std::string>& info) {
-                             std::string name = info.param;
-                             std::replace_if(
-                                 name.begin(), name.end(),
-                                 [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
-                             return name;
+                             return testNameFor(info.param);
                          });
 
 // Trees the samples do not hold: what x makes of repeated names,

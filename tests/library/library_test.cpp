@@ -99,11 +99,7 @@ TEST_P(Samples, FaceAgreesWithListAndExtract) {
 
 INSTANTIATE_TEST_SUITE_P(Data, Samples, ::testing::ValuesIn(sampleStems()),
                          [](const ::testing::TestParamInfo<std::string>& info) {
-                             std::string name = info.param;
-                             std::replace_if(
-                                 name.begin(), name.end(),
-                                 [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
-                             return name;
+                             return testNameFor(info.param);
                          });
 
 // Bytes that differ at every offset, so a range read from the wrong place

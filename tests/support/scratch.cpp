@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -140,6 +141,12 @@ void emptyDirectory(const std::string& dir) {
 
 std::string dataFile(const std::string& name) {
     return std::string(DATTOOL_TEST_DATA) + "/" + name;
+}
+
+std::string testNameFor(std::string name) {
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    return name;
 }
 
 std::vector<std::string> sampleStems() {

@@ -43,3 +43,6 @@ void emptyDirectory(const std::string& dir);
 std::string dataFile(const std::string& name);
 // Names of the sample archives under tests/data, without ".dat", sorted.
 std::vector<std::string> sampleStems();
+// A test's name made of a data file's name: anything but letters and
+// digits becomes "_", as GoogleTest requires.
+std::string testNameFor(std::string name);
