@@ -20,6 +20,10 @@ bool digit(char16_t c) {
     return c >= u'0' && c <= u'9';
 }
 
+bool asciiLetter(char16_t c) {
+    return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
+}
+
 // A digit as device names take it: 0-9 and the superscripts 1, 2 and 3.
 bool deviceDigit(char16_t c) {
     return digit(c) || c == u'\u00B9' || c == u'\u00B2' || c == u'\u00B3';
@@ -38,9 +42,11 @@ bool device(const std::u16string& name) {
 }
 
 // A name Windows could find as the short name of another: it fits 8.3 (at
-// most eight characters, then at most one dot and three more) and a "~" and
-// a digit stand in its first part, as in every short name the system makes
-// (LONGDI~1, AB12CD~3.TXT). Such a name may open a file of another name.
+// most eight characters, then at most one dot and three more) and a "~"
+// stands in its first part before a digit, as in the short names NTFS
+// makes (LONGDI~1, AB12CD~3.TXT), or before a letter, as in those other
+// servers make from a hash (ABCD~Q2X.TXT). Such a name may open a file of
+// another name.
 bool shortShape(const std::u16string& name) {
     const size_t dot = name.find(u'.');
     const std::u16string base = name.substr(0, dot);
@@ -50,7 +56,7 @@ bool shortShape(const std::u16string& name) {
         if (ext.size() > 3 || ext.find(u'.') != std::u16string::npos) return false;
     }
     for (size_t i = 0; i + 1 < base.size(); ++i)
-        if (base[i] == u'~' && digit(base[i + 1])) return true;
+        if (base[i] == u'~' && (digit(base[i + 1]) || asciiLetter(base[i + 1]))) return true;
     return false;
 }
 

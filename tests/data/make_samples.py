@@ -213,12 +213,12 @@ def amplified_expect(platform, files):
 
 
 WINDOWS_NAMES = ["a:b", "trail.", "space ", "LONGDI~1", "CON", "aux.txt", "Com1", "lpt9.log", "nul .x",
-                 "CONIN$", "conout$.txt", "abcdef~1.txt", "what?", "a<b>"]
+                 "CONIN$", "conout$.txt", "abcdef~1.txt", "what?", "a<b>", "a~b.txt", "abcd~xyz.txt"]
 # The UTF-8 bytes of "COM" and a superscript one: a device to a program
 # whose code page is UTF-8, "COM" and two other characters to one that
 # reads them in 1252, as wine's default code page does.
 UTF8_DEVICE = b"COM\xc2\xb9".decode("latin-1")
-WINDOWS_TAKEN = ["COM10", "console", "a.b", "com", "a~b.txt", "longname~1.text", UTF8_DEVICE]
+WINDOWS_TAKEN = ["COM10", "console", "a.b", "com", "a~.txt", "longname~1.text", UTF8_DEVICE]
 
 
 def windows_names_expect(platform):

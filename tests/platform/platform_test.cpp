@@ -316,13 +316,19 @@ TEST(Platform, WindowsNameRules) {
         {"name.", 1252, NameFault::trailing},
         {"name ", 1252, NameFault::trailing},
         {"\xB0\xA1 ", 949, NameFault::trailing},
-        // Short-name shapes: 8.3 with "~" and a digit in the first part.
+        // Short-name shapes: 8.3 with "~" and a digit or a letter in the
+        // first part, as NTFS and other servers make them.
         {"LONGDI~1", 1252, NameFault::shortName},
         {"ABCDEF~1.TXT", 1252, NameFault::shortName},
         {"ab12cd~3.t", 1252, NameFault::shortName},
         {"~1", 1252, NameFault::shortName},
-        {"a~b.txt", 1252, NameFault::none},
+        {"ABCD~0NQ.TXT", 1252, NameFault::shortName},
+        {"LONG~QX2", 1252, NameFault::shortName},
+        {"abcd~xyz.txt", 1252, NameFault::shortName},
+        {"a~b.txt", 1252, NameFault::shortName},
         {"x~.txt", 1252, NameFault::none},
+        {"ab~_q.txt", 1252, NameFault::none},
+        {"ab~\xE9.txt", 1252, NameFault::none},  // é is no ASCII letter
         {"longname~1.text", 1252, NameFault::none},
         {"longdirectory~1", 1252, NameFault::none},
         {"ABCDEF~1.T.X", 1252, NameFault::none},
