@@ -79,3 +79,22 @@ NameFault windowsNameFault(const std::string& name, unsigned codePage) {
     if (shortShape(wide)) return NameFault::shortName;
     return NameFault::none;
 }
+
+bool reparseIsLink(uint32_t tag, const std::u16string& target) {
+    // The tag's own bit for "stands for another name".
+    const uint32_t nameSurrogate = 0x20000000;
+    const uint32_t mountPoint = 0xA0000003;
+    if (!(tag & nameSurrogate)) return false;
+    if (tag != mountPoint) return true;
+    // \??\Volume{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}\ and nothing after.
+    static const char prefix[] = "\\??\\VOLUME{";  // in any case
+    const size_t head = sizeof prefix - 1, guid = 36;
+    if (target.size() != head + guid + 2 || !sameName(target.substr(0, head), prefix)) return true;
+    for (size_t i = 0; i < guid; ++i) {
+        const char16_t c = target[head + i];
+        const bool hyphen = i == 8 || i == 13 || i == 18 || i == 23;
+        const bool hex = digit(c) || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+        if (hyphen ? c != u'-' : !hex) return true;
+    }
+    return target.compare(head + guid, 2, u"}\\") != 0;
+}

@@ -1,9 +1,10 @@
-// How Windows reads one name of a path, and which names it cannot hold as
-// they are stored. The rules are plain functions of a name's bytes and an
+// How Windows reads one name of a path, which names it cannot hold as they
+// are stored, and which reparse points are links. The rules are plain functions of a name's bytes and an
 // ANSI code page, so that every build can test them; only the Windows
 // backend applies them, to names read in the code page the program runs in.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 enum class NameFault {
@@ -26,3 +27,12 @@ bool toUtf16(const std::string& name, unsigned codePage, std::u16string& out);
 // path as it is stored; NameFault::none when nothing does. "." and ".." are
 // the caller's to judge.
 NameFault windowsNameFault(const std::string& name, unsigned codePage);
+
+// Whether a reparse point of tag makes what carries it a link, which the
+// program neither passes through nor keeps: so its tag says, as it does for
+// symbolic links and junctions, unless it is a junction whose target is a
+// volume's root (\??\Volume{GUID}\), which mounts that volume there. Any
+// other tag (placeholders of synced folders and projected file systems,
+// deduplicated or compressed files) marks the item itself, entered or
+// replaced as any other. target: a junction's substitute name.
+bool reparseIsLink(uint32_t tag, const std::u16string& target);

@@ -7,6 +7,7 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <winioctl.h>
 #include <winternl.h>
 
 #include <algorithm>
@@ -88,6 +89,39 @@ std::string errorText(DWORD code) {
 
 bool missingError(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// A junction's substitute name, as its reparse point stores it; empty when
+// it cannot be read.
+std::u16string junctionTarget(HANDLE h) {
+    std::vector<char> data(MAXIMUM_REPARSE_DATA_BUFFER_SIZE);
+    DWORD got = 0;
+    if (!DeviceIoControl(h, FSCTL_GET_REPARSE_POINT, nullptr, 0, data.data(), static_cast<DWORD>(data.size()),
+                         &got, nullptr))
+        return {};
+    // Tag, length and a reserved word; then the substitute name's offset and
+    // length in bytes, within the names that start at byte 16.
+    WORD offset = 0, length = 0;
+    if (got < 16) return {};
+    std::memcpy(&offset, data.data() + 8, sizeof offset);
+    std::memcpy(&length, data.data() + 10, sizeof length);
+    if (16 + size_t(offset) + length > got) return {};
+    std::u16string target(length / sizeof(char16_t), u'\0');
+    std::memcpy(&target[0], data.data() + 16 + offset, target.size() * sizeof(char16_t));
+    return target;
+}
+
+// The attributes of what h holds, opened at a reparse point rather than
+// through it, and whether that reparse point makes it a link: a reparse
+// point of any other kind is the item itself (see reparseIsLink).
+bool lookAt(HANDLE h, DWORD& attributes, bool& link) {
+    FILE_ATTRIBUTE_TAG_INFO info;
+    if (!GetFileInformationByHandleEx(h, FileAttributeTagInfo, &info, sizeof info)) return noted(false);
+    attributes = info.FileAttributes;
+    link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+           reparseIsLink(info.ReparseTag,
+                         info.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT ? junctionTarget(h) : std::u16string());
+    return true;
 }
 
 }  // namespace
@@ -192,8 +226,18 @@ PathKind pathKind(const std::string& path) {
     DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::missing;
     // Symbolic links and junctions are reparse points; their attributes are
-    // the link's own, so nothing here follows them.
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return PathKind::link;
+    // the link's own, so nothing here follows them. Other reparse points
+    // are what they mark; one that cannot be looked at counts as a link.
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        bool link = true;
+        if (h != INVALID_HANDLE_VALUE) {
+            if (!lookAt(h, attributes, link)) link = true;
+            CloseHandle(h);
+        }
+        if (link) return PathKind::link;
+    }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::directory;
     if (attributes & FILE_ATTRIBUTE_DEVICE) return PathKind::other;
     return PathKind::file;
@@ -244,9 +288,10 @@ void noteStatus(NTSTATUS status) {
 
 // Opens or makes name inside the directory parent holds, relative to its
 // handle: no path is resolved by name again, so a parent that became a
-// junction since it was opened is not followed, nor a link at name itself.
+// junction since it was opened is not followed, nor a reparse point at name
+// itself, unless through is set: then it acts, as on a path.
 HANDLE openIn(const Dir& parent, const std::wstring& name, ACCESS_MASK access, ULONG share, ULONG disposition,
-              ULONG options, NTSTATUS& status) {
+              ULONG options, NTSTATUS& status, bool through = false) {
     const NtCreateFileCall create = ntCreateFile();
     if (!create) {
         status = notImplemented;
@@ -261,7 +306,7 @@ HANDLE openIn(const Dir& parent, const std::wstring& name, ACCESS_MASK access, U
     HANDLE h = nullptr;
     status = create(&h, access | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &attributes, &io, nullptr,
                     FILE_ATTRIBUTE_NORMAL, share, disposition,
-                    options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+                    options | (through ? 0 : FILE_OPEN_REPARSE_POINT) | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
     if (status < 0) noteStatus(status);
     return status >= 0 ? h : INVALID_HANDLE_VALUE;
 }
@@ -280,12 +325,13 @@ bool wideName(const std::string& name, std::wstring& out) {
 }
 
 // The full path the system gives what h holds, from the volume's device
-// down, in long names throughout; empty when it cannot be had.
-std::wstring finalPath(HANDLE h) {
+// down (or its GUID name, or its drive), in long names throughout; empty
+// when it cannot be had.
+std::wstring finalPath(HANDLE h, DWORD volume = VOLUME_NAME_NT) {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
         const DWORD n = GetFinalPathNameByHandleW(h, &path[0], static_cast<DWORD>(path.size()),
-                                                  FILE_NAME_NORMALIZED | VOLUME_NAME_NT);
+                                                  FILE_NAME_NORMALIZED | volume);
         if (n == 0) return {};
         if (n < path.size()) {
             path.resize(n);
@@ -325,19 +371,19 @@ bool foundAs(const Dir& parent, HANDLE h, const std::wstring& name) {
 }
 
 // Removes through its own handle whatever stands at name inside parent,
-// unless it is a directory (a link to one goes, not what it leads to) or
-// is found under another name. Without delete sharing nobody can rename it
+// unless it is a directory (a link to one goes, not what it leads to; a
+// directory that carries another reparse point stays) or is found under
+// another name. Without delete sharing nobody can rename it
 // between the check and the removal.
 bool removeIn(const Dir& parent, const std::wstring& name) {
     NTSTATUS status = 0;
     HANDLE h = openIn(parent, name, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN, 0, status);
     if (h == INVALID_HANDLE_VALUE) return false;
-    BY_HANDLE_FILE_INFORMATION info;
+    DWORD attributes = 0;
+    bool link = false;
     FILE_DISPOSITION_INFO gone;
     gone.DeleteFile = TRUE;
-    const bool removed = GetFileInformationByHandle(h, &info) &&
-                         (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-                          (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) &&
+    const bool removed = lookAt(h, attributes, link) && (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || link) &&
                          foundAs(parent, h, name) &&
                          SetFileInformationByHandle(h, FileDispositionInfo, &gone, sizeof gone);
     CloseHandle(h);
@@ -358,16 +404,53 @@ DirOpened kindIn(const Dir& parent, const std::wstring& name) {
     HANDLE h =
         openIn(parent, name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN, 0, status);
     if (h == INVALID_HANDLE_VALUE) return DirOpened::failed;
-    BY_HANDLE_FILE_INFORMATION info;
+    DWORD attributes = 0;
+    bool link = false;
     DirOpened step = DirOpened::failed;
-    if (GetFileInformationByHandle(h, &info)) {
-        if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+    if (lookAt(h, attributes, link)) {
+        if (link)
             step = DirOpened::link;
-        else if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
             step = DirOpened::notDirectory;
     }
     CloseHandle(h);
     return step;
+}
+
+// Enters the directory that placed holds at name inside parent, opened at a
+// reparse point that is no link (a placeholder of a synced folder, a
+// volume mounted there): opened again by name, letting the reparse point
+// act, while placed keeps that name from being renamed or removed. What
+// opens must be the very directory placed holds or, at a mount point, the
+// root of the volume it names; a reparse point changed meanwhile fails.
+HANDLE enterThrough(const Dir& parent, const std::wstring& name, HANDLE placed) {
+    NTSTATUS status = 0;
+    HANDLE h = openIn(parent, name, FILE_LIST_DIRECTORY | FILE_TRAVERSE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      FILE_OPEN, FILE_DIRECTORY_FILE, status, true);
+    if (h == INVALID_HANDLE_VALUE) return h;
+    FILE_ATTRIBUTE_TAG_INFO tag;
+    BY_HANDLE_FILE_INFORMATION a, b;
+    bool same = false;
+    if (GetFileInformationByHandleEx(placed, FileAttributeTagInfo, &tag, sizeof tag)) {
+        if (tag.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT) {
+            // \??\Volume{...}\ there; \\?\Volume{...}\ for the root opened.
+            const std::u16string target = junctionTarget(placed);
+            const std::wstring root = finalPath(h, VOLUME_NAME_GUID);
+            same = target.size() > 4 && root.size() == target.size() &&
+                   CompareStringOrdinal(root.c_str() + 4, static_cast<int>(root.size() - 4),
+                                        reinterpret_cast<const wchar_t*>(target.c_str()) + 4,
+                                        static_cast<int>(target.size() - 4), TRUE) == CSTR_EQUAL;
+        } else {
+            same = GetFileInformationByHandle(placed, &a) && GetFileInformationByHandle(h, &b) &&
+                   idFrom(a) == idFrom(b);
+        }
+    }
+    if (!same) {
+        CloseHandle(h);
+        lastCode = ERROR_CANT_RESOLVE_FILENAME;
+        return INVALID_HANDLE_VALUE;
+    }
+    return h;
 }
 
 }  // namespace
@@ -409,14 +492,22 @@ DirOpened dirOpen(const Dir& parent, const std::string& name, Dir& out) {
         return kindIn(parent, wide);
     }
     // A junction or a link to a directory opens as itself; a directory
-    // found under another name (a short one) is not the one asked for.
-    BY_HANDLE_FILE_INFORMATION info;
+    // found under another name (a short one) is not the one asked for. One
+    // that carries another reparse point is entered through it.
+    DWORD attributes = 0;
+    bool link = false;
     DirOpened step = DirOpened::failed;
-    if (GetFileInformationByHandle(h, &info)) {
-        if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+    if (lookAt(h, attributes, link)) {
+        if (link)
             step = DirOpened::link;
-        else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && foundAs(parent, h, wide))
+        else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && foundAs(parent, h, wide))
             step = DirOpened::opened;
+    }
+    if (step == DirOpened::opened && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        HANDLE placed = h;
+        h = enterThrough(parent, wide, placed);
+        CloseHandle(placed);
+        if (h == INVALID_HANDLE_VALUE) return DirOpened::failed;
     }
     if (step != DirOpened::opened) {
         CloseHandle(h);
@@ -458,21 +549,18 @@ HANDLE createIn(const Dir& parent, const std::wstring& name, ACCESS_MASK access,
     return h;
 }
 
-// The attributes of what stands at name inside parent, a link itself.
-bool attributesIn(const Dir& parent, const std::wstring& name, DWORD& attributes) {
+// Whether a link to a directory stands at name inside parent: no
+// directory to keep, but only its own removal takes it away.
+bool linkToDirectoryIn(const Dir& parent, const std::wstring& name) {
     NTSTATUS status = 0;
     HANDLE h =
         openIn(parent, name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN, 0, status);
     if (h == INVALID_HANDLE_VALUE) return false;
-    BY_HANDLE_FILE_INFORMATION info;
-    const bool ok = GetFileInformationByHandle(h, &info) != 0;
+    DWORD attributes = 0;
+    bool link = false;
+    const bool found = lookAt(h, attributes, link) && link && (attributes & FILE_ATTRIBUTE_DIRECTORY);
     CloseHandle(h);
-    if (ok) attributes = info.dwFileAttributes;
-    return ok;
-}
-
-bool linkToDirectory(DWORD attributes) {
-    return (attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    return found;
 }
 
 using NtSetInformationFileCall = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
@@ -510,9 +598,16 @@ File fileCreateIn(const Dir& parent, const std::string& name, bool& taken) {
 
 bool isDirectoryIn(const Dir& parent, const std::string& name) {
     std::wstring wide;
+    if (!wideName(name, wide)) return false;
+    NTSTATUS status = 0;
+    HANDLE h =
+        openIn(parent, wide, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN, 0, status);
+    if (h == INVALID_HANDLE_VALUE) return false;
     DWORD attributes = 0;
-    return wideName(name, wide) && attributesIn(parent, wide, attributes) &&
-           (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    bool link = false;
+    const bool directory = lookAt(h, attributes, link) && !link && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    CloseHandle(h);
+    return directory;
 }
 
 File tempFileIn(const Dir& parent, const std::string& name, std::string& temp) {
@@ -559,11 +654,8 @@ bool renameIn(const Dir& parent, const std::string& from, const std::string& to)
                       FILE_OPEN, FILE_NON_DIRECTORY_FILE, status);
     if (h == INVALID_HANDLE_VALUE) return false;
     auto rename = [&] { return renameTo(h, parent, target); };
-    // A link to a directory is no directory to keep, but only its own
-    // removal takes it away.
-    DWORD attributes = 0;
-    const bool renamed = rename() || (attributesIn(parent, target, attributes) &&
-                                      linkToDirectory(attributes) && removeIn(parent, target) && rename());
+    const bool renamed =
+        rename() || (linkToDirectoryIn(parent, target) && removeIn(parent, target) && rename());
     CloseHandle(h);
     return renamed;
 }
@@ -594,8 +686,10 @@ Dir dirHolding(const File& f, const std::string& path, std::string& name) {
                                 FILE_NON_DIRECTORY_FILE, status)
                        : INVALID_HANDLE_VALUE;
     BY_HANDLE_FILE_INFORMATION info;
+    DWORD attributes = 0;
+    bool link = false;
     const bool same = there != INVALID_HANDLE_VALUE && GetFileInformationByHandle(there, &info) &&
-                      idFrom(info) == fileIdOf(f) && !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+                      idFrom(info) == fileIdOf(f) && lookAt(there, attributes, link) && !link;
     if (there != INVALID_HANDLE_VALUE) CloseHandle(there);
     if (!same) dirClose(d);
     return d;
@@ -663,7 +757,9 @@ bool listDirectory(const std::string& path, std::vector<DirItem>& items) {
         if (std::strcmp(found.cFileName, ".") == 0 || std::strcmp(found.cFileName, "..") == 0) continue;
         DirItem item;
         item.name = found.cFileName;
-        item.link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        // The tag of a reparse point comes with the listing.
+        item.link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                    reparseIsLink(found.dwReserved0, std::u16string());
         // The enumeration describes the name itself; what it leads to, and
         // its identity, come from opening it.
         BY_HANDLE_FILE_INFORMATION info;

@@ -348,6 +348,41 @@ TEST(Platform, WindowsNameRules) {
     EXPECT_EQ(wide, u"\u0192\\\u20AC");
 }
 
+// Which reparse points are links, as plain functions of a tag and, for a
+// junction, what it stands for: only tags that stand for another name are,
+// and of junctions only those that do not mount a volume at their place.
+// Placeholders of synced folders and the like are the item itself.
+TEST(Platform, ReparsePointsThatAreLinks) {
+    struct Row {
+        uint32_t tag;
+        std::u16string target;
+        bool link;
+    };
+    const std::u16string volume = u"\\??\\Volume{0b6a1c9e-33f1-11ee-9f0c-806e6f6e6963}\\";
+    const Row rows[] = {
+        {0xA000000C, u"", true},                                    // symbolic link
+        {0xA0000003, u"\\??\\C:\\Users\\me\\Startup", true},  // junction
+        {0xA0000003, volume, false},                                // volume mount point
+        {0xA0000003, u"\\??\\volume{0B6A1C9E-33F1-11EE-9F0C-806E6F6E6963}\\", false},
+        {0xA0000003, volume + u"Users", true},                      // a folder on that volume
+        {0xA0000003, u"\\??\\Volume{0b6a1c9e}\\", true},          // no volume's name
+        {0xA0000003, volume.substr(0, volume.size() - 1), true},
+        {0xA0000003, u"", true},
+        {0xA000001D, u"", true},   // a WSL symbolic link
+        {0x9000701A, u"", false},  // a cloud-file placeholder (one of sixteen)
+        {0x9000001A, u"", false},
+        {0x9000F01A, u"", false},
+        {0x9000001C, u"", false},  // projected file system
+        {0x80000013, u"", false},  // deduplicated
+        {0x80000017, u"", false},  // compressed by WOF
+        {0x8000001B, u"", false},  // app execution alias
+        {0x80000023, u"", false},  // socket
+        {0, u"", false},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(reparseIsLink(r.tag, r.target), r.link) << std::hex << r.tag << " " << r.link;
+}
+
 // Names are made relative to the directory held, never through a path, so
 // a path from the volume's root may pass the system's 260 characters.
 TEST(Platform, ChildrenPastTheSystemsPathLength) {
