@@ -341,29 +341,54 @@ std::wstring finalPath(HANDLE h, DWORD volume = VOLUME_NAME_NT) {
     }
 }
 
-// The path of what h holds within its volume, as the file system gives it:
-// the names it was opened by, which may be short ones.
-std::wstring volumePath(HANDLE h) {
-    std::vector<char> buffer(sizeof(FILE_NAME_INFO) + 32768 * sizeof(wchar_t));
-    auto* info = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
-    if (!GetFileInformationByHandleEx(h, FileNameInfo, info, static_cast<DWORD>(buffer.size()))) return {};
-    return std::wstring(info->FileName, info->FileNameLength / sizeof(wchar_t));
+using NtQueryDirectoryFileCall = NTSTATUS(NTAPI*)(HANDLE, HANDLE, PVOID, PVOID, PIO_STATUS_BLOCK, PVOID, ULONG,
+                                                  ULONG, BOOLEAN, PUNICODE_STRING, BOOLEAN);
+
+// Whether name is the long name of what h holds inside parent, as the
+// directory lists it: the one entry that name matches, by its long name or
+// its short one, must have name as its long name and, where the file
+// system numbers its files, h's number. A search mask holds for the first
+// query on a handle, so the directory is opened afresh for it.
+bool listedAs(const Dir& parent, HANDLE h, const std::wstring& name) {
+    static const auto query = reinterpret_cast<NtQueryDirectoryFileCall>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryDirectoryFile")));
+    // Wildcards would match other names; no name made here holds one.
+    if (!query || name.empty() || name.find_first_of(L"*?<>\"") != std::wstring::npos) return false;
+    NTSTATUS status = 0;
+    HANDLE list = openIn(parent, L"", FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         FILE_OPEN, FILE_DIRECTORY_FILE, status);
+    if (list == INVALID_HANDLE_VALUE) return false;
+    std::vector<char> buffer(sizeof(FILE_ID_BOTH_DIR_INFO) + 256 * sizeof(wchar_t));
+    UNICODE_STRING mask;
+    mask.Buffer = const_cast<PWSTR>(name.c_str());
+    mask.Length = mask.MaximumLength = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    IO_STATUS_BLOCK io;
+    constexpr auto idBothDirectoryInformation = static_cast<ULONG>(37);
+    status = query(list, nullptr, nullptr, nullptr, &io, buffer.data(), static_cast<ULONG>(buffer.size()),
+                   idBothDirectoryInformation, TRUE, &mask, TRUE);
+    CloseHandle(list);
+    if (status < 0) return noted(false);
+    const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer.data());
+    const int length = static_cast<int>(entry->FileNameLength / sizeof(wchar_t));
+    BY_HANDLE_FILE_INFORMATION info;
+    const auto number = static_cast<uint64_t>(entry->FileId.QuadPart);
+    return CompareStringOrdinal(entry->FileName, length, name.c_str(), static_cast<int>(name.size()), TRUE) ==
+               CSTR_EQUAL &&
+           GetFileInformationByHandle(h, &info) &&
+           (number == 0 || number == (uint64_t(info.nFileIndexHigh) << 32 | info.nFileIndexLow));
 }
 
 // Whether what h holds is found at parent's path under name, up to case.
 // A short name opens a file of another name, and anything that led
 // elsewhere shows another path; either way the item is not the one stored.
-// The final path gives long names throughout; where the system gives none
-// (wine, past 260 characters), both paths are taken as the file system
-// names them.
+// The final path gives long names throughout. Where the system gives none
+// (wine past 260 characters, some network and user-mode file systems), the
+// directory's own listing must give name as the long name of what h holds;
+// the path as opened would name it as asked, a short name included.
 bool foundAs(const Dir& parent, HANDLE h, const std::wstring& name) {
     std::wstring want = parent.path;
-    std::wstring got = finalPath(h);
-    if (got.empty()) {
-        want = volumePath(dirHandle(parent));
-        got = volumePath(h);
-    }
-    if (want.empty() || got.empty()) return false;
+    const std::wstring got = want.empty() ? std::wstring() : finalPath(h);
+    if (got.empty()) return listedAs(parent, h, name);
     if (want.back() != L'\\') want += L'\\';
     want += name;
     return CompareStringOrdinal(got.c_str(), static_cast<int>(got.size()), want.c_str(),

@@ -413,37 +413,59 @@ TEST(Platform, ChildrenPastTheSystemsPathLength) {
 #ifdef _WIN32
 // Short (8.3) names are aliases of long ones. A name that opens a file or
 // directory of another name is neither replaced nor entered, and nothing
-// is made in its place.
+// is made in its place: in a directory of a short path, and in one past
+// 260 characters, where the system gives no final path under wine.
 TEST(Platform, ShortNamesOpenNothing) {
     TempDir dir;
-    put(dir.disk("abcdefghijklm.txt"), "the user's");
-    fs::create_directory(dir.disk("longdirectoryname"));
-    auto shortOf = [&](const std::string& name) {
-        wchar_t buffer[MAX_PATH];
-        const DWORD n = GetShortPathNameW(dir.disk(name).wstring().c_str(), buffer, MAX_PATH);
-        return n > 0 && n < MAX_PATH ? fs::path(std::wstring(buffer, n)).filename().string() : name;
+    const std::string level(60, 'n');
+    Dir deep = dirAt(dir.where.string());
+    fs::path deepPath = dir.where;
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_TRUE(dirMake(deep, level)) << i;
+        Dir next;
+        ASSERT_EQ(dirOpen(deep, level, next), DirOpened::opened) << i;
+        deep = std::move(next);
+        deepPath /= level;
+    }
+    struct Place {
+        fs::path where;
+        Dir here;
     };
-    const std::string file = shortOf("abcdefghijklm.txt"), sub = shortOf("longdirectoryname");
-    if (file == "abcdefghijklm.txt" || sub == "longdirectoryname")
-        GTEST_SKIP() << "this volume gives no short names";
-    Dir here = dirAt(dir.where.string());
-    ASSERT_TRUE(here);
-    bool taken = false;
-    EXPECT_FALSE(fileCreateIn(here, file, taken)) << file;
-    std::string temp;
-    File t = tempFileIn(here, "new.txt", temp);
-    ASSERT_TRUE(t);
-    fileClose(t);
-    EXPECT_FALSE(renameIn(here, temp, file)) << file;
-    EXPECT_TRUE(removeIn(here, temp));
-    EXPECT_EQ(get(dir.disk("abcdefghijklm.txt")), "the user's");
-    Dir d;
-    EXPECT_EQ(dirOpen(here, sub, d), DirOpened::failed) << sub;
-    EXPECT_FALSE(d);
-    EXPECT_FALSE(dirMake(here, sub));
-    std::vector<DirItem> items;
-    ASSERT_TRUE(listDirectory(dir.where.string(), items));
-    EXPECT_EQ(items.size(), 2u);
+    Place places[] = {{dir.where, dirAt(dir.where.string())},
+                      {fs::path(L"\\\\?\\" + deepPath.wstring()), std::move(deep)}};
+    for (Place& place : places) {
+        const fs::path& where = place.where;
+        const Dir& here = place.here;
+        SCOPED_TRACE(where.string().size());
+        std::ofstream(where / "abcdefghijklm.txt", std::ios::binary) << "the user's";
+        fs::create_directory(where / "longdirectoryname");
+        auto shortOf = [&](const std::string& name) {
+            wchar_t buffer[1024];
+            const DWORD n = GetShortPathNameW((where / name).wstring().c_str(), buffer, 1024);
+            return n > 0 && n < 1024 ? fs::path(std::wstring(buffer, n)).filename().string() : name;
+        };
+        const std::string file = shortOf("abcdefghijklm.txt"), sub = shortOf("longdirectoryname");
+        if (file == "abcdefghijklm.txt" || sub == "longdirectoryname")
+            GTEST_SKIP() << "this volume gives no short names";
+        ASSERT_TRUE(here);
+        bool taken = false;
+        EXPECT_FALSE(fileCreateIn(here, file, taken)) << file;
+        std::string temp;
+        File t = tempFileIn(here, "new.txt", temp);
+        ASSERT_TRUE(t);
+        fileClose(t);
+        EXPECT_FALSE(renameIn(here, temp, file)) << file;
+        EXPECT_TRUE(removeIn(here, temp));
+        EXPECT_EQ(get(where / "abcdefghijklm.txt"), "the user's");
+        Dir d;
+        EXPECT_EQ(dirOpen(here, sub, d), DirOpened::failed) << sub;
+        EXPECT_FALSE(d);
+        EXPECT_FALSE(dirMake(here, sub));
+        // The long names themselves are found as they are.
+        EXPECT_EQ(dirOpen(here, "longdirectoryname", d), DirOpened::opened);
+        EXPECT_TRUE(removeIn(here, "abcdefghijklm.txt"));
+        EXPECT_EQ(pathKind((where / "abcdefghijklm.txt").string()), PathKind::missing);
+    }
 }
 
 // Makes the empty directory at path a junction to target, as any process
