@@ -85,6 +85,10 @@ bool refused(const Scan& scan, const DirItem& item, const std::string& path) {
             // Caught now, it is not stored as a file of zeros.
             skip(path, item.reason.c_str(), true);
             return true;
+        case ItemKind::unnamed:
+            // Stored under another name, it would be another file's.
+            skip(path, "name has characters the ANSI code page lacks", true);
+            return true;
         case ItemKind::file:
         case ItemKind::directory:
             break;

@@ -197,7 +197,9 @@ void raiseHandleLimit();
 // An item of a directory, links followed.
 // unreadable: the item is there but could not be examined.
 // denied: a regular file this user may not read (never as root).
-enum class ItemKind { file, directory, other, dangling, unreadable, denied };
+// unnamed: its name has characters the code page lacks (Windows); name
+// shows each of them as "?".
+enum class ItemKind { file, directory, other, dangling, unreadable, denied, unnamed };
 struct DirItem {
     std::string name;
     ItemKind kind = ItemKind::other;

@@ -52,11 +52,43 @@ File fileFrom(HANDLE h) {
     return File(reinterpret_cast<intptr_t>(h));
 }
 
+// The name as Windows reads it in the program's code page; false when it
+// is no text there.
+bool wideName(const std::string& name, std::wstring& out) {
+    std::u16string wide;
+    if (!toUtf16(name, CP_ACP, wide)) return false;
+    out.assign(wide.begin(), wide.end());
+    return true;
+}
+
+// The name Windows lists, in the program's code page: false when some
+// character has no exact form there, and out then shows each such one as
+// "?". Never a best-fit substitute, which would give "password.txt" for
+// the name of another file in full-width letters, or ".." for two
+// full-width full stops.
+bool ansiName(const std::wstring& wide, std::string& out) {
+    out.clear();
+    if (wide.empty()) return true;
+    // UTF-8 takes neither the flag nor the question whether a character
+    // was replaced; the way back tells that for every code page.
+    const UINT codePage = GetACP();
+    const DWORD flags = codePage == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    const int n = WideCharToMultiByte(codePage, flags, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                      nullptr, nullptr);
+    if (n <= 0) return false;
+    out.resize(static_cast<size_t>(n));
+    BOOL replaced = FALSE;
+    WideCharToMultiByte(codePage, flags, wide.data(), static_cast<int>(wide.size()), &out[0], n, nullptr,
+                        codePage == CP_UTF8 ? nullptr : &replaced);
+    std::wstring back;
+    return !replaced && wideName(out, back) && back == wide;
+}
+
 // Opens what a path leads to, links followed, only to ask about it: no data
 // access is asked for, so files others hold open without sharing (the
 // archive being written, for one) can be identified too.
-HANDLE openForQuery(const std::string& path) {
-    return CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+HANDLE openForQuery(const std::wstring& path) {
+    return CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
@@ -68,7 +100,7 @@ uint64_t sizeFrom(DWORD high, DWORD low) {
     return uint64_t(high) << 32 | low;
 }
 
-bool queryPath(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
+bool queryPath(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info) {
     HANDLE h = openForQuery(path);
     if (h == INVALID_HANDLE_VALUE) return false;
     bool ok = GetFileInformationByHandle(h, &info) != 0;
@@ -126,8 +158,14 @@ bool lookAt(HANDLE h, DWORD& attributes, bool& link) {
 
 }  // namespace
 
+// Paths, like names, are read in the code page and must be text there.
 File fileOpenRead(const std::string& path) {
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    std::wstring wide;
+    if (!wideName(path, wide)) {
+        lastCode = ERROR_NO_UNICODE_TRANSLATION;
+        return File();
+    }
+    HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     return fileFrom(h == INVALID_HANDLE_VALUE ? noted(h) : h);
 }
 
@@ -313,15 +351,6 @@ HANDLE openIn(const Dir& parent, const std::wstring& name, ACCESS_MASK access, U
 
 bool missingStatus(NTSTATUS status) {
     return status == nameNotFound || status == pathNotFound;
-}
-
-// The name as Windows reads it in the program's code page; false when it
-// is no text there.
-bool wideName(const std::string& name, std::wstring& out) {
-    std::u16string wide;
-    if (!toUtf16(name, CP_ACP, wide)) return false;
-    out.assign(wide.begin(), wide.end());
-    return true;
 }
 
 // The full path the system gives what h holds, from the volume's device
@@ -775,20 +804,33 @@ bool removeFile(const std::string& path) {
 
 bool listDirectory(const std::string& path, std::vector<DirItem>& items) {
     items.clear();
-    WIN32_FIND_DATAA found;
-    HANDLE find = FindFirstFileA((path + "\\*").c_str(), &found);
+    // Listed by its characters, each item named as the program holds names
+    // and opened by the name listed, never by another name that stands for
+    // it in the code page. A pattern in the path would list other items.
+    std::wstring dir;
+    if (!wideName(path, dir) || dir.find_first_of(L"*?") != std::wstring::npos) {
+        lastCode = ERROR_INVALID_NAME;
+        return false;
+    }
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((dir + L"\\*").c_str(), &found);
     if (find == INVALID_HANDLE_VALUE) return noted(false);
     do {
-        if (std::strcmp(found.cFileName, ".") == 0 || std::strcmp(found.cFileName, "..") == 0) continue;
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") continue;
         DirItem item;
-        item.name = found.cFileName;
+        if (!ansiName(name, item.name)) {
+            item.kind = ItemKind::unnamed;
+            items.push_back(std::move(item));
+            continue;
+        }
         // The tag of a reparse point comes with the listing.
         item.link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
                     reparseIsLink(found.dwReserved0, std::u16string());
         // The enumeration describes the name itself; what it leads to, and
         // its identity, come from opening it.
         BY_HANDLE_FILE_INFORMATION info;
-        if (queryPath(path + "\\" + item.name, info)) {
+        if (queryPath(dir + L"\\" + name, info)) {
             item.id = idFrom(info);
             if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 item.kind = ItemKind::directory;
@@ -803,7 +845,7 @@ bool listDirectory(const std::string& path, std::vector<DirItem>& items) {
             if (!dangling) item.reason = errorText(GetLastError());
         }
         items.push_back(std::move(item));
-    } while (FindNextFileA(find, &found));
+    } while (FindNextFileW(find, &found));
     // ERROR_NO_MORE_FILES is the normal end. Any other error ends the
     // enumeration too, so no item repeats, but leaves it incomplete, which
     // is reported rather than passed off as the whole directory.
@@ -815,7 +857,9 @@ bool listDirectory(const std::string& path, std::vector<DirItem>& items) {
 
 bool directoryId(const std::string& path, FileId& id) {
     BY_HANDLE_FILE_INFORMATION info;
-    if (!queryPath(path, info) || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    std::wstring wide;
+    if (!wideName(path, wide) || !queryPath(wide, info) || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
     id = idFrom(info);
     return true;
 }
@@ -834,18 +878,25 @@ bool isPattern(const std::string& arg) {
 }
 
 // The system matches the last name of the pattern, case-insensitively as it
-// compares names; what comes before it is kept as typed.
+// compares names; what comes before it is kept as typed. A match whose name
+// has no exact form in the code page comes as shown by ansiName, with "?"
+// in it, which no directory is listed by.
 std::vector<std::string> patternMatches(const std::string& pattern, NameOrder before) {
     std::vector<std::string> found;
     const size_t cut = pattern.find_last_of("\\/:");
     const std::string head = cut == std::string::npos ? "" : pattern.substr(0, cut + 1);
-    WIN32_FIND_DATAA item;
-    HANDLE find = FindFirstFileA(pattern.c_str(), &item);
+    std::wstring wide;
+    if (!wideName(pattern, wide)) return found;
+    WIN32_FIND_DATAW item;
+    HANDLE find = FindFirstFileW(wide.c_str(), &item);
     if (find == INVALID_HANDLE_VALUE) return found;
     do {
-        if (std::strcmp(item.cFileName, ".") != 0 && std::strcmp(item.cFileName, "..") != 0)
-            found.push_back(head + item.cFileName);
-    } while (FindNextFileA(find, &item));
+        const std::wstring name = item.cFileName;
+        std::string shown;
+        if (name == L"." || name == L"..") continue;
+        ansiName(name, shown);
+        found.push_back(head + shown);
+    } while (FindNextFileW(find, &item));
     FindClose(find);
     std::sort(found.begin(), found.end(), before);
     return found;

@@ -194,6 +194,16 @@ TEST(Create, UnstorableNamesAreFailures) {
     const bool windows = testingWindowsBuild();
     writeBytes(dir / "d/LONGDI~1", "z");
     writeBytes(dir / "d/LONG~QX2", "q");
+    // Names with characters the ANSI code page lacks, which its best fit
+    // would turn into another name ("password.txt", ".."): on Windows they
+    // are refused as they are listed, each shown with "?" for those
+    // characters, and the file of the plain name is stored once.
+    const std::string fullWidth = u8"\uFF50\uFF41\uFF53\uFF53\uFF57\uFF4F\uFF52\uFF44.txt";
+    const std::string fullStops = u8"\uFF0E\uFF0E";
+    writeBytes(dir / "d/password.txt", "plain");
+    writeBytes(dir / ("d/" + fullWidth), "full width");
+    fs::create_directory(dir / ("d/" + fullStops));
+    const std::string lacking = "name has characters the ANSI code page lacks";
     // A top-level name is stored as typed: 259 bytes are taken, 260 are
     // not. Under a wrapper a path of 259 bytes leaves no room for the
     // names below it.
@@ -209,27 +219,39 @@ TEST(Create, UnstorableNamesAreFailures) {
     std::vector<std::string> args = {"c", "out.dat", arg260, "d"};
     if (!runsWrapped()) args.push_back(arg259);
     ToolRun r = runTool(args, dir.path);
-    EXPECT_EQ(r.out, "Skipping " + arg260 + ": name is longer than 259 bytes\n" +
-                         (backslashes ? "Skipping d\\back\\slash: name contains a backslash\n"
-                                        "Skipping d\\dir\\too: name contains a backslash\n"
-                                      : "") +
-                         (windows ? "Skipping d\\LONGDI~1: name is reserved on Windows\n"
-                                    "Skipping d\\LONG~QX2: name is reserved on Windows\n"
-                                  : "") +
-                         "Writing d\\fine...\n" +
-                         (windows ? "" : "Writing d\\LONGDI~1...\nWriting d\\LONG~QX2...\n") +
-                         (runsWrapped() ? "" : "Writing " + arg259 + "\\x...\n"));
+    EXPECT_EQ(r.out,
+              "Skipping " + arg260 + ": name is longer than 259 bytes\n" +
+                  (backslashes ? "Skipping d\\back\\slash: name contains a backslash\n"
+                                 "Skipping d\\dir\\too: name contains a backslash\n"
+                               : "") +
+                  (windows ? "Skipping d\\??: " + lacking + "\n" + "Skipping d\\????????.txt: " + lacking +
+                                 "\n"
+                                 "Skipping d\\LONGDI~1: name is reserved on Windows\n"
+                                 "Skipping d\\LONG~QX2: name is reserved on Windows\n"
+                           : "") +
+                  "Writing d\\fine...\n" +
+                  (windows ? "Writing d\\password.txt...\n"
+                           : "Writing d\\LONGDI~1...\nWriting d\\LONG~QX2...\nWriting d\\password.txt...\n"
+                             "Writing d\\" +
+                                 fullWidth + "...\n") +
+                  (runsWrapped() ? "" : "Writing " + arg259 + "\\x...\n"));
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.err, errLine(arg260, "name is longer than 259 bytes") +
                          (backslashes ? errLine("d\\back\\slash", "name contains a backslash") +
                                             errLine("d\\dir\\too", "name contains a backslash")
                                       : "") +
-                         (windows ? errLine("d\\LONGDI~1", "name is reserved on Windows") +
+                         (windows ? errLine("d\\??", lacking) + errLine("d\\????????.txt", lacking) +
+                                        errLine("d\\LONGDI~1", "name is reserved on Windows") +
                                         errLine("d\\LONG~QX2", "name is reserved on Windows")
                                   : ""));
     Unpacked u = unpack(readBytes(dir / "out.dat"));
-    std::map<std::string, std::string> stored = {{"d", "<dir>"}, {"d/fine", "y"}};
-    if (!windows) stored.insert({{"d/LONGDI~1", "z"}, {"d/LONG~QX2", "q"}});
+    std::map<std::string, std::string> stored = {
+        {"d", "<dir>"}, {"d/fine", "y"}, {"d/password.txt", "plain"}};
+    if (!windows)
+        stored.insert({{"d/LONGDI~1", "z"},
+                       {"d/LONG~QX2", "q"},
+                       {"d/" + fullWidth, "full width"},
+                       {"d/" + fullStops, "<dir>"}});
     if (!runsWrapped()) stored.insert({{arg259, "<dir>"}, {arg259 + "/x", "x"}});
     EXPECT_EQ(u.root.count, runsWrapped() ? 1u : 2u);  // d, and arg259 where it was given
     EXPECT_EQ(u.tree, stored);
