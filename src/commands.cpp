@@ -99,10 +99,11 @@ struct Staging {
     File file;
 };
 
-// Copies the complete archive in `from` over the one at path.
-bool copyInPlace(const std::string& path, File& from) {
-    File to = fileOpenWrite(path);
-    if (!to || !fileTruncate(to)) return false;
+// Copies the complete archive in `from` over the old one, through the
+// handle held on it since the run began: never a path, which may lead
+// elsewhere by now.
+bool copyInPlace(File& to, File& from) {
+    if (!to || !from || !fileTruncate(to) || !fileSeek(from, 0)) return false;
     std::vector<uint8_t> buffer(transferSize);
     const uint64_t length = fileLength(from);
     uint64_t copied = 0;
@@ -126,19 +127,24 @@ Staging stagingFor(const File& f, const std::string& archive) {
     return staged;
 }
 
-// Puts the complete archive, closed in its temporary file, in place of the
-// file at path; where the rename is refused, copies it over that file.
-void putInPlace(Staging& staged, const std::string& archive) {
-    if (!renameIn(staged.dir, staged.temp, staged.name)) {
-        std::printf("Cannot put the new archive in place of %s: writing it in place\n",
-                    shown(archive).c_str());
-        File done = fileOpenReadIn(staged.dir, staged.temp);
-        if (!done || !copyInPlace(archive, done))
+// Puts the complete archive, in its temporary file, in place of the old
+// one, which held holds; where the rename is refused, copies it over the
+// old one through held. A temporary file whose close failed may have lost
+// a write: it is put nowhere, and false says so.
+bool putInPlace(Staging& staged, File& held, const std::string& archive) {
+    bool whole = true;
+    if (!fileKeep(staged.file, staged.dir, staged.temp, staged.name, &held)) {
+        whole = static_cast<bool>(staged.file);
+        if (whole)
+            std::printf("Cannot put the new archive in place of %s: writing it in place\n",
+                        shown(archive).c_str());
+        if (!whole || !copyInPlace(held, staged.file))
             failure(archive, lastError(), "Unable to write %s", shown(archive).c_str());
-        fileClose(done);
-        removeIn(staged.dir, staged.temp);
+        fileDiscard(staged.file, staged.dir, staged.temp);
     }
+    fileClose(held);
     removeOnSignal(nullptr, "");
+    return whole;
 }
 
 }  // namespace
@@ -176,10 +182,12 @@ int createArchive(const std::string& archive, const std::vector<std::string>& di
     // before, or nothing. Written in place, only a file this run created
     // or truncated is removed, never a device or whatever a link led to.
     auto discard = [&] {
-        fileClose(out.file);
+        if (staging)
+            fileDiscard(out.file, staged.dir, staged.temp);
+        else
+            fileClose(out.file);
         fileClose(f);
         removeOnSignal(nullptr, "");
-        if (staging) removeIn(staged.dir, staged.temp);
         if ((!staging || made) && pathKind(archive) == PathKind::file) removeFile(archive);
     };
     auto unwritten = [&](const char* why) {
@@ -204,7 +212,9 @@ int createArchive(const std::string& archive, const std::vector<std::string>& di
         // reaches the size limit.
         return unwritten("Archive does not fit in memory");
     }
-    if (!fileClose(out.file)) written = false;
+    // Written in place, the archive is closed here; a temporary one as it
+    // is put in place.
+    if (!staging && !fileClose(out.file)) written = false;
     if (!written) {
         failure(archive, lastError(), "Unable to write %s", shown(archive).c_str());
         // Written in place, the unfinished archive stays, as it always has.
@@ -212,9 +222,10 @@ int createArchive(const std::string& archive, const std::vector<std::string>& di
         return finalStatus();
     }
     if (staging) {
-        // Closed first: Windows replaces no file that is held open.
-        fileClose(f);
-        putInPlace(staged, archive);
+        staged.file = std::move(out.file);
+        // As for any archive left unfinished, only a file this run made goes.
+        if (!putInPlace(staged, f, archive) && made && pathKind(archive) == PathKind::file)
+            removeFile(archive);
     }
     return finalStatus();
 }

@@ -137,9 +137,10 @@ enum class DirOpened {
 // On Windows a directory found under another name (name being a short
 // name of it) fails.
 DirOpened dirOpen(const Dir& parent, const std::string& name, Dir& out);
-// Creates the directory name inside parent; false when it was not made
+// Creates the directory name inside parent and holds it, so that what is
+// made in it goes into the very directory made; closed when it was not made
 // (it may already exist).
-bool dirMake(const Dir& parent, const std::string& name);
+Dir dirMake(const Dir& parent, const std::string& name);
 // Creates the file name inside parent only when nothing stands there, a
 // link included, which is never followed; taken says that something did.
 // On Windows the new file may not be found under a name other than name.
@@ -157,6 +158,28 @@ File fileOpenReadIn(const Dir& parent, const std::string& name);
 // other names of the file it was keep it.
 bool renameIn(const Dir& parent, const std::string& from, const std::string& to);
 bool removeIn(const Dir& parent, const std::string& name);
+
+// A file that fileCreateIn or tempFileIn made stays only once kept, and
+// goes by fileDiscard otherwise. On Windows it is renamed or removed
+// through its own handle, which nobody else may open for deletion, and it
+// is marked at creation to go when that handle closes: a run ended in any
+// way (a closed console window, CTRL_BREAK, a logoff, a kill) leaves none
+// of it. Elsewhere f is closed first, which may report a lost write, and
+// the names are used in parent.
+//
+// Keeps the file f made as `made` inside parent, under `to` there (nothing
+// moves where to is made), replacing what stands there as renameIn does,
+// and closes f. held, when given, is the caller's own handle on the file
+// at to, closed once f took its place: on Windows it must share deletion,
+// and it is closed for the rename where the system replaces no file held
+// open. False when the file could not be kept: f is then closed if the
+// close failed, or else left open on the whole file, and held open on the
+// file at to where it still is that file, for the caller to copy one into
+// the other; fileDiscard ends f either way.
+bool fileKeep(File& f, const Dir& parent, const std::string& made, const std::string& to,
+              File* held = nullptr);
+// Removes the file f made as `made` inside parent, and closes f.
+void fileDiscard(File& f, const Dir& parent, const std::string& made);
 // The directory that holds the regular file f, opened at path with links
 // resolved, and the file's own name there; closed when it cannot be had
 // or no longer holds f under that name.
@@ -179,7 +202,8 @@ inline std::string tempNameFor(const std::string& name, uint32_t random) {
 // Sets up the run's signals, once, before anything is written: a pipe
 // that closes early is lost output, told by the failing write rather than
 // by SIGPIPE; SIGINT, SIGTERM and SIGHUP remove the file removeOnSignal
-// names, then end the program as they would have.
+// names, then end the program as they would have. Windows needs neither:
+// a file made there goes with the run whichever way it ends (fileKeep).
 void catchSignals();
 // Names the file to be removed inside dir if one of those signals comes;
 // a null dir names none. Keeps a copy, so costs no system call.
@@ -238,7 +262,9 @@ std::string lastError();
 // needs to know of its standard streams.
 
 // Opens a file for writing, creating it when missing; an existing file
-// keeps its contents until fileTruncate. made: this call created it.
+// keeps its contents until fileTruncate. made: this call created it. On
+// Windows others may rename or remove it meanwhile (it shares deletion), so
+// that fileKeep can put a new file in its place while it is held.
 File fileOpenWrite(const std::string& path, bool* made = nullptr);
 // Gives f's permission bits to to (nothing to do on Windows).
 bool fileCopyMode(const File& from, File& to);

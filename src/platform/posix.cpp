@@ -214,9 +214,15 @@ DirOpened dirOpen(const Dir& parent, const std::string& name, Dir& out) {
 }
 
 // 0777 less the umask, as every program makes directories: the user's
-// umask, not the archive, decides who may enter what is extracted.
-bool dirMake(const Dir& parent, const std::string& name) {
-    return ::mkdirat(static_cast<int>(parent.handle), name.c_str(), 0777) == 0 || noted(false);
+// umask, not the archive, decides who may enter what is extracted. The
+// system gives no handle with the new directory: it is opened as dirOpen
+// opens one, never through a link that took its place.
+Dir dirMake(const Dir& parent, const std::string& name) {
+    Dir d;
+    const int at = static_cast<int>(parent.handle);
+    if (::mkdirat(at, name.c_str(), 0777) != 0) return noted(std::move(d));
+    d.handle = openAtRetry(at, name, dirFlags | O_NOFOLLOW);
+    return d;
 }
 
 // O_EXCL is what refuses a planted link: an exclusive create fails on any
@@ -263,6 +269,28 @@ bool renameIn(const Dir& parent, const std::string& from, const std::string& to)
 
 bool removeIn(const Dir& parent, const std::string& name) {
     return ::unlinkat(static_cast<int>(parent.handle), name.c_str(), 0) == 0;
+}
+
+// Closed first, so that a write the close reports lost is never kept; the
+// rename goes by name, as nothing else can here.
+bool fileKeep(File& f, const Dir& parent, const std::string& made, const std::string& to, File* held) {
+    if (!fileClose(f)) return false;
+    if (made == to || renameIn(parent, made, to)) {
+        if (held) fileClose(*held);
+        return true;
+    }
+    // The whole file, opened again for the caller to copy from.
+    const int error = lastErrno;
+    f = fileOpenReadIn(parent, made);
+    lastErrno = error;
+    return false;
+}
+
+void fileDiscard(File& f, const Dir& parent, const std::string& made) {
+    const int error = lastErrno;
+    fileClose(f);
+    removeIn(parent, made);
+    lastErrno = error;
 }
 
 Dir dirHolding(const File& f, const std::string& path, std::string& name) {

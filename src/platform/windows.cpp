@@ -11,7 +11,6 @@
 #include <winternl.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cstring>
 #include <vector>
 
@@ -151,8 +150,8 @@ bool lookAt(HANDLE h, DWORD& attributes, bool& link) {
     if (!GetFileInformationByHandleEx(h, FileAttributeTagInfo, &info, sizeof info)) return noted(false);
     attributes = info.FileAttributes;
     link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-           reparseIsLink(info.ReparseTag,
-                         info.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT ? junctionTarget(h) : std::u16string());
+           reparseIsLink(info.ReparseTag, info.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT ? junctionTarget(h)
+                                                                                        : std::u16string());
     return true;
 }
 
@@ -267,8 +266,9 @@ PathKind pathKind(const std::string& path) {
     // the link's own, so nothing here follows them. Other reparse points
     // are what they mark; one that cannot be looked at counts as a link.
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        HANDLE h = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        HANDLE h =
+            CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         bool link = true;
         if (h != INVALID_HANDLE_VALUE) {
             if (!lookAt(h, attributes, link)) link = true;
@@ -342,9 +342,10 @@ HANDLE openIn(const Dir& parent, const std::wstring& name, ACCESS_MASK access, U
     InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, dirHandle(parent), nullptr);
     IO_STATUS_BLOCK io;
     HANDLE h = nullptr;
-    status = create(&h, access | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &attributes, &io, nullptr,
-                    FILE_ATTRIBUTE_NORMAL, share, disposition,
-                    options | (through ? 0 : FILE_OPEN_REPARSE_POINT) | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    status =
+        create(&h, access | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &attributes, &io, nullptr,
+               FILE_ATTRIBUTE_NORMAL, share, disposition,
+               options | (through ? 0 : FILE_OPEN_REPARSE_POINT) | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
     if (status < 0) noteStatus(status);
     return status >= 0 ? h : INVALID_HANDLE_VALUE;
 }
@@ -370,8 +371,8 @@ std::wstring finalPath(HANDLE h, DWORD volume = VOLUME_NAME_NT) {
     }
 }
 
-using NtQueryDirectoryFileCall = NTSTATUS(NTAPI*)(HANDLE, HANDLE, PVOID, PVOID, PIO_STATUS_BLOCK, PVOID, ULONG,
-                                                  ULONG, BOOLEAN, PUNICODE_STRING, BOOLEAN);
+using NtQueryDirectoryFileCall = NTSTATUS(NTAPI*)(HANDLE, HANDLE, PVOID, PVOID, PIO_STATUS_BLOCK, PVOID,
+                                                  ULONG, ULONG, BOOLEAN, PUNICODE_STRING, BOOLEAN);
 
 // Whether name is the long name of what h holds inside parent, as the
 // directory lists it: the one entry that name matches, by its long name or
@@ -384,8 +385,9 @@ bool listedAs(const Dir& parent, HANDLE h, const std::wstring& name) {
     // Wildcards would match other names; no name made here holds one.
     if (!query || name.empty() || name.find_first_of(L"*?<>\"") != std::wstring::npos) return false;
     NTSTATUS status = 0;
-    HANDLE list = openIn(parent, L"", FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         FILE_OPEN, FILE_DIRECTORY_FILE, status);
+    HANDLE list =
+        openIn(parent, L"", FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+               FILE_OPEN, FILE_DIRECTORY_FILE, status);
     if (list == INVALID_HANDLE_VALUE) return false;
     std::vector<char> buffer(sizeof(FILE_ID_BOTH_DIR_INFO) + 256 * sizeof(wchar_t));
     UNICODE_STRING mask;
@@ -444,11 +446,12 @@ bool removeIn(const Dir& parent, const std::wstring& name) {
     return removed;
 }
 
-// Marks a file this program just made to go when its handle closes.
-void backOut(HANDLE h) {
-    FILE_DISPOSITION_INFO gone;
-    gone.DeleteFile = TRUE;
-    SetFileInformationByHandle(h, FileDispositionInfo, &gone, sizeof gone);
+// Marks the file h holds to go when its handle closes, or takes the mark
+// off again.
+bool markGone(HANDLE h, bool gone) {
+    FILE_DISPOSITION_INFO info;
+    info.DeleteFile = gone ? TRUE : FALSE;
+    return SetFileInformationByHandle(h, FileDispositionInfo, &info, sizeof info) != 0 || noted(false);
 }
 
 // What stands at name inside parent, told from its attributes, when it
@@ -573,30 +576,38 @@ DirOpened dirOpen(const Dir& parent, const std::string& name, Dir& out) {
     return step;
 }
 
-bool dirMake(const Dir& parent, const std::string& name) {
+// Made with the access and sharing dirOpen asks for, and held: no name is
+// looked up again to enter it. A new name cannot be another's short one,
+// which would collide, so it needs no check.
+Dir dirMake(const Dir& parent, const std::string& name) {
+    Dir d;
     std::wstring wide;
-    if (!wideName(name, wide)) return false;
+    if (!wideName(name, wide)) {
+        lastCode = ERROR_NO_UNICODE_TRANSLATION;
+        return d;
+    }
     NTSTATUS status = 0;
-    HANDLE h = openIn(parent, wide, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
-                      FILE_DIRECTORY_FILE, status);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    CloseHandle(h);
-    return true;
+    HANDLE h = openIn(parent, wide, FILE_LIST_DIRECTORY | FILE_TRAVERSE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      FILE_CREATE, FILE_DIRECTORY_FILE, status);
+    if (h == INVALID_HANDLE_VALUE) return d;
+    d.handle = reinterpret_cast<intptr_t>(h);
+    d.path = finalPath(h);
+    return d;
 }
 
 namespace {
 
 // Makes name inside parent, failing on anything standing there, a link
-// included, which is never followed. Delete sharing lets a caught signal
-// remove the file through a handle of its own while it is written. What
+// included, which is never followed. Without delete sharing nobody else can
+// rename or remove it while the run holds it, and it is marked to go when
+// its handle closes, however the run ends, until fileKeep keeps it. What
 // was made must be a file on a disk under the name asked for; if not, it
 // goes again before anything is written.
 HANDLE createIn(const Dir& parent, const std::wstring& name, ACCESS_MASK access, NTSTATUS& status) {
-    HANDLE h = openIn(parent, name, access | DELETE, FILE_SHARE_DELETE, FILE_CREATE, FILE_NON_DIRECTORY_FILE,
-                      status);
+    HANDLE h = openIn(parent, name, access | DELETE, 0, FILE_CREATE, FILE_NON_DIRECTORY_FILE, status);
     if (h == INVALID_HANDLE_VALUE) return h;
-    if (GetFileType(h) != FILE_TYPE_DISK || !foundAs(parent, h, name)) {
-        backOut(h);
+    const bool fit = GetFileType(h) == FILE_TYPE_DISK && foundAs(parent, h, name);
+    if (!markGone(h, true) || !fit) {
         CloseHandle(h);
         return INVALID_HANDLE_VALUE;
     }
@@ -617,25 +628,103 @@ bool linkToDirectoryIn(const Dir& parent, const std::wstring& name) {
     return found;
 }
 
-using NtSetInformationFileCall = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
-                                                  FILE_INFORMATION_CLASS);
+// The class is passed as a number: the headers name few of them.
+using NtSetInformationFileCall = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
+
+// How a rename replaces what stands at its new name: where the system can,
+// as POSIX does, even a file others hold open (if they share deletion) and
+// one marked read-only (only the archive, which c was allowed to write);
+// else only a file nobody holds open, as Windows always did.
+enum class Replace { posix, posixAndReadOnly, classic };
+
+constexpr auto notSupported = static_cast<NTSTATUS>(0xC00000BB);
+constexpr auto invalidInfoClass = static_cast<NTSTATUS>(0xC0000003);
+constexpr auto invalidParameter = static_cast<NTSTATUS>(0xC000000D);
+
+// Whether a rename failed only for want of the system's POSIX semantics
+// (before Windows 10, on FAT, on some servers, under wine).
+bool noPosixRename(NTSTATUS status) {
+    return status == notImplemented || status == notSupported || status == invalidInfoClass ||
+           status == invalidParameter;
+}
 
 // Renames the file h holds to name inside parent. NtSetInformationFile
 // takes the new name relative to the parent's handle as it is; the file
 // API would read it as a path first. Looked up at run time, as
 // NtCreateFile is.
-bool renameTo(HANDLE h, const Dir& parent, const std::wstring& name) {
+NTSTATUS renameTo(HANDLE h, const Dir& parent, const std::wstring& name, Replace how) {
     static const auto call = reinterpret_cast<NtSetInformationFileCall>(
         reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtSetInformationFile")));
-    if (!call) return false;
+    if (!call) return notImplemented;
     std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t));
     auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    info->ReplaceIfExists = TRUE;
+    // The flags of the extended class share their place with the one
+    // boolean of the classic one.
+    const ULONG replaceIfExists = 0x1, posixSemantics = 0x2, ignoreReadOnly = 0x40;
+    const ULONG flags = how == Replace::classic ? TRUE
+                        : how == Replace::posix ? replaceIfExists | posixSemantics
+                                                : replaceIfExists | posixSemantics | ignoreReadOnly;
+    std::memcpy(buffer.data(), &flags, sizeof flags);
     info->RootDirectory = dirHandle(parent);
     info->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
     std::memcpy(info->FileName, name.data(), info->FileNameLength);
+    const ULONG renameInformation = 10, renameInformationEx = 65;
     IO_STATUS_BLOCK io;
-    return call(h, &io, info, static_cast<ULONG>(buffer.size()), FileRenameInformation) >= 0;
+    return call(h, &io, info, static_cast<ULONG>(buffer.size()),
+                how == Replace::classic ? renameInformation : renameInformationEx);
+}
+
+// The file at name inside parent opened again to be written, where it is
+// still the file of identity id and no link: never a path, nor a name that
+// leads elsewhere now.
+File reopenIn(const Dir& parent, const std::wstring& name, const FileId& id) {
+    NTSTATUS status = 0;
+    HANDLE h =
+        openIn(parent, name, GENERIC_WRITE, FILE_SHARE_DELETE, FILE_OPEN, FILE_NON_DIRECTORY_FILE, status);
+    File f = fileFrom(h);
+    DWORD attributes = 0;
+    bool link = true;
+    if (f && !(fileIdOf(f) == id && lookAt(h, attributes, link) && !link)) {
+        fileClose(f);
+        lastCode = ERROR_CANT_RESOLVE_FILENAME;
+    }
+    return f;
+}
+
+// Puts the file h holds in place of whatever non-directory stands at name
+// inside parent, through h, never by name: a link itself is replaced, and a
+// link to a directory there removed through its own handle first. Nor is a
+// file replaced that name finds under another of its names (a short one).
+// held: the caller's handle on the file at name, closed for a rename that
+// cannot replace a file held open, and had again by its identity if even
+// that rename fails.
+bool replaceWith(HANDLE h, const Dir& parent, const std::wstring& name, File* held) {
+    NTSTATUS status = 0;
+    HANDLE there =
+        openIn(parent, name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN, 0, status);
+    if (there != INVALID_HANDLE_VALUE) {
+        const bool own = foundAs(parent, there, name);
+        CloseHandle(there);
+        if (!own) return false;
+    }
+    Replace how = held ? Replace::posixAndReadOnly : Replace::posix;
+    auto rename = [&] {
+        status = renameTo(h, parent, name, how);
+        if (how != Replace::classic && noPosixRename(status)) {
+            how = Replace::classic;
+            if (held && *held) {
+                const FileId id = fileIdOf(*held);
+                fileClose(*held);
+                status = renameTo(h, parent, name, how);
+                if (status < 0) *held = reopenIn(parent, name, id);
+            } else {
+                status = renameTo(h, parent, name, how);
+            }
+        }
+        if (status < 0) noteStatus(status);
+        return status >= 0;
+    };
+    return rename() || (linkToDirectoryIn(parent, name) && removeIn(parent, name) && rename());
 }
 
 }  // namespace
@@ -694,24 +783,40 @@ File fileOpenReadIn(const Dir& parent, const std::string& name) {
 bool renameIn(const Dir& parent, const std::string& from, const std::string& to) {
     std::wstring source, target;
     if (!wideName(from, source) || !wideName(to, target)) return false;
-    // Nor is a file replaced that target finds under another of its names
-    // (a short one).
     NTSTATUS status = 0;
-    HANDLE there = openIn(parent, target, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                          FILE_OPEN, 0, status);
-    if (there != INVALID_HANDLE_VALUE) {
-        const bool own = foundAs(parent, there, target);
-        CloseHandle(there);
-        if (!own) return false;
-    }
     HANDLE h = openIn(parent, source, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                       FILE_OPEN, FILE_NON_DIRECTORY_FILE, status);
     if (h == INVALID_HANDLE_VALUE) return false;
-    auto rename = [&] { return renameTo(h, parent, target); };
-    const bool renamed =
-        rename() || (linkToDirectoryIn(parent, target) && removeIn(parent, target) && rename());
+    const bool renamed = replaceWith(h, parent, target, nullptr);
     CloseHandle(h);
     return renamed;
+}
+
+// The file goes through its own handle: unmarked, renamed and closed, or
+// marked again where the rename failed.
+bool fileKeep(File& f, const Dir& parent, const std::string& made, const std::string& to, File* held) {
+    if (!f) return false;
+    HANDLE h = handleOf(f);
+    std::wstring target;
+    bool kept = wideName(to, target) || (lastCode = ERROR_NO_UNICODE_TRANSLATION, false);
+    kept = kept && markGone(h, false) && (made == to || replaceWith(h, parent, target, held));
+    if (!kept) {
+        const DWORD code = lastCode;
+        markGone(h, true);
+        lastCode = code;
+        return false;
+    }
+    if (held) fileClose(*held);
+    return fileClose(f);
+}
+
+// Marked at creation, the file goes as its handle closes.
+void fileDiscard(File& f, const Dir&, const std::string&) {
+    if (!f) return;
+    const DWORD code = lastCode;
+    markGone(handleOf(f), true);
+    fileClose(f);
+    lastCode = code;
 }
 
 bool removeIn(const Dir& parent, const std::string& name) {
@@ -719,26 +824,33 @@ bool removeIn(const Dir& parent, const std::string& name) {
     return wideName(name, wide) && removeIn(parent, wide);
 }
 
-Dir dirHolding(const File& f, const std::string& path, std::string& name) {
+// The path is resolved as the system resolved it to open f, links
+// included, as realpath does on Linux: so a link to the archive stays a
+// link, and the new archive takes the place of the file it leads to.
+Dir dirHolding(const File& f, const std::string&, std::string& name) {
     Dir d;
-    char full[MAX_PATH];
-    char* base = nullptr;
-    const DWORD n = GetFullPathNameA(path.c_str(), MAX_PATH, full, &base);
-    if (n == 0 || n >= MAX_PATH || !base || base == full) return d;
-    name = base;
-    std::string dir(full, static_cast<size_t>(base - full - 1));
-    // A drive's root is opened as "C:\", never "C:", the drive's current directory.
-    HANDLE h = holdDirectory(dir.size() == 2 && dir[1] == ':' ? dir + "\\" : dir);
+    // \\?\C:\dir\a.dat, or \\?\UNC\server\share\dir\a.dat.
+    const std::wstring full = finalPath(handleOf(f), VOLUME_NAME_DOS);
+    const size_t cut = full.rfind(L'\\');
+    if (full.empty() || cut == std::wstring::npos || cut + 1 == full.size()) return d;
+    std::wstring wide = full.substr(cut + 1), dir = full.substr(0, cut);
+    if (!ansiName(wide, name)) return d;
+    // A drive's root is opened as "C:\", never "C:", and a share's with its
+    // separator too.
+    const std::wstring unc = L"\\\\?\\UNC\\";
+    if (dir.back() == L':' ||
+        (dir.compare(0, unc.size(), unc) == 0 && dir.find(L'\\', unc.size()) == dir.rfind(L'\\')))
+        dir += L'\\';
+    HANDLE h =
+        CreateFileW(dir.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) return d;
     d.path = finalPath(h);
     d.handle = reinterpret_cast<intptr_t>(h);
     // The path may have changed since f was opened through it.
-    std::wstring wide;
     NTSTATUS status = 0;
-    HANDLE there = wideName(name, wide)
-                       ? openIn(d, wide, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
-                                FILE_NON_DIRECTORY_FILE, status)
-                       : INVALID_HANDLE_VALUE;
+    HANDLE there = openIn(d, wide, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                          FILE_NON_DIRECTORY_FILE, status);
     BY_HANDLE_FILE_INFORMATION info;
     DWORD attributes = 0;
     bool link = false;
@@ -749,32 +861,12 @@ Dir dirHolding(const File& f, const std::string& path, std::string& name) {
     return d;
 }
 
-namespace {
+// The console ends the process by itself on CTRL_C, CTRL_BREAK, a closed
+// window or a logoff, and the system ends it on a kill: whichever it is,
+// the file being made goes as its handle closes, marked at creation.
+void catchSignals() {}
 
-// What a caught signal removes, through a handle of its own.
-volatile LONG cleanupArmed = 0;
-const Dir* cleanupDir = nullptr;
-std::wstring cleanupName;
-
-extern "C" void removeAndDie(int sig) {
-    if (cleanupArmed) removeIn(*cleanupDir, cleanupName);
-    signal(sig, SIG_DFL);
-    raise(sig);
-}
-
-}  // namespace
-
-void catchSignals() {
-    signal(SIGINT, removeAndDie);
-    signal(SIGTERM, removeAndDie);
-}
-
-void removeOnSignal(const Dir* dir, const std::string& name) {
-    cleanupArmed = 0;
-    if (!dir || !wideName(name, cleanupName)) return;
-    cleanupDir = dir;
-    cleanupArmed = 1;
-}
+void removeOnSignal(const Dir*, const std::string&) {}
 
 bool nameAllowed(const std::string& name) {
     if (name == "." || name == "..") return true;
@@ -858,7 +950,8 @@ bool listDirectory(const std::string& path, std::vector<DirItem>& items) {
 bool directoryId(const std::string& path, FileId& id) {
     BY_HANDLE_FILE_INFORMATION info;
     std::wstring wide;
-    if (!wideName(path, wide) || !queryPath(wide, info) || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    if (!wideName(path, wide) || !queryPath(wide, info) ||
+        !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return false;
     id = idFrom(info);
     return true;
@@ -915,8 +1008,13 @@ HANDLE outputHandle() {
 }  // namespace
 
 File fileOpenWrite(const std::string& path, bool* made) {
-    HANDLE h =
-        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    std::wstring wide;
+    if (!wideName(path, wide)) {
+        lastCode = ERROR_NO_UNICODE_TRANSLATION;
+        return File();
+    }
+    HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) noted(h);
     if (made) *made = h != INVALID_HANDLE_VALUE && GetLastError() != ERROR_ALREADY_EXISTS;
     return fileFrom(h);

@@ -56,6 +56,14 @@ bool giveBack(Extraction& walk, size_t keep) {
     return false;
 }
 
+// Holds d as the directory of pathNames[level].
+void hold(Extraction& walk, size_t level, Dir d) {
+    if (level < walk.handles.size())
+        walk.handles[level] = std::move(d);
+    else
+        walk.handles.push_back(std::move(d));
+}
+
 // Opens pathNames[level] inside its parent, which is open; makes it first when
 // missing and make is set.
 Reach openLevel(Extraction& walk, size_t level, bool make) {
@@ -63,10 +71,7 @@ Reach openLevel(Extraction& walk, size_t level, bool make) {
         Dir d;
         switch (dirOpen(parentOf(walk, level), walk.pathNames[level], d)) {
             case DirOpened::opened:
-                if (level < walk.handles.size())
-                    walk.handles[level] = std::move(d);
-                else
-                    walk.handles.push_back(std::move(d));
+                hold(walk, level, std::move(d));
                 return Reach::ok;
             case DirOpened::exhausted:
                 walk.why = lastError();
@@ -77,8 +82,14 @@ Reach openLevel(Extraction& walk, size_t level, bool make) {
                 walk.why = lastError();
                 if (!make) return Reach::blocked;
                 made = true;
-                // Someone else may make it meanwhile: the open decides.
-                if (!dirMake(parentOf(walk, level), walk.pathNames[level])) walk.why = lastError();
+                // Entered through the handle that made it. Someone else may
+                // make it meanwhile: then the open decides.
+                d = dirMake(parentOf(walk, level), walk.pathNames[level]);
+                if (d) {
+                    hold(walk, level, std::move(d));
+                    return Reach::ok;
+                }
+                walk.why = lastError();
                 continue;
             case DirOpened::link:
                 return Reach::link;
@@ -157,13 +168,18 @@ bool copyOut(Extraction& walk, File& out, uint64_t from, uint32_t size, uint8_t 
     return true;
 }
 
-// Copies the file's bytes into out and closes it; false when any of it
-// failed.
-bool fill(Extraction& walk, File& out, const Entry& e) {
-    const bool whole = copyOut(walk, out, uint64_t(walk.archive.tocSize) + e.offset, e.size, e.scrambled);
-    const bool closed = fileClose(out);
-    if (whole && !closed) walk.why = lastError();
-    return closed && whole;
+// Copies the file's bytes into out, made as `made` inside dir, and keeps it
+// as name there; when any of it fails the file goes, and what stood at name
+// stays.
+bool fill(Extraction& walk, File& out, const Dir& dir, const std::string& made, const std::string& name,
+          const Entry& e) {
+    bool ok = copyOut(walk, out, uint64_t(walk.archive.tocSize) + e.offset, e.size, e.scrambled);
+    if (ok && !fileKeep(out, dir, made, name)) {
+        walk.why = lastError();
+        ok = false;
+    }
+    if (!ok) fileDiscard(out, dir, made);
+    return ok;
 }
 
 // Writes the file name in dir, so that a file that fails never takes the
@@ -180,8 +196,7 @@ bool writeOut(Extraction& walk, const Dir& dir, const std::string& name, const E
     if (!out) walk.why = lastError();
     if (out) {
         removeOnSignal(&dir, name);
-        const bool ok = fill(walk, out, e);
-        if (!ok) removeIn(dir, name);
+        const bool ok = fill(walk, out, dir, name, name, e);
         removeOnSignal(nullptr, "");
         return ok;
     }
@@ -198,10 +213,7 @@ bool writeOut(Extraction& walk, const Dir& dir, const std::string& name, const E
         return false;
     }
     removeOnSignal(&dir, temp);
-    const bool filled = fill(walk, out, e);
-    const bool ok = filled && renameIn(dir, temp, name);
-    if (filled && !ok) walk.why = lastError();
-    if (!ok) removeIn(dir, temp);
+    const bool ok = fill(walk, out, dir, temp, name, e);
     removeOnSignal(nullptr, "");
     return ok;
 }

@@ -122,6 +122,16 @@ TEST(Create, ArchiveInsideTheTreeIsLeftOut) {
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(treeOf(dir / "../fresh"),
               (std::map<std::string, std::string>{{"data", "<dir>"}, {"data/a.txt", "abc"}}));
+    // Named through the link, the archive is the file the link leads to,
+    // replaced beside it; the link stays a link.
+    writeBytes(dir / "out.dat", old);
+    r = runTool({"c", "alias.dat", "data"}, dir.path);
+    EXPECT_EQ(r.out, "Writing data\\a.txt...\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(isLink(dir / "alias.dat"));
+    EXPECT_EQ(unpack(readBytes(dir / "out.dat")).tree,
+              (std::map<std::string, std::string>{{"data", "<dir>"}, {"data/a.txt", "abc"}}));
+    EXPECT_EQ(treeOf(dir.path).size(), 5u);
 }
 
 TEST(Create, SpecialItemsAndLinkLoopsAreSkipped) {

@@ -181,6 +181,15 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
          0,
          "out.dat",
          false},
+        // Its path made a link to another file meanwhile: the copy goes
+        // through the archive's own handle, never the path, and the other
+        // file stays as it was.
+        {{"c", "out.dat", "d"},
+         "norename out.dat;link out.dat victim",
+         all + "Cannot put the new archive in place of out.dat: writing it in place\n",
+         0,
+         "victim",
+         true},
         // An item that cannot be examined, alone in the run.
         {{"c", "out.dat", "d"},
          "nostat sub",

@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <sstream>
 
@@ -62,6 +63,13 @@ std::string get(const fs::path& p) {
     s << f.rdbuf();
     return s.str();
 }
+
+#ifdef _WIN32
+// Whether anything stands at p, a long path included.
+bool present(const fs::path& p) {
+    return GetFileAttributesW(p.wstring().c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+#endif
 
 std::string readAll(File& f, size_t n) {
     std::string s(n, '\0');
@@ -161,35 +169,167 @@ TEST(Platform, ReplaceLeavesOtherNamesOfTheFileAlone) {
     EXPECT_EQ(temp.rfind(".a.dattool-", 0), 0u) << temp;
     EXPECT_EQ(temp.size(), std::string(".a.dattool-").size() + 6);
     fileWrite(f, "new", 3);
-    fileClose(f);
     // The old file stays whole until the new one takes its place.
     EXPECT_EQ(get(dir.disk("a")), "old contents");
-    File r = fileOpenReadIn(here, temp);
-    EXPECT_EQ(readAll(r, 3), "new");
-    fileClose(r);
-    EXPECT_TRUE(renameIn(here, temp, "a"));
+    EXPECT_TRUE(fileKeep(f, here, temp, "a"));
+    EXPECT_FALSE(f);
     EXPECT_EQ(get(dir.disk("a")), "new");
     EXPECT_EQ(get(dir.disk("b")), "old contents");
     EXPECT_EQ(pathKind(dir / temp), PathKind::missing);
-    // Nothing there yet: the file is simply created.
+    // Nothing there yet: the file is simply created, and kept where it was made.
     File g = fileCreateIn(here, "c", taken);
     ASSERT_TRUE(g);
     EXPECT_FALSE(taken);
-    fileClose(g);
+    EXPECT_TRUE(fileKeep(g, here, "c", "c"));
     EXPECT_EQ(pathKind(dir / "c"), PathKind::file);
+    File r = fileOpenReadIn(here, "a");
+    EXPECT_EQ(readAll(r, 3), "new");
+    fileClose(r);
+    // A file the run did not make is renamed by its names.
+    put(dir.disk("moved"), "moved");
+    EXPECT_TRUE(renameIn(here, "moved", "c"));
+    EXPECT_EQ(get(dir.disk("c")), "moved");
     EXPECT_TRUE(removeIn(here, "c"));
     EXPECT_EQ(pathKind(dir / "c"), PathKind::missing);
     // The temporary name stays within one name's 255 bytes.
     EXPECT_EQ(tempNameFor(std::string(300, 'n'), 0).size(), 255u);
 }
 
+// A file the run makes stays only once kept, in its own place or in place
+// of what stood where it goes, which the caller may hold open (the old
+// archive); discarded, it goes, and what stood there stays as it was.
+TEST(Platform, MadeFilesStayOnlyOnceKept) {
+    struct Row {
+        const char* name;  // where the file goes
+        bool standing;     // an old file stands there
+        bool held;         // and the caller holds it open
+        bool keep;         // kept, or discarded
+    };
+    const Row rows[] = {{"free", false, false, true}, {"free", false, false, false},
+                        {"old", true, false, true},   {"old", true, false, false},
+                        {"old", true, true, true},    {"old", true, true, false}};
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::string(r.name) + (r.held ? ", held" : "") + (r.keep ? ", kept" : ", discarded"));
+        TempDir dir;
+        if (r.standing) put(dir.disk(r.name), "old");
+        File held = r.held ? fileOpenWrite(dir / r.name) : File();
+        Dir here = dirAt(dir.where.string());
+        bool taken = false;
+        std::string made = r.name;
+        File f = fileCreateIn(here, r.name, taken);
+        EXPECT_EQ(taken, r.standing);
+        if (!f) f = tempFileIn(here, r.name, made);
+        ASSERT_TRUE(f);
+        EXPECT_EQ(fileWrite(f, "new", 3), 3u);
+        if (r.keep)
+            EXPECT_TRUE(fileKeep(f, here, made, r.name, r.held ? &held : nullptr));
+        else
+            fileDiscard(f, here, made);
+        EXPECT_FALSE(f);
+        EXPECT_EQ(static_cast<bool>(held), r.held && !r.keep);
+        fileClose(held);
+        std::vector<DirItem> items;
+        ASSERT_TRUE(listDirectory(dir.where.string(), items));
+        EXPECT_EQ(items.size(), r.keep || r.standing ? 1u : 0u);
+        if (r.keep || r.standing) {
+            EXPECT_EQ(get(dir.disk(r.name)), r.keep ? "new" : "old");
+        }
+    }
+#ifdef _WIN32
+    // Nobody else may open a file being made for deletion, so nobody can
+    // rename or swap it; closed without being kept, it is gone.
+    TempDir dir;
+    Dir here = dirAt(dir.where.string());
+    bool taken = false;
+    File f = fileCreateIn(here, "made", taken);
+    ASSERT_TRUE(f);
+    HANDLE other = CreateFileW(dir.disk("made").wstring().c_str(), DELETE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                               0, nullptr);
+    EXPECT_EQ(other, INVALID_HANDLE_VALUE);
+    if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
+    EXPECT_TRUE(present(dir.disk("made")));
+    fileClose(f);
+    EXPECT_FALSE(present(dir.disk("made")));
+    // An old archive held by the caller and looked at by another process
+    // (an indexer): where the system replaces a file held open, the new
+    // one takes its place; elsewhere (wine, FAT, older systems) the
+    // rename fails, and both stay open for the bytes to be copied through
+    // the caller's handle, which is the old archive's still.
+    put(dir.disk("archive"), "old");
+    File held = fileOpenWrite(dir / "archive");
+    const FileId old = fileIdOf(held);
+    HANDLE look = CreateFileW(dir.disk("archive").wstring().c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    ASSERT_NE(look, INVALID_HANDLE_VALUE);
+    std::string temp;
+    File t = tempFileIn(here, "archive", temp);
+    ASSERT_TRUE(t);
+    fileWrite(t, "new", 3);
+    if (fileKeep(t, here, temp, "archive", &held)) {
+        EXPECT_FALSE(held);
+        CloseHandle(look);
+        EXPECT_EQ(get(dir.disk("archive")), "new");
+    } else {
+        ASSERT_TRUE(t);
+        ASSERT_TRUE(held);
+        EXPECT_EQ(fileIdOf(held), old);
+        EXPECT_TRUE(fileTruncate(held));
+        EXPECT_EQ(fileWrite(held, "new", 3), 3u);
+        fileClose(held);
+        fileDiscard(t, here, temp);
+        CloseHandle(look);
+        EXPECT_EQ(get(dir.disk("archive")), "new");
+        EXPECT_FALSE(present(dir.disk(temp)));
+    }
+#endif
+}
+
+#ifdef _WIN32
+// A run ended in any way, here the hardest, leaves nothing of a file it
+// was making. The death test runs this test again in a child process up
+// to the statement, where the child finds the parent's directory in the
+// environment and makes the file there.
+TEST(Platform, MadeFileGoesWithAKilledRun) {
+    wchar_t inherited[1024];
+    const DWORD n = GetEnvironmentVariableW(L"DATTOOL_KILLED_IN", inherited, 1024);
+    std::unique_ptr<TempDir> own;
+    fs::path where;
+    if (n > 0 && n < 1024) {
+        where = inherited;
+    } else {
+        own = std::make_unique<TempDir>();
+        where = own->where;
+        SetEnvironmentVariableW(L"DATTOOL_KILLED_IN", where.wstring().c_str());
+    }
+    EXPECT_EXIT(
+        {
+            Dir at = dirAt(where.string());
+            bool taken = false;
+            File f = fileCreateIn(at, "partial", taken);
+            const bool made = f && fileWrite(f, "partial", 7) == 7 && present(where / "partial");
+            TerminateProcess(GetCurrentProcess(), made ? 9 : 8);
+        },
+        ::testing::ExitedWithCode(9), "");
+    SetEnvironmentVariableW(L"DATTOOL_KILLED_IN", nullptr);
+    EXPECT_FALSE(present(where / "partial"));
+}
+#endif
+
 TEST(Platform, DirectoriesAndWhatPathsHold) {
     TempDir dir;
     EXPECT_EQ(pathKind(dir / "x"), PathKind::missing);
     Dir here = dirAt(dir.where.string());
-    EXPECT_TRUE(dirMake(here, "x"));
+    // A directory made is held: what is made through the handle lands in it.
+    Dir made = dirMake(here, "x");
+    ASSERT_TRUE(made);
     EXPECT_FALSE(dirMake(here, "x"));
     EXPECT_EQ(pathKind(dir / "x"), PathKind::directory);
+    bool taken = false;
+    File g = fileCreateIn(made, "g", taken);
+    EXPECT_TRUE(fileKeep(g, made, "g", "g"));
+    EXPECT_EQ(pathKind(dir / "x\\g"), PathKind::file);
     put(dir.disk("x") / "f", "abc");
     // Opening one name below a held directory tells what stands there.
     Dir x, none;
@@ -360,12 +500,12 @@ TEST(Platform, ReparsePointsThatAreLinks) {
     };
     const std::u16string volume = u"\\??\\Volume{0b6a1c9e-33f1-11ee-9f0c-806e6f6e6963}\\";
     const Row rows[] = {
-        {0xA000000C, u"", true},                                    // symbolic link
+        {0xA000000C, u"", true},                              // symbolic link
         {0xA0000003, u"\\??\\C:\\Users\\me\\Startup", true},  // junction
-        {0xA0000003, volume, false},                                // volume mount point
+        {0xA0000003, volume, false},                          // volume mount point
         {0xA0000003, u"\\??\\volume{0B6A1C9E-33F1-11EE-9F0C-806E6F6E6963}\\", false},
-        {0xA0000003, volume + u"Users", true},                      // a folder on that volume
-        {0xA0000003, u"\\??\\Volume{0b6a1c9e}\\", true},          // no volume's name
+        {0xA0000003, volume + u"Users", true},            // a folder on that volume
+        {0xA0000003, u"\\??\\Volume{0b6a1c9e}\\", true},  // no volume's name
         {0xA0000003, volume.substr(0, volume.size() - 1), true},
         {0xA0000003, u"", true},
         {0xA000001D, u"", true},   // a WSL symbolic link
@@ -403,7 +543,7 @@ TEST(Platform, ChildrenPastTheSystemsPathLength) {
     File f = fileCreateIn(at, "f.txt", taken);
     ASSERT_TRUE(f);
     EXPECT_EQ(fileWrite(f, "deep", 4), 4u);
-    EXPECT_TRUE(fileClose(f));
+    EXPECT_TRUE(fileKeep(f, at, "f.txt", "f.txt"));
 #ifdef _WIN32
     deep = fs::path(L"\\\\?\\" + deep.wstring());  // other programs need the long form
 #endif
@@ -453,9 +593,12 @@ TEST(Platform, ShortNamesOpenNothing) {
         std::string temp;
         File t = tempFileIn(here, "new.txt", temp);
         ASSERT_TRUE(t);
-        fileClose(t);
-        EXPECT_FALSE(renameIn(here, temp, file)) << file;
-        EXPECT_TRUE(removeIn(here, temp));
+        EXPECT_FALSE(fileKeep(t, here, temp, file)) << file;
+        EXPECT_TRUE(t);  // still the run's
+        fileDiscard(t, here, temp);
+        EXPECT_FALSE(present(where / temp));
+        put(where / "moved", "moved");
+        EXPECT_FALSE(renameIn(here, "moved", file)) << file;
         EXPECT_EQ(get(where / "abcdefghijklm.txt"), "the user's");
         Dir d;
         EXPECT_EQ(dirOpen(here, sub, d), DirOpened::failed) << sub;
@@ -464,7 +607,7 @@ TEST(Platform, ShortNamesOpenNothing) {
         // The long names themselves are found as they are.
         EXPECT_EQ(dirOpen(here, "longdirectoryname", d), DirOpened::opened);
         EXPECT_TRUE(removeIn(here, "abcdefghijklm.txt"));
-        EXPECT_EQ(pathKind((where / "abcdefghijklm.txt").string()), PathKind::missing);
+        EXPECT_FALSE(present(where / "abcdefghijklm.txt"));
     }
 }
 
