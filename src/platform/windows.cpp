@@ -398,7 +398,10 @@ bool listedAs(const Dir& parent, HANDLE h, const std::wstring& name) {
     status = query(list, nullptr, nullptr, nullptr, &io, buffer.data(), static_cast<ULONG>(buffer.size()),
                    idBothDirectoryInformation, TRUE, &mask, TRUE);
     CloseHandle(list);
-    if (status < 0) return noted(false);
+    if (status < 0) {
+        noteStatus(status);
+        return false;
+    }
     const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer.data());
     const int length = static_cast<int>(entry->FileNameLength / sizeof(wchar_t));
     BY_HANDLE_FILE_INFORMATION info;
@@ -474,38 +477,48 @@ DirOpened kindIn(const Dir& parent, const std::wstring& name) {
     return step;
 }
 
+constexpr auto tagNotHandled = static_cast<NTSTATUS>(0xC0000279);
+
 // Enters the directory that placed holds at name inside parent, opened at a
 // reparse point that is no link (a placeholder of a synced folder, a
 // volume mounted there): opened again by name, letting the reparse point
 // act, while placed keeps that name from being renamed or removed. What
 // opens must be the very directory placed holds or, at a mount point, the
 // root of the volume it names; a reparse point changed meanwhile fails.
-HANDLE enterThrough(const Dir& parent, const std::wstring& name, HANDLE placed) {
+// Where nothing on the system acts on the tag (a synced folder whose
+// client is gone), placed itself is the directory; never at a mount point,
+// whose own directory is not the volume.
+HANDLE enterThrough(const Dir& parent, const std::wstring& name, HANDLE& placed) {
+    FILE_ATTRIBUTE_TAG_INFO tag;
+    if (!GetFileInformationByHandleEx(placed, FileAttributeTagInfo, &tag, sizeof tag)) return noted(nullptr);
     NTSTATUS status = 0;
     HANDLE h = openIn(parent, name, FILE_LIST_DIRECTORY | FILE_TRAVERSE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                       FILE_OPEN, FILE_DIRECTORY_FILE, status, true);
-    if (h == INVALID_HANDLE_VALUE) return h;
-    FILE_ATTRIBUTE_TAG_INFO tag;
+    if (h == INVALID_HANDLE_VALUE && status == tagNotHandled &&
+        tag.ReparseTag != IO_REPARSE_TAG_MOUNT_POINT) {
+        h = placed;  // handed over
+        placed = INVALID_HANDLE_VALUE;
+        return h;
+    }
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
     BY_HANDLE_FILE_INFORMATION a, b;
     bool same = false;
-    if (GetFileInformationByHandleEx(placed, FileAttributeTagInfo, &tag, sizeof tag)) {
-        if (tag.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT) {
-            // \??\Volume{...}\ there; \\?\Volume{...}\ for the root opened.
-            const std::u16string target = junctionTarget(placed);
-            const std::wstring root = finalPath(h, VOLUME_NAME_GUID);
-            same = target.size() > 4 && root.size() == target.size() &&
-                   CompareStringOrdinal(root.c_str() + 4, static_cast<int>(root.size() - 4),
-                                        reinterpret_cast<const wchar_t*>(target.c_str()) + 4,
-                                        static_cast<int>(target.size() - 4), TRUE) == CSTR_EQUAL;
-        } else {
-            same = GetFileInformationByHandle(placed, &a) && GetFileInformationByHandle(h, &b) &&
-                   idFrom(a) == idFrom(b);
-        }
+    if (tag.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT) {
+        // \??\Volume{...}\ there; \\?\Volume{...}\ for the root opened.
+        const std::u16string target = junctionTarget(placed);
+        const std::wstring root = finalPath(h, VOLUME_NAME_GUID);
+        same = target.size() > 4 && root.size() == target.size() &&
+               CompareStringOrdinal(root.c_str() + 4, static_cast<int>(root.size() - 4),
+                                    reinterpret_cast<const wchar_t*>(target.c_str()) + 4,
+                                    static_cast<int>(target.size() - 4), TRUE) == CSTR_EQUAL;
+    } else {
+        same = GetFileInformationByHandle(placed, &a) && GetFileInformationByHandle(h, &b) &&
+               idFrom(a) == idFrom(b);
     }
     if (!same) {
         CloseHandle(h);
         lastCode = ERROR_CANT_RESOLVE_FILENAME;
-        return INVALID_HANDLE_VALUE;
+        return nullptr;
     }
     return h;
 }
@@ -563,8 +576,8 @@ DirOpened dirOpen(const Dir& parent, const std::string& name, Dir& out) {
     if (step == DirOpened::opened && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         HANDLE placed = h;
         h = enterThrough(parent, wide, placed);
-        CloseHandle(placed);
-        if (h == INVALID_HANDLE_VALUE) return DirOpened::failed;
+        if (placed != INVALID_HANDLE_VALUE) CloseHandle(placed);
+        if (!h) return DirOpened::failed;
     }
     if (step != DirOpened::opened) {
         CloseHandle(h);
@@ -705,7 +718,10 @@ bool replaceWith(HANDLE h, const Dir& parent, const std::wstring& name, File* he
     if (there != INVALID_HANDLE_VALUE) {
         const bool own = foundAs(parent, there, name);
         CloseHandle(there);
-        if (!own) return false;
+        if (!own) {
+            lastCode = ERROR_FILE_EXISTS;
+            return false;
+        }
     }
     Replace how = held ? Replace::posixAndReadOnly : Replace::posix;
     auto rename = [&] {
@@ -912,6 +928,7 @@ bool listDirectory(const std::string& path, std::vector<DirItem>& items) {
         if (name == L"." || name == L"..") continue;
         DirItem item;
         if (!ansiName(name, item.name)) {
+            if (item.name.empty()) item.name = "?";
             item.kind = ItemKind::unnamed;
             items.push_back(std::move(item));
             continue;
@@ -987,7 +1004,7 @@ std::vector<std::string> patternMatches(const std::string& pattern, NameOrder be
         const std::wstring name = item.cFileName;
         std::string shown;
         if (name == L"." || name == L"..") continue;
-        ansiName(name, shown);
+        if (!ansiName(name, shown) && shown.empty()) shown = "?";
         found.push_back(head + shown);
     } while (FindNextFileW(find, &item));
     FindClose(find);
