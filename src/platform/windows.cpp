@@ -910,11 +910,47 @@ bool removeFile(const std::string& path) {
     return DeleteFileA(path.c_str()) != 0 || noted(false);
 }
 
+namespace {
+
+// One item of a listing of dir: named as the program holds names, and
+// opened by the name listed, never by another name that stands for it in
+// the code page.
+DirItem itemFor(const std::wstring& dir, const WIN32_FIND_DATAW& found) {
+    const std::wstring name = found.cFileName;
+    DirItem item;
+    if (!ansiName(name, item.name)) {
+        if (item.name.empty()) item.name = "?";
+        item.kind = ItemKind::unnamed;
+        return item;
+    }
+    // The tag of a reparse point comes with the listing.
+    item.link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                reparseIsLink(found.dwReserved0, std::u16string());
+    // The enumeration describes the name itself; what it leads to, and
+    // its identity, come from opening it.
+    BY_HANDLE_FILE_INFORMATION info;
+    if (queryPath(dir + L"\\" + name, info)) {
+        item.id = idFrom(info);
+        if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            item.kind = ItemKind::directory;
+        } else if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DEVICE)) {
+            item.kind = ItemKind::file;
+            item.size = sizeFrom(info.nFileSizeHigh, info.nFileSizeLow);
+        }
+    } else {
+        // Listed but not to be opened, even only to ask about it.
+        bool dangling = item.link && missingError(GetLastError());
+        item.kind = dangling ? ItemKind::dangling : ItemKind::unreadable;
+        if (!dangling) item.reason = errorText(GetLastError());
+    }
+    return item;
+}
+
+}  // namespace
+
 bool listDirectory(const std::string& path, std::vector<DirItem>& items) {
     items.clear();
-    // Listed by its characters, each item named as the program holds names
-    // and opened by the name listed, never by another name that stands for
-    // it in the code page. A pattern in the path would list other items.
+    // Listed by its characters; a pattern in the path would list other items.
     std::wstring dir;
     if (!wideName(path, dir) || dir.find_first_of(L"*?") != std::wstring::npos) {
         lastCode = ERROR_INVALID_NAME;
@@ -925,35 +961,7 @@ bool listDirectory(const std::string& path, std::vector<DirItem>& items) {
     if (find == INVALID_HANDLE_VALUE) return noted(false);
     do {
         const std::wstring name = found.cFileName;
-        if (name == L"." || name == L"..") continue;
-        DirItem item;
-        if (!ansiName(name, item.name)) {
-            if (item.name.empty()) item.name = "?";
-            item.kind = ItemKind::unnamed;
-            items.push_back(std::move(item));
-            continue;
-        }
-        // The tag of a reparse point comes with the listing.
-        item.link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-                    reparseIsLink(found.dwReserved0, std::u16string());
-        // The enumeration describes the name itself; what it leads to, and
-        // its identity, come from opening it.
-        BY_HANDLE_FILE_INFORMATION info;
-        if (queryPath(dir + L"\\" + name, info)) {
-            item.id = idFrom(info);
-            if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                item.kind = ItemKind::directory;
-            } else if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DEVICE)) {
-                item.kind = ItemKind::file;
-                item.size = sizeFrom(info.nFileSizeHigh, info.nFileSizeLow);
-            }
-        } else {
-            // Listed but not to be opened, even only to ask about it.
-            bool dangling = item.link && missingError(GetLastError());
-            item.kind = dangling ? ItemKind::dangling : ItemKind::unreadable;
-            if (!dangling) item.reason = errorText(GetLastError());
-        }
-        items.push_back(std::move(item));
+        if (name != L"." && name != L"..") items.push_back(itemFor(dir, found));
     } while (FindNextFileW(find, &found));
     // ERROR_NO_MORE_FILES is the normal end. Any other error ends the
     // enumeration too, so no item repeats, but leaves it incomplete, which
