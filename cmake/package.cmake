@@ -8,7 +8,7 @@ set(DATTOOL_MAINTAINER "dattool developers <dattool@example.org>"
 
 # The man pages take their version from project(); the date is that of the
 # pages' last revision and changes by hand with their text.
-set(DATTOOL_MAN_DATE "2026-12-07")
+set(DATTOOL_MAN_DATE "2026-12-08")
 
 # Debian keeps man pages and changelogs gzipped with -9n (no name, no time
 # stamp, so the package builds identically every time); plain copies where
