@@ -67,7 +67,6 @@ if(NOT dattool_changelog_top MATCHES "^dattool \\(${PROJECT_VERSION}\\) ")
 endif()
 
 install(TARGETS dattool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT dattool)
-install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT dattool)
 
 if(DATTOOL_GZIP)
   set(dattool_gz_changelog ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
@@ -81,13 +80,18 @@ else()
 endif()
 # Each package carries the changelog and the MIT licence (LICENSE), in
 # Debian's machine-readable copyright format, in its own documentation
-# directory.
+# directory; the tool's and the development package's also carry the
+# user's README (the top-level README.md is the developers').
 foreach(component_package IN ITEMS dattool:dattool library:libdat0 development:libdat-dev)
   string(REPLACE ":" ";" component_package ${component_package})
   list(GET component_package 0 component)
   list(GET component_package 1 package)
   install(FILES ${dattool_doc_changelog} packaging/copyright
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component})
+  if(NOT component STREQUAL "library")
+    install(FILES packaging/README.user.md RENAME README.md
+      DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component})
+  endif()
 endforeach()
 
 set(CPACK_PACKAGE_NAME dattool)
