@@ -329,7 +329,7 @@ bool applySettings(const Settings& settings, Mounted& mounted, std::string& opti
     }
     if (settings.umask && !parseNumber(*settings.umask, 8, 0777, mask)) {
         option = "umask=" + *settings.umask;
-        why = "not an octal mask of at most 0777";
+        why = "not an octal mask up to 0777";
         return false;
     }
     mounted.uid = static_cast<uid_t>(uid);

@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <thread>
 
 #include "e2e/harness.h"
@@ -213,58 +214,33 @@ INSTANTIATE_TEST_SUITE_P(Trees, MountTricky, ::testing::Range<size_t>(0, trickyT
 
 // The mount point as the user finds it, and the options the user gives:
 // what datmount refuses, says, and shows through stat.
-struct PointCase {
-    const char* name;
-    std::vector<std::string> options;
-    bool occupied = false;      // a file stands in the mount point
-    bool mountedFirst = false;  // the archive is mounted there already
-    std::string err;            // standard error, "<point>" for the mount point
-    bool up = true;             // otherwise refused with status 255
-    mode_t dirMode = 0555, fileMode = 0444;
+enum Before { clear, occupied, mounted };  // what the mount point holds
+
+struct Shown {
+    mode_t dir = 0555, file = 0444;
     long uid = -1, gid = -1;  // -1: whoever mounted
 };
 
+struct PointCase {
+    const char* name;
+    Before before;
+    const char* options;  // the arguments after the mount point, split at spaces
+    std::string err;      // datmount's line, "<point>" for the mount point; "" for none
+    bool up;              // otherwise refused with status 255
+    Shown shown{};
+};
+
 const std::vector<PointCase>& pointCases() {
+    static const std::string notEmpty = "<point>: not empty; what it holds is hidden until unmounted";
     static const std::vector<PointCase> rows = {
-        {"mount_on_a_mount_is_refused", {}, false, true, "datmount: <point>: already a mount point\n", false},
-        {"point_not_empty_is_said_and_mounted",
-         {},
-         true,
-         false,
-         "datmount: <point>: not empty; what it holds is hidden until unmounted\n"},
-        {"nonempty_is_accepted",
-         {"-o", "nonempty"},
-         true,
-         false,
-         "datmount: <point>: not empty; what it holds is hidden until unmounted\n"},
-        {"uid_gid_and_umask_shown_by_stat",
-         {"-o", "uid=1234,gid=5678,umask=027"},
-         false,
-         false,
-         "",
-         true,
-         0750,
-         0640,
-         1234,
-         5678},
-        {"umask_alone_in_its_own_option", {"-o", "ro", "-o", "umask=0"}, false, false, "", true, 0777, 0666},
-        {"uid_not_a_number_is_refused",
-         {"-o", "uid=12a"},
-         false,
-         false,
-         "datmount: uid=12a: not a numeric ID\n",
-         false},
-        {"gid_out_of_range_is_refused",
-         {"-o", "gid=4294967296"},
-         false,
-         false,
-         "datmount: gid=4294967296: not a numeric ID\n",
-         false},
-        {"umask_not_octal_is_refused",
-         {"-o", "umask=0778"},
-         false,
-         false,
-         "datmount: umask=0778: not an octal mask of at most 0777\n",
+        {"mount_on_a_mount_refused", mounted, "", "<point>: already a mount point", false},
+        {"not_empty_said_and_mounted", occupied, "", notEmpty, true},
+        {"nonempty_accepted", occupied, "-o nonempty", notEmpty, true},
+        {"uid_gid_umask_shown", clear, "-o uid=1234,gid=5678,umask=027", "", true, {0750, 0640, 1234, 5678}},
+        {"umask_in_its_own_option", clear, "-o ro -o umask=0", "", true, {0777, 0666}},
+        {"uid_not_a_number_refused", clear, "-o uid=12a", "uid=12a: not a numeric ID", false},
+        {"gid_out_of_range_refused", clear, "-o gid=4294967296", "gid=4294967296: not a numeric ID", false},
+        {"umask_not_octal_refused", clear, "-o umask=0778", "umask=0778: not an octal mask up to 0777",
          false},
     };
     return rows;
@@ -279,14 +255,17 @@ TEST_P(MountPoint, RefusedSaidOrShownAsAsked) {
     writeBytes(dir / "a.dat", archiveBytes({dirNode("d", {fileNode("f.txt", "bytes")})}));
     const std::string point = dir / "mnt";
     fs::create_directories(point);
-    if (row.occupied) writeBytes(point + "/hidden", "under the mount");
+    if (row.before == occupied) writeBytes(point + "/hidden", "under the mount");
     std::unique_ptr<Mount> first;
-    if (row.mountedFirst) {
+    if (row.before == mounted) {
         first = std::make_unique<Mount>(dir / "a.dat", point);
         ASSERT_TRUE(first->up) << first->err();
     }
-    Mount m(dir / "a.dat", point, row.options);
-    std::string want = row.err;
+    std::vector<std::string> options;
+    std::istringstream words(row.options);
+    for (std::string w; words >> w;) options.push_back(w);
+    Mount m(dir / "a.dat", point, options);
+    std::string want = row.err.empty() ? "" : "datmount: " + row.err + "\n";
     for (size_t at; (at = want.find("<point>")) != std::string::npos;) want.replace(at, 7, point);
     EXPECT_EQ(m.err(), want);
     EXPECT_EQ(m.up, row.up);
@@ -297,13 +276,13 @@ TEST_P(MountPoint, RefusedSaidOrShownAsAsked) {
     if (!m.up) return;
     struct stat st {};
     ASSERT_EQ(::stat((point + "/d").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode, S_IFDIR | row.dirMode);
-    EXPECT_EQ(st.st_uid, row.uid < 0 ? ::getuid() : static_cast<uid_t>(row.uid));
-    EXPECT_EQ(st.st_gid, row.gid < 0 ? ::getgid() : static_cast<gid_t>(row.gid));
+    EXPECT_EQ(st.st_mode, S_IFDIR | row.shown.dir);
+    EXPECT_EQ(st.st_uid, row.shown.uid < 0 ? ::getuid() : static_cast<uid_t>(row.shown.uid));
+    EXPECT_EQ(st.st_gid, row.shown.gid < 0 ? ::getgid() : static_cast<gid_t>(row.shown.gid));
     ASSERT_EQ(::stat((point + "/d/f.txt").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode, S_IFREG | row.fileMode);
-    EXPECT_EQ(st.st_uid, row.uid < 0 ? ::getuid() : static_cast<uid_t>(row.uid));
-    EXPECT_EQ(st.st_gid, row.gid < 0 ? ::getgid() : static_cast<gid_t>(row.gid));
+    EXPECT_EQ(st.st_mode, S_IFREG | row.shown.file);
+    EXPECT_EQ(st.st_uid, row.shown.uid < 0 ? ::getuid() : static_cast<uid_t>(row.shown.uid));
+    EXPECT_EQ(st.st_gid, row.shown.gid < 0 ? ::getgid() : static_cast<gid_t>(row.shown.gid));
     EXPECT_EQ(readBytes(point + "/d/f.txt"), "bytes");
     EXPECT_FALSE(exists(point + "/hidden"));
 }
