@@ -17,7 +17,9 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <random>
+#include <sstream>
 #include <thread>
 
 #include "e2e/harness.h"
@@ -65,8 +67,8 @@ void runWait(const std::vector<std::string>& argv) {
     ::waitpid(pid, &status, 0);
 }
 
-// datmount -f -o auto_unmount archive point, running until the end of the
-// test; up once the point shows another file system.
+// datmount -f -o auto_unmount archive point [options], running until the
+// end of the test; up once the point shows another file system.
 struct Mount {
     std::string point, errors;
     pid_t pid = -1;
@@ -74,11 +76,18 @@ struct Mount {
     int status = -1;  // once datmount has ended by itself
 
     // addressSpace: a limit on datmount's address space, in bytes; 0 for none.
-    Mount(const std::string& archive, const std::string& at, rlim_t addressSpace = 0)
+    Mount(const std::string& archive, const std::string& at, const std::vector<std::string>& options = {},
+          rlim_t addressSpace = 0)
         : point(at), errors(at + ".err") {
         fs::create_directories(point);
         struct stat before {};
         ::stat(point.c_str(), &before);
+        std::vector<std::string> argv = {"datmount", "-f", "-o", "auto_unmount", archive, point};
+        argv.insert(argv.end(), options.begin(), options.end());
+        std::vector<char*> args;
+        args.reserve(argv.size() + 1);
+        for (std::string& a : argv) args.push_back(a.data());
+        args.push_back(nullptr);
         pid = fork();
         if (pid == 0) {
             const int null = ::open("/dev/null", O_WRONLY);
@@ -87,8 +96,7 @@ struct Mount {
             ::dup2(err, STDERR_FILENO);
             const rlimit limit{addressSpace, addressSpace};
             if (addressSpace != 0 && ::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(126);
-            ::execl(DATMOUNT_PATH, "datmount", "-f", "-o", "auto_unmount", archive.c_str(), point.c_str(),
-                    static_cast<char*>(nullptr));
+            ::execv(DATMOUNT_PATH, args.data());
             ::_exit(127);
         }
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -202,6 +210,86 @@ TEST_P(MountTricky, ShowsWhatXExtracts) {
 INSTANTIATE_TEST_SUITE_P(Trees, MountTricky, ::testing::Range<size_t>(0, trickyTrees().size()),
                          [](const ::testing::TestParamInfo<size_t>& info) {
                              return std::string(trickyTrees()[info.param].name);
+                         });
+
+// The mount point as the user finds it, and the options the user gives:
+// what datmount refuses, says, and shows through stat.
+enum Before { clear, occupied, mounted };  // what the mount point holds
+
+struct Shown {
+    mode_t dir = 0555, file = 0444;
+    long uid = -1, gid = -1;  // -1: whoever mounted
+};
+
+struct PointCase {
+    const char* name;
+    Before before;
+    const char* options;  // the arguments after the mount point, split at spaces
+    std::string err;      // datmount's line, "<point>" for the mount point; "" for none
+    bool up;              // otherwise refused with status 255
+    Shown shown{};
+};
+
+const std::vector<PointCase>& pointCases() {
+    static const std::string notEmpty = "<point>: not empty; what it holds is hidden until unmounted";
+    static const std::vector<PointCase> rows = {
+        {"mount_on_a_mount_refused", mounted, "", "<point>: already a mount point", false},
+        {"not_empty_said_and_mounted", occupied, "", notEmpty, true},
+        {"nonempty_accepted", occupied, "-o nonempty", notEmpty, true},
+        {"uid_gid_umask_shown", clear, "-o uid=1234,gid=5678,umask=027", "", true, {0750, 0640, 1234, 5678}},
+        {"umask_in_its_own_option", clear, "-o ro -o umask=0", "", true, {0777, 0666}},
+        {"uid_not_a_number_refused", clear, "-o uid=12a", "uid=12a: not a numeric ID", false},
+        {"gid_out_of_range_refused", clear, "-o gid=4294967296", "gid=4294967296: not a numeric ID", false},
+        {"umask_not_octal_refused", clear, "-o umask=0778", "umask=0778: not an octal mask up to 0777",
+         false},
+    };
+    return rows;
+}
+
+struct MountPoint : ::testing::TestWithParam<size_t> {};
+
+TEST_P(MountPoint, RefusedSaidOrShownAsAsked) {
+    SKIP_WITHOUT_FUSE();
+    const PointCase& row = pointCases()[GetParam()];
+    ScratchDir dir;
+    writeBytes(dir / "a.dat", archiveBytes({dirNode("d", {fileNode("f.txt", "bytes")})}));
+    const std::string point = dir / "mnt";
+    fs::create_directories(point);
+    if (row.before == occupied) writeBytes(point + "/hidden", "under the mount");
+    std::unique_ptr<Mount> first;
+    if (row.before == mounted) {
+        first = std::make_unique<Mount>(dir / "a.dat", point);
+        ASSERT_TRUE(first->up) << first->err();
+    }
+    std::vector<std::string> options;
+    std::istringstream words(row.options);
+    for (std::string w; words >> w;) options.push_back(w);
+    Mount m(dir / "a.dat", point, options);
+    std::string want = row.err.empty() ? "" : "datmount: " + row.err + "\n";
+    for (size_t at; (at = want.find("<point>")) != std::string::npos;) want.replace(at, 7, point);
+    EXPECT_EQ(m.err(), want);
+    EXPECT_EQ(m.up, row.up);
+    if (!row.up) {
+        EXPECT_EQ(m.status, 255);
+        return;
+    }
+    if (!m.up) return;
+    struct stat st {};
+    ASSERT_EQ(::stat((point + "/d").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode, S_IFDIR | row.shown.dir);
+    EXPECT_EQ(st.st_uid, row.shown.uid < 0 ? ::getuid() : static_cast<uid_t>(row.shown.uid));
+    EXPECT_EQ(st.st_gid, row.shown.gid < 0 ? ::getgid() : static_cast<gid_t>(row.shown.gid));
+    ASSERT_EQ(::stat((point + "/d/f.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode, S_IFREG | row.shown.file);
+    EXPECT_EQ(st.st_uid, row.shown.uid < 0 ? ::getuid() : static_cast<uid_t>(row.shown.uid));
+    EXPECT_EQ(st.st_gid, row.shown.gid < 0 ? ::getgid() : static_cast<gid_t>(row.shown.gid));
+    EXPECT_EQ(readBytes(point + "/d/f.txt"), "bytes");
+    EXPECT_FALSE(exists(point + "/hidden"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Points, MountPoint, ::testing::Range<size_t>(0, pointCases().size()),
+                         [](const ::testing::TestParamInfo<size_t>& info) {
+                             return std::string(pointCases()[info.param].name);
                          });
 
 // Bytes no two offsets of which are alike over a long stretch, so a read
@@ -344,7 +432,7 @@ TEST(Mount, ArchiveTooLargeForItsMemoryIsSaidSo) {
         top.push_back(dirNode("d" + std::to_string(d), std::move(files)));
     }
     writeBytes(dir / "many.dat", archiveBytes(top));
-    Mount m(dir / "many.dat", dir / "mnt", rlim_t(80) << 20);
+    Mount m(dir / "many.dat", dir / "mnt", {}, rlim_t(80) << 20);
     EXPECT_FALSE(m.up);
     EXPECT_EQ(m.status, 255);
     EXPECT_EQ(m.err(), "datmount: " + dir / "many.dat" + ": Archive does not fit in memory\n");
