@@ -283,7 +283,7 @@ Refusal judgeEntry(PathWalk& walk, const Entry& e, uint32_t dataSize) {
     return Refusal::none;
 }
 
-std::vector<Verdict> judgeExtraction(const Archive& archive) {
+std::vector<Verdict> judgeExtraction(const Archive& archive, NameTableUse* use) {
     std::vector<Verdict> verdicts;
     size_t entries = 0, names = 0;
     std::vector<uint16_t> starts;
@@ -294,6 +294,10 @@ std::vector<Verdict> judgeExtraction(const Archive& archive) {
     Written w(verdicts, std::min(names, 3 * entries));
     PathWalk walk;
     judgeList(walk, w, verdicts, noParent, 0, archive.root.child, archive.root.size);
+    if (use) {
+        use->slots = w.slots.size();
+        use->filled = w.slots.size() - static_cast<size_t>(std::count(w.slots.begin(), w.slots.end(), 0u));
+    }
     return verdicts;
 }
 
