@@ -85,8 +85,8 @@ TEST(CreationFaults, EachChangedSourceIsStoredAtItsScannedSizeAndCounted) {
     }
 }
 
-// A write, a close, a listing, a temporary file or a rename that fails, or
-// a signal, one per run: each is counted, and a file that stood where the
+// A write, a close, a listing, a temporary file, a rename or the emptying
+// of an old archive that fails, or a signal, one per run: each is counted, and a file that stood where the
 // tool writes keeps its contents unless a complete one took its place.
 struct ToolFault {
     std::vector<std::string> args;
@@ -181,6 +181,26 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
          0,
          "out.dat",
          false},
+        // Written in place, an old archive that cannot be emptied first
+        // stays as it was.
+        {{"c", "out.dat", "d"},
+         "deny " + temp + ";notruncate out.dat",
+         "Cannot make a temporary file beside out.dat: writing it in place\n"
+         "Unable to open out.dat for writing\n",
+         255,
+         "out.dat",
+         true,
+         "",
+         errLine("out.dat", io)},
+        {{"c", "out.dat", "d"},
+         "norename out.dat;notruncate out.dat",
+         all + "Cannot put the new archive in place of out.dat: writing it in place\n" +
+             "Unable to write out.dat\n",
+         255,
+         "out.dat",
+         true,
+         "",
+         errLine("out.dat", io)},
         // An item that cannot be examined, alone in the run.
         {{"c", "out.dat", "d"},
          "nostat sub",

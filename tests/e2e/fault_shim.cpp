@@ -39,6 +39,9 @@
 //     nostat P      looking at the item named P inside a directory being
 //                   listed (fstatat) fails with EACCES, as for an item of
 //                   a directory without search permission
+//     notruncate P  emptying the file opened at P (ftruncate) fails with
+//                   EIO, so an old archive written over in place cannot be
+//                   cut to nothing first
 //
 // P is the path as the tool passes it to open, opendir or openat ("/"
 // separated, relative to its working directory, or to the directory held
@@ -90,6 +93,8 @@ struct Traps {
     std::set<int> closeFails;
     std::set<int> termOnWrite;
     std::map<DIR*, int> listed;  // directory -> items handed out so far
+    std::set<std::string> noTruncate;
+    std::set<int> truncateFails;
 };
 
 Traps& traps() {
@@ -173,6 +178,8 @@ __attribute__((constructor)) void setUp() {
             t.noRename.insert(path);
         else if (action == "term")
             t.term.insert(path);
+        else if (action == "notruncate")
+            t.noTruncate.insert(path);
         else if (action != "remove" && action != "rmdir" && action != "shrink" && action != "grow" &&
                  action != "fifo" && action != "dir" && action != "link" && action != "norename" &&
                  action != "term")
@@ -252,6 +259,7 @@ int opened(const char* path, int fd) {
     if (full != t.full.end()) t.budget[fd] = full->second;
     if (trapFor(t.failClose, path) != t.failClose.end()) t.closeFails.insert(fd);
     if (trapFor(t.term, path) != t.term.end()) t.termOnWrite.insert(fd);
+    if (trapFor(t.noTruncate, path) != t.noTruncate.end()) t.truncateFails.insert(fd);
     return fd;
 }
 
@@ -351,6 +359,7 @@ extern "C" int close(int fd) {
     Traps& t = traps();
     t.budget.erase(fd);
     t.termOnWrite.erase(fd);
+    t.truncateFails.erase(fd);
     const bool fail = t.closeFails.erase(fd) > 0;
     int rc = real(fd);
     if (fail && rc == 0) {
@@ -417,4 +426,24 @@ extern "C" int closedir(DIR* d) {
     static auto real = next<int (*)(DIR*)>("closedir");
     traps().listed.erase(d);
     return real(d);
+}
+
+namespace {
+
+bool truncateFails(int fd) {
+    if (traps().truncateFails.count(fd) == 0) return false;
+    errno = EIO;
+    return true;
+}
+
+}  // namespace
+
+extern "C" int ftruncate(int fd, off_t length) {
+    static auto real = next<int (*)(int, off_t)>("ftruncate");
+    return truncateFails(fd) ? -1 : real(fd, length);
+}
+
+extern "C" int ftruncate64(int fd, off64_t length) {
+    static auto real = next<int (*)(int, off64_t)>("ftruncate64");
+    return truncateFails(fd) ? -1 : real(fd, length);
 }
