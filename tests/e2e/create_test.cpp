@@ -505,11 +505,13 @@ TEST(Create, RefusedArchiveThatIsNoFileStays) {
     sparse(dir / "d/huge", 0x100000000ull);
     writeBytes(dir / "target", "target");
     fs::create_symlink("target", dir / "link.dat");
+    fs::create_directory(dir / "out");
+    fs::create_symlink("out/t.dat", dir / "dangling.dat");
     ASSERT_EQ(mkfifo((dir / "fifo.dat").c_str(), 0600), 0);
     // A reader, so that the tool's open for writing does not wait for one.
     const int reader = open((dir / "fifo.dat").c_str(), O_RDONLY | O_NONBLOCK);
     ASSERT_GE(reader, 0);
-    std::vector<Case> rows = {{"link.dat", S_IFLNK}, {"fifo.dat", S_IFIFO}};
+    std::vector<Case> rows = {{"link.dat", S_IFLNK}, {"dangling.dat", S_IFLNK}, {"fifo.dat", S_IFIFO}};
     // The null device's numbers, made here: the machine's own is never used.
     if (mknod((dir / "dev.dat").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0)
         rows.push_back({"dev.dat", S_IFCHR});
@@ -525,8 +527,18 @@ TEST(Create, RefusedArchiveThatIsNoFileStays) {
     }
     close(reader);
     // The new archive was to be written beside the target and renamed over
-    // it: refused, it never was, and the target holds what it held.
+    // it: refused, it never was, and the target holds what it held. A link
+    // that led nowhere still does.
     EXPECT_EQ(readBytes(dir / "target"), "target");
+    EXPECT_FALSE(exists(dir / "out/t.dat"));
+    // Once the archive fits, it goes where the link leads; the link stays.
+    fs::remove(dir / "d/huge");
+    writeBytes(dir / "d/small", "s");
+    ToolRun r = runTool({"c", "dangling.dat", "d"}, dir.path);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(isLink(dir / "dangling.dat"));
+    EXPECT_EQ(unpack(readBytes(dir / "out/t.dat")).tree,
+              (std::map<std::string, std::string>{{"d", "<dir>"}, {"d/small", "s"}}));
 }
 
 TEST(Create, WriteErrorOnTheArchiveIsReported) {
