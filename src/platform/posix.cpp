@@ -378,28 +378,48 @@ namespace {
 volatile sig_atomic_t cleanupArmed = 0;
 int cleanupAt = -1;
 char cleanupName[4096];
+// While a hold lasts, a signal is only noted, and acted on when it ends.
+// Blocking the signals instead would cost two system calls a hold, as
+// many again as extracting a small file takes.
+volatile sig_atomic_t holding = 0;
+volatile sig_atomic_t deferred = 0;
+int holds = 0;
+
+// Removes what is named, then lets the signal end the program with the
+// status the shell expects of it. Inside the handler the signal stays
+// blocked until the handler returns, and then takes its default action;
+// outside, it takes it at once.
+void removeAndRaise(int sig) {
+    if (cleanupArmed) ::unlinkat(cleanupAt, cleanupName, 0);
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    sigemptyset(&dfl.sa_mask);
+    ::sigaction(sig, &dfl, nullptr);
+    ::raise(sig);
+}
 
 extern "C" void removeAndDie(int sig) {
-    if (cleanupArmed) ::unlinkat(cleanupAt, cleanupName, 0);
-    // The handler was reset on entry and the signal is blocked until it
-    // returns: then the default action ends the program, with the status
-    // the shell expects of that signal.
-    ::raise(sig);
+    if (holding)
+        deferred = sig;
+    else
+        removeAndRaise(sig);
 }
 
 }  // namespace
 
 void catchSignals() {
     ::signal(SIGPIPE, SIG_IGN);
+    struct sigaction act {};
+    act.sa_handler = removeAndDie;
+    // A signal noted during a hold lets the call it came in go on.
+    act.sa_flags = SA_RESTART;
+    sigemptyset(&act.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&act.sa_mask, sig);
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
         struct sigaction old {};
         // A signal ignored on purpose (nohup) stays ignored, and a handler
         // of a program that runs the commands in-process stays its own.
         if (::sigaction(sig, nullptr, &old) != 0 || old.sa_handler != SIG_DFL) continue;
-        struct sigaction act {};
-        act.sa_handler = removeAndDie;
-        act.sa_flags = static_cast<int>(SA_RESETHAND);  // an unsigned constant on glibc
-        sigemptyset(&act.sa_mask);
         ::sigaction(sig, &act, nullptr);
     }
 }
@@ -412,25 +432,17 @@ void removeOnSignal(const Dir* dir, const std::string& name) {
     cleanupArmed = 1;
 }
 
-namespace {
-
-// The mask the outermost hold found, put back when it ends; a signal
-// blocked before (by whoever started the program) stays blocked.
-thread_local sigset_t heldFrom;
-thread_local int holds = 0;
-
-}  // namespace
-
 void holdSignals() {
-    if (holds++ > 0) return;
-    sigset_t handled;
-    sigemptyset(&handled);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&handled, sig);
-    ::pthread_sigmask(SIG_BLOCK, &handled, &heldFrom);
+    ++holds;
+    holding = 1;
 }
 
+// A signal that comes between the two lines below finds no hold and acts
+// itself.
 void releaseSignals() {
-    if (holds > 0 && --holds == 0) ::pthread_sigmask(SIG_SETMASK, &heldFrom, nullptr);
+    if (holds == 0 || --holds > 0) return;
+    holding = 0;
+    if (deferred) removeAndRaise(deferred);
 }
 
 bool nameAllowed(const std::string&) {
