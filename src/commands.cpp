@@ -17,8 +17,8 @@
 
 namespace {
 
-void usage(const std::string& name) {
-    const std::string program = shown(name);
+void usage(const Printer& out, const std::string& name) {
+    const std::string program = out.shown(name);
     std::puts("DAT archive tool");
     std::puts("Thanks to Tamrick for figuring out the unknown number");
     std::puts("To extract a DAT file use:");
@@ -29,60 +29,54 @@ void usage(const std::string& name) {
     std::printf("\t%s c <new DAT filename> file1 file2 file3 ... filen\n", program.c_str());
 }
 
-int finalStatus() {
-    return runFailed() || !outputDelivered() ? statusFailed : 0;
+int finalStatus(Printer& out) {
+    return out.failed() || !out.outputDelivered() ? statusFailed : 0;
 }
 
-int readOpened(char command, const std::string& path, KeyedFile& f) {
+int readOpened(Printer& out, char command, const std::string& path, KeyedFile& f) {
     std::puts("ok\nParsing TOC...");
-    progress();
+    out.progress();
     // The decoded archive lives for this run only; bad_alloc frees it on
     // the way out, before anything is printed.
     const Archive archive = parseFile(f);
     if (archive.status == Toc::notArchive) {
-        failure(path, "Not a DAT file", "Not a DAT file");
+        out.failure(path, "Not a DAT file", "Not a DAT file");
         return statusFailed;
     }
-    if (command == 'l') printFiles(archive.root.child);
+    if (command == 'l') printFiles(archive.root.child, out);
     if (archive.status == Toc::damaged) {
         // Nothing is extracted from a damaged archive: its files would be
         // read from the wrong places and still look right.
         const std::string why = "Damaged archive: " + archive.damage;
-        failure(path, why, "%s", why.c_str());
+        out.failure(path, why, "%s", why.c_str());
         return statusFailed;
     }
-    if (command == 'x') {
-        std::puts("Extracting...");
-        extractFiles(f.file, archive);
-        std::printf("Extracted %u file(s)\n", archive.files);
-        progress();
-    }
-    return finalStatus();
+    if (command == 'x') extractFiles(f.file, archive, out);
+    return finalStatus(out);
 }
 
 }  // namespace
 
-int readArchive(char command, const std::string& archive) {
-    startReport();
-    std::printf("Opening %s...", shown(archive).c_str());
-    progress();
+int readArchive(Printer& out, char command, const std::string& archive) {
+    std::printf("Opening %s...", out.shown(archive).c_str());
+    out.progress();
     KeyedFile f(fileOpenRead(archive));
     if (!f) {
-        failure(archive, lastError(), "failed");
+        out.failure(archive, lastError(), "failed");
         return statusFailed;
     }
     // The format needs the archive's length before anything else, which
     // only a regular file has: a pipe or a device is refused unread.
     if (!fileIsRegular(f.file)) {
-        failure(archive, "not a regular file", "failed");
+        out.failure(archive, "not a regular file", "failed");
         return statusFailed;
     }
     try {
-        return readOpened(command, archive, f);
+        return readOpened(out, command, archive, f);
     } catch (const std::bad_alloc&) {
         // The archive may well be sound. The tree was freed on the way
         // here, so the messages have memory to be made in.
-        failure(archive, "Archive does not fit in memory", "Archive does not fit in memory");
+        out.failure(archive, "Archive does not fit in memory", "Archive does not fit in memory");
         return statusFailed;
     }
 }
@@ -114,7 +108,7 @@ bool copyInPlace(const std::string& path, File& from) {
 // A regular file is replaced only by a complete archive; until then it
 // stays as it was. A device or a FIFO is written as it is: then, or when
 // no temporary file can be made, the staging's file stays closed.
-Staging stagingFor(const File& f, const std::string& archive) {
+Staging stagingFor(const Printer& out, const File& f, const std::string& archive) {
     Staging staged;
     if (!fileIsRegular(f)) return staged;
     staged.dir = dirHolding(f, archive, staged.name);
@@ -122,19 +116,20 @@ Staging stagingFor(const File& f, const std::string& archive) {
     if (staged.file)
         fileCopyMode(f, staged.file);
     else
-        std::printf("Cannot make a temporary file beside %s: writing it in place\n", shown(archive).c_str());
+        std::printf("Cannot make a temporary file beside %s: writing it in place\n",
+                    out.shown(archive).c_str());
     return staged;
 }
 
 // Puts the complete archive, closed in its temporary file, in place of the
 // file at path; where the rename is refused, copies it over that file.
-void putInPlace(Staging& staged, const std::string& archive) {
+void putInPlace(Printer& out, Staging& staged, const std::string& archive) {
     if (!renameIn(staged.dir, staged.temp, staged.name)) {
         std::printf("Cannot put the new archive in place of %s: writing it in place\n",
-                    shown(archive).c_str());
+                    out.shown(archive).c_str());
         File done = fileOpenReadIn(staged.dir, staged.temp);
         if (!done || !copyInPlace(archive, done))
-            failure(archive, lastError(), "Unable to write %s", shown(archive).c_str());
+            out.failure(archive, lastError(), "Unable to write %s", out.shown(archive).c_str());
         fileClose(done);
         removeIn(staged.dir, staged.temp);
     }
@@ -143,27 +138,26 @@ void putInPlace(Staging& staged, const std::string& archive) {
 
 }  // namespace
 
-int createArchive(const std::string& archive, const std::vector<std::string>& dirs) {
-    startReport();
+int createArchive(Printer& out, const std::string& archive, const std::vector<std::string>& dirs) {
     // Opened without truncating: its permission decides whether it may be
     // replaced, and a file that is standard output as well must be refused
     // while it still holds what it held.
     bool made = false;
     File f = fileOpenWrite(archive, &made);
     if (!f) {
-        failure(archive, lastError(), "Unable to open %s for writing", shown(archive).c_str());
+        out.failure(archive, lastError(), "Unable to open %s for writing", out.shown(archive).c_str());
         return statusFailed;
     }
     if (isStandardOutput(f)) {
         // Every line printed would land in the archive, whatever standard
         // output is, so this one goes where it cannot.
-        failureOnStderr(archive, "it is standard output");
+        out.failureOnStderr(archive, "it is standard output");
         return statusFailed;
     }
-    Staging staged = stagingFor(f, archive);
+    Staging staged = stagingFor(out, f, archive);
     const bool staging = static_cast<bool>(staged.file);
     if (!staging && !fileTruncate(f)) {
-        failure(archive, lastError(), "Unable to open %s for writing", shown(archive).c_str());
+        out.failure(archive, lastError(), "Unable to open %s for writing", out.shown(archive).c_str());
         return statusFailed;
     }
     removeOnSignal(staging ? &staged.dir : nullptr, staged.temp);
@@ -171,19 +165,19 @@ int createArchive(const std::string& archive, const std::vector<std::string>& di
     if (staging) own.push_back(fileIdOf(staged.file));
     // Written in place, the archive's own handle moves into the stream and
     // f is left closed.
-    KeyedFile out(std::move(staging ? staged.file : f));
+    KeyedFile target(std::move(staging ? staged.file : f));
     // What an archive left unfinished leaves behind: whatever stood there
     // before, or nothing. Written in place, only a file this run created
     // or truncated is removed, never a device or whatever a link led to.
     auto discard = [&] {
-        fileClose(out.file);
+        fileClose(target.file);
         fileClose(f);
         removeOnSignal(nullptr, "");
         if (staging) removeIn(staged.dir, staged.temp);
         if ((!staging || made) && pathKind(archive) == PathKind::file) removeFile(archive);
     };
     auto unwritten = [&](const char* why) {
-        failure(archive, why, "%s", why);
+        out.failure(archive, why, "%s", why);
         discard();
         return statusFailed;
     };
@@ -192,31 +186,31 @@ int createArchive(const std::string& archive, const std::vector<std::string>& di
         // The tree lives in this block only: on bad_alloc it is freed before
         // anything prints.
         Entry root{typeDirectory, {}, 0, 0, 0, 0, {}};
-        buildTree(root, dirs, own);
+        buildTree(root, dirs, own, out);
         root.size = fixupTree(root.child, 0);
         // Offsets are 32-bit: a longer archive could not be read back, so
         // none of it is written.
         if (archiveLength(root) > maxArchiveLength)
             return unwritten("Archive would be too large: 4 GiB or more");
-        written = createFile(out, root, own);
+        written = createFile(target, root, own, out);
     } catch (const std::bad_alloc&) {
         // A tree that fans out through links can outgrow memory before it
         // reaches the size limit.
         return unwritten("Archive does not fit in memory");
     }
-    if (!fileClose(out.file)) written = false;
+    if (!fileClose(target.file)) written = false;
     if (!written) {
-        failure(archive, lastError(), "Unable to write %s", shown(archive).c_str());
+        out.failure(archive, lastError(), "Unable to write %s", out.shown(archive).c_str());
         // Written in place, the unfinished archive stays, as it always has.
         if (staging) discard();
-        return finalStatus();
+        return finalStatus(out);
     }
     if (staging) {
         // Closed first: Windows replaces no file that is held open.
         fileClose(f);
-        putInPlace(staged, archive);
+        putInPlace(out, staged, archive);
     }
-    return finalStatus();
+    return finalStatus(out);
 }
 
 namespace {
@@ -238,24 +232,25 @@ std::vector<std::string> expanded(std::vector<std::string>::const_iterator from,
     return dirs;
 }
 
-int wrongArguments(const std::string& program, const std::string& what, const std::string& why) {
-    usage(program);
-    failureOnStderr(what, why);
+int wrongArguments(Printer& out, const std::string& program, const std::string& what,
+                   const std::string& why) {
+    usage(out, program);
+    out.failureOnStderr(what, why);
     return statusFailed;
 }
 
-int runArguments(const std::vector<std::string>& args) {
+int runArguments(Printer& out, const std::vector<std::string>& args) {
     const std::string program = args.empty() ? "dattool" : args[0];
-    if (args.size() < 2) return wrongArguments(program, "command line", "no command given");
+    if (args.size() < 2) return wrongArguments(out, program, "command line", "no command given");
     const char command = args[1][0];
     const bool known = command == 'x' || command == 'l' || command == 'c';
     // Unknown commands are refused: silence would look like success.
-    if (!known) return wrongArguments(program, args[1], "unknown command");
-    if (args.size() < 3) return wrongArguments(program, args[1], "no archive given");
+    if (!known) return wrongArguments(out, program, args[1], "unknown command");
+    if (args.size() < 3) return wrongArguments(out, program, args[1], "no archive given");
     const std::string& archive = args[2];
-    if (command != 'c') return readArchive(command, archive);
-    if (args.size() < 4) return wrongArguments(program, args[1], "no directory given");
-    return createArchive(archive, expanded(args.begin() + 3, args.end()));
+    if (command != 'c') return readArchive(out, command, archive);
+    if (args.size() < 4) return wrongArguments(out, program, args[1], "no directory given");
+    return createArchive(out, archive, expanded(args.begin() + 3, args.end()));
 }
 
 }  // namespace
@@ -265,10 +260,10 @@ int runCommand(const std::vector<std::string>& args) {
     // output. Output that went nowhere fails the run like lost output.
     const bool outputClosed = reopenStandardStreams();
     catchSignals();
-    startReport();
-    const int status = runArguments(args);
+    Printer out;
+    const int status = runArguments(out, args);
     // Lost output is told whichever way the command ended.
-    const bool delivered = outputDelivered();
-    if (outputClosed) failureOnStderr("standard output", "closed when the run began");
+    const bool delivered = out.outputDelivered();
+    if (outputClosed) out.failureOnStderr("standard output", "closed when the run began");
     return delivered && !outputClosed ? status : statusFailed;
 }

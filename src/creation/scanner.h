@@ -8,15 +8,17 @@
 #include <vector>
 
 #include "archive/entry.h"
+#include "archive/reporter.h"
 #include "platform/platform.h"
 
 // Appends one top-level directory per argument to root's child list, each
 // named exactly as typed and filled by addDir. Items that are files being
 // written (the identities in `own`: the archive, then its temporary file)
-// are left out, the archive with a line saying so. Sets root.count to the
-// number of entries stored. Stops as soon as the archive planned so far
-// reaches 4 GiB, leaving a tree that archiveLength shows too large.
-void buildTree(Entry& root, const std::vector<std::string>& dirs, const std::vector<FileId>& own);
+// are left out, the archive told so. Sets root.count to the number of
+// entries stored. Stops as soon as the archive planned so far reaches
+// 4 GiB, leaving a tree that archiveLength shows too large.
+void buildTree(Entry& root, const std::vector<std::string>& dirs, const std::vector<FileId>& own,
+               Reporter& report);
 
 struct Scan;
 

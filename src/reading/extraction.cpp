@@ -1,14 +1,12 @@
 #include "reading/extraction.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "archive/format.h"
 #include "archive/keyed_stream.h"
 #include "archive/paths.h"
 #include "reading/toc_reader.h"
 #include "reading/verdicts.h"
-#include "report.h"
 
 namespace {
 
@@ -21,9 +19,10 @@ enum class Reach { ok, link, reserved, blocked };
 // files are made relative to their directory's handle. The handles of the
 // current directory's path stay held, so each entry costs one open at most.
 struct Extraction {
-    Extraction(const File& f, const Archive& a) : file(f), archive(a) {}
+    Extraction(const File& f, const Archive& a, Reporter& r) : file(f), archive(a), report(r) {}
     const File& file;        // the archive, read only at absolute offsets
     const Archive& archive;  // what was decoded of it
+    Reporter& report;        // told what becomes of each entry
     std::vector<uint8_t> buffer = std::vector<uint8_t>(transferSize);  // file bytes pass through here
     Dir base = dirAt(".");
     // Names from the current directory down to where the walk stands, and
@@ -116,9 +115,9 @@ void leaveBelow(Extraction& walk, size_t n) {
     if (walk.handles.size() > n) walk.handles.resize(n);
 }
 
-// "failed" completes the file's line; standard error says where and why.
+// The file's work ends in failure, and why.
 void failed(const Extraction& walk, const std::string& why) {
-    failure(walk.path.leaves ? walk.path.stored : walk.path.written, why, "failed");
+    walk.report.notExtracted(walk.path.leaves ? walk.path.stored : walk.path.written, why);
 }
 
 // Why a directory could not be reached, in words.
@@ -152,7 +151,7 @@ bool copyOut(Extraction& walk, File& out, uint64_t from, uint32_t size, uint8_t 
         }
         from += n;
         size -= static_cast<uint32_t>(n);
-        progress();
+        walk.report.moved();
     }
     return true;
 }
@@ -208,12 +207,7 @@ bool writeOut(Extraction& walk, const Dir& dir, const std::string& name, const E
 
 void extractFile(Extraction& walk, const Entry& e, Refusal refusal) {
     const size_t names = walk.pathNames.size();
-    std::printf("Extracting %s...", shown(walk.path.leaves ? walk.path.stored : walk.path.written).c_str());
-    // A large file takes a while: its line goes out before any of its work.
-    if (e.size > largeFile)
-        sendProgress();
-    else
-        progress();
+    walk.report.extracting(walk.path.leaves ? walk.path.stored : walk.path.written, e.size);
     // What the archive alone refuses; a reserved name and what stands in
     // the way are found on the disk, in the order the disk meets them.
     switch (refusal) {
@@ -244,8 +238,7 @@ void extractFile(Extraction& walk, const Entry& e, Refusal refusal) {
                     writeOut(walk, walk.handles.empty() ? walk.base : walk.handles.back(), name, e);
     leaveBelow(walk, names);
     if (!ok) return failed(walk, reason(walk, reached));
-    std::puts("ok");
-    progress();
+    walk.report.extracted(walk.path.written);
 }
 
 void extractList(Extraction& walk, const std::vector<Entry>& list);
@@ -253,24 +246,20 @@ void extractList(Extraction& walk, const std::vector<Entry>& list);
 void extractDir(Extraction& walk, const Entry& e, Refusal refusal) {
     if (refusal == Refusal::leavesDirectory) {
         const char* why = reasonOf(refusal);
-        failure(walk.path.stored, why, "Skipping %s: %s", shown(walk.path.stored).c_str(), why);
+        walk.report.skipped(walk.path.stored, why, why);
     } else if (!walk.path.written.empty()) {  // empty: it named the current directory
         const Reach r = reach(walk);
         const std::string why = reason(walk, r);
         switch (r) {
             case Reach::ok:
-                std::printf("Creating directory %s...\n", shown(walk.path.written).c_str());
-                progress();
+                walk.report.directoryMade(walk.path.written);
                 break;
             case Reach::link:
             case Reach::reserved:
-                failure(walk.path.written, why, "Skipping %s: %s", shown(walk.path.written).c_str(),
-                        why.c_str());
+                walk.report.skipped(walk.path.written, why, why);
                 break;
             case Reach::blocked:
-                std::printf("Creating directory %s...\n", shown(walk.path.written).c_str());
-                failure(walk.path.written, why, "Unable to create directory %s",
-                        shown(walk.path.written).c_str());
+                walk.report.directoryNotMade(walk.path.written, why);
                 break;
         }
     }
@@ -303,31 +292,31 @@ void extractList(Extraction& walk, const std::vector<Entry>& list) {
 
 namespace {
 
-void printList(std::string& path, const std::vector<Entry>& list) {
+void printList(std::string& path, const std::vector<Entry>& list, Reporter& report) {
     for (const Entry& e : list) {
         const size_t mark = path.size();
         path.append(e.name);
         if (e.type == typeDirectory) path += '\\';
-        std::puts(shown(path).c_str());
-        progress();
-        printList(path, e.child);  // a file's list is empty
+        report.listed(path);
+        printList(path, e.child, report);  // a file's list is empty
         path.resize(mark);
     }
 }
 
 }  // namespace
 
-void printFiles(const std::vector<Entry>& list) {
+void printFiles(const std::vector<Entry>& list, Reporter& report) {
     std::string path;
-    printList(path, list);
+    printList(path, list, report);
 }
 
-void extractFiles(const File& f, const Archive& archive) {
+void extractFiles(const File& f, const Archive& archive, Reporter& report) {
+    report.extractionBegins();
     raiseHandleLimit();
-    Extraction walk(f, archive);
-    if (!walk.base) {
-        failure(".", lastError(), "Unable to open the current directory");
-        return;
-    }
-    extractList(walk, archive.root.child);
+    Extraction walk(f, archive, report);
+    if (!walk.base)
+        report.noCurrentDirectory(lastError());
+    else
+        extractList(walk, archive.root.child);
+    report.extractionEnds(archive.files);
 }

@@ -223,6 +223,23 @@ TEST(Verdicts, MatchWhatExtractionLeavesOnDisk) {
         }
         EXPECT_EQ(files, expected) << path;
         EXPECT_TRUE(dirs.empty()) << path << ": " << (dirs.empty() ? "" : *dirs.begin());
+        // Listed and extracted again with a reporter that tells nothing,
+        // as the library and the mount do: the same tree, and not a byte
+        // printed by the walks themselves.
+        ScratchDir quiet;
+        {
+            InDir in(quiet.path);
+            testing::internal::CaptureStdout();
+            testing::internal::CaptureStderr();
+            Reporter silent;
+            printFiles(archive.root.child, silent);
+            extractFiles(f.file, archive, silent);
+            std::fflush(stdout);
+            std::fflush(stderr);
+            EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << path;
+            EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << path;
+        }
+        EXPECT_EQ(treeOf(quiet.path), treeOf(out.path)) << path;
     }
 }
 
