@@ -14,6 +14,8 @@
 #include "reading/toc_reader.h"
 #include "scratch.h"
 
+using namespace dat::detail;
+
 namespace {
 
 constexpr int maxDepth = 4;

@@ -15,6 +15,8 @@
 #include "reading/toc_reader.h"
 #include "report.h"
 
+namespace dat::detail {
+
 namespace {
 
 void usage(const Printer& out, const std::string& name) {
@@ -267,3 +269,5 @@ int runCommand(const std::vector<std::string>& args) {
     if (outputClosed) out.failureOnStderr("standard output", "closed when the run began");
     return delivered && !outputClosed ? status : statusFailed;
 }
+
+}  // namespace dat::detail

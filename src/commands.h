@@ -8,6 +8,8 @@
 
 #include "report.h"
 
+namespace dat::detail {
+
 constexpr int statusFailed = -1;  // the shell sees 255
 
 // Runs the command that args names: args[0] is the program's name, args[1]
@@ -22,3 +24,5 @@ int readArchive(Printer& out, char command, const std::string& archive);
 
 // "c": the archive at path from the directories in dirs, told through out.
 int createArchive(Printer& out, const std::string& archive, const std::vector<std::string>& dirs);
+
+}  // namespace dat::detail

@@ -9,6 +9,8 @@
 
 #include "platform/platform.h"
 
+namespace dat::detail {
+
 namespace {
 
 constexpr auto progressInterval = std::chrono::milliseconds(100);
@@ -234,3 +236,5 @@ void Printer::sourceFault(const std::string& path, SourceFault fault, uint32_t b
 void Printer::moved() {
     progress();
 }
+
+}  // namespace dat::detail

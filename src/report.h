@@ -17,6 +17,8 @@
 #define PRINTF_LIKE(f, a)
 #endif
 
+namespace dat::detail {
+
 // dattool's reporter: what the core tells, printed as the lines dattool
 // has always printed, and everything the run's report keeps: the failure
 // mark, standard output's error mark, whether each stream is a terminal
@@ -105,3 +107,5 @@ class Printer : public Reporter {
 std::string escaped(const std::string& name);
 
 constexpr uint64_t largeFile = uint64_t(1) << 20;
+
+}  // namespace dat::detail

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace dat::detail {
+
 // Each entry keeps its own name only: the walks join paths as they go down,
 // in one buffer, so a deep tree costs memory in proportion to its records
 // and not to the lengths of its paths.
@@ -17,3 +19,5 @@ struct Entry {
     uint8_t scrambled = 0;
     std::vector<Entry> child;  // in sibling order; walks are preorder
 };
+
+}  // namespace dat::detail

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace dat::detail {
+
 uint32_t recordSize(int32_t type, size_t nameLength) {
     uint32_t tail = type == typeDirectory ? dirTailSize : type == typeFile ? fileTailSize : 0;
     return recordHeadSize + static_cast<uint32_t>(nameLength) + tail;
@@ -56,3 +58,5 @@ Decode takeRecord(const uint8_t*& cursor, const uint8_t* end, Record& r) {
     cursor = p;
     return Decode::ok;
 }
+
+}  // namespace dat::detail

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+namespace dat::detail {
+
 constexpr char magic[] = "tolva";
 constexpr uint32_t magicSize = 5;
 constexpr uint8_t initialKey = 0x3D;
@@ -92,3 +94,5 @@ inline uint16_t get16(const uint8_t* p) {
 inline void put32(uint8_t* p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
+
+}  // namespace dat::detail

@@ -12,6 +12,8 @@
 #include "archive/format.h"
 #include "platform/platform.h"
 
+namespace dat::detail {
+
 constexpr uint8_t keyStep = keyStepValue;  // added to the key once per byte
 
 // An archive handle with its key and its write-behind buffer: one value, so
@@ -65,3 +67,5 @@ void keyBlock(uint8_t* dst, const uint8_t* src, size_t n, uint8_t startKey);
 // as 1 MiB did, stays in the cache while it is scrambled, and costs a
 // quarter of the memory to touch.
 constexpr size_t transferSize = size_t(1) << 18;
+
+}  // namespace dat::detail

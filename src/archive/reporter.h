@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+namespace dat::detail {
+
 // What a source file turned out to be when the writer came to copy it.
 enum class SourceFault : uint8_t {
     isArchive,   // the archive being written: zeros stored in its place
@@ -57,3 +59,5 @@ struct Reporter {
     // A chunk of file bytes moved, between the lines above.
     virtual void moved() {}
 };
+
+}  // namespace dat::detail

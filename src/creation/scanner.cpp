@@ -6,6 +6,8 @@
 #include "archive/paths.h"
 #include "creation/planner.h"
 
+namespace dat::detail {
+
 // What one scan keeps while it walks the disk.
 struct Scan {
     Reporter& report;         // told of every item left out
@@ -205,3 +207,5 @@ void buildTree(Entry& root, const std::vector<std::string>& dirs, const std::vec
     }
     root.count = static_cast<uint32_t>(root.child.size());
 }
+
+}  // namespace dat::detail

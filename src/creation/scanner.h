@@ -11,6 +11,8 @@
 #include "archive/reporter.h"
 #include "platform/platform.h"
 
+namespace dat::detail {
+
 // Appends one top-level directory per argument to root's child list, each
 // named exactly as typed and filled by addDir. Items that are files being
 // written (the identities in `own`: the archive, then its temporary file)
@@ -29,3 +31,5 @@ uint32_t addDir(Scan& scan, std::vector<Entry>& list, const std::string& directo
 // The order of items within a directory: bytes compared with a-z taken as
 // A-Z, then plain bytes for names equal that way.
 bool nameBefore(const std::string& a, const std::string& b);
+
+}  // namespace dat::detail

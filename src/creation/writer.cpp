@@ -6,6 +6,8 @@
 #include "archive/format.h"
 #include "archive/keyed_stream.h"
 
+namespace dat::detail {
+
 namespace {
 
 size_t chunk(uint64_t left) {
@@ -100,3 +102,5 @@ bool createFile(KeyedFile& f, const Entry& root, const std::vector<FileId>& own,
     return WriteData(f, toc.data(), toc.size(), 1) &&
            writeFile(f, buffer.data(), path, root.child, own, report) && flushData(f);
 }
+
+}  // namespace dat::detail

@@ -11,6 +11,8 @@
 #include "archive/reporter.h"
 #include "platform/platform.h"
 
+namespace dat::detail {
+
 // Writes the whole archive for root to f from offset 0 on. False
 // as soon as the archive takes fewer bytes than handed to it; problems with
 // a source file are told and written around instead. A source that turns
@@ -26,3 +28,5 @@ void writeTOC(std::vector<uint8_t>& toc, const Entry& e);
 // directory that holds list, empty for the top level.
 bool writeFile(KeyedFile& f, uint8_t* buffer, std::string& path, const std::vector<Entry>& list,
                const std::vector<FileId>& own, Reporter& report);
+
+}  // namespace dat::detail

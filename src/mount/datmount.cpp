@@ -19,6 +19,8 @@
 #include "mount/source.h"
 #include "mount/tree.h"
 
+using namespace dat::detail;
+
 namespace {
 
 // A day: the kernel drops nothing it may keep for the mount's lifetime in

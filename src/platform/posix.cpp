@@ -19,6 +19,8 @@
 #include "platform/names.h"
 #include "platform/platform.h"
 
+namespace dat::detail {
+
 namespace {
 
 // The program separates names with "\\"; this system with "/".
@@ -288,17 +290,23 @@ Dir dirHolding(const File& f, const std::string& path, std::string& name) {
 
 namespace {
 
-// What a caught signal removes. Only a handler's safe calls touch these.
+// What a caught signal removes. The program's only state kept outside a
+// value, since a signal handler can reach nothing else; only a handler's
+// safe calls touch it.
 volatile sig_atomic_t cleanupArmed = 0;
 int cleanupAt = -1;
 char cleanupName[4096];
 
-extern "C" void removeAndDie(int sig) {
+// C linkage, as the system calls it; static, as a C name in a namespace
+// would still be global.
+extern "C" {
+static void removeAndDie(int sig) {
     if (cleanupArmed) ::unlinkat(cleanupAt, cleanupName, 0);
     // The handler was reset on entry and the signal is blocked until it
     // returns: then the default action ends the program, with the status
     // the shell expects of that signal.
     ::raise(sig);
+}
 }
 
 }  // namespace
@@ -584,3 +592,5 @@ bool isStandardOutput(const File& f) {
     const pid_t session = ::tcgetsid(descriptorOf(f));
     return session != -1 && session == ::tcgetsid(STDOUT_FILENO);
 }
+
+}  // namespace dat::detail

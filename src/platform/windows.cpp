@@ -17,6 +17,8 @@
 #include "platform/names.h"
 #include "platform/platform.h"
 
+namespace dat::detail {
+
 // Tells the MinGW start-up code to leave wildcard arguments alone: only the
 // directory arguments of "c" are patterns, and the program expands those
 // itself (patternMatches).
@@ -603,15 +605,21 @@ Dir dirHolding(const File& f, const std::string& path, std::string& name) {
 
 namespace {
 
-// What a caught signal removes, through a handle of its own.
+// What a caught signal removes, through a handle of its own. The
+// program's only state kept outside a value, since a signal handler can
+// reach nothing else.
 volatile LONG cleanupArmed = 0;
 const Dir* cleanupDir = nullptr;
 std::wstring cleanupName;
 
-extern "C" void removeAndDie(int sig) {
+// C linkage, as the system calls it; static, as a C name in a namespace
+// would still be global.
+extern "C" {
+static void removeAndDie(int sig) {
     if (cleanupArmed) removeIn(*cleanupDir, cleanupName);
     signal(sig, SIG_DFL);
     raise(sig);
+}
 }
 
 }  // namespace
@@ -799,3 +807,5 @@ bool isStandardOutput(const File& f) {
     return type == FILE_TYPE_DISK && GetFileInformationByHandle(out, &a) &&
            GetFileInformationByHandle(handleOf(f), &b) && idFrom(a) == idFrom(b);
 }
+
+}  // namespace dat::detail

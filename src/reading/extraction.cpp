@@ -8,6 +8,8 @@
 #include "reading/toc_reader.h"
 #include "reading/verdicts.h"
 
+namespace dat::detail {
+
 namespace {
 
 // Why a directory could not be reached.
@@ -320,3 +322,5 @@ void extractFiles(const File& f, const Archive& archive, Reporter& report) {
         extractList(walk, archive.root.child);
     report.extractionEnds(archive.files);
 }
+
+}  // namespace dat::detail

@@ -11,6 +11,8 @@
 #include "platform/platform.h"
 #include "reading/toc_reader.h"
 
+namespace dat::detail {
+
 // Tells every file's and directory's path in preorder.
 void printFiles(const std::vector<Entry>& list, Reporter& report);
 
@@ -18,3 +20,5 @@ void printFiles(const std::vector<Entry>& list, Reporter& report);
 // from the archive's data region. Refused entries and failed files are
 // told as failures; the walk always goes on.
 void extractFiles(const File& f, const Archive& archive, Reporter& report);
+
+}  // namespace dat::detail

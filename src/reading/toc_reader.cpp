@@ -7,6 +7,8 @@
 #include "archive/keyed_stream.h"
 #include "archive/paths.h"
 
+namespace dat::detail {
+
 namespace {
 
 // Absolute archive offset of a byte of the TOC block.
@@ -237,3 +239,5 @@ Archive parseFile(KeyedFile& f) {
     readTOC({block.data(), block.data() + block.size()}, archive);
     return archive;
 }
+
+}  // namespace dat::detail

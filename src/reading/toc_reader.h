@@ -10,6 +10,8 @@
 #include "archive/entry.h"
 #include "archive/keyed_stream.h"
 
+namespace dat::detail {
+
 enum class Toc { ok, notArchive, damaged };
 
 // Everything the reader learnt of one archive. It belongs to whoever asked
@@ -40,3 +42,5 @@ struct TocSpan {
 // it into archive (root, files, damage); returns what it sets
 // archive.status to. The TOC must end exactly at the end of the block.
 Toc readTOC(const TocSpan& toc, Archive& archive);
+
+}  // namespace dat::detail

@@ -8,6 +8,8 @@
 #include "archive/paths.h"
 #include "platform/platform.h"
 
+namespace dat::detail {
+
 namespace {
 
 // Whether every name in part may be made on this system.
@@ -248,7 +250,7 @@ void judgeList(PathWalk& walk, Written& w, std::vector<Verdict>& verdicts, uint3
 template <typename Part>
 std::string joinedPath(const std::vector<Verdict>& verdicts, size_t i, Part part) {
     std::vector<uint32_t> chain;
-    for (size_t at = i; at != noParent; at = verdicts[at].parent) chain.push_back(static_cast<uint32_t>(at));
+    for (size_t at = i; at != topLevel; at = verdicts[at].parent) chain.push_back(static_cast<uint32_t>(at));
     std::string path;
     for (auto at = chain.rbegin(); at != chain.rend(); ++at) part(path, verdicts[*at]);
     return path;
@@ -293,7 +295,7 @@ std::vector<Verdict> judgeExtraction(const Archive& archive) {
     // nodes than its names.
     Written w(verdicts, std::min(names, 3 * entries));
     PathWalk walk;
-    judgeList(walk, w, verdicts, noParent, 0, archive.root.child, archive.root.size);
+    judgeList(walk, w, verdicts, topLevel, 0, archive.root.child, archive.root.size);
     return verdicts;
 }
 
@@ -331,3 +333,5 @@ const char* reasonOf(Refusal r) {
     }
     return "";
 }
+
+}  // namespace dat::detail

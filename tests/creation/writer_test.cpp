@@ -15,6 +15,8 @@
 #include "support/dat_codec.h"
 #include "support/scratch.h"
 
+using namespace dat::detail;
+
 namespace {
 
 // Trees are built by hand here, so the sizes recorded can disagree with the

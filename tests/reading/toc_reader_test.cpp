@@ -7,6 +7,8 @@
 #include "support/dat_codec.h"
 #include "support/scratch.h"
 
+using namespace dat::detail;
+
 namespace {
 
 // Every path in the tree, preorder, joined as the listing joins them.

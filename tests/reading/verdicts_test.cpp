@@ -15,6 +15,8 @@
 #include "support/dat_codec.h"
 #include "support/scratch.h"
 
+using namespace dat::detail;
+
 namespace {
 
 Archive decoded(const std::vector<Node>& top) {
@@ -102,7 +104,7 @@ std::vector<std::string> plainRules(const std::vector<Verdict>& verdicts) {
         const Verdict& v = verdicts[i];
         const bool inTheWay = v.refusal == Refusal::fileInTheWay || v.refusal == Refusal::directoryInTheWay;
         refusal[i] = inTheWay ? Refusal::none : v.refusal;
-        if (refusal[i] == Refusal::none && v.parent != noParent && refusal[v.parent] == Refusal::fileInTheWay)
+        if (refusal[i] == Refusal::none && v.parent != topLevel && refusal[v.parent] == Refusal::fileInTheWay)
             refusal[i] = Refusal::fileInTheWay;
         if (refusal[i] != Refusal::none) continue;
         std::vector<std::string> names, path;
