@@ -102,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     enter(out);
     if (Printer told; readArchive(told, 'x', s.archive) != 0) fail("extraction reported a failure");
-    KeyedFile made(fileOpenRead(s.archive));
+    const File made = fileOpenRead(s.archive);
     if (parseFile(made).files != b.fileCount) fail("file count differs");
 
     enter(s.work);

@@ -35,7 +35,7 @@ int finalStatus(Printer& out) {
     return out.failed() || !out.outputDelivered() ? statusFailed : 0;
 }
 
-int readOpened(Printer& out, char command, const std::string& path, KeyedFile& f) {
+int readOpened(Printer& out, char command, const std::string& path, const File& f) {
     std::puts("ok\nParsing TOC...");
     out.progress();
     // The decoded archive lives for this run only; bad_alloc frees it on
@@ -53,7 +53,7 @@ int readOpened(Printer& out, char command, const std::string& path, KeyedFile& f
         out.failure(path, why, "%s", why.c_str());
         return statusFailed;
     }
-    if (command == 'x') extractFiles(f.file, archive, out);
+    if (command == 'x') extractFiles(f, archive, out);
     return finalStatus(out);
 }
 
@@ -62,14 +62,14 @@ int readOpened(Printer& out, char command, const std::string& path, KeyedFile& f
 int readArchive(Printer& out, char command, const std::string& archive) {
     std::printf("Opening %s...", out.shown(archive).c_str());
     out.progress();
-    KeyedFile f(fileOpenRead(archive));
+    File f = fileOpenRead(archive);
     if (!f) {
         out.failure(archive, lastError(), "failed");
         return statusFailed;
     }
     // The format needs the archive's length before anything else, which
     // only a regular file has: a pipe or a device is refused unread.
-    if (!fileIsRegular(f.file)) {
+    if (!fileIsRegular(f)) {
         out.failure(archive, "not a regular file", "failed");
         return statusFailed;
     }
@@ -187,7 +187,7 @@ int createArchive(Printer& out, const std::string& archive, const std::vector<st
     try {
         // The tree lives in this block only: on bad_alloc it is freed before
         // anything prints.
-        Entry root{typeDirectory, {}, 0, 0, 0, 0, {}};
+        Entry root{{typeDirectory, {}, 0, 0, 0, 0}, {}};
         buildTree(root, dirs, own, out);
         root.size = fixupTree(root.child, 0);
         // Offsets are 32-bit: a longer archive could not be read back, so

@@ -19,7 +19,7 @@ struct Scan {
     // Length of the archive planned so far. Links are followed, so a tree
     // can fan out into more copies than any disk holds; the scan stops
     // once the archive is too large to be written anyway.
-    uint64_t length = archiveLength(Entry{typeDirectory, {}, 0, 0, 0, 0, {}});
+    uint64_t length = archiveLength(Entry{{typeDirectory, {}, 0, 0, 0, 0}, {}});
 };
 
 namespace {

@@ -68,7 +68,7 @@ bool copyFile(KeyedFile& f, uint8_t* buf, const Entry& e, const std::string& pat
 }  // namespace
 
 void writeTOC(std::vector<uint8_t>& toc, const Entry& e) {
-    putRecord(toc, Record{e.type, e.name, e.offset, e.size, e.count, e.scrambled});
+    putRecord(toc, e);
     if (e.type == typeDirectory)
         for (const Entry& c : e.child) writeTOC(toc, c);
 }

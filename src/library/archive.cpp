@@ -29,12 +29,12 @@ struct Opened {
 // Decodes the archive at path; on failure returns null with why set to
 // the text dattool prints.
 std::unique_ptr<Opened> load(const std::string& path, std::string& why) {
-    detail::KeyedFile f(detail::fileOpenRead(path));
+    detail::File f = detail::fileOpenRead(path);
     if (!f) {
         why = detail::lastError();
         return nullptr;
     }
-    if (!detail::fileIsRegular(f.file)) {
+    if (!detail::fileIsRegular(f)) {
         why = "not a regular file";
         return nullptr;
     }
@@ -58,7 +58,7 @@ std::unique_ptr<Opened> load(const std::string& path, std::string& why) {
         const size_t parent = state->verdicts[i].parent;
         if (parent != detail::topLevel) state->end[parent] = std::max(state->end[parent], state->end[i]);
     }
-    state->file = std::move(f.file);
+    state->file = std::move(f);
     return state;
 }
 

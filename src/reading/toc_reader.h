@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "archive/entry.h"
-#include "archive/keyed_stream.h"
+#include "platform/platform.h"
 
 namespace dat::detail {
 
@@ -18,9 +18,9 @@ enum class Toc { ok, notArchive, damaged };
 // for it: nothing of it is kept anywhere else, so any number of archives may
 // be open at once.
 struct Archive {
-    Entry root{typeDirectory, {}, 0, 0, 0, 0, {}};  // root.size: the data region's length
-    uint32_t tocSize = 0;                           // absolute offset of the data region's first byte
-    uint32_t files = 0;                             // file records decoded, at any depth
+    Entry root{{typeDirectory, {}, 0, 0, 0, 0}, {}};  // root.size: the data region's length
+    uint32_t tocSize = 0;                             // absolute offset of the data region's first byte
+    uint32_t files = 0;                               // file records decoded, at any depth
     // notArchive: header unreadable, wrong magic or a root that is no
     // directory; the tree is empty. damaged: damage says why, and the
     // entries decoded before the damage stay in the tree.
@@ -28,9 +28,9 @@ struct Archive {
     std::string damage;
 };
 
-// Reads the header and the whole TOC of an archive opened for reading and
-// builds the tree.
-Archive parseFile(KeyedFile& f);
+// Reads the header and the whole TOC of an archive opened for reading, each
+// by its absolute offset, and builds the tree.
+Archive parseFile(const File& f);
 
 // A descrambled TOC block: the bytes from offset 5 up to tocSize.
 struct TocSpan {

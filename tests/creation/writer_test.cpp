@@ -24,8 +24,8 @@ namespace {
 struct Writer : ::testing::Test {
     ScratchDir dir;
     std::string archive = dir / "out.dat";
-    Entry root{typeDirectory, {}, 0, 0, 0, 0, {}};  // the tree written
-    bool failed = false;                            // whether the writing reported a failure
+    Entry root{{typeDirectory, {}, 0, 0, 0, 0}, {}};  // the tree written
+    bool failed = false;                              // whether the writing reported a failure
 
     void SetUp() override { std::filesystem::create_directory(dir / "d"); }
 

@@ -64,7 +64,7 @@ struct ReadRun {
 inline ReadRun readInProcess(const std::string& archive, bool extract) {
     ReadRun r;
     r.status = dat::detail::runCommand({"dattool", extract ? "x" : "l", archive}) == 0 ? 0 : 255;
-    dat::detail::KeyedFile f(dat::detail::fileOpenRead(archive));
+    const dat::detail::File f = dat::detail::fileOpenRead(archive);
     if (!f) throw std::runtime_error("cannot open " + archive);
     r.archive = dat::detail::parseFile(f);
     r.toc = r.archive.status;

@@ -190,7 +190,7 @@ TEST(Verdicts, MatchWhatExtractionLeavesOnDisk) {
         writeBytes(archives.back(), archiveBytes(c.top));
     }
     for (const std::string& path : archives) {
-        KeyedFile f(fileOpenRead(path));
+        const File f = fileOpenRead(path);
         const Archive archive = parseFile(f);
         if (archive.status != Toc::ok) continue;
         const std::vector<Verdict> verdicts = judgeExtraction(archive);
@@ -204,7 +204,7 @@ TEST(Verdicts, MatchWhatExtractionLeavesOnDisk) {
                 dirs.insert(at);
             } else if (!v.replaced) {
                 std::string bytes(v.entry->size, '\0');
-                ASSERT_TRUE(v.entry->size == 0 || readAt(f.file, uint64_t(archive.tocSize) + v.entry->offset,
+                ASSERT_TRUE(v.entry->size == 0 || readAt(f, uint64_t(archive.tocSize) + v.entry->offset,
                                                          bytes.data(), bytes.size(), v.entry->scrambled))
                     << path;
                 expected[at] = bytes;
@@ -235,7 +235,7 @@ TEST(Verdicts, MatchWhatExtractionLeavesOnDisk) {
             testing::internal::CaptureStderr();
             Reporter silent;
             printFiles(archive.root.child, silent);
-            extractFiles(f.file, archive, silent);
+            extractFiles(f, archive, silent);
             std::fflush(stdout);
             std::fflush(stderr);
             EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << path;
