@@ -14,6 +14,8 @@ namespace dat::detail {
 namespace {
 
 constexpr auto progressInterval = std::chrono::milliseconds(100);
+// A file larger than this takes a while: its line goes out before its work.
+constexpr uint64_t largeFile = uint64_t(1) << 20;
 
 // Bytes of the UTF-8 sequence at s[i] that stands for a printable
 // character, or 0 when there is none: a C0 or C1 control, DEL, or a

@@ -55,9 +55,6 @@ class Printer : public Reporter {
     // fast; what waits there is sent on once 100 ms have passed since it
     // last went out, so a program reading it sees the work as it goes.
     void progress();
-    // Sends on what waits now: before work that may take long, such as
-    // copying the bytes of a file larger than largeFile.
-    void sendProgress();
 
     // Whether everything printed by this run reached standard output. Lost
     // output fails the run: what was lost may have been the only report
@@ -86,6 +83,9 @@ class Printer : public Reporter {
 
     void noteOutput();
     void send();
+    // Sends on what waits now: before work that may take long, such as
+    // copying the bytes of a large file.
+    void sendProgress();
     void stderrLine(const std::string& path, const std::string& reason) const;
     // A line that starts work on a file of size bytes: a large file takes
     // a while, so its line goes out before any of its work.
@@ -105,7 +105,5 @@ class Printer : public Reporter {
 // DEL and every byte outside a valid sequence show as "?". Elsewhere
 // (Windows) bytes 0x00-0x1F and 0x7F show as "?".
 std::string escaped(const std::string& name);
-
-constexpr uint64_t largeFile = uint64_t(1) << 20;
 
 }  // namespace dat::detail

@@ -8,6 +8,8 @@
 
 namespace dat::detail {
 
+namespace {
+
 // What one scan keeps while it walks the disk.
 struct Scan {
     Reporter& report;         // told of every item left out
@@ -21,8 +23,6 @@ struct Scan {
     // once the archive is too large to be written anyway.
     uint64_t length = archiveLength(Entry{{typeDirectory, {}, 0, 0, 0, 0}, {}});
 };
-
-namespace {
 
 // A file of 4 GiB or more cannot be described by the 32-bit size field.
 // Saturating keeps it visible: such a size alone takes the archive past
@@ -137,6 +137,10 @@ bool nameBefore(const std::string& a, const std::string& b) {
     return a < b;
 }
 
+namespace {
+
+// Appends an entry for every storable item of directory to list, in name
+// order, recursing into subdirectories; returns how many it appended here.
 uint32_t addDir(Scan& scan, std::vector<Entry>& list, const std::string& directory) {
     if (tooLarge(scan)) return 0;
     std::vector<DirItem> items;
@@ -175,6 +179,8 @@ uint32_t addDir(Scan& scan, std::vector<Entry>& list, const std::string& directo
     }
     return count;
 }
+
+}  // namespace
 
 void buildTree(Entry& root, const std::vector<std::string>& dirs, const std::vector<FileId>& own,
                Reporter& report) {

@@ -22,12 +22,6 @@ namespace dat::detail {
 void buildTree(Entry& root, const std::vector<std::string>& dirs, const std::vector<FileId>& own,
                Reporter& report);
 
-struct Scan;
-
-// Appends an entry for every storable item of directory to list, in name
-// order, recursing into subdirectories; returns how many it appended here.
-uint32_t addDir(Scan& scan, std::vector<Entry>& list, const std::string& directory);
-
 // The order of items within a directory: bytes compared with a-z taken as
 // A-Z, then plain bytes for names equal that way.
 bool nameBefore(const std::string& a, const std::string& b);

@@ -65,14 +65,16 @@ bool copyFile(KeyedFile& f, uint8_t* buf, const Entry& e, const std::string& pat
     return true;
 }
 
-}  // namespace
-
+// Appends the record of e and, for a directory, the records of its subtree.
 void writeTOC(std::vector<uint8_t>& toc, const Entry& e) {
     putRecord(toc, e);
     if (e.type == typeDirectory)
         for (const Entry& c : e.child) writeTOC(toc, c);
 }
 
+// Copies the bytes of every file of list and the lists below it, each
+// through buffer (transferSize bytes); path is the disk path of the
+// directory that holds list, empty for the top level.
 bool writeFile(KeyedFile& f, uint8_t* buffer, std::string& path, const std::vector<Entry>& list,
                const std::vector<FileId>& own, Reporter& report) {
     for (const Entry& e : list) {
@@ -89,6 +91,8 @@ bool writeFile(KeyedFile& f, uint8_t* buffer, std::string& path, const std::vect
     }
     return true;
 }
+
+}  // namespace
 
 bool createFile(KeyedFile& f, const Entry& root, const std::vector<FileId>& own, Reporter& report) {
     // The key follows the position from offset 0 on; everything after this

@@ -20,13 +20,4 @@ namespace dat::detail {
 // never read.
 bool createFile(KeyedFile& f, const Entry& root, const std::vector<FileId>& own, Reporter& report);
 
-// Appends the record of e and, for a directory, the records of its subtree.
-void writeTOC(std::vector<uint8_t>& toc, const Entry& e);
-
-// Copies the bytes of every file of list and the lists below it, each
-// through buffer (transferSize bytes); path is the disk path of the
-// directory that holds list, empty for the top level.
-bool writeFile(KeyedFile& f, uint8_t* buffer, std::string& path, const std::vector<Entry>& list,
-               const std::vector<FileId>& own, Reporter& report);
-
 }  // namespace dat::detail
