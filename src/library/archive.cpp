@@ -66,6 +66,19 @@ void normalise(std::string& path, size_t from) {
     std::replace(path.begin() + static_cast<std::ptrdiff_t>(from), path.end(), '/', '\\');
 }
 
+// The directories a lookup has entered: the index past each one's last
+// entry, and the length of the path before its name.
+using Entered = std::vector<std::pair<uint32_t, size_t>>;
+
+// Leaves every directory entered that ends before entry i, cutting at back
+// to the path of the directory i lies in.
+void leaveBefore(size_t i, Entered& open, std::string& at) {
+    while (!open.empty() && i >= open.back().first) {
+        at.resize(open.back().second);
+        open.pop_back();
+    }
+}
+
 }  // namespace
 
 struct Archive::State : Opened {};
@@ -144,13 +157,10 @@ size_t Archive::find(std::string_view path) const noexcept {
         // hold separators themselves, so a directory matches with its
         // trailing separator or without it, never by stripping wanted.
         std::string at;
-        std::vector<std::pair<uint32_t, size_t>> open;  // directories entered: end, path length before
+        Entered open;
         const size_t count = size();
         for (size_t i = 0; i < count;) {
-            while (!open.empty() && i >= open.back().first) {
-                at.resize(open.back().second);
-                open.pop_back();
-            }
+            leaveBefore(i, open, at);
             const detail::Entry& e = *state->verdicts[i].entry;
             const size_t mark = at.size();
             at += e.name;
