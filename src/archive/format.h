@@ -51,7 +51,9 @@ constexpr uint32_t headerSize = magicSize + rootRecordSize;  // 21
 // The root's size field in the header: the root's name is empty.
 constexpr uint32_t rootSizeOffset = magicSize + recordHeadSize + sizeAt;
 
-// The reader copies a name into a 260-byte buffer with its terminator.
+// The longest name a record may hold: 259 bytes, which with a terminator
+// fill the 260 bytes of a Windows path. The reader takes a longer one for
+// damage, and the scanner stores none.
 constexpr uint32_t maxNameLength = 259;
 // The child count is kept in the upper 24 bits of its field.
 constexpr uint32_t maxChildCount = 0xFFFFFF;

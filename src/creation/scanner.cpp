@@ -55,9 +55,9 @@ void plan(Scan& scan, const Entry& e) {
 
 // The limits extraction holds stored names to, for the items of a
 // directory and the top-level arguments alike: true, after telling why,
-// for a name the reader would refuse (it copies each into a 260-byte
-// buffer) and for a path too long to be made (a directory's path is joined
-// with a "\\" at its end).
+// for a name the reader would refuse (longer than maxNameLength) and for a
+// path too long to be made (a directory's path is joined with a "\\" at its
+// end).
 bool nameTooLong(Reporter& report, const std::string& name, const std::string& path) {
     if (name.size() <= maxNameLength) return false;
     skip(report, path, "name is longer than 259 bytes", true);

@@ -17,14 +17,14 @@
 #include "platform/names.h"
 #include "platform/platform.h"
 
-namespace dat::detail {
-
 // Tells the MinGW start-up code to leave wildcard arguments alone: only the
 // directory arguments of "c" are patterns, and the program expands those
-// itself (patternMatches).
+// itself (patternMatches). The runtime's own name, outside every namespace.
 extern "C" {
 int _dowildcard = 0;  // NOLINT(bugprone-reserved-identifier): the runtime's name
 }
+
+namespace dat::detail {
 
 namespace {
 

@@ -1,6 +1,7 @@
 // Turns an archive's header and table of contents into a decoded archive: the
 // entry tree below `root`, each entry keeping its own stored name. The reader
-// only decodes; what may be written to disk is decided by extraction.
+// only decodes; what may be written to disk the verdicts decide
+// (reading/verdicts.h).
 #pragma once
 
 #include <cstdint>
