@@ -15,10 +15,12 @@
 #include "reading/toc_reader.h"
 #include "report.h"
 
+namespace dat::detail {
+
 namespace {
 
-void usage(const std::string& name) {
-    const std::string program = shown(name);
+void usage(const Printer& out, const std::string& name) {
+    const std::string program = out.shown(name);
     std::puts("DAT archive tool");
     std::puts("Thanks to Tamrick for figuring out the unknown number");
     std::puts("To extract a DAT file use:");
@@ -29,60 +31,54 @@ void usage(const std::string& name) {
     std::printf("\t%s c <new DAT filename> file1 file2 file3 ... filen\n", program.c_str());
 }
 
-int finalStatus() {
-    return runFailed() || !outputDelivered() ? statusFailed : 0;
+int finalStatus(Printer& out) {
+    return out.failed() || !out.outputDelivered() ? statusFailed : 0;
 }
 
-int readOpened(char command, const std::string& path, KeyedFile& f) {
+int readOpened(Printer& out, char command, const std::string& path, const File& f) {
     std::puts("ok\nParsing TOC...");
-    progress();
+    out.progress();
     // The decoded archive lives for this run only; bad_alloc frees it on
     // the way out, before anything is printed.
     const Archive archive = parseFile(f);
     if (archive.status == Toc::notArchive) {
-        failure(path, "Not a DAT file", "Not a DAT file");
+        out.failure(path, "Not a DAT file", "Not a DAT file");
         return statusFailed;
     }
-    if (command == 'l') printFiles(archive.root.child);
+    if (command == 'l') printFiles(archive.root.child, out);
     if (archive.status == Toc::damaged) {
         // Nothing is extracted from a damaged archive: its files would be
         // read from the wrong places and still look right.
         const std::string why = "Damaged archive: " + archive.damage;
-        failure(path, why, "%s", why.c_str());
+        out.failure(path, why, "%s", why.c_str());
         return statusFailed;
     }
-    if (command == 'x') {
-        std::puts("Extracting...");
-        extractFiles(f.file, archive);
-        std::printf("Extracted %u file(s)\n", archive.files);
-        progress();
-    }
-    return finalStatus();
+    if (command == 'x') extractFiles(f, archive, out);
+    return finalStatus(out);
 }
 
 }  // namespace
 
-int readArchive(char command, const std::string& archive) {
-    startReport();
-    std::printf("Opening %s...", shown(archive).c_str());
-    progress();
-    KeyedFile f(fileOpenRead(archive));
+int readArchive(Printer& out, char command, const std::string& archive) {
+    std::printf("Opening %s...", out.shown(archive).c_str());
+    out.progress();
+    File f = fileOpenRead(archive);
     if (!f) {
-        failure(archive, lastError(), "failed");
+        out.failure(archive, lastError(), "failed");
         return statusFailed;
     }
     // The format needs the archive's length before anything else, which
     // only a regular file has: a pipe or a device is refused unread.
-    if (!fileIsRegular(f.file)) {
-        failure(archive, "not a regular file", "failed");
+    if (!fileIsRegular(f)) {
+        out.failure(archive, "not a regular file", "failed");
         return statusFailed;
     }
     try {
-        return readOpened(command, archive, f);
+        return readOpened(out, command, archive, f);
     } catch (const std::bad_alloc&) {
         // The archive may well be sound. The tree was freed on the way
         // here, so the messages have memory to be made in.
-        failure(archive, "Archive does not fit in memory", "Archive does not fit in memory");
+        out.failure(archive, "Archive does not fit in memory", "Archive does not fit in memory");
         return statusFailed;
     }
 }
@@ -149,7 +145,7 @@ void removeTemp(Staging& staged) {
 // the file the path leads to, or, for a new archive, at its name only while
 // nothing stands there. Where the system will not move the file, the
 // archive is copied there, after a line saying so.
-void putInPlace(Staging& staged, const std::string& archive, bool replacing) {
+void putInPlace(Printer& out, Staging& staged, const std::string& archive, bool replacing) {
     bool moved = false, taken = false;
     {
         const SignalHold hold;
@@ -160,13 +156,13 @@ void putInPlace(Staging& staged, const std::string& archive, bool replacing) {
     if (moved) return;
     if (taken) {
         // Someone else's file took the name meanwhile: it stays.
-        failure(archive, lastError(), "Unable to write %s", shown(archive).c_str());
+        out.failure(archive, lastError(), "Unable to write %s", out.shown(archive).c_str());
         return removeTemp(staged);
     }
-    std::printf("Cannot put the new archive in place of %s: writing it in place\n", shown(archive).c_str());
+    std::printf("Cannot put the new archive in place of %s: writing it in place\n", out.shown(archive).c_str());
     File done = fileOpenReadIn(staged.dir, staged.temp);
     if (!done || !(replacing ? copyInPlace(archive, done) : copyToNew(staged, done)))
-        failure(archive, lastError(), "Unable to write %s", shown(archive).c_str());
+        out.failure(archive, lastError(), "Unable to write %s", out.shown(archive).c_str());
     fileClose(done);
     removeTemp(staged);
 }
@@ -182,13 +178,13 @@ File tempIn(Staging& staged) {
 // A regular file is replaced only by a complete archive; until then it
 // stays as it was. A device or a FIFO is written as it is: then, or when
 // no temporary file can be made, the staging's file stays closed.
-Staging stagingFor(const File& f, const std::string& archive) {
+Staging stagingFor(Printer& out, const File& f, const std::string& archive) {
     Staging staged;
     if (!fileIsRegular(f)) return staged;
     staged.dir = dirHolding(f, archive, staged.name);
     if (staged.dir) staged.file = tempIn(staged);
     if (!staged.file)
-        std::printf("Cannot make a temporary file beside %s: writing it in place\n", shown(archive).c_str());
+        std::printf("Cannot make a temporary file beside %s: writing it in place\n", out.shown(archive).c_str());
     return staged;
 }
 
@@ -197,7 +193,7 @@ Staging stagingFor(const File& f, const std::string& archive) {
 // name is taken only if it is still free. Where no temporary file can be
 // made, the archive is made at its name and written there, as f. Neither:
 // a closed staging's file and f.
-Staging stagingForNew(const std::string& archive, File& f) {
+Staging stagingForNew(Printer& out, const std::string& archive, File& f) {
     Staging staged;
     staged.dir = dirForNew(archive, staged.name);
     if (!staged.dir) return staged;
@@ -210,7 +206,7 @@ Staging stagingForNew(const std::string& archive, File& f) {
         if (f) removeOnSignal(&staged.dir, staged.name);
     }
     if (f)
-        std::printf("Cannot make a temporary file beside %s: writing it in place\n", shown(archive).c_str());
+        std::printf("Cannot make a temporary file beside %s: writing it in place\n", out.shown(archive).c_str());
     return staged;
 }
 
@@ -228,30 +224,30 @@ struct Target {
 // permission decides whether it may be replaced, and a file that is
 // standard output as well must be refused while it still holds what it
 // held.
-bool openTarget(const std::string& archive, Target& t) {
+bool openTarget(Printer& out, const std::string& archive, Target& t) {
     t.old = fileOpenWrite(archive, &t.missing);
     if (t.old && isStandardOutput(t.old)) {
         // Every line printed would land in the archive, whatever standard
         // output is, so this one goes where it cannot.
-        failureOnStderr(archive, "it is standard output");
+        out.failureOnStderr(archive, "it is standard output");
         return false;
     }
     if (t.missing)
-        t.staged = stagingForNew(archive, t.old);
+        t.staged = stagingForNew(out, archive, t.old);
     else if (t.old)
-        t.staged = stagingFor(t.old, archive);
+        t.staged = stagingFor(out, t.old, archive);
     t.staging = static_cast<bool>(t.staged.file);
     t.made = t.missing && t.old;
     if (t.staging || (t.old && (t.made || fileTruncate(t.old)))) return true;
-    failure(archive, lastError(), "Unable to open %s for writing", shown(archive).c_str());
+    out.failure(archive, lastError(), "Unable to open %s for writing", out.shown(archive).c_str());
     return false;
 }
 
 // What an archive left unfinished leaves behind: whatever stood there
 // before, or nothing. Written in place, only a file this run created or
 // truncated is removed, never a device or whatever a link led to.
-void discard(const std::string& archive, Target& t, File& out) {
-    fileClose(out);
+void discard(const std::string& archive, Target& t, File& file) {
+    fileClose(file);
     fileClose(t.old);
     const SignalHold hold;
     if (t.staging)
@@ -264,70 +260,70 @@ void discard(const std::string& archive, Target& t, File& out) {
 }
 
 // Closes the archive, written whole or not, and puts a whole one in place.
-void finish(const std::string& archive, Target& t, File& out, bool written) {
+void finish(Printer& out, const std::string& archive, Target& t, File& file, bool written) {
     // The temporary file gets its final owner and bits only now, complete:
     // until then nobody else may open it.
     bool ownerKept = true;
-    if (written && t.staging) written = fileFinalMode(out, t.missing ? nullptr : &t.old, ownerKept);
+    if (written && t.staging) written = fileFinalMode(file, t.missing ? nullptr : &t.old, ownerKept);
     bool closed = false;
     {
         // Closed, a new archive written in place is complete: no signal may
         // remove it then.
         const SignalHold hold;
-        closed = fileClose(out);
+        closed = fileClose(file);
         if (closed && written && t.made) removeOnSignal(nullptr, "");
     }
     if (!closed || !written) {
-        failure(archive, lastError(), "Unable to write %s", shown(archive).c_str());
+        out.failure(archive, lastError(), "Unable to write %s", out.shown(archive).c_str());
         // Written in place over what was there, the unfinished archive
         // stays, as it always has.
-        if (t.staging || t.made) discard(archive, t, out);
+        if (t.staging || t.made) discard(archive, t, file);
         return;
     }
-    if (!ownerKept) noticeOnStderr(archive, "owner not kept");
+    if (!ownerKept) out.noticeOnStderr(archive, "owner not kept");
     if (t.staging) {
         // Closed first: Windows replaces no file that is held open.
         fileClose(t.old);
-        putInPlace(t.staged, archive, !t.missing);
+        putInPlace(out, t.staged, archive, !t.missing);
     }
 }
 
 }  // namespace
 
-int createArchive(const std::string& archive, const std::vector<std::string>& dirs) {
-    startReport();
+int createArchive(Printer& out, const std::string& archive, const std::vector<std::string>& dirs) {
     Target t;
-    if (!openTarget(archive, t)) return statusFailed;
+    if (!openTarget(out, archive, t)) return statusFailed;
     // A new archive has no file of its own to name yet.
     std::vector<FileId> own = {t.old ? fileIdOf(t.old) : FileId{}};
     if (t.staging) own.push_back(fileIdOf(t.staged.file));
     // Written in place, the archive's own handle moves into the stream and
     // t.old is left closed.
-    KeyedFile out(std::move(t.staging ? t.staged.file : t.old));
+    KeyedFile target(std::move(t.staging ? t.staged.file : t.old));
     auto unwritten = [&](const char* why) {
-        failure(archive, why, "%s", why);
-        discard(archive, t, out.file);
+        out.failure(archive, why, "%s", why);
+        discard(archive, t, target.file);
         return statusFailed;
     };
     bool written = false;
     try {
         // The tree lives in this block only: on bad_alloc it is freed before
         // anything prints.
-        Entry root{typeDirectory, {}, 0, 0, 0, 0, {}};
-        buildTree(root, dirs, own);
+        Entry root;
+        root.type = typeDirectory;
+        buildTree(root, dirs, own, out);
         root.size = fixupTree(root.child, 0);
         // Offsets are 32-bit: a longer archive could not be read back, so
         // none of it is written.
         if (archiveLength(root) > maxArchiveLength)
             return unwritten("Archive would be too large: 4 GiB or more");
-        written = createFile(out, root, own);
+        written = createFile(target, root, own, out);
     } catch (const std::bad_alloc&) {
         // A tree that fans out through links can outgrow memory before it
         // reaches the size limit.
         return unwritten("Archive does not fit in memory");
     }
-    finish(archive, t, out.file, written);
-    return finalStatus();
+    finish(out, archive, t, target.file, written);
+    return finalStatus(out);
 }
 
 namespace {
@@ -349,24 +345,25 @@ std::vector<std::string> expanded(std::vector<std::string>::const_iterator from,
     return dirs;
 }
 
-int wrongArguments(const std::string& program, const std::string& what, const std::string& why) {
-    usage(program);
-    failureOnStderr(what, why);
+int wrongArguments(Printer& out, const std::string& program, const std::string& what,
+                   const std::string& why) {
+    usage(out, program);
+    out.failureOnStderr(what, why);
     return statusFailed;
 }
 
-int runArguments(const std::vector<std::string>& args) {
+int runArguments(Printer& out, const std::vector<std::string>& args) {
     const std::string program = args.empty() ? "dattool" : args[0];
-    if (args.size() < 2) return wrongArguments(program, "command line", "no command given");
+    if (args.size() < 2) return wrongArguments(out, program, "command line", "no command given");
     const char command = args[1][0];
     const bool known = command == 'x' || command == 'l' || command == 'c';
     // Unknown commands are refused: silence would look like success.
-    if (!known) return wrongArguments(program, args[1], "unknown command");
-    if (args.size() < 3) return wrongArguments(program, args[1], "no archive given");
+    if (!known) return wrongArguments(out, program, args[1], "unknown command");
+    if (args.size() < 3) return wrongArguments(out, program, args[1], "no archive given");
     const std::string& archive = args[2];
-    if (command != 'c') return readArchive(command, archive);
-    if (args.size() < 4) return wrongArguments(program, args[1], "no directory given");
-    return createArchive(archive, expanded(args.begin() + 3, args.end()));
+    if (command != 'c') return readArchive(out, command, archive);
+    if (args.size() < 4) return wrongArguments(out, program, args[1], "no directory given");
+    return createArchive(out, archive, expanded(args.begin() + 3, args.end()));
 }
 
 }  // namespace
@@ -376,10 +373,12 @@ int runCommand(const std::vector<std::string>& args) {
     // output. Output that went nowhere fails the run like lost output.
     const bool outputClosed = reopenStandardStreams();
     catchSignals();
-    startReport();
-    const int status = runArguments(args);
+    Printer out;
+    const int status = runArguments(out, args);
     // Lost output is told whichever way the command ended.
-    const bool delivered = outputDelivered();
-    if (outputClosed) failureOnStderr("standard output", "closed when the run began");
+    const bool delivered = out.outputDelivered();
+    if (outputClosed) out.failureOnStderr("standard output", "closed when the run began");
     return delivered && !outputClosed ? status : statusFailed;
 }
+
+}  // namespace dat::detail

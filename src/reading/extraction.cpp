@@ -1,14 +1,14 @@
 #include "reading/extraction.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "archive/format.h"
 #include "archive/keyed_stream.h"
 #include "archive/paths.h"
 #include "reading/toc_reader.h"
 #include "reading/verdicts.h"
-#include "report.h"
+
+namespace dat::detail {
 
 namespace {
 
@@ -21,9 +21,10 @@ enum class Reach { ok, link, reserved, blocked };
 // files are made relative to their directory's handle. The handles of the
 // current directory's path stay held, so each entry costs one open at most.
 struct Extraction {
-    Extraction(const File& f, const Archive& a) : file(f), archive(a) {}
+    Extraction(const File& f, const Archive& a, Reporter& r) : file(f), archive(a), report(r) {}
     const File& file;        // the archive, read only at absolute offsets
     const Archive& archive;  // what was decoded of it
+    Reporter& report;        // told what becomes of each entry
     std::vector<uint8_t> buffer = std::vector<uint8_t>(transferSize);  // file bytes pass through here
     Dir base = dirAt(".");
     // Names from the current directory down to where the walk stands, and
@@ -153,7 +154,7 @@ bool copyOut(Extraction& walk, File& out, uint64_t from, uint32_t size, uint8_t 
         }
         from += n;
         size -= static_cast<uint32_t>(n);
-        progress();
+        walk.report.moved();
     }
     return true;
 }
@@ -228,14 +229,9 @@ bool writeOut(Extraction& walk, const Dir& dir, const std::string& name, const E
 // may still stop it.
 void extractFile(Extraction& walk, const Entry& e, Refusal refusal, const std::string& part) {
     const std::string& path = named(walk, refusal);
-    std::printf("Extracting %s...", shown(path).c_str());
-    // A large file takes a while: its line goes out before any of its work.
-    if (e.size > largeFile)
-        sendProgress();
-    else
-        progress();
+    walk.report.extracting(path, e.size);
     // Refused: nothing is made, not even the directories of its own name.
-    if (refusal != Refusal::none) return failure(path, reasonOf(refusal), "failed");
+    if (refusal != Refusal::none) return walk.report.notExtracted(path, reasonOf(refusal));
     // A stored name may hold directories of its own: they lie before its
     // last separator and are reached like any directory; the rest is the
     // file's own name.
@@ -249,9 +245,8 @@ void extractFile(Extraction& walk, const Entry& e, Refusal refusal, const std::s
     const bool ok = reached == Reach::ok &&
                     writeOut(walk, walk.handles.empty() ? walk.base : walk.handles.back(), name, e);
     leaveBelow(walk, names);
-    if (!ok) return failure(walk.written, reason(walk, reached), "failed");
-    std::puts("ok");
-    progress();
+    if (!ok) return walk.report.notExtracted(walk.written, reason(walk, reached));
+    walk.report.extracted(walk.written);
 }
 
 void extractDir(Extraction& walk, Refusal refusal, const std::string& part) {
@@ -260,10 +255,9 @@ void extractDir(Extraction& walk, Refusal refusal, const std::string& part) {
     switch (refusal) {
         case Refusal::leavesDirectory:
         case Refusal::reservedName:
-            return failure(path, why, "Skipping %s: %s", shown(path).c_str(), why);
+            return walk.report.skipped(path, why, why);
         case Refusal::fileInTheWay:
-            std::printf("Creating directory %s...\n", shown(path).c_str());
-            return failure(path, why, "Unable to create directory %s", shown(path).c_str());
+            return walk.report.directoryNotMade(path, why);
         case Refusal::namesNoFile:
         case Refusal::outsideArchive:
         case Refusal::directoryInTheWay:  // files only
@@ -276,16 +270,14 @@ void extractDir(Extraction& walk, Refusal refusal, const std::string& part) {
     const std::string because = reason(walk, r);
     switch (r) {
         case Reach::ok:
-            std::printf("Creating directory %s...\n", shown(path).c_str());
-            progress();
+            walk.report.directoryMade(path);
             break;
         case Reach::link:
         case Reach::reserved:
-            failure(path, because, "Skipping %s: %s", shown(path).c_str(), because.c_str());
+            walk.report.skipped(path, because, because);
             break;
         case Reach::blocked:
-            std::printf("Creating directory %s...\n", shown(path).c_str());
-            failure(path, because, "Unable to create directory %s", shown(path).c_str());
+            walk.report.directoryNotMade(path, because);
             break;
     }
 }
@@ -305,7 +297,7 @@ void extractAll(Extraction& walk, const std::vector<Verdict>& verdicts) {
         const Verdict& v = verdicts[i];
         const Entry& e = *v.entry;
         while (!levels.empty() && levels.back().verdict != v.parent) levels.pop_back();
-        const Level above = levels.empty() ? Level{noParent, 0, 0, 0} : levels.back();
+        const Level above = levels.empty() ? Level{topLevel, 0, 0, 0} : levels.back();
         walk.stored.resize(above.stored);
         walk.written.resize(above.written);
         leaveBelow(walk, above.names);
@@ -329,7 +321,7 @@ void extractAll(Extraction& walk, const std::vector<Verdict>& verdicts) {
 
 }  // namespace
 
-void printFiles(const std::vector<Entry>& list) {
+void printFiles(const std::vector<Entry>& list, Reporter& report) {
     std::string path;
     std::vector<size_t> marks;  // where the path of each level above ends
     Preorder<const std::vector<Entry>> walk(list);
@@ -338,18 +330,20 @@ void printFiles(const std::vector<Entry>& list) {
         path.resize(marks.empty() ? 0 : marks.back());
         path += e->name;
         if (e->type == typeDirectory) path += '\\';
-        std::puts(shown(path).c_str());
-        progress();
+        report.listed(path);
         marks.push_back(path.size());
     }
 }
 
-void extractFiles(const File& f, const Archive& archive) {
+void extractFiles(const File& f, const Archive& archive, Reporter& report) {
+    report.extractionBegins();
     raiseHandleLimit();
-    Extraction walk(f, archive);
-    if (!walk.base) {
-        failure(".", lastError(), "Unable to open the current directory");
-        return;
-    }
-    extractAll(walk, judgeExtraction(archive));
+    Extraction walk(f, archive, report);
+    if (!walk.base)
+        report.noCurrentDirectory(lastError());
+    else
+        extractAll(walk, judgeExtraction(archive));
+    report.extractionEnds(archive.files);
 }
+
+}  // namespace dat::detail
