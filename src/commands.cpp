@@ -12,7 +12,7 @@
 #include "creation/writer.h"
 #include "platform/platform.h"
 #include "reading/extraction.h"
-#include "reading/toc_reader.h"
+#include "reading/opening.h"
 #include "report.h"
 
 namespace {
@@ -33,58 +33,47 @@ int finalStatus() {
     return runFailed() || !outputDelivered() ? statusFailed : 0;
 }
 
-int readOpened(char command, const std::string& path, KeyedFile& f) {
-    std::puts("ok\nParsing TOC...");
-    progress();
-    // The decoded archive lives for this run only; bad_alloc frees it on
-    // the way out, before anything is printed.
-    const Archive archive = parseFile(f);
-    if (archive.status == Toc::notArchive) {
-        failure(path, "Not a DAT file", "Not a DAT file");
-        return statusFailed;
-    }
-    if (command == 'l') printFiles(archive.root.child);
-    if (archive.status == Toc::damaged) {
-        // Nothing is extracted from a damaged archive: its files would be
-        // read from the wrong places and still look right.
-        const std::string why = "Damaged archive: " + archive.damage;
-        failure(path, why, "%s", why.c_str());
-        return statusFailed;
-    }
-    if (command == 'x') {
-        std::puts("Extracting...");
-        extractFiles(f.file, archive);
-        std::printf("Extracted %u file(s)\n", archive.files);
-        progress();
-    }
-    return finalStatus();
-}
-
 }  // namespace
 
 int readArchive(char command, const std::string& archive) {
     startReport();
     std::printf("Opening %s...", shown(archive).c_str());
     progress();
-    KeyedFile f(fileOpenRead(archive));
-    if (!f) {
-        failure(archive, lastError(), "failed");
+    Opened opened = openArchive(archive);
+    if (opened.failure != Failure::none) {
+        failure(archive, opened.why, "failed");
         return statusFailed;
     }
-    // The format needs the archive's length before anything else, which
-    // only a regular file has: a pipe or a device is refused unread.
-    if (!fileIsRegular(f.file)) {
-        failure(archive, "not a regular file", "failed");
-        return statusFailed;
-    }
+    std::puts("ok\nParsing TOC...");
+    progress();
     try {
-        return readOpened(command, archive, f);
+        // The decoded archive lives for this run only; bad_alloc frees it
+        // on the way out, before anything is printed.
+        const Decoded decoded = decodeArchive(opened);
+        if (decoded.failure == Failure::notArchive || decoded.failure == Failure::noMemory) {
+            failure(archive, decoded.why, "%s", decoded.why.c_str());
+            return statusFailed;
+        }
+        if (command == 'l') printFiles(decoded.archive.root.child);
+        // Nothing is extracted from a damaged archive: its files would be
+        // read from the wrong places and still look right.
+        if (decoded.failure == Failure::damaged) {
+            failure(archive, decoded.why, "%s", decoded.why.c_str());
+            return statusFailed;
+        }
+        if (command == 'x') {
+            std::puts("Extracting...");
+            extractFiles(opened.file.file, decoded.archive);
+            std::printf("Extracted %u file(s)\n", decoded.archive.files);
+            progress();
+        }
     } catch (const std::bad_alloc&) {
         // The archive may well be sound. The tree was freed on the way
         // here, so the messages have memory to be made in.
         failure(archive, "Archive does not fit in memory", "Archive does not fit in memory");
         return statusFailed;
     }
+    return finalStatus();
 }
 
 namespace {

@@ -44,7 +44,8 @@ class DAT_API Archive {
     // On failure the archive is closed and error() says why, as dattool
     // does: the system's text ("No such file or directory"), "not a regular
     // file", "Not a DAT file", "Damaged archive: <what>" or "Archive does
-    // not fit in memory".
+    // not fit in memory"; "internal error: <what>" is a fault of the
+    // library's own.
     explicit Archive(const std::string& path) noexcept;
     ~Archive();
     Archive(Archive&& other) noexcept;

@@ -11,6 +11,7 @@
 #include "archive/format.h"
 #include "archive/keyed_stream.h"
 #include "platform/platform.h"
+#include "reading/opening.h"
 #include "reading/toc_reader.h"
 #include "reading/verdicts.h"
 
@@ -19,7 +20,7 @@ namespace dat {
 namespace {
 
 // What an open archive holds.
-struct Opened {
+struct Loaded {
     File file;
     ::Archive archive;
     std::vector<Verdict> verdicts;
@@ -28,26 +29,19 @@ struct Opened {
 
 // Decodes the archive at path; on failure returns null with why set to
 // the text dattool prints.
-std::unique_ptr<Opened> load(const std::string& path, std::string& why) {
-    KeyedFile f(fileOpenRead(path));
-    if (!f) {
-        why = lastError();
+std::unique_ptr<Loaded> load(const std::string& path, std::string& why) {
+    Opened file = openArchive(path);
+    if (file.failure != Failure::none) {
+        why = file.why;
         return nullptr;
     }
-    if (!fileIsRegular(f.file)) {
-        why = "not a regular file";
+    auto state = std::make_unique<Loaded>();
+    Decoded decoded = decodeArchive(file);
+    if (decoded.failure != Failure::none) {
+        why = decoded.why;
         return nullptr;
     }
-    auto state = std::make_unique<Opened>();
-    state->archive = parseFile(f);
-    if (state->archive.status == Toc::notArchive) {
-        why = "Not a DAT file";
-        return nullptr;
-    }
-    if (state->archive.status == Toc::damaged) {
-        why = "Damaged archive: " + state->archive.damage;
-        return nullptr;
-    }
+    state->archive = std::move(decoded.archive);
     state->verdicts = judgeExtraction(state->archive);
     const size_t count = state->verdicts.size();
     state->end.resize(count);
@@ -58,8 +52,17 @@ std::unique_ptr<Opened> load(const std::string& path, std::string& why) {
         const size_t parent = state->verdicts[i].parent;
         if (parent != ::noParent) state->end[parent] = std::max(state->end[parent], state->end[i]);
     }
-    state->file = std::move(f.file);
+    state->file = std::move(file.file.file);
     return state;
+}
+
+// "internal error: <what>", or as much of it as memory allows.
+std::string internalError(const char* what) noexcept {
+    try {
+        return std::string("internal error: ") + what;
+    } catch (...) {
+        return {};
+    }
 }
 
 void normalise(std::string& path, size_t from) {
@@ -68,7 +71,7 @@ void normalise(std::string& path, size_t from) {
 
 }  // namespace
 
-struct Archive::State : Opened {};
+struct Archive::State : Loaded {};
 
 Archive::Archive() noexcept = default;
 Archive::~Archive() = default;
@@ -77,15 +80,19 @@ Archive& Archive::operator=(Archive&& other) noexcept = default;
 
 Archive::Archive(const std::string& path) noexcept {
     try {
-        std::unique_ptr<Opened> opened = load(path, failure);
+        std::unique_ptr<Loaded> opened = load(path, failure);
         if (opened) state = std::make_unique<State>(State{std::move(*opened)});
     } catch (const std::bad_alloc&) {
         // The tree was freed on the way here, so the text has room.
         state.reset();
         failure = "Archive does not fit in memory";
+    } catch (const std::exception& e) {
+        // A fault of the library's own: said as such, never as memory.
+        state.reset();
+        failure = internalError(e.what());
     } catch (...) {
         state.reset();
-        failure = "Archive does not fit in memory";
+        failure = internalError("an exception of no known kind");
     }
 }
 
