@@ -10,6 +10,7 @@
 
 #include "archive/format.h"
 #include "archive/keyed_stream.h"
+#include "archive/paths.h"
 #include "platform/platform.h"
 #include "reading/opening.h"
 #include "reading/toc_reader.h"
@@ -63,10 +64,6 @@ std::string internalError(const char* what) noexcept {
     } catch (...) {
         return {};
     }
-}
-
-void normalise(std::string& path, size_t from) {
-    std::replace(path.begin() + static_cast<std::ptrdiff_t>(from), path.end(), '/', '\\');
 }
 
 }  // namespace
@@ -143,13 +140,14 @@ std::string Archive::written(size_t i) const noexcept {
 
 size_t Archive::find(std::string_view path) const noexcept {
     try {
-        std::string wanted(path);
-        normalise(wanted, 0);
         size_t found = notFound;
         // One buffer holds the path of the entry at hand; a directory whose
-        // path does not lead towards wanted is passed over whole. Names may
-        // hold separators themselves, so a directory matches with its
-        // trailing separator or without it, never by stripping wanted.
+        // path does not lead towards the one wanted is passed over whole.
+        // Names may hold separators themselves, so a directory matches with
+        // its trailing separator or without it, never by stripping path.
+        auto same = [&](const std::string& at) {
+            return at.size() == path.size() && startsWithPath(path, at);
+        };
         std::string at;
         std::vector<std::pair<uint32_t, size_t>> open;  // directories entered: end, path length before
         const size_t count = size();
@@ -161,12 +159,11 @@ size_t Archive::find(std::string_view path) const noexcept {
             const ::Entry& e = *state->verdicts[i].entry;
             const size_t mark = at.size();
             at += e.name;
-            normalise(at, mark);
-            if (at == wanted) found = i;
+            if (same(at)) found = i;
             if (e.type == typeDirectory) {
                 at += '\\';
-                if (at == wanted) found = i;
-                if (wanted.size() > at.size() && wanted.compare(0, at.size(), at) == 0) {
+                if (same(at)) found = i;
+                if (path.size() > at.size() && startsWithPath(path, at)) {
                     open.emplace_back(state->end[i], mark);
                     ++i;
                     continue;

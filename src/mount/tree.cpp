@@ -1,21 +1,11 @@
 #include "mount/tree.h"
 
+#include "archive/paths.h"
+
 namespace {
 
 // What the system says when it cannot make such a name.
 const char* const tooLong = "File name too long";
-
-// Appends the names of path from start on as "x" makes them: split at
-// either separator, empty names and "." left out, as they open the
-// directory they stand in.
-void splitNames(const std::string& path, size_t start, std::vector<std::string>& names) {
-    for (size_t i = start; i <= path.size(); ++i) {
-        if (i < path.size() && path[i] != '\\' && path[i] != '/') continue;
-        const size_t n = i - start;
-        if (n != 0 && !(n == 1 && path[start] == '.')) names.push_back(path.substr(start, n));
-        start = i + 1;
-    }
-}
 
 struct Builder {
     MountTree tree;
@@ -57,7 +47,7 @@ struct Builder {
             }
         }
         names.clear();
-        splitNames(m.written, start, names);
+        for (NameCursor n(m.written, start); n.next();) names.emplace_back(n.name());
         const size_t dirs = m.directory || names.empty() ? names.size() : names.size() - 1;
         for (size_t n = 0; n < dirs; ++n) {
             const uint64_t there = lookupChild(tree, at, names[n]);

@@ -224,8 +224,7 @@ void extractFile(Extraction& walk, const Entry& e, Refusal refusal, const std::s
     // last separator and are reached like any directory; the rest is the
     // file's own name.
     const size_t names = walk.pathNames.size();
-    size_t cut = part.size();
-    while (cut > 0 && !isSeparator(part[cut - 1])) --cut;
+    const size_t cut = lastNameAt(part);
     const std::string name = part.substr(cut);
     splitPath(part.substr(0, cut), walk.pathNames);
     Reach reached = reach(walk);

@@ -11,48 +11,14 @@
 namespace {
 
 // Whether every name in part may be made on this system.
-bool namesAllowed(const std::string& part) {
-    size_t start = 0;
-    for (size_t i = 0; i <= part.size(); ++i) {
-        if (i < part.size() && !isSeparator(part[i])) continue;
-        if (i > start && !nameAllowed(part.substr(start, i - start))) return false;
-        start = i + 1;
-    }
+bool namesAllowed(std::string_view part) {
+    for (NameCursor n(part); n.next();)
+        if (!nameAllowed(std::string(n.name()))) return false;
     return true;
-}
-
-// The names of a stored name from skip on, as "x" makes them: split at
-// either separator, empty names left out. Starts go to starts.
-void namesOf(const std::string& name, size_t skip, std::vector<uint16_t>& starts) {
-    starts.clear();
-    for (size_t i = skip; i < name.size();) {
-        size_t stop = i;
-        while (stop < name.size() && !isSeparator(name[stop])) ++stop;
-        if (stop > i) starts.push_back(static_cast<uint16_t>(i));
-        i = stop + 1;
-    }
-}
-
-// The name that starts at start of name, up to the next separator.
-std::string_view nameAt(const std::string& name, size_t start) {
-    size_t stop = start;
-    while (stop < name.size() && !isSeparator(name[stop])) ++stop;
-    return std::string_view(name).substr(start, stop - start);
 }
 
 bool isDot(std::string_view name) {
     return name.size() == 1 && name[0] == '.';
-}
-
-// The start of the next directory name after the one at start: empty and
-// "." names left out, as they open the directory they stand in.
-size_t nextDirName(const std::string& name, size_t start) {
-    size_t at = start + nameAt(name, start).size();
-    for (;;) {
-        while (at < name.size() && isSeparator(name[at])) ++at;
-        if (at >= name.size() || !isDot(nameAt(name, at))) return at;
-        ++at;
-    }
 }
 
 // The paths written so far, as a tree of names, to find repeated paths and
@@ -148,14 +114,14 @@ struct Written {
             const uint32_t c = slots[s] - 1;
             if (nodes[c].count == 0) return blocked;
             // Follow the chain while the names agree.
-            const std::string& chain = nameOf(nodes[c]);
-            size_t place = nodes[c].start;
+            NameCursor chain(nameOf(nodes[c]), nodes[c].start);
+            chain.next();  // its first name, found above
             uint16_t k = 1;
             for (; k < nodes[c].count; ++k) {
-                place = nextDirName(chain, place);
-                if (n + k == dirs.size() || nameAt(chain, place) != nameAt(name, dirs[n + k])) break;
+                chain.next();
+                if (n + k == dirs.size() || chain.name() != nameAt(name, dirs[n + k])) break;
             }
-            at = k < nodes[c].count ? split(c, k, place) : c;
+            at = k < nodes[c].count ? split(c, k, chain.start()) : c;
             n += k;
         }
         return at;
@@ -165,48 +131,49 @@ struct Written {
 // How many entries the tree below list holds, and how many names their
 // stored names hold.
 void countEntries(const std::vector<Entry>& list, size_t& entries, size_t& names) {
-    std::vector<uint16_t> starts;
     Preorder<const std::vector<Entry>> walk(list);
     while (const Entry* e = walk.next()) {
         ++entries;
-        namesOf(e->name, 0, starts);
-        names += starts.size();
+        for (NameCursor n(e->name); n.next();) ++names;
     }
 }
 
 // Places verdict i, which the rules left alone, among what was written
 // before it; returns the node of its directory (blocked when it has none).
+// A file it refuses leaves no trace: not even the directories of its own
+// name are taken as made.
 uint32_t place(Written& w, std::vector<Verdict>& verdicts, uint32_t i, uint32_t at) {
     Verdict& v = verdicts[i];
     const bool dir = v.entry->type == typeDirectory;
     const std::string& name = v.entry->name;
-    std::vector<uint16_t>& starts = w.starts;
-    namesOf(name, v.skip, starts);
-    uint16_t file = 0;
-    if (!dir && !starts.empty()) {
-        file = starts.back();
-        starts.pop_back();
+    // A file's own name is its last; the names before it are directories.
+    // (A drive dropped from the front may leave the last name shorter.)
+    const size_t file = dir ? name.size() : std::max<size_t>(lastNameAt(name), v.skip);
+    const std::string_view fileName = std::string_view(name).substr(file);
+    if (!dir && isDot(fileName)) {
+        v.refusal = Refusal::directoryInTheWay;  // the directory "." names
+        return Written::blocked;
     }
-    starts.erase(
-        std::remove_if(starts.begin(), starts.end(), [&](uint16_t n) { return isDot(nameAt(name, n)); }),
-        starts.end());
+    std::vector<uint16_t>& starts = w.starts;
+    starts.clear();
+    for (NameCursor n(std::string_view(name).substr(0, file), v.skip); n.next();)
+        starts.push_back(static_cast<uint16_t>(n.start()));
     at = w.walk(at, i, starts);
     if (at == Written::blocked) {
         v.refusal = Refusal::fileInTheWay;
         return at;
     }
     if (dir) return at;
-    const std::string_view fileName = nameAt(name, file);
     const size_t s = w.find(at, fileName);
-    if (isDot(fileName) || (w.slots[s] != 0 && w.nodes[w.slots[s] - 1].count != 0)) {
-        v.refusal = Refusal::directoryInTheWay;  // or the directory "." names
+    if (w.slots[s] != 0 && w.nodes[w.slots[s] - 1].count != 0) {
+        v.refusal = Refusal::directoryInTheWay;
     } else if (w.slots[s] == 0) {
-        w.make(s, {at, i, file, 0});
+        w.make(s, {at, i, static_cast<uint16_t>(file), 0});
     } else {
         Written::Node& there = w.nodes[w.slots[s] - 1];
         verdicts[there.verdict].replaced = true;
         there.verdict = i;
-        there.start = file;
+        there.start = static_cast<uint16_t>(file);
     }
     return Written::blocked;
 }
