@@ -26,11 +26,12 @@ struct Loaded {
     ::Archive archive;
     std::vector<Verdict> verdicts;
     std::vector<uint32_t> end;  // of each entry: the index past everything below it
+    std::vector<Made> made;     // with With::tree only
 };
 
 // Decodes the archive at path; on failure returns null with why set to
 // the text dattool prints.
-std::unique_ptr<Loaded> load(const std::string& path, std::string& why) {
+std::unique_ptr<Loaded> load(const std::string& path, With with, std::string& why) {
     Opened file = openArchive(path);
     if (file.failure != Failure::none) {
         why = file.why;
@@ -43,7 +44,7 @@ std::unique_ptr<Loaded> load(const std::string& path, std::string& why) {
         return nullptr;
     }
     state->archive = std::move(decoded.archive);
-    state->verdicts = judgeExtraction(state->archive);
+    state->verdicts = judgeExtraction(state->archive, with == With::tree ? &state->made : nullptr);
     const size_t count = state->verdicts.size();
     state->end.resize(count);
     // Preorder: an entry's children come after it, so walking backwards
@@ -75,9 +76,11 @@ Archive::~Archive() = default;
 Archive::Archive(Archive&& other) noexcept = default;
 Archive& Archive::operator=(Archive&& other) noexcept = default;
 
-Archive::Archive(const std::string& path) noexcept {
+Archive::Archive(const std::string& path) noexcept : Archive(path, With::entries) {}
+
+Archive::Archive(const std::string& path, With with) noexcept {
     try {
-        std::unique_ptr<Loaded> opened = load(path, failure);
+        std::unique_ptr<Loaded> opened = load(path, with, failure);
         if (opened) state = std::make_unique<State>(State{std::move(*opened)});
     } catch (const std::bad_alloc&) {
         // The tree was freed on the way here, so the text has room.
@@ -127,6 +130,31 @@ std::string Archive::path(size_t i) const noexcept {
     } catch (...) {
         return {};
     }
+}
+
+std::string Archive::named(size_t i) const noexcept {
+    if (i >= size()) return {};
+    try {
+        return state->verdicts[i].refusal == Refusal::leavesDirectory ? storedPath(state->verdicts, i)
+                                                                      : writtenPath(state->verdicts, i);
+    } catch (...) {
+        return {};
+    }
+}
+
+size_t Archive::nodes() const noexcept {
+    return state ? state->made.size() : 0;
+}
+
+Node Archive::node(size_t i) const noexcept {
+    Node out;
+    if (i >= nodes()) return out;
+    const Made& m = state->made[i];
+    out.name = madeName(state->verdicts, state->made, i);
+    out.kind = m.directory ? Kind::directory : Kind::file;
+    out.parent = m.parent;
+    out.entry = i == 0 ? noParent : m.verdict;
+    return out;
 }
 
 std::string Archive::written(size_t i) const noexcept {

@@ -13,7 +13,7 @@
 namespace {
 
 // Why a directory could not be reached.
-enum class Reach { ok, link, reserved, blocked };
+enum class Reach { ok, link, blocked };
 
 // What one extraction keeps while it walks the tree. Every directory is
 // reached from the current directory one name at a time, each opened
@@ -99,9 +99,7 @@ Reach openLevel(Extraction& walk, size_t level, bool make) {
 Reach reach(Extraction& walk) {
     size_t level = walk.handles.empty() || walk.handles.back() ? walk.handles.size() : 0;
     for (; level < walk.pathNames.size(); ++level) {
-        const bool again = level < walk.handles.size();
-        if (!again && !nameAllowed(walk.pathNames[level])) return Reach::reserved;
-        const Reach r = openLevel(walk, level, !again);
+        const Reach r = openLevel(walk, level, level >= walk.handles.size());
         if (r != Reach::ok) {
             walk.handles.resize(level);
             return r;
@@ -127,8 +125,6 @@ std::string reason(const Extraction& walk, Reach r) {
     switch (r) {
         case Reach::link:
             return "path passes through a symbolic link";
-        case Reach::reserved:
-            return "name is reserved on Windows";
         case Reach::ok:
         case Reach::blocked:
             break;
@@ -208,8 +204,8 @@ bool writeOut(Extraction& walk, const Dir& dir, const std::string& name, const E
 }
 
 // part: what the entry adds to the written path, its directory's "\\" left
-// out. The verdict has decided whether the file is written; only the disk
-// may still stop it.
+// out. The verdict has decided whether the file is written and where; only
+// the disk may still stop it.
 void extractFile(Extraction& walk, const Entry& e, Refusal refusal, const std::string& part) {
     const std::string& path = named(walk, refusal);
     std::printf("Extracting %s...", shown(path).c_str());
@@ -227,8 +223,7 @@ void extractFile(Extraction& walk, const Entry& e, Refusal refusal, const std::s
     const size_t cut = lastNameAt(part);
     const std::string name = part.substr(cut);
     splitPath(part.substr(0, cut), walk.pathNames);
-    Reach reached = reach(walk);
-    if (reached == Reach::ok && !nameAllowed(name)) reached = Reach::reserved;
+    const Reach reached = reach(walk);
     const bool ok = reached == Reach::ok &&
                     writeOut(walk, walk.handles.empty() ? walk.base : walk.handles.back(), name, e);
     leaveBelow(walk, names);
@@ -245,6 +240,7 @@ void extractDir(Extraction& walk, Refusal refusal, const std::string& part) {
         case Refusal::reservedName:
             return failure(path, why, "Skipping %s: %s", shown(path).c_str(), why);
         case Refusal::fileInTheWay:
+        case Refusal::nameTooLong:
             std::printf("Creating directory %s...\n", shown(path).c_str());
             return failure(path, why, "Unable to create directory %s", shown(path).c_str());
         case Refusal::namesNoFile:
@@ -263,7 +259,6 @@ void extractDir(Extraction& walk, Refusal refusal, const std::string& part) {
             progress();
             break;
         case Reach::link:
-        case Reach::reserved:
             failure(path, because, "Skipping %s: %s", shown(path).c_str(), because.c_str());
             break;
         case Reach::blocked:

@@ -17,8 +17,63 @@ bool namesAllowed(std::string_view part) {
     return true;
 }
 
+// Whether every name in part fits a directory entry: no file system this
+// program writes to takes a longer name (Windows counts 255 UTF-16 units,
+// which no name of 255 bytes exceeds).
+constexpr size_t maxWrittenName = 255;
+bool namesFit(std::string_view part) {
+    for (NameCursor n(part); n.next();)
+        if (n.name().size() > maxWrittenName) return false;
+    return true;
+}
+
 bool isDot(std::string_view name) {
     return name.size() == 1 && name[0] == '.';
+}
+
+// The path state of the walk over the tree: the stored path as listed,
+// the path written to, and whether a directory above already climbed out,
+// or could not be named or made.
+struct PathWalk {
+    std::string stored;
+    std::string written;
+    bool leaves = false;
+    bool reserved = false;
+    bool tooLong = false;
+};
+
+// Moves walk down to entry e and judges it by the rules that need no other
+// entry: climbing out, naming no file, bytes outside the data region
+// (dataSize) and names the system cannot hold. The caller puts walk back
+// after e and everything below it.
+Refusal judgeEntry(PathWalk& walk, const Entry& e, uint32_t dataSize) {
+    const bool dir = e.type == typeDirectory;
+    const size_t storedMark = walk.stored.size(), writtenMark = walk.written.size();
+    walk.stored.append(e.name);
+    if (dir) walk.stored += '\\';
+    if (!walk.leaves) {
+        if (walk.written.empty()) {
+            // Nothing kept yet: leading separators, drives and ".." of this
+            // name are dropped, as from the start of a path.
+            walk.leaves = !safePath(walk.stored.substr(storedMark), walk.written);
+        } else {
+            walk.written.append(e.name);
+            if (dir) walk.written += '\\';
+            walk.leaves = hasUp(e.name);
+        }
+    }
+    if (walk.leaves) return Refusal::leavesDirectory;
+    // A path that ends in a separator names no file.
+    if (!dir && (walk.written.empty() || isSeparator(walk.written.back()))) return Refusal::namesNoFile;
+    // dataSize is the data region's length; a record reaching past it would
+    // read bytes that are not its own. An empty file reads nothing.
+    if (!dir && e.size != 0 && uint64_t(e.offset) + e.size > dataSize) return Refusal::outsideArchive;
+    const std::string_view added = std::string_view(walk.written).substr(writtenMark);
+    if (!walk.reserved) walk.reserved = !namesAllowed(added);
+    if (walk.reserved) return Refusal::reservedName;
+    if (!walk.tooLong) walk.tooLong = !namesFit(added);
+    if (walk.tooLong) return Refusal::nameTooLong;
+    return Refusal::none;
 }
 
 // The paths written so far, as a tree of names, to find repeated paths and
@@ -139,10 +194,11 @@ void countEntries(const std::vector<Entry>& list, size_t& entries, size_t& names
 }
 
 // Places verdict i, which the rules left alone, among what was written
-// before it; returns the node of its directory (blocked when it has none).
+// before it; returns the node of its directory (blocked when it has none)
+// and sets landed to the node it stands for, a directory's or its file's.
 // A file it refuses leaves no trace: not even the directories of its own
 // name are taken as made.
-uint32_t place(Written& w, std::vector<Verdict>& verdicts, uint32_t i, uint32_t at) {
+uint32_t place(Written& w, std::vector<Verdict>& verdicts, uint32_t i, uint32_t at, uint32_t& landed) {
     Verdict& v = verdicts[i];
     const bool dir = v.entry->type == typeDirectory;
     const std::string& name = v.entry->name;
@@ -163,14 +219,18 @@ uint32_t place(Written& w, std::vector<Verdict>& verdicts, uint32_t i, uint32_t 
         v.refusal = Refusal::fileInTheWay;
         return at;
     }
-    if (dir) return at;
+    if (dir) {
+        landed = at;
+        return at;
+    }
     const size_t s = w.find(at, fileName);
     if (w.slots[s] != 0 && w.nodes[w.slots[s] - 1].count != 0) {
         v.refusal = Refusal::directoryInTheWay;
     } else if (w.slots[s] == 0) {
-        w.make(s, {at, i, static_cast<uint16_t>(file), 0});
+        landed = w.make(s, {at, i, static_cast<uint16_t>(file), 0});
     } else {
-        Written::Node& there = w.nodes[w.slots[s] - 1];
+        landed = w.slots[s] - 1;
+        Written::Node& there = w.nodes[landed];
         verdicts[there.verdict].replaced = true;
         there.verdict = i;
         there.start = static_cast<uint16_t>(file);
@@ -184,22 +244,25 @@ struct Level {
     uint32_t verdict;  // the directory's
     uint32_t at;       // its node, blocked when it has none
     size_t stored, written;
-    bool leaves, reserved;
+    bool leaves, reserved, tooLong;
 };
 
-// Judges every entry below list in preorder.
-void judgeAll(Written& w, std::vector<Verdict>& verdicts, const std::vector<Entry>& list, uint32_t dataSize) {
+// Judges every entry below list in preorder. landed, when given, receives
+// the node each verdict stands for, or blocked.
+void judgeAll(Written& w, std::vector<Verdict>& verdicts, const std::vector<Entry>& list, uint32_t dataSize,
+              std::vector<uint32_t>* landed) {
     PathWalk walk;
     std::vector<Level> levels;  // the directories above the entry at hand
     Preorder<const std::vector<Entry>> entries(list);
     while (const Entry* e = entries.next()) {
         levels.resize(entries.depth() - 1);
-        const Level top{noParent, 0, 0, 0, false, false};
+        const Level top{noParent, 0, 0, 0, false, false, false};
         const Level& above = levels.empty() ? top : levels.back();
         walk.stored.resize(above.stored);
         walk.written.resize(above.written);
         walk.leaves = above.leaves;
         walk.reserved = above.reserved;
+        walk.tooLong = above.tooLong;
         const size_t writtenMark = walk.written.size();
         const auto i = static_cast<uint32_t>(verdicts.size());
         Verdict v;
@@ -212,15 +275,17 @@ void judgeAll(Written& w, std::vector<Verdict>& verdicts, const std::vector<Entr
         const size_t whole = e->name.size() + (e->type == typeDirectory ? 1 : 0);
         v.skip = static_cast<uint16_t>(std::min(whole - std::min(added, whole), e->name.size()));
         verdicts.push_back(v);
-        uint32_t node = Written::blocked;
+        uint32_t node = Written::blocked, stands = Written::blocked;
         if (v.refusal == Refusal::none) {
             if (above.at == Written::blocked)
                 verdicts[i].refusal = Refusal::fileInTheWay;
             else
-                node = place(w, verdicts, i, above.at);
+                node = place(w, verdicts, i, above.at, stands);
         }
+        if (landed) landed->push_back(stands);
         if (!e->child.empty())
-            levels.push_back({i, node, walk.stored.size(), walk.written.size(), walk.leaves, walk.reserved});
+            levels.push_back(
+                {i, node, walk.stored.size(), walk.written.size(), walk.leaves, walk.reserved, walk.tooLong});
     }
 }
 
@@ -236,34 +301,44 @@ std::string joinedPath(const std::vector<Verdict>& verdicts, size_t i, Part part
 
 }  // namespace
 
-Refusal judgeEntry(PathWalk& walk, const Entry& e, uint32_t dataSize) {
-    const bool dir = e.type == typeDirectory;
-    const size_t storedMark = walk.stored.size(), writtenMark = walk.written.size();
-    walk.stored.append(e.name);
-    if (dir) walk.stored += '\\';
-    if (!walk.leaves) {
-        if (walk.written.empty()) {
-            // Nothing kept yet: leading separators, drives and ".." of this
-            // name are dropped, as from the start of a path.
-            walk.leaves = !safePath(walk.stored.substr(storedMark), walk.written);
-        } else {
-            walk.written.append(e.name);
-            if (dir) walk.written += '\\';
-            walk.leaves = hasUp(e.name);
+namespace {
+
+// What x makes, from the nodes the judging left and the node each verdict
+// stands for: each node is numbered when the first verdict that makes it
+// comes, after the directories above it, one number per directory of a
+// chain.
+std::vector<Made> madeOf(const Written& w, const std::vector<uint32_t>& landed) {
+    std::vector<Made> made(1);                                      // the current directory
+    std::vector<uint32_t> first(w.nodes.size(), Written::blocked);  // of each node: its first number
+    first[0] = 0;
+    // The number of the deepest directory of node n, which must be numbered.
+    auto last = [&](uint32_t n) { return first[n] + w.nodes[n].count - 1; };
+    std::vector<uint32_t> above;  // nodes not yet numbered, from the deepest up
+    for (const uint32_t stands : landed) {
+        if (stands == Written::blocked || first[stands] != Written::blocked) continue;
+        above.clear();
+        for (uint32_t n = stands; first[n] == Written::blocked; n = w.nodes[n].parent) above.push_back(n);
+        for (auto n = above.rbegin(); n != above.rend(); ++n) {
+            const Written::Node& node = w.nodes[*n];
+            first[*n] = static_cast<uint32_t>(made.size());
+            uint32_t parent = last(node.parent);
+            if (node.count == 0) {
+                made.push_back({parent, node.verdict, node.start, false});
+                continue;
+            }
+            NameCursor names(w.nameOf(node), node.start);
+            for (uint16_t k = 0; k < node.count && names.next(); ++k) {
+                made.push_back({parent, node.verdict, static_cast<uint16_t>(names.start()), true});
+                parent = static_cast<uint32_t>(made.size() - 1);
+            }
         }
     }
-    if (walk.leaves) return Refusal::leavesDirectory;
-    // A path that ends in a separator names no file.
-    if (!dir && (walk.written.empty() || isSeparator(walk.written.back()))) return Refusal::namesNoFile;
-    // dataSize is the data region's length; a record reaching past it would
-    // read bytes that are not its own. An empty file reads nothing.
-    if (!dir && e.size != 0 && uint64_t(e.offset) + e.size > dataSize) return Refusal::outsideArchive;
-    if (!walk.reserved) walk.reserved = !namesAllowed(walk.written.substr(writtenMark));
-    if (walk.reserved) return Refusal::reservedName;
-    return Refusal::none;
+    return made;
 }
 
-std::vector<Verdict> judgeExtraction(const Archive& archive) {
+}  // namespace
+
+std::vector<Verdict> judgeExtraction(const Archive& archive, std::vector<Made>* made) {
     std::vector<Verdict> verdicts;
     size_t entries = 0, names = 0;
     countEntries(archive.root.child, entries, names);
@@ -271,8 +346,16 @@ std::vector<Verdict> judgeExtraction(const Archive& archive) {
     // An entry makes at most a chain, a split and its file; and no more
     // nodes than its names.
     Written w(verdicts, std::min(names, 3 * entries));
-    judgeAll(w, verdicts, archive.root.child, archive.root.size);
+    std::vector<uint32_t> landed;
+    if (made) landed.reserve(entries);
+    judgeAll(w, verdicts, archive.root.child, archive.root.size, made ? &landed : nullptr);
+    if (made) *made = madeOf(w, landed);
     return verdicts;
+}
+
+std::string_view madeName(const std::vector<Verdict>& verdicts, const std::vector<Made>& made, size_t i) {
+    if (i == 0 || i >= made.size()) return {};
+    return nameAt(verdicts[made[i].verdict].entry->name, made[i].start);
 }
 
 std::string storedPath(const std::vector<Verdict>& verdicts, size_t i) {
@@ -306,6 +389,8 @@ const char* reasonOf(Refusal r) {
             return "a file stands in the way";
         case Refusal::directoryInTheWay:
             return "a directory stands in the way";
+        case Refusal::nameTooLong:
+            return "File name too long";
     }
     return "";
 }

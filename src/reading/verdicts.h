@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "archive/entry.h"
@@ -21,6 +22,7 @@ enum class Refusal : uint8_t {
     reservedName,       // Windows cannot hold a name of the path (Windows builds only)
     fileInTheWay,       // an earlier file stands where this path needs a directory
     directoryInTheWay,  // an earlier directory stands where this file goes
+    nameTooLong,        // a name of the path is longer than any file system here takes
 };
 
 constexpr uint32_t noParent = UINT32_MAX;
@@ -38,26 +40,29 @@ struct Verdict {
     bool replaced = false;  // a later file of the same path is written over this one
 };
 
-// The path state of one walk over the tree, for "x" and for judgeExtraction
-// alike: the stored path as listed, the path written to, and whether a
-// directory above already climbed out or could not be named.
-struct PathWalk {
-    std::string stored;
-    std::string written;
-    bool leaves = false;
-    bool reserved = false;
+// One thing "x" leaves in an empty current directory: a directory, or a
+// file with the bytes of the last entry written there. Twelve bytes.
+struct Made {
+    uint32_t parent = 0;   // index of the directory holding it
+    uint32_t verdict = 0;  // directory: whose stored name holds its name; file: whose bytes it holds
+    uint16_t start = 0;    // where its name starts in that verdict's stored name
+    bool directory = true;
 };
-
-// Moves walk down to entry e and judges it by the rules that need no disk:
-// climbing out, naming no file, bytes outside the data region (dataSize)
-// and, on Windows, reserved names. The caller puts walk back after e and
-// everything below it.
-Refusal judgeEntry(PathWalk& walk, const Entry& e, uint32_t dataSize);
 
 // Every entry of archive, in stored order, with what "x" does with it in
 // an empty current directory. Names are compared byte for byte, as a
-// case-sensitive file system compares them.
-std::vector<Verdict> judgeExtraction(const Archive& archive);
+// case-sensitive file system compares them. These verdicts are the one
+// decision of what "x" makes: "x" follows them, and the library and the
+// mount show them.
+//
+// made, when given, receives what "x" makes, in the order it makes it:
+// made[0] is the current directory, every other directory and file comes
+// after the directory holding it. Of repeated files there is one, placed
+// where the first was made.
+std::vector<Verdict> judgeExtraction(const Archive& archive, std::vector<Made>* made = nullptr);
+
+// The name of made[i]; empty for the current directory, made[0].
+std::string_view madeName(const std::vector<Verdict>& verdicts, const std::vector<Made>& made, size_t i);
 
 // The path of verdicts[i] as listed, and as written below the current
 // directory; directories end in "\\".

@@ -54,6 +54,24 @@ std::map<std::string, std::string> treeOf(const dat::Archive& a) {
     return tree;
 }
 
+// The same tree from the archive's nodes: each node's path is its
+// parent's and its name, each file holds its entry's bytes. Every node
+// comes after the directory holding it.
+std::map<std::string, std::string> nodesOf(const dat::Archive& a) {
+    std::map<std::string, std::string> tree;
+    std::vector<std::string> paths(a.nodes());
+    for (size_t i = 1; i < a.nodes(); ++i) {
+        const dat::Node n = a.node(i);
+        if (n.parent >= i || n.name.empty() || n.name.find_first_of("\\/") != std::string_view::npos) {
+            tree["<node " + std::to_string(i) + " out of order or badly named>"] = "";
+            continue;
+        }
+        paths[i] = (n.parent == 0 ? "" : paths[n.parent] + "/") + std::string(n.name);
+        tree[paths[i]] = n.kind == dat::Kind::directory ? "<dir>" : contents(a, n.entry);
+    }
+    return tree;
+}
+
 std::string listing(const dat::Archive& a) {
     std::string lines;
     for (size_t i = 0; i < a.size(); ++i) lines += a.path(i) + '\n';
@@ -123,6 +141,11 @@ void expectFaceAgrees(const std::string& stem) {
         EXPECT_EQ(fnv1a64(lines), want.list.hash);
     }
     EXPECT_EQ(treeOf(a), want.tree);
+    // The same tree, as the numbered nodes say it.
+    const dat::Archive nodes(dataFile(stem + ".dat"), dat::With::tree);
+    ASSERT_TRUE(nodes.isOpen()) << nodes.error();
+    EXPECT_EQ(nodesOf(nodes), want.tree);
+    EXPECT_EQ(a.nodes(), 0u);
     // Each entry is found by its own path, written with either separator.
     for (size_t i = 0; i < a.size(); ++i) {
         std::string path = a.path(i);
