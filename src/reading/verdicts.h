@@ -22,7 +22,7 @@ enum class Refusal : uint8_t {
     reservedName,       // Windows cannot hold a name of the path (Windows builds only)
     fileInTheWay,       // an earlier file stands where this path needs a directory
     directoryInTheWay,  // an earlier directory stands where this file goes
-    nameTooLong,        // a name of the path is longer than any file system here takes
+    nameTooLong,        // the path, or a name of it, is longer than this system takes
 };
 
 constexpr uint32_t noParent = UINT32_MAX;
