@@ -293,8 +293,7 @@ void extractAll(Extraction& walk, const std::vector<Verdict>& verdicts) {
         // What the entry adds to the written path: its name less what was
         // dropped from its start.
         const std::string part = v.skip < e.name.size() ? e.name.substr(v.skip) : std::string();
-        walk.written += part;
-        if (dir && !part.empty()) walk.written += '\\';
+        appendWritten(walk.written, v);
         if (!dir) {
             extractFile(walk, e, v.refusal, part);
             continue;

@@ -367,12 +367,16 @@ std::string storedPath(const std::vector<Verdict>& verdicts, size_t i) {
     });
 }
 
+void appendWritten(std::string& path, const Verdict& v) {
+    const std::string& name = v.entry->name;
+    // Dropped whole from the start of the path, it adds nothing.
+    if (path.empty() && v.skip >= name.size()) return;
+    path.append(name, std::min<size_t>(v.skip, name.size()), std::string::npos);
+    if (v.entry->type == typeDirectory) path += '\\';
+}
+
 std::string writtenPath(const std::vector<Verdict>& verdicts, size_t i) {
-    return joinedPath(verdicts, i, [](std::string& path, const Verdict& v) {
-        if (v.skip >= v.entry->name.size()) return;  // all of it dropped
-        path.append(v.entry->name, v.skip, std::string::npos);
-        if (v.entry->type == typeDirectory) path += '\\';
-    });
+    return joinedPath(verdicts, i, appendWritten);
 }
 
 const char* reasonOf(Refusal r) {

@@ -69,5 +69,10 @@ std::string_view madeName(const std::vector<Verdict>& verdicts, const std::vecto
 std::string storedPath(const std::vector<Verdict>& verdicts, size_t i);
 std::string writtenPath(const std::vector<Verdict>& verdicts, size_t i);
 
+// Appends to path, the written path of v's directory, what v adds to it:
+// its stored name less what was dropped from its start, and a directory's
+// "\\", unless all of it was dropped from the start of the path.
+void appendWritten(std::string& path, const Verdict& v);
+
 // The reason "x" gives for a refusal.
 const char* reasonOf(Refusal r);

@@ -476,6 +476,12 @@ def samples():
             D("w", [F(n.encode("latin-1"), n.encode("latin-1")) for n in WINDOWS_NAMES + WINDOWS_TAKEN]),
             D("d", [D(n) for n in WINDOWS_NAMES[:2] + ["LONGDI~1"]]),
         ]), {p: windows_names_expect(p) for p in PATH_LIMIT}),
+        # A directory with an empty name below a path: it opens the directory
+        # it stands in, and its path as shown ends in a second separator.
+        "empty_directory_name.dat": (archive([D("a", [D("", [F("f", b"f")])])]), Expect(
+            "a\\\na\\\\\na\\\\f\n", 0,
+            extracted(["Creating directory a\\...", "Creating directory a\\\\...", "Extracting a\\\\f...ok"], 1), 0,
+            {"a/f": b"f"})),
         # A file whose own name ends in ".": it would be the directory it
         # names, so it is refused, and nothing of its name is made, not even
         # the directories before that ".".

@@ -37,19 +37,30 @@ std::string contents(const dat::Archive& a, size_t i) {
 }
 
 // The tree "x" leaves, as the face says it: every entry "x" writes, by its
-// path with "/" between names, and each file's bytes from the last entry
-// written there.
+// path with "/" between names as the disk takes them, and each file's
+// bytes from the last entry written there.
 std::map<std::string, std::string> treeOf(const dat::Archive& a) {
     std::map<std::string, std::string> tree;
     for (size_t i = 0; i < a.size(); ++i) {
         const dat::Entry e = a.entry(i);
         std::string path = a.written(i);
         if (!e.refusal.empty() || e.replaced || path.empty()) continue;
+        // As the disk takes it: empty names and "." open the directory
+        // they stand in.
         std::replace(path.begin(), path.end(), '\\', '/');
-        if (path.back() == '/') path.pop_back();
-        tree[path] = e.kind == dat::Kind::directory ? "<dir>" : contents(a, i);
-        for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1))
-            tree[path.substr(0, slash)] = "<dir>";
+        std::string at, name;
+        for (char c : path + "/") {
+            if (c != '/') {
+                name += c;
+                continue;
+            }
+            if (!name.empty() && name != ".") {
+                if (!at.empty()) tree[at] = "<dir>";
+                at += (at.empty() ? "" : "/") + name;
+            }
+            name.clear();
+        }
+        if (!at.empty()) tree[at] = e.kind == dat::Kind::directory ? "<dir>" : contents(a, i);
     }
     return tree;
 }
