@@ -12,7 +12,7 @@
 #include "creation/writer.h"
 #include "platform/platform.h"
 #include "reading/extraction.h"
-#include "reading/toc_reader.h"
+#include "reading/opening.h"
 #include "report.h"
 
 namespace dat::detail {
@@ -35,52 +35,41 @@ int finalStatus(Printer& out) {
     return out.failed() || !out.outputDelivered() ? statusFailed : 0;
 }
 
-int readOpened(Printer& out, char command, const std::string& path, const File& f) {
-    std::puts("ok\nParsing TOC...");
-    out.progress();
-    // The decoded archive lives for this run only; bad_alloc frees it on
-    // the way out, before anything is printed.
-    const Archive archive = parseFile(f);
-    if (archive.status == Toc::notArchive) {
-        out.failure(path, "Not a DAT file", "Not a DAT file");
-        return statusFailed;
-    }
-    if (command == 'l') printFiles(archive.root.child, out);
-    if (archive.status == Toc::damaged) {
-        // Nothing is extracted from a damaged archive: its files would be
-        // read from the wrong places and still look right.
-        const std::string why = "Damaged archive: " + archive.damage;
-        out.failure(path, why, "%s", why.c_str());
-        return statusFailed;
-    }
-    if (command == 'x') extractFiles(f, archive, out);
-    return finalStatus(out);
-}
-
 }  // namespace
 
 int readArchive(Printer& out, char command, const std::string& archive) {
     std::printf("Opening %s...", out.shown(archive).c_str());
     out.progress();
-    File f = fileOpenRead(archive);
-    if (!f) {
-        out.failure(archive, lastError(), "failed");
+    Opened opened = openArchive(archive);
+    if (opened.failure != Failure::none) {
+        out.failure(archive, opened.why, "failed");
         return statusFailed;
     }
-    // The format needs the archive's length before anything else, which
-    // only a regular file has: a pipe or a device is refused unread.
-    if (!fileIsRegular(f)) {
-        out.failure(archive, "not a regular file", "failed");
-        return statusFailed;
-    }
+    std::puts("ok\nParsing TOC...");
+    out.progress();
     try {
-        return readOpened(out, command, archive, f);
+        // The decoded archive lives for this run only; bad_alloc frees it
+        // on the way out, before anything is printed.
+        const Decoded decoded = decodeArchive(opened);
+        if (decoded.failure == Failure::notArchive || decoded.failure == Failure::noMemory) {
+            out.failure(archive, decoded.why, "%s", decoded.why.c_str());
+            return statusFailed;
+        }
+        if (command == 'l') printFiles(decoded.archive.root.child, out);
+        // Nothing is extracted from a damaged archive: its files would be
+        // read from the wrong places and still look right.
+        if (decoded.failure == Failure::damaged) {
+            out.failure(archive, decoded.why, "%s", decoded.why.c_str());
+            return statusFailed;
+        }
+        if (command == 'x') extractFiles(opened.file, decoded.archive, out);
     } catch (const std::bad_alloc&) {
         // The archive may well be sound. The tree was freed on the way
         // here, so the messages have memory to be made in.
         out.failure(archive, "Archive does not fit in memory", "Archive does not fit in memory");
         return statusFailed;
     }
+    return finalStatus(out);
 }
 
 namespace {

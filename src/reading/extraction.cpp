@@ -13,7 +13,7 @@ namespace dat::detail {
 namespace {
 
 // Why a directory could not be reached.
-enum class Reach { ok, link, reserved, blocked };
+enum class Reach { ok, link, blocked };
 
 // What one extraction keeps while it walks the tree. Every directory is
 // reached from the current directory one name at a time, each opened
@@ -100,9 +100,7 @@ Reach openLevel(Extraction& walk, size_t level, bool make) {
 Reach reach(Extraction& walk) {
     size_t level = walk.handles.empty() || walk.handles.back() ? walk.handles.size() : 0;
     for (; level < walk.pathNames.size(); ++level) {
-        const bool again = level < walk.handles.size();
-        if (!again && !nameAllowed(walk.pathNames[level])) return Reach::reserved;
-        const Reach r = openLevel(walk, level, !again);
+        const Reach r = openLevel(walk, level, level >= walk.handles.size());
         if (r != Reach::ok) {
             walk.handles.resize(level);
             return r;
@@ -128,8 +126,6 @@ std::string reason(const Extraction& walk, Reach r) {
     switch (r) {
         case Reach::link:
             return "path passes through a symbolic link";
-        case Reach::reserved:
-            return "name is reserved on Windows";
         case Reach::ok:
         case Reach::blocked:
             break;
@@ -225,8 +221,8 @@ bool writeOut(Extraction& walk, const Dir& dir, const std::string& name, const E
 }
 
 // part: what the entry adds to the written path, its directory's "\\" left
-// out. The verdict has decided whether the file is written; only the disk
-// may still stop it.
+// out. The verdict has decided whether the file is written and where; only
+// the disk may still stop it.
 void extractFile(Extraction& walk, const Entry& e, Refusal refusal, const std::string& part) {
     const std::string& path = named(walk, refusal);
     walk.report.extracting(path, e.size);
@@ -236,12 +232,10 @@ void extractFile(Extraction& walk, const Entry& e, Refusal refusal, const std::s
     // last separator and are reached like any directory; the rest is the
     // file's own name.
     const size_t names = walk.pathNames.size();
-    size_t cut = part.size();
-    while (cut > 0 && !isSeparator(part[cut - 1])) --cut;
+    const size_t cut = lastNameAt(part);
     const std::string name = part.substr(cut);
     splitPath(part.substr(0, cut), walk.pathNames);
-    Reach reached = reach(walk);
-    if (reached == Reach::ok && !nameAllowed(name)) reached = Reach::reserved;
+    const Reach reached = reach(walk);
     const bool ok = reached == Reach::ok &&
                     writeOut(walk, walk.handles.empty() ? walk.base : walk.handles.back(), name, e);
     leaveBelow(walk, names);
@@ -257,6 +251,7 @@ void extractDir(Extraction& walk, Refusal refusal, const std::string& part) {
         case Refusal::reservedName:
             return walk.report.skipped(path, why, why);
         case Refusal::fileInTheWay:
+        case Refusal::nameTooLong:
             return walk.report.directoryNotMade(path, why);
         case Refusal::namesNoFile:
         case Refusal::outsideArchive:
@@ -273,7 +268,6 @@ void extractDir(Extraction& walk, Refusal refusal, const std::string& part) {
             walk.report.directoryMade(path);
             break;
         case Reach::link:
-        case Reach::reserved:
             walk.report.skipped(path, because, because);
             break;
         case Reach::blocked:
@@ -307,8 +301,7 @@ void extractAll(Extraction& walk, const std::vector<Verdict>& verdicts) {
         // What the entry adds to the written path: its name less what was
         // dropped from its start.
         const std::string part = v.skip < e.name.size() ? e.name.substr(v.skip) : std::string();
-        walk.written += part;
-        if (dir && !part.empty()) walk.written += '\\';
+        appendWritten(walk.written, v);
         if (!dir) {
             extractFile(walk, e, v.refusal, part);
             continue;
