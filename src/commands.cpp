@@ -148,7 +148,8 @@ void putInPlace(Printer& out, Staging& staged, const std::string& archive, bool 
         out.failure(archive, lastError(), "Unable to write %s", out.shown(archive).c_str());
         return removeTemp(staged);
     }
-    std::printf("Cannot put the new archive in place of %s: writing it in place\n", out.shown(archive).c_str());
+    std::printf("Cannot put the new archive in place of %s: writing it in place\n",
+                out.shown(archive).c_str());
     File done = fileOpenReadIn(staged.dir, staged.temp);
     if (!done || !(replacing ? copyInPlace(archive, done) : copyToNew(staged, done)))
         out.failure(archive, lastError(), "Unable to write %s", out.shown(archive).c_str());
@@ -173,7 +174,8 @@ Staging stagingFor(Printer& out, const File& f, const std::string& archive) {
     staged.dir = dirHolding(f, archive, staged.name);
     if (staged.dir) staged.file = tempIn(staged);
     if (!staged.file)
-        std::printf("Cannot make a temporary file beside %s: writing it in place\n", out.shown(archive).c_str());
+        std::printf("Cannot make a temporary file beside %s: writing it in place\n",
+                    out.shown(archive).c_str());
     return staged;
 }
 
@@ -195,7 +197,8 @@ Staging stagingForNew(Printer& out, const std::string& archive, File& f) {
         if (f) removeOnSignal(&staged.dir, staged.name);
     }
     if (f)
-        std::printf("Cannot make a temporary file beside %s: writing it in place\n", out.shown(archive).c_str());
+        std::printf("Cannot make a temporary file beside %s: writing it in place\n",
+                    out.shown(archive).c_str());
     return staged;
 }
 

@@ -103,5 +103,4 @@ class Printer : public Reporter {
     size_t lastPending = 0;  // what waited in standard output's buffer at the last look
 };
 
-
 }  // namespace dat::detail

@@ -25,7 +25,7 @@ struct Loaded {
     detail::File file;
     detail::Archive archive;
     std::vector<detail::Verdict> verdicts;
-    std::vector<uint32_t> end;  // of each entry: the index past everything below it
+    std::vector<uint32_t> end;       // of each entry: the index past everything below it
     std::vector<detail::Made> made;  // with With::tree only
 };
 
@@ -148,8 +148,9 @@ std::string Archive::path(size_t i) const noexcept {
 std::string Archive::named(size_t i) const noexcept {
     if (i >= size()) return {};
     try {
-        return state->verdicts[i].refusal == detail::Refusal::leavesDirectory ? detail::storedPath(state->verdicts, i)
-                                                                              : detail::writtenPath(state->verdicts, i);
+        return state->verdicts[i].refusal == detail::Refusal::leavesDirectory
+                   ? detail::storedPath(state->verdicts, i)
+                   : detail::writtenPath(state->verdicts, i);
     } catch (...) {
         return {};
     }
