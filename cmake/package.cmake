@@ -8,7 +8,7 @@ set(DATTOOL_MAINTAINER "dattool developers <dattool@example.org>"
 
 # The man pages take their version from project(); the date is that of the
 # pages' last revision and changes by hand with their text.
-set(DATTOOL_MAN_DATE "2026-12-07")
+set(DATTOOL_MAN_DATE "2026-12-08")
 
 # Debian keeps man pages and changelogs gzipped with -9n (no name, no time
 # stamp, so the package builds identically every time); plain copies where
@@ -67,7 +67,6 @@ if(NOT dattool_changelog_top MATCHES "^dattool \\(${PROJECT_VERSION}\\) ")
 endif()
 
 install(TARGETS dattool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT dattool)
-install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT dattool)
 
 if(DATTOOL_GZIP)
   set(dattool_gz_changelog ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
@@ -81,13 +80,18 @@ else()
 endif()
 # Each package carries the changelog and the MIT licence (LICENSE), in
 # Debian's machine-readable copyright format, in its own documentation
-# directory.
+# directory; the tool's and the development package's also carry the
+# user's README (the top-level README.md is the developers').
 foreach(component_package IN ITEMS dattool:dattool library:libdat0 development:libdat-dev)
   string(REPLACE ":" ";" component_package ${component_package})
   list(GET component_package 0 component)
   list(GET component_package 1 package)
   install(FILES ${dattool_doc_changelog} packaging/copyright
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component})
+  if(NOT component STREQUAL "library")
+    install(FILES packaging/README.user.md RENAME README.md
+      DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component})
+  endif()
 endforeach()
 
 set(CPACK_PACKAGE_NAME dattool)

@@ -14,6 +14,8 @@
 #include "reading/toc_reader.h"
 #include "scratch.h"
 
+using namespace dat::detail;
+
 namespace {
 
 constexpr int maxDepth = 4;
@@ -96,11 +98,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     enter(src);
-    if (createArchive(s.archive, args) != 0) fail("creation reported a failure");
+    if (Printer told; createArchive(told, s.archive, args) != 0) fail("creation reported a failure");
 
     enter(out);
-    if (readArchive('x', s.archive) != 0) fail("extraction reported a failure");
-    KeyedFile made(fileOpenRead(s.archive));
+    if (Printer told; readArchive(told, 'x', s.archive) != 0) fail("extraction reported a failure");
+    const File made = fileOpenRead(s.archive);
     if (parseFile(made).files != b.fileCount) fail("file count differs");
 
     enter(s.work);

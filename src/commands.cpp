@@ -12,13 +12,15 @@
 #include "creation/writer.h"
 #include "platform/platform.h"
 #include "reading/extraction.h"
-#include "reading/toc_reader.h"
+#include "reading/opening.h"
 #include "report.h"
+
+namespace dat::detail {
 
 namespace {
 
-void usage(const std::string& name) {
-    const std::string program = shown(name);
+void usage(const Printer& out, const std::string& name) {
+    const std::string program = out.shown(name);
     std::puts("DAT archive tool");
     std::puts("Thanks to Tamrick for figuring out the unknown number");
     std::puts("To extract a DAT file use:");
@@ -29,69 +31,53 @@ void usage(const std::string& name) {
     std::printf("\t%s c <new DAT filename> file1 file2 file3 ... filen\n", program.c_str());
 }
 
-int finalStatus() {
-    return runFailed() || !outputDelivered() ? statusFailed : 0;
-}
-
-int readOpened(char command, const std::string& path, KeyedFile& f) {
-    std::puts("ok\nParsing TOC...");
-    progress();
-    // The decoded archive lives for this run only; bad_alloc frees it on
-    // the way out, before anything is printed.
-    const Archive archive = parseFile(f);
-    if (archive.status == Toc::notArchive) {
-        failure(path, "Not a DAT file", "Not a DAT file");
-        return statusFailed;
-    }
-    if (command == 'l') printFiles(archive.root.child);
-    if (archive.status == Toc::damaged) {
-        // Nothing is extracted from a damaged archive: its files would be
-        // read from the wrong places and still look right.
-        const std::string why = "Damaged archive: " + archive.damage;
-        failure(path, why, "%s", why.c_str());
-        return statusFailed;
-    }
-    if (command == 'x') {
-        std::puts("Extracting...");
-        extractFiles(f.file, archive);
-        std::printf("Extracted %u file(s)\n", archive.files);
-        progress();
-    }
-    return finalStatus();
+int finalStatus(Printer& out) {
+    return out.failed() || !out.outputDelivered() ? statusFailed : 0;
 }
 
 }  // namespace
 
-int readArchive(char command, const std::string& archive) {
-    startReport();
-    std::printf("Opening %s...", shown(archive).c_str());
-    progress();
-    KeyedFile f(fileOpenRead(archive));
-    if (!f) {
-        failure(archive, lastError(), "failed");
+int readArchive(Printer& out, char command, const std::string& archive) {
+    std::printf("Opening %s...", out.shown(archive).c_str());
+    out.progress();
+    Opened opened = openArchive(archive);
+    if (opened.failure != Failure::none) {
+        out.failure(archive, opened.why, "failed");
         return statusFailed;
     }
-    // The format needs the archive's length before anything else, which
-    // only a regular file has: a pipe or a device is refused unread.
-    if (!fileIsRegular(f.file)) {
-        failure(archive, "not a regular file", "failed");
-        return statusFailed;
-    }
+    std::puts("ok\nParsing TOC...");
+    out.progress();
     try {
-        return readOpened(command, archive, f);
+        // The decoded archive lives for this run only; bad_alloc frees it
+        // on the way out, before anything is printed.
+        const Decoded decoded = decodeArchive(opened);
+        if (decoded.failure == Failure::notArchive || decoded.failure == Failure::noMemory) {
+            out.failure(archive, decoded.why, "%s", decoded.why.c_str());
+            return statusFailed;
+        }
+        if (command == 'l') printFiles(decoded.archive.root.child, out);
+        // Nothing is extracted from a damaged archive: its files would be
+        // read from the wrong places and still look right.
+        if (decoded.failure == Failure::damaged) {
+            out.failure(archive, decoded.why, "%s", decoded.why.c_str());
+            return statusFailed;
+        }
+        if (command == 'x') extractFiles(opened.file, decoded.archive, out);
     } catch (const std::bad_alloc&) {
         // The archive may well be sound. The tree was freed on the way
         // here, so the messages have memory to be made in.
-        failure(archive, "Archive does not fit in memory", "Archive does not fit in memory");
+        out.failure(archive, "Archive does not fit in memory", "Archive does not fit in memory");
         return statusFailed;
     }
+    return finalStatus(out);
 }
 
 namespace {
 
 // Where an archive is written until it is complete: a temporary file
 // beside the file the archive's path leads to, links resolved, so that a
-// link stays a link. Empty when the archive is written in place.
+// link stays a link. Its file stays closed when the archive is written in
+// place.
 struct Staging {
     Dir dir;
     std::string name;  // of the file the path leads to, in dir
@@ -99,135 +85,246 @@ struct Staging {
     File file;
 };
 
-// Copies the complete archive in `from` over the old one, through the
-// handle held on it since the run began: never a path, which may lead
-// elsewhere by now.
-bool copyInPlace(File& to, File& from) {
-    if (!to || !from || !fileTruncate(to) || !fileSeek(from, 0)) return false;
+// Copies the complete archive in `from` to `to`, both from their starts.
+bool copyArchive(File& from, File& to) {
+    if (!from || !to || !fileSeek(from, 0)) return false;
     std::vector<uint8_t> buffer(transferSize);
     const uint64_t length = fileLength(from);
     uint64_t copied = 0;
     for (size_t got; (got = fileRead(from, buffer.data(), buffer.size())) > 0; copied += got)
         if (fileWrite(to, buffer.data(), got) != got) return false;
-    return copied == length && fileClose(to);
+    return copied == length;
+}
+
+// Copies the complete archive in `from` over the old one, through the
+// handle held on it since the run began: never a path, which may lead
+// elsewhere by now. Closes `to`.
+bool copyInPlace(File& to, File& from) {
+    return to && fileTruncate(to) && copyArchive(from, to) && fileClose(to);
+}
+
+// Copies the complete archive in the temporary file to a file made at the
+// new archive's name, which must still be free. The temporary file is
+// removed first, its bytes kept by the handle, so that the signals'
+// clean-up has one file to remove: the copy, while it is partial. (On
+// Windows it goes as that handle closes.)
+bool copyToNew(Staging& staged) {
+    File to;
+    {
+        const SignalHold hold;
+        removeIn(staged.dir, staged.temp);
+        bool taken = false;
+        to = fileCreateIn(staged.dir, staged.name, taken);
+        removeOnSignal(to ? &staged.dir : nullptr, staged.name);
+    }
+    bool copied = to && copyArchive(staged.file, to);
+    fileClose(staged.file);
+    if (!to) return false;
+    const SignalHold hold;
+    copied = copied && fileKeep(to, staged.dir, staged.name, staged.name);
+    if (!copied) fileDiscard(to, staged.dir, staged.name);
+    removeOnSignal(nullptr, "");
+    return copied;
+}
+
+// Moves the complete archive, in its temporary file, to its place: over
+// the file the path leads to, which held holds, or, for a new archive, at
+// its name only while nothing stands there. taken: someone else's file
+// took that name meanwhile.
+bool keepIn(Staging& staged, File& held, bool replacing, bool& taken) {
+    const SignalHold hold;
+    taken = false;
+    const bool kept = replacing ? fileKeep(staged.file, staged.dir, staged.temp, staged.name, &held)
+                                : fileKeepNew(staged.file, staged.dir, staged.temp, staged.name, taken);
+    if (kept) removeOnSignal(nullptr, "");
+    return kept;
+}
+
+// Puts the complete archive, in its temporary file, in place. Where the
+// system will not move the file, the archive is copied there, after a line
+// saying so: over the old one through held, or to a new file. A temporary
+// file whose close failed may have lost a write: it is put nowhere.
+void putInPlace(Printer& out, Staging& staged, File& held, const std::string& archive, bool replacing) {
+    bool taken = false;
+    if (keepIn(staged, held, replacing, taken)) return;
+    const bool whole = static_cast<bool>(staged.file);
+    if (whole && !taken)
+        std::printf("Cannot put the new archive in place of %s: writing it in place\n",
+                    out.shown(archive).c_str());
+    // Someone else's file that took the name meanwhile stays.
+    if (taken || !whole || !(replacing ? copyInPlace(held, staged.file) : copyToNew(staged)))
+        out.failure(archive, lastError(), "Unable to write %s", out.shown(archive).c_str());
+    fileClose(held);
+    const SignalHold hold;
+    fileDiscard(staged.file, staged.dir, staged.temp);
+    removeOnSignal(nullptr, "");
+}
+
+// Makes the temporary file, given to the signals' clean-up as it is made.
+File tempIn(Staging& staged) {
+    const SignalHold hold;
+    File temp = tempFileIn(staged.dir, staged.name, staged.temp);
+    if (temp) removeOnSignal(&staged.dir, staged.temp);
+    return temp;
 }
 
 // A regular file is replaced only by a complete archive; until then it
 // stays as it was. A device or a FIFO is written as it is: then, or when
 // no temporary file can be made, the staging's file stays closed.
-Staging stagingFor(const File& f, const std::string& archive) {
+Staging stagingFor(Printer& out, const File& f, const std::string& archive) {
     Staging staged;
     if (!fileIsRegular(f)) return staged;
     staged.dir = dirHolding(f, archive, staged.name);
-    if (staged.dir) staged.file = tempFileIn(staged.dir, staged.name, staged.temp);
-    if (staged.file)
-        fileCopyMode(f, staged.file);
-    else
-        std::printf("Cannot make a temporary file beside %s: writing it in place\n", shown(archive).c_str());
+    if (staged.dir) staged.file = tempIn(staged);
+    if (!staged.file)
+        std::printf("Cannot make a temporary file beside %s: writing it in place\n",
+                    out.shown(archive).c_str());
     return staged;
 }
 
-// Puts the complete archive, in its temporary file, in place of the old
-// one, which held holds; where the rename is refused, copies it over the
-// old one through held. A temporary file whose close failed may have lost
-// a write: it is put nowhere, and false says so.
-bool putInPlace(Staging& staged, File& held, const std::string& archive) {
-    bool whole = true;
-    if (!fileKeep(staged.file, staged.dir, staged.temp, staged.name, &held)) {
-        whole = static_cast<bool>(staged.file);
-        if (whole)
-            std::printf("Cannot put the new archive in place of %s: writing it in place\n",
-                        shown(archive).c_str());
-        if (!whole || !copyInPlace(held, staged.file))
-            failure(archive, lastError(), "Unable to write %s", shown(archive).c_str());
-        fileDiscard(staged.file, staged.dir, staged.temp);
+// A new archive is made only once complete: nothing stands at its name
+// before, so a failure or a signal has nothing there to remove, and the
+// name is taken only if it is still free. Where no temporary file can be
+// made, the archive is made at its name and written there, as f. Neither:
+// a closed staging's file and f.
+Staging stagingForNew(Printer& out, const std::string& archive, File& f) {
+    Staging staged;
+    staged.dir = dirForNew(archive, staged.name);
+    if (!staged.dir) return staged;
+    staged.file = tempIn(staged);
+    if (staged.file) return staged;
+    {
+        const SignalHold hold;
+        bool taken = false;
+        f = fileCreateIn(staged.dir, staged.name, taken);
+        if (f) removeOnSignal(&staged.dir, staged.name);
     }
-    fileClose(held);
+    if (f)
+        std::printf("Cannot make a temporary file beside %s: writing it in place\n",
+                    out.shown(archive).c_str());
+    return staged;
+}
+
+// What an archive is written to, and what stood at its path.
+struct Target {
+    File old;  // the archive there, or a new one written in place
+    Staging staged;
+    bool missing = false;  // nothing stood at the path
+    bool made = false;     // written in place under a name this run made
+    bool staging = false;  // written to staged.file
+};
+
+// Opens what the archive is written to; false, the failure told, when
+// there is nothing. An existing archive is opened without truncating: its
+// permission decides whether it may be replaced, and a file that is
+// standard output as well must be refused while it still holds what it
+// held.
+bool openTarget(Printer& out, const std::string& archive, Target& t) {
+    t.old = fileOpenWrite(archive, &t.missing);
+    if (t.old && isStandardOutput(t.old)) {
+        // Every line printed would land in the archive, whatever standard
+        // output is, so this one goes where it cannot.
+        out.failureOnStderr(archive, "it is standard output");
+        return false;
+    }
+    if (t.missing)
+        t.staged = stagingForNew(out, archive, t.old);
+    else if (t.old)
+        t.staged = stagingFor(out, t.old, archive);
+    t.staging = static_cast<bool>(t.staged.file);
+    t.made = t.missing && t.old;
+    if (t.staging || (t.old && (t.made || fileTruncate(t.old)))) return true;
+    out.failure(archive, lastError(), "Unable to open %s for writing", out.shown(archive).c_str());
+    return false;
+}
+
+// What an archive left unfinished leaves behind: whatever stood there
+// before, or nothing. Written in place, only a file this run created or
+// truncated is removed, never a device or whatever a link led to.
+void discard(const std::string& archive, Target& t, File& file) {
+    fileClose(t.old);
+    if (!t.staging && !t.made) fileClose(file);
+    const SignalHold hold;
+    if (t.staging)
+        fileDiscard(file, t.staged.dir, t.staged.temp);
+    else if (t.made)
+        fileDiscard(file, t.staged.dir, t.staged.name);
+    else if (pathKind(archive) == PathKind::file)
+        removeFile(archive);
     removeOnSignal(nullptr, "");
-    return whole;
+}
+
+// Puts a complete archive, written to a temporary file, in place. The file
+// gets its final owner and bits only now: until then nobody else may open
+// it.
+void finishStaged(Printer& out, const std::string& archive, Target& t, File& file, bool written) {
+    bool ownerKept = true;
+    if (written) written = fileFinalMode(file, t.missing ? nullptr : &t.old, ownerKept);
+    if (!written) {
+        out.failure(archive, lastError(), "Unable to write %s", out.shown(archive).c_str());
+        return discard(archive, t, file);
+    }
+    if (!ownerKept) out.noticeOnStderr(archive, "owner not kept");
+    t.staged.file = std::move(file);
+    putInPlace(out, t.staged, t.old, archive, !t.missing);
+}
+
+// Closes the archive, written whole or not, and puts a whole one in place.
+void finish(Printer& out, const std::string& archive, Target& t, File& file, bool written) {
+    if (t.staging) return finishStaged(out, archive, t, file, written);
+    bool closed = false;
+    {
+        // Kept, a new archive written in place is complete: no signal may
+        // remove it then.
+        const SignalHold hold;
+        closed =
+            t.made ? written && fileKeep(file, t.staged.dir, t.staged.name, t.staged.name) : fileClose(file);
+        if (closed && t.made) removeOnSignal(nullptr, "");
+    }
+    if (!closed || !written) {
+        out.failure(archive, lastError(), "Unable to write %s", out.shown(archive).c_str());
+        // Written in place over what was there, the unfinished archive
+        // stays, as it always has.
+        if (t.made) discard(archive, t, file);
+    }
 }
 
 }  // namespace
 
-int createArchive(const std::string& archive, const std::vector<std::string>& dirs) {
-    startReport();
-    // Opened without truncating: its permission decides whether it may be
-    // replaced, and a file that is standard output as well must be refused
-    // while it still holds what it held.
-    bool made = false;
-    File f = fileOpenWrite(archive, &made);
-    if (!f) {
-        failure(archive, lastError(), "Unable to open %s for writing", shown(archive).c_str());
-        return statusFailed;
-    }
-    if (isStandardOutput(f)) {
-        // Every line printed would land in the archive, whatever standard
-        // output is, so this one goes where it cannot.
-        failureOnStderr(archive, "it is standard output");
-        return statusFailed;
-    }
-    Staging staged = stagingFor(f, archive);
-    const bool staging = static_cast<bool>(staged.file);
-    if (!staging && !fileTruncate(f)) {
-        failure(archive, lastError(), "Unable to open %s for writing", shown(archive).c_str());
-        return statusFailed;
-    }
-    removeOnSignal(staging ? &staged.dir : nullptr, staged.temp);
-    std::vector<FileId> own = {fileIdOf(f)};
-    if (staging) own.push_back(fileIdOf(staged.file));
+int createArchive(Printer& out, const std::string& archive, const std::vector<std::string>& dirs) {
+    Target t;
+    if (!openTarget(out, archive, t)) return statusFailed;
+    // A new archive has no file of its own to name yet.
+    std::vector<FileId> own = {t.old ? fileIdOf(t.old) : FileId{}};
+    if (t.staging) own.push_back(fileIdOf(t.staged.file));
     // Written in place, the archive's own handle moves into the stream and
-    // f is left closed.
-    KeyedFile out(std::move(staging ? staged.file : f));
-    // What an archive left unfinished leaves behind: whatever stood there
-    // before, or nothing. Written in place, only a file this run created
-    // or truncated is removed, never a device or whatever a link led to.
-    auto discard = [&] {
-        if (staging)
-            fileDiscard(out.file, staged.dir, staged.temp);
-        else
-            fileClose(out.file);
-        fileClose(f);
-        removeOnSignal(nullptr, "");
-        if ((!staging || made) && pathKind(archive) == PathKind::file) removeFile(archive);
-    };
+    // t.old is left closed.
+    KeyedFile target(std::move(t.staging ? t.staged.file : t.old));
     auto unwritten = [&](const char* why) {
-        failure(archive, why, "%s", why);
-        discard();
+        out.failure(archive, why, "%s", why);
+        discard(archive, t, target.file);
         return statusFailed;
     };
     bool written = false;
     try {
         // The tree lives in this block only: on bad_alloc it is freed before
         // anything prints.
-        Entry root{typeDirectory, {}, 0, 0, 0, 0, {}};
-        buildTree(root, dirs, own);
+        Entry root;
+        root.type = typeDirectory;
+        buildTree(root, dirs, own, out);
         root.size = fixupTree(root.child, 0);
         // Offsets are 32-bit: a longer archive could not be read back, so
         // none of it is written.
         if (archiveLength(root) > maxArchiveLength)
             return unwritten("Archive would be too large: 4 GiB or more");
-        written = createFile(out, root, own);
+        written = createFile(target, root, own, out);
     } catch (const std::bad_alloc&) {
         // A tree that fans out through links can outgrow memory before it
         // reaches the size limit.
         return unwritten("Archive does not fit in memory");
     }
-    // Written in place, the archive is closed here; a temporary one as it
-    // is put in place.
-    if (!staging && !fileClose(out.file)) written = false;
-    if (!written) {
-        failure(archive, lastError(), "Unable to write %s", shown(archive).c_str());
-        // Written in place, the unfinished archive stays, as it always has.
-        if (staging) discard();
-        return finalStatus();
-    }
-    if (staging) {
-        staged.file = std::move(out.file);
-        // As for any archive left unfinished, only a file this run made goes.
-        if (!putInPlace(staged, f, archive) && made && pathKind(archive) == PathKind::file)
-            removeFile(archive);
-    }
-    return finalStatus();
+    finish(out, archive, t, target.file, written);
+    return finalStatus(out);
 }
 
 namespace {
@@ -249,24 +346,25 @@ std::vector<std::string> expanded(std::vector<std::string>::const_iterator from,
     return dirs;
 }
 
-int wrongArguments(const std::string& program, const std::string& what, const std::string& why) {
-    usage(program);
-    failureOnStderr(what, why);
+int wrongArguments(Printer& out, const std::string& program, const std::string& what,
+                   const std::string& why) {
+    usage(out, program);
+    out.failureOnStderr(what, why);
     return statusFailed;
 }
 
-int runArguments(const std::vector<std::string>& args) {
+int runArguments(Printer& out, const std::vector<std::string>& args) {
     const std::string program = args.empty() ? "dattool" : args[0];
-    if (args.size() < 2) return wrongArguments(program, "command line", "no command given");
+    if (args.size() < 2) return wrongArguments(out, program, "command line", "no command given");
     const char command = args[1][0];
     const bool known = command == 'x' || command == 'l' || command == 'c';
     // Unknown commands are refused: silence would look like success.
-    if (!known) return wrongArguments(program, args[1], "unknown command");
-    if (args.size() < 3) return wrongArguments(program, args[1], "no archive given");
+    if (!known) return wrongArguments(out, program, args[1], "unknown command");
+    if (args.size() < 3) return wrongArguments(out, program, args[1], "no archive given");
     const std::string& archive = args[2];
-    if (command != 'c') return readArchive(command, archive);
-    if (args.size() < 4) return wrongArguments(program, args[1], "no directory given");
-    return createArchive(archive, expanded(args.begin() + 3, args.end()));
+    if (command != 'c') return readArchive(out, command, archive);
+    if (args.size() < 4) return wrongArguments(out, program, args[1], "no directory given");
+    return createArchive(out, archive, expanded(args.begin() + 3, args.end()));
 }
 
 }  // namespace
@@ -276,10 +374,12 @@ int runCommand(const std::vector<std::string>& args) {
     // output. Output that went nowhere fails the run like lost output.
     const bool outputClosed = reopenStandardStreams();
     catchSignals();
-    startReport();
-    const int status = runArguments(args);
+    Printer out;
+    const int status = runArguments(out, args);
     // Lost output is told whichever way the command ended.
-    const bool delivered = outputDelivered();
-    if (outputClosed) failureOnStderr("standard output", "closed when the run began");
+    const bool delivered = out.outputDelivered();
+    if (outputClosed) out.failureOnStderr("standard output", "closed when the run began");
     return delivered && !outputClosed ? status : statusFailed;
 }
+
+}  // namespace dat::detail

@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "report.h"
+
+namespace dat::detail {
+
 constexpr int statusFailed = -1;  // the shell sees 255
 
 // Runs the command that args names: args[0] is the program's name, args[1]
@@ -15,8 +19,10 @@ constexpr int statusFailed = -1;  // the shell sees 255
 // statusFailed too when standard output was closed or lost a write.
 int runCommand(const std::vector<std::string>& args);
 
-// "l" or "x" on the archive at path.
-int readArchive(char command, const std::string& archive);
+// "l" or "x" on the archive at path, told through out.
+int readArchive(Printer& out, char command, const std::string& archive);
 
-// "c": the archive at path from the directories in dirs.
-int createArchive(const std::string& archive, const std::vector<std::string>& dirs);
+// "c": the archive at path from the directories in dirs, told through out.
+int createArchive(Printer& out, const std::string& archive, const std::vector<std::string>& dirs);
+
+}  // namespace dat::detail

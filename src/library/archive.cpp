@@ -10,7 +10,9 @@
 
 #include "archive/format.h"
 #include "archive/keyed_stream.h"
+#include "archive/paths.h"
 #include "platform/platform.h"
+#include "reading/opening.h"
 #include "reading/toc_reader.h"
 #include "reading/verdicts.h"
 
@@ -19,36 +21,30 @@ namespace dat {
 namespace {
 
 // What an open archive holds.
-struct Opened {
-    File file;
-    ::Archive archive;
-    std::vector<Verdict> verdicts;
-    std::vector<uint32_t> end;  // of each entry: the index past everything below it
+struct Loaded {
+    detail::File file;
+    detail::Archive archive;
+    std::vector<detail::Verdict> verdicts;
+    std::vector<uint32_t> end;       // of each entry: the index past everything below it
+    std::vector<detail::Made> made;  // with With::tree only
 };
 
 // Decodes the archive at path; on failure returns null with why set to
 // the text dattool prints.
-std::unique_ptr<Opened> load(const std::string& path, std::string& why) {
-    KeyedFile f(fileOpenRead(path));
-    if (!f) {
-        why = lastError();
+std::unique_ptr<Loaded> load(const std::string& path, With with, std::string& why) {
+    detail::Opened file = detail::openArchive(path);
+    if (file.failure != detail::Failure::none) {
+        why = file.why;
         return nullptr;
     }
-    if (!fileIsRegular(f.file)) {
-        why = "not a regular file";
+    auto state = std::make_unique<Loaded>();
+    detail::Decoded decoded = detail::decodeArchive(file);
+    if (decoded.failure != detail::Failure::none) {
+        why = decoded.why;
         return nullptr;
     }
-    auto state = std::make_unique<Opened>();
-    state->archive = parseFile(f);
-    if (state->archive.status == Toc::notArchive) {
-        why = "Not a DAT file";
-        return nullptr;
-    }
-    if (state->archive.status == Toc::damaged) {
-        why = "Damaged archive: " + state->archive.damage;
-        return nullptr;
-    }
-    state->verdicts = judgeExtraction(state->archive);
+    state->archive = std::move(decoded.archive);
+    state->verdicts = detail::judgeExtraction(state->archive, with == With::tree ? &state->made : nullptr);
     const size_t count = state->verdicts.size();
     state->end.resize(count);
     // Preorder: an entry's children come after it, so walking backwards
@@ -56,36 +52,79 @@ std::unique_ptr<Opened> load(const std::string& path, std::string& why) {
     for (size_t i = count; i-- > 0;) {
         state->end[i] = std::max(state->end[i], static_cast<uint32_t>(i + 1));
         const size_t parent = state->verdicts[i].parent;
-        if (parent != ::noParent) state->end[parent] = std::max(state->end[parent], state->end[i]);
+        if (parent != detail::topLevel) state->end[parent] = std::max(state->end[parent], state->end[i]);
     }
-    state->file = std::move(f.file);
+    state->file = std::move(file.file);
     return state;
 }
 
-void normalise(std::string& path, size_t from) {
-    std::replace(path.begin() + static_cast<std::ptrdiff_t>(from), path.end(), '/', '\\');
+// "internal error: <what>", or as much of it as memory allows.
+std::string internalError(const char* what) noexcept {
+    try {
+        return std::string("internal error: ") + what;
+    } catch (...) {
+        return {};
+    }
+}
+
+// The directories a lookup has entered: the index past each one's last
+// entry, and the length of the path before its name.
+using Entered = std::vector<std::pair<uint32_t, size_t>>;
+
+// Leaves every directory entered that ends before entry i, cutting at back
+// to the path of the directory i lies in.
+void leaveBefore(size_t i, Entered& open, std::string& at) {
+    while (!open.empty() && i >= open.back().first) {
+        at.resize(open.back().second);
+        open.pop_back();
+    }
+}
+
+// Appends e's name, and a directory's "\\", to at, setting found to i
+// where that is path. Names may hold separators themselves, so a directory
+// matches with its trailing separator or without it, never by stripping
+// path. True when path lies below the directory e, at then ending in its
+// separator; otherwise at is left as it was.
+bool stepTowards(std::string_view path, std::string& at, const detail::Entry& e, size_t i, size_t& found) {
+    auto same = [&] { return at.size() == path.size() && detail::startsWithPath(path, at); };
+    const size_t mark = at.size();
+    at += e.name;
+    if (same()) found = i;
+    if (e.type == detail::typeDirectory) {
+        at += '\\';
+        if (same()) found = i;
+        if (path.size() > at.size() && detail::startsWithPath(path, at)) return true;
+    }
+    at.resize(mark);
+    return false;
 }
 
 }  // namespace
 
-struct Archive::State : Opened {};
+struct Archive::State : Loaded {};
 
 Archive::Archive() noexcept = default;
 Archive::~Archive() = default;
 Archive::Archive(Archive&& other) noexcept = default;
 Archive& Archive::operator=(Archive&& other) noexcept = default;
 
-Archive::Archive(const std::string& path) noexcept {
+Archive::Archive(const std::string& path) noexcept : Archive(path, With::entries) {}
+
+Archive::Archive(const std::string& path, With with) noexcept {
     try {
-        std::unique_ptr<Opened> opened = load(path, failure);
+        std::unique_ptr<Loaded> opened = load(path, with, failure);
         if (opened) state = std::make_unique<State>(State{std::move(*opened)});
     } catch (const std::bad_alloc&) {
         // The tree was freed on the way here, so the text has room.
         state.reset();
         failure = "Archive does not fit in memory";
+    } catch (const std::exception& e) {
+        // A fault of the library's own: said as such, never as memory.
+        state.reset();
+        failure = internalError(e.what());
     } catch (...) {
         state.reset();
-        failure = "Archive does not fit in memory";
+        failure = internalError("an exception of no known kind");
     }
 }
 
@@ -104,14 +143,14 @@ size_t Archive::size() const noexcept {
 Entry Archive::entry(size_t i) const noexcept {
     Entry out;
     if (i >= size()) return out;
-    const Verdict& v = state->verdicts[i];
-    const ::Entry& e = *v.entry;
+    const detail::Verdict& v = state->verdicts[i];
+    const detail::Entry& e = *v.entry;
     out.name = e.name;
-    out.kind = e.type == typeDirectory ? Kind::directory : Kind::file;
+    out.kind = e.type == detail::typeDirectory ? Kind::directory : Kind::file;
     out.size = e.size;
     out.offset = out.kind == Kind::file ? uint64_t(state->archive.tocSize) + e.offset : 0;
-    out.parent = v.parent == ::noParent ? noParent : v.parent;
-    out.refusal = reasonOf(v.refusal);
+    out.parent = v.parent == detail::topLevel ? noParent : v.parent;
+    out.refusal = detail::reasonOf(v.refusal);
     out.replaced = v.replaced;
     return out;
 }
@@ -119,16 +158,42 @@ Entry Archive::entry(size_t i) const noexcept {
 std::string Archive::path(size_t i) const noexcept {
     if (i >= size()) return {};
     try {
-        return storedPath(state->verdicts, i);
+        return detail::storedPath(state->verdicts, i);
     } catch (...) {
         return {};
     }
 }
 
-std::string Archive::written(size_t i) const noexcept {
-    if (i >= size() || state->verdicts[i].refusal != Refusal::none) return {};
+std::string Archive::named(size_t i) const noexcept {
+    if (i >= size()) return {};
     try {
-        return writtenPath(state->verdicts, i);
+        return state->verdicts[i].refusal == detail::Refusal::leavesDirectory
+                   ? detail::storedPath(state->verdicts, i)
+                   : detail::writtenPath(state->verdicts, i);
+    } catch (...) {
+        return {};
+    }
+}
+
+size_t Archive::nodes() const noexcept {
+    return state ? state->made.size() : 0;
+}
+
+Node Archive::node(size_t i) const noexcept {
+    Node out;
+    if (i >= nodes()) return out;
+    const detail::Made& m = state->made[i];
+    out.name = detail::madeName(state->verdicts, state->made, i);
+    out.kind = m.directory ? Kind::directory : Kind::file;
+    out.parent = m.parent;
+    out.entry = i == 0 ? noParent : m.verdict;
+    return out;
+}
+
+std::string Archive::written(size_t i) const noexcept {
+    if (i >= size() || state->verdicts[i].refusal != detail::Refusal::none) return {};
+    try {
+        return detail::writtenPath(state->verdicts, i);
     } catch (...) {
         return {};
     }
@@ -136,37 +201,22 @@ std::string Archive::written(size_t i) const noexcept {
 
 size_t Archive::find(std::string_view path) const noexcept {
     try {
-        std::string wanted(path);
-        normalise(wanted, 0);
         size_t found = notFound;
         // One buffer holds the path of the entry at hand; a directory whose
-        // path does not lead towards wanted is passed over whole. Names may
-        // hold separators themselves, so a directory matches with its
-        // trailing separator or without it, never by stripping wanted.
+        // path does not lead towards the one wanted is passed over whole.
         std::string at;
-        std::vector<std::pair<uint32_t, size_t>> open;  // directories entered: end, path length before
+        Entered open;
         const size_t count = size();
         for (size_t i = 0; i < count;) {
-            while (!open.empty() && i >= open.back().first) {
-                at.resize(open.back().second);
-                open.pop_back();
-            }
-            const ::Entry& e = *state->verdicts[i].entry;
+            leaveBefore(i, open, at);
+            const detail::Entry& e = *state->verdicts[i].entry;
             const size_t mark = at.size();
-            at += e.name;
-            normalise(at, mark);
-            if (at == wanted) found = i;
-            if (e.type == typeDirectory) {
-                at += '\\';
-                if (at == wanted) found = i;
-                if (wanted.size() > at.size() && wanted.compare(0, at.size(), at) == 0) {
-                    open.emplace_back(state->end[i], mark);
-                    ++i;
-                    continue;
-                }
+            if (stepTowards(path, at, e, i, found)) {
+                open.emplace_back(state->end[i], mark);
+                ++i;
+            } else {
+                i = e.type == detail::typeDirectory ? state->end[i] : i + 1;
             }
-            at.resize(mark);
-            i = e.type == typeDirectory ? state->end[i] : i + 1;
         }
         return found;
     } catch (...) {
@@ -176,13 +226,13 @@ size_t Archive::find(std::string_view path) const noexcept {
 
 int64_t Archive::read(size_t i, uint64_t offset, void* buf, size_t n) const noexcept {
     if (i >= size()) return -1;
-    const Verdict& v = state->verdicts[i];
-    const ::Entry& e = *v.entry;
-    if (e.type != typeFile || v.refusal == Refusal::outsideArchive) return -1;
+    const detail::Verdict& v = state->verdicts[i];
+    const detail::Entry& e = *v.entry;
+    if (e.type != detail::typeFile || v.refusal == detail::Refusal::outsideArchive) return -1;
     if (offset >= e.size || n == 0) return 0;
     const size_t want = static_cast<size_t>(std::min<uint64_t>(n, e.size - offset));
     const uint64_t start = uint64_t(state->archive.tocSize) + e.offset + offset;
-    if (!readAt(state->file, start, buf, want, e.scrambled)) return -1;
+    if (!detail::readAt(state->file, start, buf, want, e.scrambled)) return -1;
     return static_cast<int64_t>(want);
 }
 

@@ -13,11 +13,17 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "mount/mount_point.h"
 #include "mount/source.h"
 #include "mount/tree.h"
+#include "platform/platform.h"
+#include "terminal.h"
+
+using namespace dat::detail;
 
 namespace {
 
@@ -30,6 +36,7 @@ struct Mounted {
     MountTree tree;
     uid_t uid = 0;
     gid_t gid = 0;
+    mode_t dirMode = 0555, fileMode = 0444;
     struct timespec atime {
     }, mtime{}, ctime{};
 };
@@ -56,7 +63,7 @@ void answering(fuse_req_t req, Body body) {
 struct stat attrOf(const Mounted& m, fuse_ino_t ino, const MountNode& n) {
     struct stat st {};
     st.st_ino = ino;
-    st.st_mode = n.directory ? S_IFDIR | 0555 : S_IFREG | 0444;
+    st.st_mode = n.directory ? S_IFDIR | m.dirMode : S_IFREG | m.fileMode;
     st.st_nlink = 1;
     if (n.directory) {
         st.st_nlink = 2;
@@ -108,8 +115,8 @@ void opOpendir(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
         return;
     }
     // The kernel's copy of a listing (cache_readdir) is left off: filling it
-    // cost a cold walk of 20,000 files a third more time than it saved a
-    // second one, and entries and attributes stay cached without it.
+    // costs a cold walk more than it saves a second one (bench/README.md),
+    // and entries and attributes stay cached without it.
     fuse_reply_open(req, fi);
 }
 
@@ -211,18 +218,9 @@ void opStatfs(fuse_req_t req, fuse_ino_t /*ino*/) {
     fuse_reply_statfs(req, &st);
 }
 
-// A path as standard error may show it: on a terminal, control bytes
-// cannot drive it.
-std::string shownOnStderr(const std::string& path) {
-    if (!isatty(STDERR_FILENO)) return path;
-    std::string out = path;
-    for (char& c : out)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-    return out;
-}
-
+// On a terminal, the path is shown as dattool shows it.
 void say(const std::string& path, const std::string& reason) {
-    std::fprintf(stderr, "datmount: %s: %s\n", shownOnStderr(path).c_str(), reason.c_str());
+    std::fprintf(stderr, "datmount: %s: %s\n", shownOn(errorIsTerminal(), path).c_str(), reason.c_str());
 }
 
 void usage(FILE* to) {
@@ -232,15 +230,110 @@ void usage(FILE* to) {
         to);
 }
 
-// Takes the first argument that is not an option as the archive and leaves
-// the rest, the mount point among them, to libfuse.
-int takeArchive(void* data, const char* arg, int key, fuse_args* /*outargs*/) {
-    auto* archive = static_cast<std::string*>(data);
-    if (key == FUSE_OPT_KEY_NONOPT && archive->empty()) {
-        *archive = arg;
-        return 0;
+void help() {
+    usage(stdout);
+    std::fputs(
+        "\n"
+        "datmount's own options:\n"
+        "    -o uid=N               owner of every entry (default: whoever mounts)\n"
+        "    -o gid=N               group of every entry (default: that of whoever mounts)\n"
+        "    -o umask=M             directories 0777 and files 0666 less the octal mask M\n"
+        "                           (default: 0222, so 0555 and 0444)\n"
+        "    -o nonempty            accepted and ignored: a mount point that is not empty\n"
+        "                           is always mounted over, with a warning\n"
+        "A mount point that is a mount already is refused. When fusermount3 -u says\n"
+        "\"Device or resource busy\", a program is still using the mount: end it, or\n"
+        "detach the mount at once with fusermount3 -uz MOUNTPOINT (it goes when unused).\n"
+        "\n",
+        stdout);
+}
+
+// What the command line asks besides libfuse's own options.
+struct Settings {
+    std::string archive;
+    std::optional<std::string> uid, gid, umask;  // as given, the last of each
+};
+
+enum { keyUid, keyGid, keyUmask };
+
+// FUSE_OPT_KEY's own spelling of "handed to takeOwn", without the
+// conversion its macro leaves implicit.
+constexpr auto byKey = static_cast<unsigned long>(-1U);
+
+const fuse_opt ownOptions[] = {
+    {"uid=", byKey, keyUid},
+    {"gid=", byKey, keyGid},
+    {"umask=", byKey, keyUmask},
+    // Other mounts' way of allowing a mount point that is not empty, which
+    // libfuse 3 always allows and no longer knows.
+    {"nonempty", byKey, FUSE_OPT_KEY_DISCARD},
+    FUSE_OPT_END,
+};
+
+// A number in base made of digits alone, at most max.
+bool parseNumber(const std::string& text, unsigned base, uint64_t max, uint64_t& value) {
+    if (text.empty()) return false;
+    value = 0;
+    for (const char c : text) {
+        const auto digit = static_cast<unsigned>(c - '0');
+        if (c < '0' || digit >= base) return false;
+        value = value * base + digit;
+        if (value > max) return false;
     }
-    return 1;
+    return true;
+}
+
+// Takes the first argument that is not an option as the archive and the
+// options above, and leaves the rest, the mount point among them, to
+// libfuse.
+int takeOwn(void* data, const char* arg, int key, fuse_args* /*outargs*/) {
+    auto* s = static_cast<Settings*>(data);
+    switch (key) {
+        case FUSE_OPT_KEY_NONOPT:
+            if (!s->archive.empty()) return 1;
+            s->archive = arg;
+            return 0;
+        case keyUid:
+        case keyGid:
+        case keyUmask: {
+            // The last of one option counts, as with mount's own options.
+            std::optional<std::string>& value = key == keyUid ? s->uid : key == keyGid ? s->gid : s->umask;
+            value = std::strchr(arg, '=') + 1;
+            return 0;
+        }
+        default:
+            return 1;
+    }
+}
+
+// Puts the settings' owner and modes into mounted; false with the option
+// and the reason set when a value cannot be taken.
+bool applySettings(const Settings& settings, Mounted& mounted, std::string& option, std::string& why) {
+    // (uid_t)-1 means "no owner" to the system, so the largest is one less.
+    constexpr uint64_t maxId = 0xFFFFFFFEu;
+    uint64_t uid = getuid(), gid = getgid(), mask = 0222;  // files 0444, directories 0555
+    if (settings.uid && !parseNumber(*settings.uid, 10, maxId, uid)) {
+        option = "uid=" + *settings.uid;
+        why = "not a numeric ID";
+        return false;
+    }
+    if (settings.gid && !parseNumber(*settings.gid, 10, maxId, gid)) {
+        option = "gid=" + *settings.gid;
+        why = "not a numeric ID";
+        return false;
+    }
+    if (settings.umask && !parseNumber(*settings.umask, 8, 0777, mask)) {
+        option = "umask=" + *settings.umask;
+        why = "not an octal mask up to 0777";
+        return false;
+    }
+    mounted.uid = static_cast<uid_t>(uid);
+    mounted.gid = static_cast<gid_t>(gid);
+    // As a program makes them under that umask: no file is executable,
+    // since an archive keeps no modes.
+    mounted.dirMode = 0777 & ~static_cast<mode_t>(mask);
+    mounted.fileMode = 0666 & ~static_cast<mode_t>(mask);
+    return true;
 }
 
 // Frees what libfuse allocated, whichever way main leaves.
@@ -287,14 +380,14 @@ int serve(Mounted& mounted, Args& a) {
 
 int main(int argc, char* argv[]) {
     Args a{FUSE_ARGS_INIT(argc, argv)};
-    std::string archive;
-    if (fuse_opt_parse(&a.args, &archive, nullptr, takeArchive) != 0 ||
+    Settings settings;
+    if (fuse_opt_parse(&a.args, &settings, ownOptions, takeOwn) != 0 ||
         fuse_parse_cmdline(&a.args, &a.opts) != 0) {
         usage(stderr);
         return statusFailed;
     }
     if (a.opts.show_help) {
-        usage(stdout);
+        help();
         fuse_cmdline_help();
         fuse_lowlevel_help();
         return 0;
@@ -304,36 +397,54 @@ int main(int argc, char* argv[]) {
         fuse_lowlevel_version();
         return 0;
     }
+    const std::string& archive = settings.archive;
     if (archive.empty() || !a.opts.mountpoint) {
         usage(stderr);
         return statusFailed;
     }
     Mounted mounted;
-    std::string why;
+    std::string option, why;
+    if (!applySettings(settings, mounted, option, why)) {
+        say(option, why);
+        return statusFailed;
+    }
+    // Checked before the archive is read, so a mistyped point is said at
+    // once; a mount made between here and the mount itself goes unseen.
+    switch (examinePoint(a.opts.mountpoint, why)) {
+        case PointState::mounted:
+            say(a.opts.mountpoint, "already a mount point");
+            return statusFailed;
+        case PointState::failed:
+            say(a.opts.mountpoint, why);
+            return statusFailed;
+        case PointState::notEmpty:
+            say(a.opts.mountpoint, "not empty; what it holds is hidden until unmounted");
+            break;
+        case PointState::fit:
+            break;
+    }
     try {
         if (!openSource(archive, mounted.source, why)) {
             say(archive, why);
             return statusFailed;
         }
-        mounted.tree = buildTree(mounted.source.members);
+        mounted.tree = buildTree(mounted.source);
     } catch (const std::bad_alloc&) {
         mounted.source = {};
         mounted.tree = {};
         say(archive, "Archive does not fit in memory");
         return statusFailed;
     }
-    for (const LeftOut& l : mounted.tree.leftOut) say(mounted.source.members[l.member].stored, l.reason);
-    // The paths were for the tree and the lines above; the files keep
+    for (const LeftOut& l : mounted.source.leftOut) say(l.path, l.reason);
+    // The names were for the tree and the lines above; the files keep
     // their member's index, which is all a read needs.
-    mounted.source.members = {};
-    mounted.tree.leftOut = {};
+    mounted.source.shown = {};
+    mounted.source.leftOut = {};
     struct stat st {};
     if (stat(archive.c_str(), &st) != 0) {
         say(archive, std::strerror(errno));
         return statusFailed;
     }
-    mounted.uid = getuid();
-    mounted.gid = getgid();
     mounted.atime = st.st_atim;
     mounted.mtime = st.st_mtim;
     mounted.ctime = st.st_ctim;

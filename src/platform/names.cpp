@@ -1,5 +1,7 @@
 #include "platform/names.h"
 
+namespace dat::detail {
+
 namespace {
 
 bool same(char16_t c, char want) {
@@ -98,3 +100,4 @@ bool reparseIsLink(uint32_t tag, const std::u16string& target) {
     }
     return target.compare(head + guid, 2, u"}\\") != 0;
 }
+}  // namespace dat::detail

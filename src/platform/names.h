@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+namespace dat::detail {
+
 enum class NameFault {
     none,
     unconvertible,  // a byte sequence that is no character in the code page
@@ -36,3 +38,4 @@ NameFault windowsNameFault(const std::string& name, unsigned codePage);
 // deduplicated or compressed files) marks the item itself, entered or
 // replaced as any other. target: a junction's substitute name.
 bool reparseIsLink(uint32_t tag, const std::u16string& target);
+}  // namespace dat::detail

@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -18,6 +19,8 @@
 
 #include "platform/names.h"
 #include "platform/platform.h"
+
+namespace dat::detail {
 
 namespace {
 
@@ -243,19 +246,55 @@ bool isDirectoryIn(const Dir& parent, const std::string& name) {
 }
 
 File tempFileIn(const Dir& parent, const std::string& name, std::string& temp) {
-    // Only the replacing of a file comes here, so the seeding costs a fresh
-    // extraction nothing. O_EXCL again: a name someone else took meanwhile,
-    // a link included, is never opened; another name is tried.
-    static std::mt19937 random{std::random_device{}()};
+    // Only the replacing of a file comes here, so drawing each name from
+    // the system's random source costs a fresh extraction nothing. O_EXCL
+    // again: a name someone else took meanwhile, a link included, is never
+    // opened; another name is tried.
+    std::random_device random;
     for (int tries = 0; tries < 100; ++tries) {
         temp = tempNameFor(name, static_cast<uint32_t>(random()));
         const int fd =
-            openAtRetry(static_cast<int>(parent.handle), temp, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+            openAtRetry(static_cast<int>(parent.handle), temp, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
         if (fd >= 0) return File(fd);
         if (errno != EEXIST) break;
     }
     temp.clear();
     return File();
+}
+
+namespace {
+
+// The umask can only be read by setting it, which another thread creating
+// a file meanwhile would feel: it is read once, on the first file finished,
+// when the program runs on one thread.
+mode_t currentUmask() {
+    static const mode_t mask = [] {
+        const mode_t m = ::umask(077);
+        ::umask(m);
+        return m;
+    }();
+    return mask;
+}
+
+}  // namespace
+
+// The owner first: a change of owner clears the set-ID bits, and the bits
+// then make the file readable to others only once it has its owner.
+bool fileFinalMode(File& to, const File* like, bool& ownerKept) {
+    ownerKept = true;
+    const int fd = descriptorOf(to);
+    if (!like) return ::fchmod(fd, 0666 & ~currentUmask()) == 0 || noted(false);
+    struct stat old {};
+    struct stat now {};
+    if (::fstat(descriptorOf(*like), &old) != 0 || ::fstat(fd, &now) != 0) return noted(false);
+    ownerKept =
+        (old.st_uid == now.st_uid && old.st_gid == now.st_gid) || ::fchown(fd, old.st_uid, old.st_gid) == 0;
+    // Where another user's file cannot be, the group, whose members may
+    // share the archive, may still be kept; where it cannot either, the
+    // group's bits are not handed to another group.
+    const bool groupKept =
+        ownerKept || old.st_gid == now.st_gid || ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) == 0;
+    return ::fchmod(fd, old.st_mode & (groupKept ? 0777 : 0707)) == 0 || noted(false);
 }
 
 File fileOpenReadIn(const Dir& parent, const std::string& name) {
@@ -286,11 +325,79 @@ bool fileKeep(File& f, const Dir& parent, const std::string& made, const std::st
     return false;
 }
 
+bool fileKeepNew(File& f, const Dir& parent, const std::string& made, const std::string& to, bool& taken) {
+    taken = false;
+    if (!fileClose(f)) return false;
+    if (made == to || renameNewIn(parent, made, to, taken)) return true;
+    // The whole file, opened again for the caller to copy from.
+    const int error = lastErrno;
+    f = fileOpenReadIn(parent, made);
+    lastErrno = error;
+    return false;
+}
+
 void fileDiscard(File& f, const Dir& parent, const std::string& made) {
     const int error = lastErrno;
     fileClose(f);
     removeIn(parent, made);
     lastErrno = error;
+}
+
+// Where the file system refuses the flag (EINVAL), a second name is made
+// for the file and the first removed: a link, too, fails on any name that
+// exists. Between the two the file has both names; a signal then removes
+// the temporary one.
+bool renameNewIn(const Dir& parent, const std::string& from, const std::string& to, bool& taken) {
+    const int at = static_cast<int>(parent.handle);
+    int rc = ::renameat2(at, from.c_str(), at, to.c_str(), RENAME_NOREPLACE);
+    if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) {
+        rc = ::linkat(at, from.c_str(), at, to.c_str(), 0);
+        if (rc == 0) ::unlinkat(at, from.c_str(), 0);
+    }
+    taken = rc != 0 && errno == EEXIST;
+    return rc == 0 || noted(false);
+}
+
+namespace {
+
+// Follows the links at `at`, as the system would, to the name that is
+// missing; false, errno set, where something stands at the end or the
+// links do not end.
+bool followToMissing(std::string& at) {
+    for (int links = 0;; ++links) {
+        struct stat st {};
+        if (::lstat(at.c_str(), &st) != 0) return errno == ENOENT;
+        errno = links == 40 ? ELOOP : EEXIST;
+        if (!S_ISLNK(st.st_mode) || links == 40) return false;
+        std::string target(PATH_MAX, '\0');
+        const ssize_t n = ::readlink(at.c_str(), &target[0], target.size());
+        if (n < 0) return false;
+        target.resize(static_cast<size_t>(n));
+        const size_t slash = at.rfind('/');
+        if (target[0] == '/' || slash == std::string::npos)
+            at = target;
+        else
+            at.replace(slash + 1, std::string::npos, target);
+    }
+}
+
+}  // namespace
+
+Dir dirForNew(const std::string& path, std::string& name) {
+    Dir d;
+    std::string at = diskPath(path);
+    if (!followToMissing(at)) return noted(std::move(d));
+    const size_t slash = at.rfind('/');
+    name = slash == std::string::npos ? at : at.substr(slash + 1);
+    if (name.empty() || name == "." || name == "..") {
+        errno = EISDIR;
+        return noted(std::move(d));
+    }
+    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : at.substr(0, slash);
+    const int fd = retried([&] { return ::open(dir.c_str(), dirFlags | O_CLOEXEC); });
+    if (fd < 0) return noted(std::move(d));
+    d.handle = fd;
+    return d;
 }
 
 Dir dirHolding(const File& f, const std::string& path, std::string& name) {
@@ -316,32 +423,58 @@ Dir dirHolding(const File& f, const std::string& path, std::string& name) {
 
 namespace {
 
-// What a caught signal removes. Only a handler's safe calls touch these.
+// What a caught signal removes. The program's only state kept outside a
+// value, since a signal handler can reach nothing else; only a handler's
+// safe calls touch it.
 volatile sig_atomic_t cleanupArmed = 0;
 int cleanupAt = -1;
 char cleanupName[4096];
+// While a hold lasts, a signal is only noted, and acted on when it ends.
+// Blocking the signals instead would cost two system calls a hold, as
+// many again as extracting a small file takes.
+volatile sig_atomic_t holding = 0;
+volatile sig_atomic_t deferred = 0;
+int holds = 0;
 
-extern "C" void removeAndDie(int sig) {
+// Removes what is named, then lets the signal end the program with the
+// status the shell expects of it. Inside the handler the signal stays
+// blocked until the handler returns, and then takes its default action;
+// outside, it takes it at once.
+void removeAndRaise(int sig) {
     if (cleanupArmed) ::unlinkat(cleanupAt, cleanupName, 0);
-    // The handler was reset on entry and the signal is blocked until it
-    // returns: then the default action ends the program, with the status
-    // the shell expects of that signal.
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    sigemptyset(&dfl.sa_mask);
+    ::sigaction(sig, &dfl, nullptr);
     ::raise(sig);
+}
+
+// C linkage, as the system calls it; static, as a C name in a namespace
+// would still be global.
+extern "C" {
+static void removeAndDie(int sig) {
+    if (holding)
+        deferred = sig;
+    else
+        removeAndRaise(sig);
+}
 }
 
 }  // namespace
 
 void catchSignals() {
     ::signal(SIGPIPE, SIG_IGN);
+    struct sigaction act {};
+    act.sa_handler = removeAndDie;
+    // A signal noted during a hold lets the call it came in go on.
+    act.sa_flags = SA_RESTART;
+    sigemptyset(&act.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&act.sa_mask, sig);
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
         struct sigaction old {};
         // A signal ignored on purpose (nohup) stays ignored, and a handler
         // of a program that runs the commands in-process stays its own.
         if (::sigaction(sig, nullptr, &old) != 0 || old.sa_handler != SIG_DFL) continue;
-        struct sigaction act {};
-        act.sa_handler = removeAndDie;
-        act.sa_flags = static_cast<int>(SA_RESETHAND);  // an unsigned constant on glibc
-        sigemptyset(&act.sa_mask);
         ::sigaction(sig, &act, nullptr);
     }
 }
@@ -352,6 +485,19 @@ void removeOnSignal(const Dir* dir, const std::string& name) {
     cleanupAt = static_cast<int>(dir->handle);
     std::memcpy(cleanupName, name.c_str(), name.size() + 1);
     cleanupArmed = 1;
+}
+
+void holdSignals() {
+    ++holds;
+    holding = 1;
+}
+
+// A signal that comes between the two lines below finds no hold and acts
+// itself.
+void releaseSignals() {
+    if (holds == 0 || --holds > 0) return;
+    holding = 0;
+    if (deferred) removeAndRaise(deferred);
 }
 
 bool nameAllowed(const std::string&) {
@@ -397,6 +543,30 @@ char16_t singleByte932(unsigned b) {
     return static_cast<char16_t>(0xFF61 + (b - 0xA1));
 }
 
+// Appends the character at name[i], read in codePage, to out; returns the
+// bytes it took, 0 when they are no character there.
+size_t takeCharacter(const std::string& name, size_t i, unsigned codePage, std::u16string& out) {
+    const unsigned b = static_cast<unsigned char>(name[i]);
+    if (b < 0x80) {
+        out.push_back(static_cast<char16_t>(b));
+        return 1;
+    }
+    if (codePage == 1252) {
+        out.push_back(b < 0xA0 ? cp1252High[b - 0x80] : static_cast<char16_t>(b));
+        return 1;
+    }
+    if (codePage == 932 && (b == 0x80 || within(b, 0xA0, 0xDF) || b >= 0xFD)) {
+        out.push_back(singleByte932(b));
+        return 1;
+    }
+    if (codePage != 932 && codePage != 949) return 0;
+    char16_t c = 0;
+    if (i + 1 == name.size() || !doubleByte(codePage, b, static_cast<unsigned char>(name[i + 1]), c))
+        return 0;
+    out.push_back(c);
+    return 2;
+}
+
 }  // namespace
 
 // Only the tests of the Windows name rules convert here, for the code pages
@@ -405,23 +575,10 @@ char16_t singleByte932(unsigned b) {
 // checks of the dynamic loader trip over.
 bool toUtf16(const std::string& name, unsigned codePage, std::u16string& out) {
     out.clear();
-    for (size_t i = 0; i < name.size(); ++i) {
-        const unsigned b = static_cast<unsigned char>(name[i]);
-        if (b < 0x80) {
-            out.push_back(static_cast<char16_t>(b));
-        } else if (codePage == 1252) {
-            out.push_back(b < 0xA0 ? cp1252High[b - 0x80] : static_cast<char16_t>(b));
-        } else if (codePage == 932 && (b == 0x80 || within(b, 0xA0, 0xDF) || b >= 0xFD)) {
-            out.push_back(singleByte932(b));
-        } else if (codePage == 932 || codePage == 949) {
-            char16_t c = 0;
-            if (i + 1 == name.size() || !doubleByte(codePage, b, static_cast<unsigned char>(name[i + 1]), c))
-                return false;
-            out.push_back(c);
-            ++i;
-        } else {
-            return false;
-        }
+    for (size_t i = 0; i < name.size();) {
+        const size_t taken = takeCharacter(name, i, codePage, out);
+        if (taken == 0) return false;
+        i += taken;
     }
     return true;
 }
@@ -439,41 +596,46 @@ bool removeFile(const std::string& path) {
 
 namespace {
 
+// Looks at name in the directory dfd, whose type the directory says, into
+// st, a link followed; link says whether name itself is one. False when
+// what name leads to cannot be looked at, errno saying why.
+bool lookAt(int dfd, const char* name, unsigned char type, struct stat& st, bool& link) {
+    if (type != DT_LNK && type != DT_UNKNOWN && ::fstatat(dfd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        !S_ISLNK(st.st_mode)) {
+        // No link, as the directory says and one look confirms: following
+        // would find the same, so one call per item is enough.
+        link = false;
+        return true;
+    }
+    struct stat lst {};
+    const bool followed = ::fstatat(dfd, name, &st, 0) == 0;
+    const bool here = ::fstatat(dfd, name, &lst, AT_SYMLINK_NOFOLLOW) == 0;
+    link = here && S_ISLNK(lst.st_mode);
+    return followed;
+}
+
 // What one item of a listed directory is, looked at through the
 // directory's descriptor; type is what the directory says of it.
 DirItem itemIn(int dfd, const char* name, unsigned char type) {
     DirItem item;
     item.name = name;
     struct stat st {};
-    bool followed;
-    if (type != DT_LNK && type != DT_UNKNOWN && ::fstatat(dfd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-        !S_ISLNK(st.st_mode)) {
-        // No link, as the directory says and one look confirms: following
-        // would find the same, so one call per item is enough.
-        followed = true;
-        item.link = false;
-    } else {
-        struct stat lst {};
-        followed = ::fstatat(dfd, name, &st, 0) == 0;
-        bool here = ::fstatat(dfd, name, &lst, AT_SYMLINK_NOFOLLOW) == 0;
-        item.link = here && S_ISLNK(lst.st_mode);
-    }
-    if (!followed) {
+    if (!lookAt(dfd, name, type, st, item.link)) {
         item.kind = item.link ? ItemKind::dangling : ItemKind::unreadable;
         if (!item.link) item.reason = std::strerror(errno);
-    } else {
-        item.id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
-        if (S_ISDIR(st.st_mode)) {
-            item.kind = ItemKind::directory;
-        } else if (S_ISREG(st.st_mode)) {
-            item.kind = ItemKind::file;
-            item.size = static_cast<uint64_t>(st.st_size);
-            // Only a file whose bits deny reading costs a call: the
-            // system then decides, groups and access lists included.
-            if (bitsDenyReading(st) && ::faccessat(dfd, name, R_OK, AT_EACCESS) != 0) {
-                item.kind = ItemKind::denied;
-                item.reason = std::strerror(errno);
-            }
+        return item;
+    }
+    item.id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    if (S_ISDIR(st.st_mode)) {
+        item.kind = ItemKind::directory;
+    } else if (S_ISREG(st.st_mode)) {
+        item.kind = ItemKind::file;
+        item.size = static_cast<uint64_t>(st.st_size);
+        // Only a file whose bits deny reading costs a call: the
+        // system then decides, groups and access lists included.
+        if (bitsDenyReading(st) && ::faccessat(dfd, name, R_OK, AT_EACCESS) != 0) {
+            item.kind = ItemKind::denied;
+            item.reason = std::strerror(errno);
         }
     }
     return item;
@@ -537,28 +699,11 @@ std::string lastError() {
     return std::strerror(lastErrno);
 }
 
-File fileOpenWrite(const std::string& path, bool* made) {
-    if (!made) return File(openRetry(path, O_WRONLY | O_CREAT, 0666));
-    *made = false;
-    for (;;) {
-        int fd = openRetry(path, O_WRONLY);
-        if (fd >= 0 || errno != ENOENT) return File(fd);
-        fd = openRetry(path, O_WRONLY | O_CREAT | O_EXCL, 0666);
-        if (fd >= 0) {
-            *made = true;
-            return File(fd);
-        }
-        // A dangling link stands there: creating through it, as without
-        // *made, makes its target, which is not counted as made here.
-        if (errno == EEXIST && pathKind(path) == PathKind::link)
-            return File(openRetry(path, O_WRONLY | O_CREAT, 0666));
-        if (errno != EEXIST) return File(fd);
-    }
-}
-
-bool fileCopyMode(const File& from, File& to) {
-    struct stat st {};
-    return ::fstat(descriptorOf(from), &st) == 0 && ::fchmod(descriptorOf(to), st.st_mode & 0777) == 0;
+File fileOpenWrite(const std::string& path, bool* missing) {
+    if (!missing) return File(openRetry(path, O_WRONLY | O_CREAT, 0666));
+    const int fd = openRetry(path, O_WRONLY);
+    *missing = fd < 0 && errno == ENOENT;
+    return File(fd);
 }
 
 bool fileTruncate(File& f) {
@@ -612,3 +757,5 @@ bool isStandardOutput(const File& f) {
     const pid_t session = ::tcgetsid(descriptorOf(f));
     return session != -1 && session == ::tcgetsid(STDOUT_FILENO);
 }
+
+}  // namespace dat::detail

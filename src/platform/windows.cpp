@@ -11,6 +11,7 @@
 #include <winternl.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstring>
 #include <vector>
 
@@ -19,10 +20,12 @@
 
 // Tells the MinGW start-up code to leave wildcard arguments alone: only the
 // directory arguments of "c" are patterns, and the program expands those
-// itself (patternMatches).
+// itself (patternMatches). The runtime's own name, outside every namespace.
 extern "C" {
 int _dowildcard = 0;  // NOLINT(bugprone-reserved-identifier): the runtime's name
 }
+
+namespace dat::detail {
 
 namespace {
 
@@ -477,6 +480,19 @@ DirOpened kindIn(const Dir& parent, const std::wstring& name) {
     return step;
 }
 
+// The attributes of what stands at name inside parent, a link itself.
+bool attributesIn(const Dir& parent, const std::wstring& name, DWORD& attributes) {
+    NTSTATUS status = 0;
+    HANDLE h =
+        openIn(parent, name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN, 0, status);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool ok = GetFileInformationByHandle(h, &info) != 0;
+    CloseHandle(h);
+    if (ok) attributes = info.dwFileAttributes;
+    return ok;
+}
+
 constexpr auto tagNotHandled = static_cast<NTSTATUS>(0xC0000279);
 
 // Enters the directory that placed holds at name inside parent, opened at a
@@ -523,6 +539,30 @@ HANDLE enterThrough(const Dir& parent, const std::wstring& name, HANDLE& placed)
     return h;
 }
 
+// "." is the parent itself, which NtCreateFile does not resolve: out holds
+// a copy of the parent's handle.
+DirOpened openSelf(const Dir& parent, Dir& out) {
+    HANDLE h = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), dirHandle(parent), GetCurrentProcess(), &h, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS))
+        return GetLastError() == ERROR_TOO_MANY_OPEN_FILES ? DirOpened::exhausted : DirOpened::failed;
+    out = Dir();
+    out.handle = reinterpret_cast<intptr_t>(h);
+    out.path = parent.path;
+    return DirOpened::opened;
+}
+
+// What h, opened as wide inside parent, holds. A junction or a link to a
+// directory opens as itself; a directory found under another name (a short
+// one) is not the one asked for. attributes: those h has.
+DirOpened openedAs(const Dir& parent, HANDLE h, const std::wstring& wide, DWORD& attributes) {
+    bool link = false;
+    if (!lookAt(h, attributes, link)) return DirOpened::failed;
+    if (link) return DirOpened::link;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && foundAs(parent, h, wide)) return DirOpened::opened;
+    return DirOpened::failed;
+}
+
 }  // namespace
 
 Dir dirAt(const std::string& path) {
@@ -540,17 +580,7 @@ void dirClose(Dir& d) {
 }
 
 DirOpened dirOpen(const Dir& parent, const std::string& name, Dir& out) {
-    // "." is the parent itself, which NtCreateFile does not resolve.
-    if (name == ".") {
-        HANDLE h = nullptr;
-        if (!DuplicateHandle(GetCurrentProcess(), dirHandle(parent), GetCurrentProcess(), &h, 0, FALSE,
-                             DUPLICATE_SAME_ACCESS))
-            return GetLastError() == ERROR_TOO_MANY_OPEN_FILES ? DirOpened::exhausted : DirOpened::failed;
-        out = Dir();
-        out.handle = reinterpret_cast<intptr_t>(h);
-        out.path = parent.path;
-        return DirOpened::opened;
-    }
+    if (name == ".") return openSelf(parent, out);
     std::wstring wide;
     if (!wideName(name, wide)) return DirOpened::failed;
     NTSTATUS status = 0;
@@ -561,18 +591,9 @@ DirOpened dirOpen(const Dir& parent, const std::string& name, Dir& out) {
         if (status == tooManyOpened || status == noResources) return DirOpened::exhausted;
         return kindIn(parent, wide);
     }
-    // A junction or a link to a directory opens as itself; a directory
-    // found under another name (a short one) is not the one asked for. One
-    // that carries another reparse point is entered through it.
+    // One that carries a reparse point that is no link is entered through it.
     DWORD attributes = 0;
-    bool link = false;
-    DirOpened step = DirOpened::failed;
-    if (lookAt(h, attributes, link)) {
-        if (link)
-            step = DirOpened::link;
-        else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && foundAs(parent, h, wide))
-            step = DirOpened::opened;
-    }
+    const DirOpened step = openedAs(parent, h, wide, attributes);
     if (step == DirOpened::opened && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         HANDLE placed = h;
         h = enterThrough(parent, wide, placed);
@@ -647,8 +668,9 @@ using NtSetInformationFileCall = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOI
 // How a rename replaces what stands at its new name: where the system can,
 // as POSIX does, even a file others hold open (if they share deletion) and
 // one marked read-only (only the archive, which c was allowed to write);
-// else only a file nobody holds open, as Windows always did.
-enum class Replace { posix, posixAndReadOnly, classic };
+// else only a file nobody holds open, as Windows always did; or never,
+// failing on whatever stands there.
+enum class Replace { posix, posixAndReadOnly, classic, never };
 
 constexpr auto notSupported = static_cast<NTSTATUS>(0xC00000BB);
 constexpr auto invalidInfoClass = static_cast<NTSTATUS>(0xC0000003);
@@ -674,9 +696,10 @@ NTSTATUS renameTo(HANDLE h, const Dir& parent, const std::wstring& name, Replace
     // The flags of the extended class share their place with the one
     // boolean of the classic one.
     const ULONG replaceIfExists = 0x1, posixSemantics = 0x2, ignoreReadOnly = 0x40;
-    const ULONG flags = how == Replace::classic ? TRUE
-                        : how == Replace::posix ? replaceIfExists | posixSemantics
-                                                : replaceIfExists | posixSemantics | ignoreReadOnly;
+    ULONG flags = replaceIfExists | posixSemantics | ignoreReadOnly;
+    if (how == Replace::classic) flags = TRUE;
+    if (how == Replace::never) flags = FALSE;
+    if (how == Replace::posix) flags = replaceIfExists | posixSemantics;
     std::memcpy(buffer.data(), &flags, sizeof flags);
     info->RootDirectory = dirHandle(parent);
     info->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
@@ -684,7 +707,7 @@ NTSTATUS renameTo(HANDLE h, const Dir& parent, const std::wstring& name, Replace
     const ULONG renameInformation = 10, renameInformationEx = 65;
     IO_STATUS_BLOCK io;
     return call(h, &io, info, static_cast<ULONG>(buffer.size()),
-                how == Replace::classic ? renameInformation : renameInformationEx);
+                how == Replace::classic || how == Replace::never ? renameInformation : renameInformationEx);
 }
 
 // The file at name inside parent opened again to be written, where it is
@@ -770,7 +793,11 @@ bool isDirectoryIn(const Dir& parent, const std::string& name) {
 }
 
 File tempFileIn(const Dir& parent, const std::string& name, std::string& temp) {
-    static uint32_t state = GetTickCount() ^ (GetCurrentProcessId() << 16);
+    // Seeded afresh at each call, so that nothing outlives it: two calls
+    // within one tick of the counter only try a taken name first.
+    LARGE_INTEGER now{};
+    QueryPerformanceCounter(&now);
+    uint32_t state = GetTickCount() ^ (GetCurrentProcessId() << 16) ^ static_cast<uint32_t>(now.QuadPart);
     for (int tries = 0; tries < 100; ++tries) {
         state = state * 1664525u + 1013904223u;
         temp = tempNameFor(name, state);
@@ -835,9 +862,73 @@ void fileDiscard(File& f, const Dir&, const std::string&) {
     lastCode = code;
 }
 
+// As fileKeep, through the handle, but never over what stands at to.
+bool fileKeepNew(File& f, const Dir& parent, const std::string& made, const std::string& to, bool& taken) {
+    taken = false;
+    if (!f) return false;
+    HANDLE h = handleOf(f);
+    std::wstring target;
+    if (!wideName(to, target)) {
+        lastCode = ERROR_NO_UNICODE_TRANSLATION;
+        return false;
+    }
+    if (!markGone(h, false)) return false;
+    const NTSTATUS status = made == to ? 0 : renameTo(h, parent, target, Replace::never);
+    if (status < 0) {
+        noteStatus(status);
+        DWORD attributes = 0;
+        taken = attributesIn(parent, target, attributes);
+        const DWORD code = taken ? static_cast<DWORD>(ERROR_FILE_EXISTS) : lastCode;
+        markGone(h, true);
+        lastCode = code;
+        return false;
+    }
+    return fileClose(f);
+}
+
 bool removeIn(const Dir& parent, const std::string& name) {
     std::wstring wide;
     return wideName(name, wide) && removeIn(parent, wide);
+}
+
+// Without ReplaceIfExists the system refuses a name that is taken, by
+// whatever stands there.
+bool renameNewIn(const Dir& parent, const std::string& from, const std::string& to, bool& taken) {
+    taken = false;
+    std::wstring source, target;
+    if (!wideName(from, source) || !wideName(to, target)) return false;
+    NTSTATUS status = 0;
+    HANDLE h = openIn(parent, source, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      FILE_OPEN, FILE_NON_DIRECTORY_FILE, status);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    status = renameTo(h, parent, target, Replace::never);
+    CloseHandle(h);
+    const bool renamed = status >= 0;
+    if (!renamed) noteStatus(status);
+    DWORD attributes = 0;
+    taken = !renamed && attributesIn(parent, target, attributes);
+    if (taken) lastCode = ERROR_FILE_EXISTS;
+    return renamed;
+}
+
+// The name is taken as the path gives it: a dangling link there is not
+// followed, and a new archive then fails to take its place.
+Dir dirForNew(const std::string& path, std::string& name) {
+    Dir d;
+    char full[MAX_PATH];
+    char* base = nullptr;
+    const DWORD n = GetFullPathNameA(path.c_str(), MAX_PATH, full, &base);
+    if (n == 0 || n >= MAX_PATH || !base || base == full) {
+        lastCode = n == 0 ? GetLastError() : ERROR_INVALID_NAME;
+        return d;
+    }
+    name = base;
+    std::string dir(full, static_cast<size_t>(base - full - 1));
+    HANDLE h = holdDirectory(dir.size() == 2 && dir[1] == ':' ? dir + "\\" : dir);
+    if (h == INVALID_HANDLE_VALUE) return noted(std::move(d));
+    d.path = finalPath(h);
+    d.handle = reinterpret_cast<intptr_t>(h);
+    return d;
 }
 
 // The path is resolved as the system resolved it to open f, links
@@ -877,12 +968,51 @@ Dir dirHolding(const File& f, const std::string&, std::string& name) {
     return d;
 }
 
-// The console ends the process by itself on CTRL_C, CTRL_BREAK, a closed
-// window or a logoff, and the system ends it on a kill: whichever it is,
-// the file being made goes as its handle closes, marked at creation.
-void catchSignals() {}
+namespace {
+
+// Signals cannot be blocked here: Ctrl+C runs its handler on a thread of
+// its own. The handler takes this lock first, which a hold keeps, and so
+// waits for the hold to end; a critical section lets its own thread, which
+// raise runs the handler on, in again.
+CRITICAL_SECTION& signalLock() {
+    static struct Lock {
+        CRITICAL_SECTION section;
+        Lock() { InitializeCriticalSection(&section); }
+    } lock;
+    return lock.section;
+}
+
+// Nothing to remove: the file being made goes as its handle closes, marked
+// at creation. Waiting out a hold keeps a file being kept, already unmarked,
+// from being left under its temporary name. C linkage, as the system calls
+// it; static, as a C name in a namespace would still be global.
+extern "C" {
+static void dieAfterHold(int sig) {
+    EnterCriticalSection(&signalLock());
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+}
+
+}  // namespace
+
+// The console ends the process by itself on CTRL_BREAK, a closed window or
+// a logoff, and the system ends it on a kill: whichever it is, the file
+// being made goes as its handle closes.
+void catchSignals() {
+    signal(SIGINT, dieAfterHold);
+    signal(SIGTERM, dieAfterHold);
+}
 
 void removeOnSignal(const Dir*, const std::string&) {}
+
+void holdSignals() {
+    EnterCriticalSection(&signalLock());
+}
+
+void releaseSignals() {
+    LeaveCriticalSection(&signalLock());
+}
 
 bool nameAllowed(const std::string& name) {
     if (name == "." || name == "..") return true;
@@ -1032,20 +1162,21 @@ HANDLE outputHandle() {
 
 }  // namespace
 
-File fileOpenWrite(const std::string& path, bool* made) {
+File fileOpenWrite(const std::string& path, bool* missing) {
     std::wstring wide;
     if (!wideName(path, wide)) {
         lastCode = ERROR_NO_UNICODE_TRANSLATION;
         return File();
     }
-    HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                           missing ? OPEN_EXISTING : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) noted(h);
-    if (made) *made = h != INVALID_HANDLE_VALUE && GetLastError() != ERROR_ALREADY_EXISTS;
+    if (missing) *missing = h == INVALID_HANDLE_VALUE && lastCode == ERROR_FILE_NOT_FOUND;
     return fileFrom(h);
 }
 
-bool fileCopyMode(const File&, File&) {
+bool fileFinalMode(File&, const File*, bool& ownerKept) {
+    ownerKept = true;
     return true;
 }
 
@@ -1094,3 +1225,5 @@ bool isStandardOutput(const File& f) {
     return type == FILE_TYPE_DISK && GetFileInformationByHandle(out, &a) &&
            GetFileInformationByHandle(handleOf(f), &b) && idFrom(a) == idFrom(b);
 }
+
+}  // namespace dat::detail

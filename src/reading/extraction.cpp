@@ -1,19 +1,19 @@
 #include "reading/extraction.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "archive/format.h"
 #include "archive/keyed_stream.h"
 #include "archive/paths.h"
 #include "reading/toc_reader.h"
 #include "reading/verdicts.h"
-#include "report.h"
+
+namespace dat::detail {
 
 namespace {
 
 // Why a directory could not be reached.
-enum class Reach { ok, link, reserved, blocked };
+enum class Reach { ok, link, blocked };
 
 // What one extraction keeps while it walks the tree. Every directory is
 // reached from the current directory one name at a time, each opened
@@ -21,9 +21,10 @@ enum class Reach { ok, link, reserved, blocked };
 // files are made relative to their directory's handle. The handles of the
 // current directory's path stay held, so each entry costs one open at most.
 struct Extraction {
-    Extraction(const File& f, const Archive& a) : file(f), archive(a) {}
+    Extraction(const File& f, const Archive& a, Reporter& r) : file(f), archive(a), report(r) {}
     const File& file;        // the archive, read only at absolute offsets
     const Archive& archive;  // what was decoded of it
+    Reporter& report;        // told what becomes of each entry
     std::vector<uint8_t> buffer = std::vector<uint8_t>(transferSize);  // file bytes pass through here
     Dir base = dirAt(".");
     // Names from the current directory down to where the walk stands, and
@@ -31,9 +32,9 @@ struct Extraction {
     // back for want of handles is opened again from the one above it.
     std::vector<std::string> pathNames;
     std::vector<Dir> handles;
-    // The stored path, as listed, and the path written to below the
-    // current directory; whether it climbs out, refusing everything below.
-    PathWalk path;
+    // The path of the entry at hand as listed, and as written below the
+    // current directory.
+    std::string stored, written;
     std::string why;  // why the last directory or file was not made
 };
 
@@ -56,12 +57,26 @@ bool giveBack(Extraction& walk, size_t keep) {
     return false;
 }
 
-// Holds d as the directory of pathNames[level].
+// Keeps d as the handle of pathNames[level].
 void hold(Extraction& walk, size_t level, Dir d) {
     if (level < walk.handles.size())
         walk.handles[level] = std::move(d);
     else
         walk.handles.push_back(std::move(d));
+}
+
+// pathNames[level] is missing: makes it, once and only when make is set,
+// and holds it, so that it is entered through the handle that made it;
+// false, with walk.why set, when it is not to be tried again. Someone else
+// may make it meanwhile: then d stays closed and the open decides.
+bool makeMissing(Extraction& walk, size_t level, bool make, bool& made, Dir& d) {
+    if (made) return false;  // why: from the make
+    walk.why = lastError();
+    if (!make) return false;
+    made = true;
+    d = dirMake(parentOf(walk, level), walk.pathNames[level]);
+    if (!d) walk.why = lastError();
+    return true;
 }
 
 // Opens pathNames[level] inside its parent, which is open; makes it first when
@@ -78,19 +93,10 @@ Reach openLevel(Extraction& walk, size_t level, bool make) {
                 if (!giveBack(walk, level)) return Reach::blocked;
                 continue;
             case DirOpened::missing:
-                if (made) return Reach::blocked;  // why: from the make
-                walk.why = lastError();
-                if (!make) return Reach::blocked;
-                made = true;
-                // Entered through the handle that made it. Someone else may
-                // make it meanwhile: then the open decides.
-                d = dirMake(parentOf(walk, level), walk.pathNames[level]);
-                if (d) {
-                    hold(walk, level, std::move(d));
-                    return Reach::ok;
-                }
-                walk.why = lastError();
-                continue;
+                if (!makeMissing(walk, level, make, made, d)) return Reach::blocked;
+                if (!d) continue;
+                hold(walk, level, std::move(d));
+                return Reach::ok;
             case DirOpened::link:
                 return Reach::link;
             case DirOpened::notDirectory:
@@ -110,9 +116,7 @@ Reach openLevel(Extraction& walk, size_t level, bool make) {
 Reach reach(Extraction& walk) {
     size_t level = walk.handles.empty() || walk.handles.back() ? walk.handles.size() : 0;
     for (; level < walk.pathNames.size(); ++level) {
-        const bool again = level < walk.handles.size();
-        if (!again && !nameAllowed(walk.pathNames[level])) return Reach::reserved;
-        const Reach r = openLevel(walk, level, !again);
+        const Reach r = openLevel(walk, level, level >= walk.handles.size());
         if (r != Reach::ok) {
             walk.handles.resize(level);
             return r;
@@ -127,9 +131,10 @@ void leaveBelow(Extraction& walk, size_t n) {
     if (walk.handles.size() > n) walk.handles.resize(n);
 }
 
-// "failed" completes the file's line; standard error says where and why.
-void failed(const Extraction& walk, const std::string& why) {
-    failure(walk.path.leaves ? walk.path.stored : walk.path.written, why, "failed");
+// The path an entry is named by in messages: as written, unless it climbs
+// out and has none.
+const std::string& named(const Extraction& walk, Refusal refusal) {
+    return refusal == Refusal::leavesDirectory ? walk.stored : walk.written;
 }
 
 // Why a directory could not be reached, in words.
@@ -137,8 +142,6 @@ std::string reason(const Extraction& walk, Reach r) {
     switch (r) {
         case Reach::link:
             return "path passes through a symbolic link";
-        case Reach::reserved:
-            return "name is reserved on Windows";
         case Reach::ok:
         case Reach::blocked:
             break;
@@ -163,22 +166,26 @@ bool copyOut(Extraction& walk, File& out, uint64_t from, uint32_t size, uint8_t 
         }
         from += n;
         size -= static_cast<uint32_t>(n);
-        progress();
+        walk.report.moved();
     }
     return true;
 }
 
-// Copies the file's bytes into out, made as `made` inside dir, and keeps it
-// as name there; when any of it fails the file goes, and what stood at name
-// stays.
-bool fill(Extraction& walk, File& out, const Dir& dir, const std::string& made, const std::string& name,
-          const Entry& e) {
-    bool ok = copyOut(walk, out, uint64_t(walk.archive.tocSize) + e.offset, e.size, e.scrambled);
+// Keeps out, made in dir as name or as temp beside it, under name, and
+// gives it up to the signals' clean-up: with signals held, so that a signal
+// now neither removes the file once complete nor leaves it partial. A file
+// that is not whole goes, and what stood at name stays.
+bool finish(Extraction& walk, File& out, const Dir& dir, const std::string& name, const std::string& temp,
+            bool whole) {
+    const std::string& made = temp.empty() ? name : temp;
+    const SignalHold hold;
+    bool ok = whole;
     if (ok && !fileKeep(out, dir, made, name)) {
         walk.why = lastError();
         ok = false;
     }
     if (!ok) fileDiscard(out, dir, made);
+    removeOnSignal(nullptr, "");
     return ok;
 }
 
@@ -187,159 +194,164 @@ bool fill(Extraction& walk, File& out, const Dir& dir, const std::string& made, 
 // again if the file fails. Where something else stands (a file, a link, a
 // FIFO), the new file is written under a temporary name beside it and put
 // in its place only once complete: the old one stays until then, and a
-// link is replaced itself, never written through. A directory stays.
+// link is replaced itself, never written through. A directory stays. Each
+// file is given to the signals' clean-up as it is made.
 bool writeOut(Extraction& walk, const Dir& dir, const std::string& name, const Entry& e) {
+    const uint64_t from = uint64_t(walk.archive.tocSize) + e.offset;
     bool taken = false;
-    File out = fileCreateIn(dir, name, taken);
-    // Out of handles, perhaps: one given back lets the file be made.
-    if (!out && !taken && giveBack(walk, walk.handles.size())) out = fileCreateIn(dir, name, taken);
-    if (!out) walk.why = lastError();
-    if (out) {
-        removeOnSignal(&dir, name);
-        const bool ok = fill(walk, out, dir, name, name, e);
-        removeOnSignal(nullptr, "");
-        return ok;
+    File out;
+    {
+        const SignalHold hold;
+        out = fileCreateIn(dir, name, taken);
+        // Out of handles, perhaps: one given back lets the file be made.
+        if (!out && !taken && giveBack(walk, walk.handles.size())) out = fileCreateIn(dir, name, taken);
+        if (!out) walk.why = lastError();
+        if (out) removeOnSignal(&dir, name);
     }
+    if (out) return finish(walk, out, dir, name, "", copyOut(walk, out, from, e.size, e.scrambled));
     if (!taken) return false;
     if (isDirectoryIn(dir, name)) {
         walk.why = "a directory stands in the way";
         return false;
     }
     std::string temp;
-    out = tempFileIn(dir, name, temp);
-    if (!out && giveBack(walk, walk.handles.size())) out = tempFileIn(dir, name, temp);
+    {
+        const SignalHold hold;
+        out = tempFileIn(dir, name, temp);
+        if (!out && giveBack(walk, walk.handles.size())) out = tempFileIn(dir, name, temp);
+        if (out) removeOnSignal(&dir, temp);
+    }
     if (!out) {
         walk.why = lastError();
         return false;
     }
-    removeOnSignal(&dir, temp);
-    const bool ok = fill(walk, out, dir, temp, name, e);
-    removeOnSignal(nullptr, "");
-    return ok;
+    // Private while it is written; a file's usual bits once complete.
+    bool whole = copyOut(walk, out, from, e.size, e.scrambled);
+    bool ownerKept = true;
+    if (whole && !fileFinalMode(out, nullptr, ownerKept)) {
+        walk.why = lastError();
+        whole = false;
+    }
+    return finish(walk, out, dir, name, temp, whole);
 }
 
-void extractFile(Extraction& walk, const Entry& e, Refusal refusal) {
+// part: what the entry adds to the written path, its directory's "\\" left
+// out. The verdict has decided whether the file is written and where; only
+// the disk may still stop it.
+void extractFile(Extraction& walk, const Entry& e, Refusal refusal, const std::string& part) {
+    const std::string& path = named(walk, refusal);
+    walk.report.extracting(path, e.size);
+    // Refused: nothing is made, not even the directories of its own name.
+    if (refusal != Refusal::none) return walk.report.notExtracted(path, reasonOf(refusal));
+    // A stored name may hold directories of its own: they lie before its
+    // last separator and are reached like any directory; the rest is the
+    // file's own name.
     const size_t names = walk.pathNames.size();
-    std::printf("Extracting %s...", shown(walk.path.leaves ? walk.path.stored : walk.path.written).c_str());
-    // A large file takes a while: its line goes out before any of its work.
-    if (e.size > largeFile)
-        sendProgress();
-    else
-        progress();
-    // What the archive alone refuses; a reserved name and what stands in
-    // the way are found on the disk, in the order the disk meets them.
-    switch (refusal) {
-        case Refusal::leavesDirectory:
-        case Refusal::namesNoFile:
-        case Refusal::outsideArchive:
-            return failed(walk, reasonOf(refusal));
-        case Refusal::none:
-        case Refusal::reservedName:
-        case Refusal::fileInTheWay:
-        case Refusal::directoryInTheWay:
-            break;
-    }
-    // The written path ends in what this record adds: written[tail..] is at
-    // most its stored name (less when leading parts were stripped). A
-    // stored name may hold directories of its own: they lie in
-    // written[tail..cut), before the last separator, and are reached like
-    // any directory; written[cut..] is the file's own name.
-    const std::string& written = walk.path.written;
-    const size_t tail = written.size() - std::min(written.size(), e.name.size());
-    size_t cut = written.size();
-    while (cut > tail && !isSeparator(written[cut - 1])) --cut;
-    const std::string name = written.substr(cut);
-    splitPath(written.substr(tail, cut - tail), walk.pathNames);
-    Reach reached = reach(walk);
-    if (reached == Reach::ok && !nameAllowed(name)) reached = Reach::reserved;
+    const size_t cut = lastNameAt(part);
+    const std::string name = part.substr(cut);
+    splitPath(part.substr(0, cut), walk.pathNames);
+    const Reach reached = reach(walk);
     const bool ok = reached == Reach::ok &&
                     writeOut(walk, walk.handles.empty() ? walk.base : walk.handles.back(), name, e);
     leaveBelow(walk, names);
-    if (!ok) return failed(walk, reason(walk, reached));
-    std::puts("ok");
-    progress();
+    if (!ok) return walk.report.notExtracted(walk.written, reason(walk, reached));
+    walk.report.extracted(walk.written);
 }
 
-void extractList(Extraction& walk, const std::vector<Entry>& list);
-
-void extractDir(Extraction& walk, const Entry& e, Refusal refusal) {
-    if (refusal == Refusal::leavesDirectory) {
-        const char* why = reasonOf(refusal);
-        failure(walk.path.stored, why, "Skipping %s: %s", shown(walk.path.stored).c_str(), why);
-    } else if (!walk.path.written.empty()) {  // empty: it named the current directory
-        const Reach r = reach(walk);
-        const std::string why = reason(walk, r);
-        switch (r) {
-            case Reach::ok:
-                std::printf("Creating directory %s...\n", shown(walk.path.written).c_str());
-                progress();
-                break;
-            case Reach::link:
-            case Reach::reserved:
-                failure(walk.path.written, why, "Skipping %s: %s", shown(walk.path.written).c_str(),
-                        why.c_str());
-                break;
-            case Reach::blocked:
-                std::printf("Creating directory %s...\n", shown(walk.path.written).c_str());
-                failure(walk.path.written, why, "Unable to create directory %s",
-                        shown(walk.path.written).c_str());
-                break;
-        }
+void extractDir(Extraction& walk, Refusal refusal, const std::string& part) {
+    const std::string& path = named(walk, refusal);
+    const char* why = reasonOf(refusal);
+    switch (refusal) {
+        case Refusal::leavesDirectory:
+        case Refusal::reservedName:
+            return walk.report.skipped(path, why, why);
+        case Refusal::fileInTheWay:
+        case Refusal::nameTooLong:
+            return walk.report.directoryNotMade(path, why);
+        case Refusal::namesNoFile:
+        case Refusal::outsideArchive:
+        case Refusal::directoryInTheWay:  // files only
+        case Refusal::none:
+            break;
     }
-    // Each entry below is judged on its own path.
-    extractList(walk, e.child);
+    splitPath(part, walk.pathNames);
+    if (walk.written.empty()) return;  // it names the current directory
+    const Reach r = reach(walk);
+    const std::string because = reason(walk, r);
+    switch (r) {
+        case Reach::ok:
+            walk.report.directoryMade(path);
+            break;
+        case Reach::link:
+            walk.report.skipped(path, because, because);
+            break;
+        case Reach::blocked:
+            walk.report.directoryNotMade(path, because);
+            break;
+    }
 }
 
-void extractList(Extraction& walk, const std::vector<Entry>& list) {
-    for (const Entry& e : list) {
-        PathWalk& path = walk.path;
-        const size_t storedMark = path.stored.size(), writtenMark = path.written.size(),
-                     names = walk.pathNames.size();
-        const bool leaves = path.leaves, reserved = path.reserved;
+// Where the walk stood after a directory: what its entries start from.
+struct Level {
+    uint32_t verdict;
+    size_t stored, written, names;
+};
+
+// Every entry in stored order, as the verdicts judged it: the walk keeps
+// the paths and the directory handles of the directories above the entry
+// at hand, and nothing else.
+void extractAll(Extraction& walk, const std::vector<Verdict>& verdicts) {
+    std::vector<Level> levels;
+    for (size_t i = 0; i < verdicts.size(); ++i) {
+        const Verdict& v = verdicts[i];
+        const Entry& e = *v.entry;
+        while (!levels.empty() && levels.back().verdict != v.parent) levels.pop_back();
+        const Level above = levels.empty() ? Level{topLevel, 0, 0, 0} : levels.back();
+        walk.stored.resize(above.stored);
+        walk.written.resize(above.written);
+        leaveBelow(walk, above.names);
         const bool dir = e.type == typeDirectory;
-        const Refusal refusal = judgeEntry(path, e, walk.archive.root.size);
-        if (dir && !path.leaves) splitPath(path.written.substr(writtenMark), walk.pathNames);
-        if (dir)
-            extractDir(walk, e, refusal);
-        else
-            extractFile(walk, e, refusal);
-        leaveBelow(walk, names);
-        path.stored.resize(storedMark);
-        path.written.resize(writtenMark);
-        path.leaves = leaves;
-        path.reserved = reserved;
+        walk.stored += e.name;
+        if (dir) walk.stored += '\\';
+        // What the entry adds to the written path: its name less what was
+        // dropped from its start.
+        const std::string part = v.skip < e.name.size() ? e.name.substr(v.skip) : std::string();
+        appendWritten(walk.written, v);
+        if (!dir) {
+            extractFile(walk, e, v.refusal, part);
+            continue;
+        }
+        extractDir(walk, v.refusal, part);
+        levels.push_back(
+            {static_cast<uint32_t>(i), walk.stored.size(), walk.written.size(), walk.pathNames.size()});
     }
 }
 
 }  // namespace
 
-namespace {
-
-void printList(std::string& path, const std::vector<Entry>& list) {
-    for (const Entry& e : list) {
-        const size_t mark = path.size();
-        path.append(e.name);
-        if (e.type == typeDirectory) path += '\\';
-        std::puts(shown(path).c_str());
-        progress();
-        printList(path, e.child);  // a file's list is empty
-        path.resize(mark);
-    }
-}
-
-}  // namespace
-
-void printFiles(const std::vector<Entry>& list) {
+void printFiles(const std::vector<Entry>& list, Reporter& report) {
     std::string path;
-    printList(path, list);
+    std::vector<size_t> marks;  // where the path of each level above ends
+    Preorder<const std::vector<Entry>> walk(list);
+    while (const Entry* e = walk.next()) {
+        marks.resize(walk.depth() - 1);
+        path.resize(marks.empty() ? 0 : marks.back());
+        path += e->name;
+        if (e->type == typeDirectory) path += '\\';
+        report.listed(path);
+        marks.push_back(path.size());
+    }
 }
 
-void extractFiles(const File& f, const Archive& archive) {
+void extractFiles(const File& f, const Archive& archive, Reporter& report) {
+    report.extractionBegins();
     raiseHandleLimit();
-    Extraction walk(f, archive);
-    if (!walk.base) {
-        failure(".", lastError(), "Unable to open the current directory");
-        return;
-    }
-    extractList(walk, archive.root.child);
+    Extraction walk(f, archive, report);
+    if (!walk.base)
+        report.noCurrentDirectory(lastError());
+    else
+        extractAll(walk, judgeExtraction(archive));
+    report.extractionEnds(archive.files);
 }
+
+}  // namespace dat::detail

@@ -7,6 +7,8 @@
 #include "archive/keyed_stream.h"
 #include "archive/paths.h"
 
+namespace dat::detail {
+
 namespace {
 
 // Absolute archive offset of a byte of the TOC block.
@@ -24,13 +26,12 @@ size_t nameLength(const std::string& name) {
     return std::min(name.find('\0'), name.size());
 }
 
-// One directory being decoded: how many records it still claims and the
-// length of its path; while building, where its entries go.
+// One directory being decoded: how many records it still claims; while
+// building, where its entries go.
 struct Level {
     std::vector<Entry>* list;  // building: the directory's entries
     size_t kept;               // measuring: the directory's index in TocWalk::kept
     uint32_t left;
-    size_t pathLength;  // of the joined path of the directory, "\\" included
 };
 
 // Where a non-empty file's bytes lie in the data region, and the TOC
@@ -57,12 +58,12 @@ struct TocWalk {
 
 enum class Check { entry, passedOver, damaged };
 
-// Decodes the record at cursor, in the directory at level, depth levels
-// below the root, and moves cursor past it. entry: a file or directory
-// whose joined path is pathLength bytes; passedOver: a record of another
-// type, which costs no entry; damaged: walk.archive.damage says why.
-Check checkRecord(TocWalk& walk, const uint8_t*& cursor, const Level& level, size_t depth, Record& r,
-                  size_t& pathLength) {
+// Decodes the record at cursor, depth levels below the root, and moves
+// cursor past it. entry: a file or directory; passedOver: a record of
+// another type, which costs no entry; damaged: walk.archive.damage says
+// why. The bounds are the format's, the same on every system: how long a
+// path may be on this one is for extraction to say.
+Check checkRecord(TocWalk& walk, const uint8_t*& cursor, size_t depth, Record& r) {
     const TocSpan& toc = walk.toc;
     const uint8_t* at = cursor;
     auto damaged = [&](const std::string& what) {
@@ -76,12 +77,7 @@ Check checkRecord(TocWalk& walk, const uint8_t*& cursor, const Level& level, siz
         return damaged("name of " + decimal(r.name.size()) + " bytes at offset " +
                        decimal(offsetOf(toc, at)) + " is longer than " + decimal(maxNameLength) + " bytes");
     if (r.type != typeFile && r.type != typeDirectory) return Check::passedOver;
-    const bool dir = r.type == typeDirectory;
-    pathLength = level.pathLength + nameLength(r.name) + (dir ? 1 : 0);
-    if (pathLength > maxPathLength())
-        return damaged("path at offset " + decimal(offsetOf(toc, at)) + " is longer than " +
-                       decimal(maxPathLength()) + " bytes");
-    if (dir && depth > maxDepth)
+    if (r.type == typeDirectory && depth > maxDepth)
         return damaged("directory at offset " + decimal(offsetOf(toc, at)) + " lies deeper than " +
                        decimal(maxDepth) + " levels");
     return Check::entry;
@@ -92,15 +88,14 @@ Check checkRecord(TocWalk& walk, const uint8_t*& cursor, const Level& level, siz
 // last record, or nullptr at damage.
 const uint8_t* measure(TocWalk& walk, const uint8_t* cursor, uint32_t rootCount) {
     walk.kept.assign(1, 0);
-    std::vector<Level> stack{{nullptr, 0, rootCount, 0}};
+    std::vector<Level> stack{{nullptr, 0, rootCount}};
     Record r;  // reused, so a long name's buffer is allocated once
     for (;;) {
         while (!stack.empty() && stack.back().left == 0) stack.pop_back();
         if (stack.empty()) return cursor;
         Level& level = stack.back();
         --level.left;
-        size_t pathLength = 0;
-        const Check checked = checkRecord(walk, cursor, level, stack.size(), r, pathLength);
+        const Check checked = checkRecord(walk, cursor, stack.size(), r);
         if (checked == Check::damaged) return nullptr;
         ++walk.records;
         if (checked == Check::passedOver) continue;
@@ -109,7 +104,7 @@ const uint8_t* measure(TocWalk& walk, const uint8_t* cursor, uint32_t rootCount)
             if (r.size > 0) ++walk.filled;
             continue;
         }
-        stack.push_back({nullptr, walk.kept.size(), r.count, pathLength});
+        stack.push_back({nullptr, walk.kept.size(), r.count});
         walk.kept.push_back(0);
     }
 }
@@ -121,33 +116,26 @@ void build(TocWalk& walk, const uint8_t* cursor, uint32_t rootCount) {
     size_t nextDir = 0;  // index in kept of the next directory
     top.reserve(walk.kept[nextDir++]);
     walk.ranges.reserve(walk.filled);
-    std::vector<Level> stack{{&top, 0, rootCount, 0}};
-    Record r;
+    std::vector<Level> stack{{&top, 0, rootCount}};
+    Record r;  // copied into each entry, the name at its exact length
     for (size_t done = 0; done < walk.records; ++done) {
         while (!stack.empty() && stack.back().left == 0) stack.pop_back();
         if (stack.empty()) return;
         Level& level = stack.back();
         --level.left;
         const uint8_t* at = cursor;
-        size_t pathLength = 0;
-        if (checkRecord(walk, cursor, level, stack.size(), r, pathLength) != Check::entry) continue;
-        const size_t length = nameLength(r.name);
-        level.list->push_back(Entry{static_cast<uint8_t>(r.type),
-                                    r.name.substr(0, length),
-                                    r.offset,
-                                    r.size,
-                                    r.count,
-                                    r.scrambled,
-                                    {}});
-        if (r.type == typeFile) {
+        if (checkRecord(walk, cursor, stack.size(), r) != Check::entry) continue;
+        r.name.resize(nameLength(r.name));
+        level.list->push_back(Entry{r, {}});
+        Entry& e = level.list->back();
+        if (e.type == typeFile) {
             ++walk.archive.files;
-            if (r.size > 0) walk.ranges.push_back({r.offset, r.size, offsetOf(walk.toc, at)});
+            if (e.size > 0) walk.ranges.push_back({e.offset, e.size, offsetOf(walk.toc, at)});
             continue;
         }
         // Reserved exactly, so the lists above never move while this one fills.
-        std::vector<Entry>* children = &level.list->back().child;
-        children->reserve(walk.kept[nextDir++]);
-        stack.push_back({children, 0, r.count, pathLength});
+        e.child.reserve(walk.kept[nextDir++]);
+        stack.push_back({&e.child, 0, e.count});
     }
 }
 
@@ -210,16 +198,16 @@ Toc readTOC(const TocSpan& toc, Archive& archive) {
     return archive.status = Toc::ok;
 }
 
-Archive parseFile(KeyedFile& f) {
+Archive parseFile(const File& f) {
     Archive archive;
     auto damaged = [&](const std::string& what) {
         archive.damage = what;
         archive.status = Toc::damaged;
         return std::move(archive);
     };
-    const uint64_t length = fileLength(f.file);
+    const uint64_t length = fileLength(f);
     uint8_t header[headerSize];
-    if (!resetFile(f) || length < headerSize || !ReadData(f, header, headerSize, 1)) return archive;
+    if (length < headerSize || !readAt(f, 0, header, headerSize, 1)) return archive;
     if (std::memcmp(header, magic, magicSize) != 0) return archive;
     if (header[magicSize] != typeDirectory) return archive;
     if (length > UINT32_MAX) return damaged("archive is 4 GiB or larger");
@@ -232,8 +220,9 @@ Archive parseFile(KeyedFile& f) {
 
     // Too large for memory throws std::bad_alloc, which the command reports.
     std::vector<uint8_t> block(archive.tocSize - magicSize);
-    if (!seekFile(f, magicSize) || !ReadData(f, block.data(), block.size(), 1))
-        return damaged("cannot read the TOC");
+    if (!readAt(f, magicSize, block.data(), block.size(), 1)) return damaged("cannot read the TOC");
     readTOC({block.data(), block.data() + block.size()}, archive);
     return archive;
 }
+
+}  // namespace dat::detail

@@ -1,12 +1,16 @@
 // The library as a program linking it sees it: the C++ face over every
-// sample archive against what "l" and "x" make of it, archives open side
-// by side, threads reading one archive at once, and the C face on each
-// way an open can end. Linked against the shared libdat, so everything
-// used here must leave it.
+// sample archive, on a small stack, against what "l" and "x" make of it,
+// archives open side by side, threads reading one archive at once, and the
+// C face on each way an open can end. Linked against the shared libdat, so
+// everything used here must leave it.
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <thread>
 #include <vector>
@@ -33,19 +37,48 @@ std::string contents(const dat::Archive& a, size_t i) {
 }
 
 // The tree "x" leaves, as the face says it: every entry "x" writes, by its
-// path with "/" between names, and each file's bytes from the last entry
-// written there.
+// path with "/" between names as the disk takes them, and each file's
+// bytes from the last entry written there.
 std::map<std::string, std::string> treeOf(const dat::Archive& a) {
     std::map<std::string, std::string> tree;
     for (size_t i = 0; i < a.size(); ++i) {
         const dat::Entry e = a.entry(i);
         std::string path = a.written(i);
         if (!e.refusal.empty() || e.replaced || path.empty()) continue;
+        // As the disk takes it: empty names and "." open the directory
+        // they stand in.
         std::replace(path.begin(), path.end(), '\\', '/');
-        if (path.back() == '/') path.pop_back();
-        tree[path] = e.kind == dat::Kind::directory ? "<dir>" : contents(a, i);
-        for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1))
-            tree[path.substr(0, slash)] = "<dir>";
+        std::string at, name;
+        for (char c : path + "/") {
+            if (c != '/') {
+                name += c;
+                continue;
+            }
+            if (!name.empty() && name != ".") {
+                if (!at.empty()) tree[at] = "<dir>";
+                at += (at.empty() ? "" : "/") + name;
+            }
+            name.clear();
+        }
+        if (!at.empty()) tree[at] = e.kind == dat::Kind::directory ? "<dir>" : contents(a, i);
+    }
+    return tree;
+}
+
+// The same tree from the archive's nodes: each node's path is its
+// parent's and its name, each file holds its entry's bytes. Every node
+// comes after the directory holding it.
+std::map<std::string, std::string> nodesOf(const dat::Archive& a) {
+    std::map<std::string, std::string> tree;
+    std::vector<std::string> paths(a.nodes());
+    for (size_t i = 1; i < a.nodes(); ++i) {
+        const dat::Node n = a.node(i);
+        if (n.parent >= i || n.name.empty() || n.name.find_first_of("\\/") != std::string_view::npos) {
+            tree["<node " + std::to_string(i) + " out of order or badly named>"] = "";
+            continue;
+        }
+        paths[i] = (n.parent == 0 ? "" : paths[n.parent] + "/") + std::string(n.name);
+        tree[paths[i]] = n.kind == dat::Kind::directory ? "<dir>" : contents(a, n.entry);
     }
     return tree;
 }
@@ -60,13 +93,46 @@ bool endsWith(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
+// Runs body on a thread of its own with a small stack: nothing the library
+// does may take a call per level of an archive. 64 KiB, a quarter of the
+// least a program should be able to give it, so that even a call per level
+// as small as a destructor's shows on the deepest archive. The sanitizers'
+// frames are larger, and valgrind runs threads on stacks of its own
+// making: they get 8 MiB.
+void onSmallStack(const std::function<void()>& body) {
+#ifdef DATTOOL_SANITIZED
+    const bool large = true;
+#else
+    const char* preload = std::getenv("LD_PRELOAD");
+    const bool large = preload && std::strstr(preload, "vgpreload");
+#endif
+    pthread_attr_t attr;
+    ASSERT_EQ(pthread_attr_init(&attr), 0);
+    ASSERT_EQ(pthread_attr_setstacksize(&attr, large ? size_t(8) << 20 : size_t(64) << 10), 0);
+    pthread_t thread;
+    const auto run = [](void* f) -> void* {
+        (*static_cast<const std::function<void()>*>(f))();
+        return nullptr;
+    };
+    ASSERT_EQ(pthread_create(&thread, &attr, run, const_cast<std::function<void()>*>(&body)), 0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attr);
+}
+
 struct Samples : ::testing::TestWithParam<std::string> {};
 
+void expectFaceAgrees(const std::string& stem);
+
 // What "l" lists, the face walks; what "x" writes, the face reads; where
-// "l" fails, opening fails with the reason "l" gives.
+// "l" fails, opening fails with the reason "l" gives. Opened, walked and
+// closed on a small stack.
 TEST_P(Samples, FaceAgreesWithListAndExtract) {
-    const Expected want = parseExpected(readBytes(dataFile(GetParam() + ".expected")));
-    const dat::Archive a(dataFile(GetParam() + ".dat"));
+    onSmallStack([&] { expectFaceAgrees(GetParam()); });
+}
+
+void expectFaceAgrees(const std::string& stem) {
+    const Expected want = parseExpected(readBytes(dataFile(stem + ".expected")));
+    const dat::Archive a(dataFile(stem + ".dat"));
     if (want.listStatus != 0) {
         EXPECT_FALSE(a.isOpen());
         EXPECT_EQ(a.size(), 0u);
@@ -86,6 +152,11 @@ TEST_P(Samples, FaceAgreesWithListAndExtract) {
         EXPECT_EQ(fnv1a64(lines), want.list.hash);
     }
     EXPECT_EQ(treeOf(a), want.tree);
+    // The same tree, as the numbered nodes say it.
+    const dat::Archive nodes(dataFile(stem + ".dat"), dat::With::tree);
+    ASSERT_TRUE(nodes.isOpen()) << nodes.error();
+    EXPECT_EQ(nodesOf(nodes), want.tree);
+    EXPECT_EQ(a.nodes(), 0u);
     // Each entry is found by its own path, written with either separator.
     for (size_t i = 0; i < a.size(); ++i) {
         std::string path = a.path(i);
@@ -228,12 +299,42 @@ TEST(Library, CFaceOnMissingDamagedAndGoodArchives) {
     EXPECT_EQ(e.size, 10u);
     EXPECT_EQ(e.parent, 0u);
     EXPECT_STREQ(e.refusal, "");
-    char path[6];
-    EXPECT_EQ(dat_path(a, i, 1, path, sizeof path), 10);
-    EXPECT_STREQ(path, "data\\");
-    char bytes[16];
-    EXPECT_EQ(dat_read(a, i, 4, bytes, sizeof bytes), 6);
-    EXPECT_EQ(std::string(bytes, 6), "456789");
+    // The path "data\\m.msh" into buffers of each size: a cut copy, zero
+    // ended, as snprintf makes it, and nothing written past the size.
+    struct PathCase {
+        size_t size;
+        std::string buffer;  // all 12 bytes afterwards
+    };
+    const PathCase paths[] = {{0, "############"},
+                              {6, std::string("data\\\0######", 12)},
+                              {10, std::string("data\\m.ms\0##", 12)},
+                              {11, std::string("data\\m.msh\0#", 12)}};
+    for (const PathCase& p : paths) {
+        char buf[12];
+        std::memset(buf, '#', sizeof buf);
+        EXPECT_EQ(dat_path(a, i, 1, buf, p.size), 10) << p.size;
+        EXPECT_EQ(std::string(buf, sizeof buf), p.buffer) << p.size;
+    }
+    EXPECT_EQ(dat_path(a, i, 1, nullptr, 0), 10);
+    // Reads of m.msh ("0123456789"); nothing to read needs no buffer.
+    struct ReadCase {
+        uint64_t offset;
+        size_t n;
+        bool buffer;
+        int64_t got;
+        std::string bytes;
+    };
+    const ReadCase reads[] = {{4, 16, true, 6, "456789"},
+                              {10, 16, true, 0, ""},
+                              {4, 0, true, 0, ""},
+                              {0, 0, false, 0, ""},
+                              {0, 4, false, -1, ""}};
+    for (const ReadCase& r : reads) {
+        char bytes[16] = {};
+        const int64_t got = dat_read(a, i, r.offset, r.buffer ? bytes : nullptr, r.n);
+        EXPECT_EQ(got, r.got) << r.offset << " " << r.n << " " << r.buffer;
+        EXPECT_EQ(std::string(bytes, static_cast<size_t>(std::max<int64_t>(got, 0))), r.bytes);
+    }
     dat_close(a);
 }
 

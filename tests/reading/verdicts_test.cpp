@@ -15,6 +15,8 @@
 #include "support/dat_codec.h"
 #include "support/scratch.h"
 
+using namespace dat::detail;
+
 namespace {
 
 Archive decoded(const std::vector<Node>& top) {
@@ -41,7 +43,20 @@ struct Case {
     const char* what;
     std::vector<Node> top;
     std::vector<std::string> verdicts;
+    size_t filled = 0;  // slots of the table of names it takes; 0: not counted
 };
+
+// n files at the top, the k-th named name(k), each written where its
+// name says, taking filled slots of the table of names.
+Case separateFiles(const char* what, size_t n, const std::function<std::string(size_t)>& name,
+                   size_t filled) {
+    Case c{what, {}, {}, filled};
+    for (size_t k = 0; k < n; ++k) {
+        c.top.push_back(fileNode(name(k), "1"));
+        c.verdicts.push_back(name(k) + " -> " + name(k));
+    }
+    return c;
+}
 
 const Case cases[] = {
     {"plain tree",
@@ -67,18 +82,48 @@ const Case cases[] = {
       fileNode("d", "4")},
      {"f -> f", "f\\ -> a file stands in the way", "f\\x -> a file stands in the way",
       "f\\y -> a file stands in the way", "d\\ -> d\\", "d -> a directory stands in the way"}},
+    {"a file named \".\" is refused before any directory of its name is taken as made",
+     {fileNode("a\\.", "1"), fileNode("a", "2"), fileNode("b\\c/.", "3"), dirNode("b", {fileNode("c", "4")})},
+     {"a\\. -> a directory stands in the way", "a -> a", "b\\c/. -> a directory stands in the way",
+      "b\\ -> b\\", "b\\c -> b\\c"}},
+    {"an empty name below a path adds its separator",
+     {dirNode("a", {dirNode("", {fileNode("f", "1")})})},
+     {"a\\ -> a\\", "a\\\\ -> a\\\\", "a\\\\f -> a\\\\f"}},
+    {"names longer than a directory entry takes, and all below them",
+     {fileNode(std::string(256, 'f'), "1"), dirNode(std::string(256, 'd'), {fileNode("in", "2")}),
+      fileNode("k/" + std::string(256, 'g'), "3"), fileNode(std::string(255, 'n'), "4")},
+     {std::string(256, 'f') + " -> File name too long", std::string(256, 'd') + "\\ -> File name too long",
+      std::string(256, 'd') + "\\in -> File name too long",
+      "k/" + std::string(256, 'g') + " -> File name too long",
+      std::string(255, 'n') + " -> " + std::string(255, 'n')}},
     {"\".\" opens the directory it stands in",
      {dirNode("d", {fileNode("a", "1")}), dirNode("d\\.", {fileNode("a", "2")}), fileNode(".\\d\\.\\a", "3"),
       dirNode("e", {fileNode(".", "4")})},
      {"d\\ -> d\\", "d\\a -> d\\a (replaced)", "d\\.\\ -> d\\.\\", "d\\.\\a -> d\\.\\a (replaced)",
       ".\\d\\.\\a -> .\\d\\.\\a", "e\\ -> e\\", "e\\. -> a directory stands in the way"}},
+    // The table of names never grows: these take as many of its slots as
+    // their archives can, a name each, two names each, and a chain, its
+    // split, a new chain and a file for every second entry.
+    separateFiles(
+        "a name for each file", 13, [](size_t k) { return "f" + std::to_string(k); }, 13),
+    separateFiles(
+        "two names for each file", 7, [](size_t k) { return "d" + std::to_string(k) + "\\f"; }, 14),
+    separateFiles(
+        "chains split by the next file", 6,
+        [](size_t k) { return "a" + std::to_string(k / 2) + (k % 2 ? "\\x\\y" : "\\b\\c\\d\\e"); }, 15),
 };
 
 TEST(Verdicts, SayWhatExtractionDoes) {
     for (const Case& c : cases) {
         const Archive archive = decoded(c.top);
         ASSERT_EQ(archive.status, Toc::ok) << c.what << ": " << archive.damage;
-        EXPECT_EQ(described(judgeExtraction(archive)), c.verdicts) << c.what;
+        NameTableUse use;
+        EXPECT_EQ(described(judgeExtraction(archive, nullptr, &use)), c.verdicts) << c.what;
+        // Room to spare for every name: at most four fifths full.
+        EXPECT_LE(use.filled * 5, use.slots * 4) << c.what << ": " << use.filled << " of " << use.slots;
+        if (c.filled != 0) {
+            EXPECT_EQ(use.filled, c.filled) << c.what;
+        }
     }
 }
 
@@ -90,10 +135,25 @@ TEST(Verdicts, FileBytesOutsideTheDataRegionAreRefused) {
               (std::vector<std::string>{"a -> its bytes lie outside the archive", "b -> b"}));
 }
 
+// The names of a written path as this test takes them, apart from the
+// code under test: split at either separator, empty names left out.
+std::vector<std::string> namesOf(const std::string& path) {
+    std::vector<std::string> names(1);
+    for (char c : path) {
+        if (c != '\\' && c != '/')
+            names.back() += c;
+        else if (!names.back().empty())
+            names.emplace_back();
+    }
+    if (names.back().empty()) names.pop_back();
+    return names;
+}
+
 // The rules of repeated paths as plainly as they can be said, over whole
 // written paths: a file stops every path below it, a later file replaces an
 // earlier one, a file cannot go where a directory is, and "." opens the
-// directory it stands in. The verdicts' compact tables must agree with it.
+// directory it stands in, so a file cannot be named "." and, refused, makes
+// nothing. The verdicts' compact tables must agree with it.
 std::vector<std::string> plainRules(const std::vector<Verdict>& verdicts) {
     std::map<std::vector<std::string>, std::pair<bool, size_t>> made;  // path -> file, verdict
     std::vector<Refusal> refusal(verdicts.size());
@@ -102,12 +162,16 @@ std::vector<std::string> plainRules(const std::vector<Verdict>& verdicts) {
         const Verdict& v = verdicts[i];
         const bool inTheWay = v.refusal == Refusal::fileInTheWay || v.refusal == Refusal::directoryInTheWay;
         refusal[i] = inTheWay ? Refusal::none : v.refusal;
-        if (refusal[i] == Refusal::none && v.parent != noParent && refusal[v.parent] == Refusal::fileInTheWay)
+        if (refusal[i] == Refusal::none && v.parent != topLevel && refusal[v.parent] == Refusal::fileInTheWay)
             refusal[i] = Refusal::fileInTheWay;
         if (refusal[i] != Refusal::none) continue;
-        std::vector<std::string> names, path;
-        splitPath(writtenPath(verdicts, i), names);
+        std::vector<std::string> path;
+        const std::vector<std::string> names = namesOf(writtenPath(verdicts, i));
         const bool dir = v.entry->type == typeDirectory;
+        if (!dir && names.back() == ".") {
+            refusal[i] = Refusal::directoryInTheWay;
+            continue;
+        }
         for (size_t n = 0; n < names.size(); ++n) {
             if (!dir && n + 1 == names.size()) break;
             if (names[n] == ".") continue;
@@ -121,7 +185,7 @@ std::vector<std::string> plainRules(const std::vector<Verdict>& verdicts) {
         if (dir || refusal[i] != Refusal::none) continue;
         path.push_back(names.back());
         auto [it, fresh] = made.try_emplace(path, true, i);
-        if (names.back() == "." || !it->second.first) {
+        if (!it->second.first) {
             refusal[i] = Refusal::directoryInTheWay;
         } else if (!fresh) {
             replaced[it->second.second] = true;
@@ -138,9 +202,9 @@ std::vector<std::string> plainRules(const std::vector<Verdict>& verdicts) {
 // Random small trees of names chosen to meet: repeated, nested through
 // separators, ".", empty, climbing and anchored.
 TEST(Verdicts, AgreeWithThePlainRulesOnRandomTrees) {
-    const char* const pool[] = {"a",       "b",       "a",   ".",       "",        "..",  "a\\b",
-                                "b/a",     "a\\.\\b", "\\a", "C:b",     "a\\",     "./a", "a\\b\\c",
-                                "a/b/c/d", "a\\c\\b", "a/c", "b\\a\\c", "x\\..\\y"};
+    const char* const pool[] = {"a",       "b",       "a",   ".",       "",         "..",   "a\\b",
+                                "b/a",     "a\\.\\b", "\\a", "C:b",     "a\\",      "./a",  "a\\b\\c",
+                                "a/b/c/d", "a\\c\\b", "a/c", "b\\a\\c", "x\\..\\y", "c\\.", "b\\/a"};
     std::mt19937 random(7);
     auto pick = [&](size_t n) { return static_cast<size_t>(random() % n); };
     std::function<std::vector<Node>(int)> tree = [&](int depth) {
@@ -167,8 +231,7 @@ TEST(Verdicts, AgreeWithThePlainRulesOnRandomTrees) {
 // The same path with either separator, as the file system reads it:
 // empty names and "." left out.
 std::string onDisk(const std::string& written) {
-    std::vector<std::string> names;
-    splitPath(written, names);
+    const std::vector<std::string> names = namesOf(written);
     std::string path;
     for (const std::string& name : names)
         if (name != ".") path += (path.empty() ? "" : "/") + name;
@@ -177,7 +240,8 @@ std::string onDisk(const std::string& written) {
 
 // Every sound sample and every archive above, extracted in-process into an
 // empty directory: the files there are exactly the verdicts' winners, with
-// their bytes, and every directory made is there.
+// their bytes, every directory made is there, and no other directory is,
+// but those on the way to what was made.
 TEST(Verdicts, MatchWhatExtractionLeavesOnDisk) {
     std::vector<std::string> archives;
     for (const auto& item : std::filesystem::directory_iterator(dataFile("")))
@@ -188,7 +252,7 @@ TEST(Verdicts, MatchWhatExtractionLeavesOnDisk) {
         writeBytes(archives.back(), archiveBytes(c.top));
     }
     for (const std::string& path : archives) {
-        KeyedFile f(fileOpenRead(path));
+        const File f = fileOpenRead(path);
         const Archive archive = parseFile(f);
         if (archive.status != Toc::ok) continue;
         const std::vector<Verdict> verdicts = judgeExtraction(archive);
@@ -202,7 +266,7 @@ TEST(Verdicts, MatchWhatExtractionLeavesOnDisk) {
                 dirs.insert(at);
             } else if (!v.replaced) {
                 std::string bytes(v.entry->size, '\0');
-                ASSERT_TRUE(v.entry->size == 0 || readAt(f.file, uint64_t(archive.tocSize) + v.entry->offset,
+                ASSERT_TRUE(v.entry->size == 0 || readAt(f, uint64_t(archive.tocSize) + v.entry->offset,
                                                          bytes.data(), bytes.size(), v.entry->scrambled))
                     << path;
                 expected[at] = bytes;
@@ -216,13 +280,39 @@ TEST(Verdicts, MatchWhatExtractionLeavesOnDisk) {
             readInProcess(path, true);
             testing::internal::GetCapturedStderr();
         }
+        std::set<std::string> onTheWay;
+        std::vector<std::string> made(dirs.begin(), dirs.end());
+        for (const auto& file : expected) made.push_back(file.first);
+        for (const std::string& at : made)
+            for (size_t slash = at.find('/'); slash != std::string::npos; slash = at.find('/', slash + 1))
+                onTheWay.insert(at.substr(0, slash));
         std::map<std::string, std::string> files;
         for (const auto& [at, content] : treeOf(out.path)) {
             if (content != "<dir>") files[at] = content;
+            if (content == "<dir>" && !dirs.count(at)) {
+                EXPECT_TRUE(onTheWay.count(at)) << path << ": " << at << " was made for nothing";
+            }
             dirs.erase(at);
         }
         EXPECT_EQ(files, expected) << path;
         EXPECT_TRUE(dirs.empty()) << path << ": " << (dirs.empty() ? "" : *dirs.begin());
+        // Listed and extracted again with a reporter that tells nothing,
+        // as the library and the mount do: the same tree, and not a byte
+        // printed by the walks themselves.
+        ScratchDir quiet;
+        {
+            InDir in(quiet.path);
+            testing::internal::CaptureStdout();
+            testing::internal::CaptureStderr();
+            Reporter silent;
+            printFiles(archive.root.child, silent);
+            extractFiles(f, archive, silent);
+            std::fflush(stdout);
+            std::fflush(stderr);
+            EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << path;
+            EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << path;
+        }
+        EXPECT_EQ(treeOf(quiet.path), treeOf(out.path)) << path;
     }
 }
 
