@@ -200,11 +200,10 @@ TEST(Platform, ReplaceLeavesOtherNamesOfTheFileAlone) {
     File n = tempFileIn(here, "d", temp);
     ASSERT_TRUE(n);
     fileWrite(n, "newer", 5);
-    fileClose(n);
-    EXPECT_FALSE(renameNewIn(here, temp, "a", taken));
+    EXPECT_FALSE(fileKeepNew(n, here, temp, "a", taken));
     EXPECT_TRUE(taken);
     EXPECT_EQ(get(dir.disk("a")), "new");
-    EXPECT_TRUE(renameNewIn(here, temp, "d", taken));
+    EXPECT_TRUE(fileKeepNew(n, here, temp, "d", taken));
     EXPECT_FALSE(taken);
     EXPECT_EQ(get(dir.disk("d")), "newer");
     EXPECT_EQ(pathKind(dir / temp), PathKind::missing);
@@ -213,7 +212,8 @@ TEST(Platform, ReplaceLeavesOtherNamesOfTheFileAlone) {
     Dir parent = dirForNew(dir / "e", name);
     ASSERT_TRUE(parent);
     EXPECT_EQ(name, "e");
-    EXPECT_TRUE(fileCreateIn(parent, name, taken));
+    File e = fileCreateIn(parent, name, taken);
+    EXPECT_TRUE(e && fileKeep(e, parent, name, name));
     EXPECT_EQ(pathKind(dir / "e"), PathKind::file);
     // The temporary name stays within one name's 255 bytes.
     EXPECT_EQ(tempNameFor(std::string(300, 'n'), 0).size(), 255u);
