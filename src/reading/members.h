@@ -1,0 +1,32 @@
+// The members named on the command line of "l" and "x": which entries of an
+// archive they select. A member is a stored path or a pattern matched
+// against the whole stored path, and a directory selects everything below
+// it. Nothing here touches the disk or prints.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "reading/verdicts.h"
+
+// The members as typed, and whether each has selected an entry yet.
+struct Members {
+    std::vector<std::string> names;
+    std::vector<bool> found;
+};
+
+Members membersOf(const std::vector<std::string>& names);
+
+// Whether member names path: the same bytes, or a pattern that matches the
+// whole of it. "/" and "\\" are one separator; "*" matches any bytes and
+// "?" any one byte, separators included; "[...]" matches one byte of a
+// set ("a-z" a range, "!" or "^" first: any byte not in it, "]" first: a
+// "]" in it), and a "[" that no "]" closes is itself. Case counts.
+// Trailing separators of either side count for nothing, so "data",
+// "data/" and "data\\" all name the directory listed as "data\\".
+bool memberMatches(const std::string& member, const std::string& path);
+
+// Which verdicts the members select, in stored order: those whose stored
+// path a member names, and everything below a selected directory. Marks
+// each member that names any entry.
+std::vector<bool> selectedBy(Members& members, const std::vector<Verdict>& verdicts);
