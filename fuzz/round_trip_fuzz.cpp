@@ -96,10 +96,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     enter(src);
-    if (createArchive(s.archive, args) != 0) fail("creation reported a failure");
+    Options create;
+    create.command = 'c';
+    create.archive = s.archive;
+    create.names = args;
+    if (createArchive(create) != 0) fail("creation reported a failure");
 
     enter(out);
-    if (readArchive('x', s.archive) != 0) fail("extraction reported a failure");
+    Options extract;
+    extract.command = 'x';
+    extract.archive = s.archive;
+    if (readArchive(extract) != 0) fail("extraction reported a failure");
     KeyedFile made(fileOpenRead(s.archive));
     if (parseFile(made).files != b.fileCount) fail("file count differs");
 

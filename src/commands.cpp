@@ -12,7 +12,9 @@
 #include "creation/writer.h"
 #include "platform/platform.h"
 #include "reading/extraction.h"
+#include "reading/members.h"
 #include "reading/toc_reader.h"
+#include "reading/verdicts.h"
 #include "report.h"
 
 namespace {
@@ -33,56 +35,133 @@ int finalStatus() {
     return runFailed() || !outputDelivered() ? statusFailed : 0;
 }
 
-int readOpened(char command, const std::string& path, KeyedFile& f) {
-    std::puts("ok\nParsing TOC...");
+// A failure of the whole run, told on standard output as ever and on
+// standard error; under -q on standard error alone.
+void runFailure(const Options& o, const std::string& path, const std::string& why, const std::string& line) {
+    if (o.quiet)
+        failureOnStderr(path, why);
+    else
+        failure(path, why, "%s", line.c_str());
+}
+
+// "l" with members or -v: the entries selected, by path or with -v in
+// columns (type, size and data offset as stored), then the totals.
+void listSelected(const Options& o, const Archive& archive, Members& members) {
+    const std::vector<Verdict> verdicts = judgeExtraction(archive);
+    const std::vector<bool> selected =
+        o.names.empty() ? std::vector<bool>(verdicts.size(), true) : selectedBy(members, verdicts);
+    StoredPaths paths;
+    unsigned long long files = 0, dirs = 0, bytes = 0;
+    for (size_t i = 0; i < verdicts.size(); ++i) {
+        const std::string& path = nextStoredPath(paths, verdicts, i);
+        if (!selected[i]) continue;
+        const Entry& e = *verdicts[i].entry;
+        const bool dir = e.type == typeDirectory;
+        if (o.verbose)
+            std::printf("%c %10u %10u %s\n", dir ? 'd' : '-', e.size, e.offset, shown(path).c_str());
+        else
+            std::puts(shown(path).c_str());
+        progress();
+        if (dir) {
+            ++dirs;
+        } else {
+            ++files;
+            bytes += e.size;
+        }
+    }
+    if (o.verbose && !o.quiet) std::printf("%llu files, %llu directories, %llu bytes\n", files, dirs, bytes);
+}
+
+// Says of each member that named nothing that it is not there, once the
+// rest is done.
+void reportMissing(const Members& members) {
+    for (size_t k = 0; k < members.names.size(); ++k)
+        if (!members.found[k]) failureOnStderr(members.names[k], "not in the archive");
+}
+
+// "x": the entries selected, or all, below the current directory or the
+// one -C names, made first with its parents.
+void extract(const Options& o, const File& f, const Archive& archive, Members& members) {
+    std::vector<bool> selected;
+    uint32_t files = archive.files;
+    if (!o.names.empty()) {
+        const std::vector<Verdict> verdicts = judgeExtraction(archive);
+        selected = selectedBy(members, verdicts);
+        files = 0;
+        for (size_t i = 0; i < verdicts.size(); ++i)
+            if (selected[i] && verdicts[i].entry->type == typeFile) ++files;
+    }
+    Visit there;
+    if (!o.directory.empty() && (!makeDirectories(o.directory) || !enterDirectory(o.directory, there))) {
+        runFailure(o, o.directory, lastError(), "Unable to create directory " + shown(o.directory));
+        return;
+    }
+    std::puts("Extracting...");
+    extractFiles(f, archive, o.names.empty() ? nullptr : &selected);
+    std::printf("Extracted %u file(s)\n", files);
     progress();
+    if (!leaveDirectory(there)) failureOnStderr(".", lastError());
+}
+
+int readOpened(const Options& o, KeyedFile& f) {
+    const std::string& path = o.archive;
+    if (!o.quiet) {
+        std::puts("ok\nParsing TOC...");
+        progress();
+    }
     // The decoded archive lives for this run only; bad_alloc frees it on
     // the way out, before anything is printed.
     const Archive archive = parseFile(f);
     if (archive.status == Toc::notArchive) {
-        failure(path, "Not a DAT file", "Not a DAT file");
+        runFailure(o, path, "Not a DAT file", "Not a DAT file");
         return statusFailed;
     }
-    if (command == 'l') printFiles(archive.root.child);
+    Members members = membersOf(o.names);
+    if (o.command == 'l') {
+        if (o.names.empty() && !o.verbose)
+            printFiles(archive.root.child);
+        else
+            listSelected(o, archive, members);
+    }
     if (archive.status == Toc::damaged) {
         // Nothing is extracted from a damaged archive: its files would be
-        // read from the wrong places and still look right.
+        // read from the wrong places and still look right. Whether a
+        // member is there cannot be told either.
         const std::string why = "Damaged archive: " + archive.damage;
-        failure(path, why, "%s", why.c_str());
+        runFailure(o, path, why, why);
         return statusFailed;
     }
-    if (command == 'x') {
-        std::puts("Extracting...");
-        extractFiles(f.file, archive);
-        std::printf("Extracted %u file(s)\n", archive.files);
-        progress();
-    }
+    if (o.command == 'x') extract(o, f.file, archive, members);
+    reportMissing(members);
     return finalStatus();
 }
 
 }  // namespace
 
-int readArchive(char command, const std::string& archive) {
+int readArchive(const Options& o) {
     startReport();
-    std::printf("Opening %s...", shown(archive).c_str());
-    progress();
+    const std::string& archive = o.archive;
+    if (!o.quiet) {
+        std::printf("Opening %s...", shown(archive).c_str());
+        progress();
+    }
     KeyedFile f(fileOpenRead(archive));
     if (!f) {
-        failure(archive, lastError(), "failed");
+        runFailure(o, archive, lastError(), "failed");
         return statusFailed;
     }
     // The format needs the archive's length before anything else, which
     // only a regular file has: a pipe or a device is refused unread.
     if (!fileIsRegular(f.file)) {
-        failure(archive, "not a regular file", "failed");
+        runFailure(o, archive, "not a regular file", "failed");
         return statusFailed;
     }
     try {
-        return readOpened(command, archive, f);
+        return readOpened(o, f);
     } catch (const std::bad_alloc&) {
         // The archive may well be sound. The tree was freed on the way
         // here, so the messages have memory to be made in.
-        failure(archive, "Archive does not fit in memory", "Archive does not fit in memory");
+        runFailure(o, archive, "Archive does not fit in memory", "Archive does not fit in memory");
         return statusFailed;
     }
 }
@@ -141,10 +220,37 @@ void putInPlace(Staging& staged, const std::string& archive) {
     removeOnSignal(nullptr, "");
 }
 
+// Only directories are looked for, so only the directory arguments are
+// patterns; the command and the archive are used as typed. A pattern that
+// matches nothing stays as typed too.
+std::vector<std::string> expanded(const std::vector<std::string>& args) {
+    std::vector<std::string> dirs;
+    for (const std::string& arg : args) {
+        std::vector<std::string> found;
+        if (isPattern(arg)) found = patternMatches(arg, nameBefore);
+        if (found.empty())
+            dirs.push_back(arg);
+        else
+            dirs.insert(dirs.end(), found.begin(), found.end());
+    }
+    return dirs;
+}
+
 }  // namespace
 
-int createArchive(const std::string& archive, const std::vector<std::string>& dirs) {
+int createArchive(const Options& o) {
     startReport();
+    const std::string& archive = o.archive;
+    const std::string& from = o.directory;
+    // -C: a directory that cannot be entered is found before the archive
+    // is touched.
+    if (!from.empty()) {
+        Visit there;
+        if (!enterDirectory(from, there)) {
+            failure(from, lastError(), "Unable to open directory %s", shown(from).c_str());
+            return statusFailed;
+        }
+    }
     // Opened without truncating: its permission decides whether it may be
     // replaced, and a file that is standard output as well must be refused
     // while it still holds what it held.
@@ -192,13 +298,28 @@ int createArchive(const std::string& archive, const std::vector<std::string>& di
         // The tree lives in this block only: on bad_alloc it is freed before
         // anything prints.
         Entry root{typeDirectory, {}, 0, 0, 0, 0, {}};
-        buildTree(root, dirs, own);
-        root.size = fixupTree(root.child, 0);
-        // Offsets are 32-bit: a longer archive could not be read back, so
-        // none of it is written.
-        if (archiveLength(root) > maxArchiveLength)
-            return unwritten("Archive would be too large: 4 GiB or more");
-        written = createFile(out, root, own);
+        const char* refused = nullptr;
+        {
+            // With -C the directories are read, and their files copied, in
+            // that directory; the archive was opened from the one the run
+            // began in, which is current again after this block.
+            Visit there;
+            if (!from.empty() && !enterDirectory(from, there)) {
+                failure(from, lastError(), "Unable to open directory %s", shown(from).c_str());
+                discard();
+                return statusFailed;
+            }
+            buildTree(root, expanded(o.names), own);
+            root.size = fixupTree(root.child, 0);
+            // Offsets are 32-bit: a longer archive could not be read back, so
+            // none of it is written.
+            if (archiveLength(root) > maxArchiveLength)
+                refused = "Archive would be too large: 4 GiB or more";
+            else
+                written = createFile(out, root, own);
+            if (!leaveDirectory(there)) failureOnStderr(".", lastError());
+        }
+        if (refused) return unwritten(refused);
     } catch (const std::bad_alloc&) {
         // A tree that fans out through links can outgrow memory before it
         // reaches the size limit.
@@ -221,23 +342,6 @@ int createArchive(const std::string& archive, const std::vector<std::string>& di
 
 namespace {
 
-// Only directories are looked for, so only the directory arguments are
-// patterns; the command and the archive are used as typed. A pattern that
-// matches nothing stays as typed too.
-std::vector<std::string> expanded(std::vector<std::string>::const_iterator from,
-                                  std::vector<std::string>::const_iterator to) {
-    std::vector<std::string> dirs;
-    for (; from != to; ++from) {
-        std::vector<std::string> found;
-        if (isPattern(*from)) found = patternMatches(*from, nameBefore);
-        if (found.empty())
-            dirs.push_back(*from);
-        else
-            dirs.insert(dirs.end(), found.begin(), found.end());
-    }
-    return dirs;
-}
-
 int wrongArguments(const std::string& program, const std::string& what, const std::string& why) {
     usage(program);
     failureOnStderr(what, why);
@@ -246,16 +350,20 @@ int wrongArguments(const std::string& program, const std::string& what, const st
 
 int runArguments(const std::vector<std::string>& args) {
     const std::string program = args.empty() ? "dattool" : args[0];
-    if (args.size() < 2) return wrongArguments(program, "command line", "no command given");
-    const char command = args[1][0];
-    const bool known = command == 'x' || command == 'l' || command == 'c';
-    // Unknown commands are refused: silence would look like success.
-    if (!known) return wrongArguments(program, args[1], "unknown command");
-    if (args.size() < 3) return wrongArguments(program, args[1], "no archive given");
-    const std::string& archive = args[2];
-    if (command != 'c') return readArchive(command, archive);
-    if (args.size() < 4) return wrongArguments(program, args[1], "no directory given");
-    return createArchive(archive, expanded(args.begin() + 3, args.end()));
+    const Options o = readOptions(args);
+    switch (o.ask) {
+        case Ask::help:
+            std::fputs(helpText(), stdout);
+            return 0;
+        case Ask::version:
+            std::puts("dattool " DATTOOL_VERSION);
+            return 0;
+        case Ask::wrong:
+            return wrongArguments(program, o.what, o.why);
+        case Ask::run:
+            break;
+    }
+    return o.command == 'c' ? createArchive(o) : readArchive(o);
 }
 
 }  // namespace

@@ -35,6 +35,9 @@ struct Extraction {
     // current directory; whether it climbs out, refusing everything below.
     PathWalk path;
     std::string why;  // why the last directory or file was not made
+    // The entries to extract, by their place in stored order; all when null.
+    const std::vector<bool>* selected = nullptr;
+    size_t index = 0;  // of the entry at hand in stored order
 };
 
 const Dir& parentOf(const Extraction& walk, size_t level) {
@@ -250,8 +253,10 @@ void extractFile(Extraction& walk, const Entry& e, Refusal refusal) {
 
 void extractList(Extraction& walk, const std::vector<Entry>& list);
 
-void extractDir(Extraction& walk, const Entry& e, Refusal refusal) {
-    if (refusal == Refusal::leavesDirectory) {
+void extractDir(Extraction& walk, const Entry& e, Refusal refusal, bool chosen) {
+    if (!chosen) {
+        // Made, if at all, when an entry below needs it.
+    } else if (refusal == Refusal::leavesDirectory) {
         const char* why = reasonOf(refusal);
         failure(walk.path.stored, why, "Skipping %s: %s", shown(walk.path.stored).c_str(), why);
     } else if (!walk.path.written.empty()) {  // empty: it named the current directory
@@ -285,11 +290,13 @@ void extractList(Extraction& walk, const std::vector<Entry>& list) {
                      names = walk.pathNames.size();
         const bool leaves = path.leaves, reserved = path.reserved;
         const bool dir = e.type == typeDirectory;
+        const bool chosen = !walk.selected || (*walk.selected)[walk.index];
+        ++walk.index;
         const Refusal refusal = judgeEntry(path, e, walk.archive.root.size);
         if (dir && !path.leaves) splitPath(path.written.substr(writtenMark), walk.pathNames);
         if (dir)
-            extractDir(walk, e, refusal);
-        else
+            extractDir(walk, e, refusal, chosen);
+        else if (chosen)
             extractFile(walk, e, refusal);
         leaveBelow(walk, names);
         path.stored.resize(storedMark);
@@ -322,9 +329,10 @@ void printFiles(const std::vector<Entry>& list) {
     printList(path, list);
 }
 
-void extractFiles(const File& f, const Archive& archive) {
+void extractFiles(const File& f, const Archive& archive, const std::vector<bool>* selected) {
     raiseHandleLimit();
     Extraction walk(f, archive);
+    walk.selected = selected;
     if (!walk.base) {
         failure(".", lastError(), "Unable to open the current directory");
         return;

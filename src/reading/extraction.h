@@ -15,5 +15,7 @@ void printFiles(const std::vector<Entry>& list);
 
 // Extracts every entry below the current directory, reading file bytes
 // from the archive's data region. Refused entries and failed files are
-// reported as failures; the walk always goes on.
-void extractFiles(const File& f, const Archive& archive);
+// reported as failures; the walk always goes on. With selected (one flag
+// per entry in stored order), only the entries selected: the directories
+// above them are made as they are needed, by the same rules.
+void extractFiles(const File& f, const Archive& archive, const std::vector<bool>* selected = nullptr);

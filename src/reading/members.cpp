@@ -103,23 +103,25 @@ bool memberMatches(const std::string& member, const std::string& path) {
     return sameBytes(member, n, path, m) || globMatches(member, n, path, m);
 }
 
+const std::string& nextStoredPath(StoredPaths& walk, const std::vector<Verdict>& verdicts, size_t i) {
+    const Verdict& v = verdicts[i];
+    while (!walk.above.empty() && walk.above.back().first != v.parent) walk.above.pop_back();
+    walk.path.resize(walk.above.empty() ? 0 : walk.above.back().second);
+    walk.path += v.entry->name;
+    if (v.entry->type == typeDirectory) {
+        walk.path += '\\';
+        walk.above.emplace_back(static_cast<uint32_t>(i), walk.path.size());
+    }
+    return walk.path;
+}
+
 std::vector<bool> selectedBy(Members& members, const std::vector<Verdict>& verdicts) {
     std::vector<bool> selected(verdicts.size(), false);
-    // The stored path of the entry at hand, and where the path of each
-    // directory on the way down to it ends.
-    std::string path;
-    std::vector<std::pair<uint32_t, size_t>> above;
+    StoredPaths paths;
     for (size_t i = 0; i < verdicts.size(); ++i) {
-        const Verdict& v = verdicts[i];
-        while (!above.empty() && above.back().first != v.parent) above.pop_back();
-        path.resize(above.empty() ? 0 : above.back().second);
-        path += v.entry->name;
-        const bool dir = v.entry->type == typeDirectory;
-        if (dir) {
-            path += '\\';
-            above.emplace_back(static_cast<uint32_t>(i), path.size());
-        }
-        const bool inherited = v.parent != noParent && selected[v.parent];
+        const std::string& path = nextStoredPath(paths, verdicts, i);
+        const uint32_t parent = verdicts[i].parent;
+        const bool inherited = parent != noParent && selected[parent];
         bool hit = inherited;
         // Below a selected directory, only members not yet found are tried:
         // each must be told whether it named anything.

@@ -26,6 +26,18 @@ Members membersOf(const std::vector<std::string>& names);
 // "data/" and "data\\" all name the directory listed as "data\\".
 bool memberMatches(const std::string& member, const std::string& path);
 
+// The stored path of each verdict in turn, as "l" lists it, built as a walk
+// in stored order goes down and up: a deep tree costs no more per entry
+// than the entry's own name.
+struct StoredPaths {
+    std::string path;
+    // The directories from the top down to the entry at hand: their
+    // verdicts and where each one's path ends.
+    std::vector<std::pair<uint32_t, size_t>> above;
+};
+// The stored path of verdicts[i]; i must follow the last one asked for.
+const std::string& nextStoredPath(StoredPaths& walk, const std::vector<Verdict>& verdicts, size_t i);
+
 // Which verdicts the members select, in stored order: those whose stored
 // path a member names, and everything below a selected directory. Marks
 // each member that names any entry.
