@@ -27,15 +27,8 @@ void failureOnStderr(const std::string& path, const std::string& reason);
 // Whether anything has been reported through failure() since startReport.
 bool runFailed();
 
-// A name as it may be printed on standard output. On a terminal nothing in
-// it may drive the terminal: see escaped. To a pipe or a file the bytes go
-// unchanged, for scripts.
+// A name as it may be printed on standard output: see shownOn.
 std::string shown(const std::string& name);
-// A name as a terminal may show it. Where the terminal takes UTF-8, each
-// valid sequence passes but the C1 controls (U+0080-U+009F); C0 controls,
-// DEL and every byte outside a valid sequence show as "?". Elsewhere
-// (Windows) bytes 0x00-0x1F and 0x7F show as "?".
-std::string escaped(const std::string& name);
 
 // Called after each line and each chunk of file bytes. To a pipe or a file
 // standard output keeps its buffer, which makes many small files fast; what

@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
-// The walks recurse once per level, so the tree's depth is bounded: the
-// reader reports a deeper archive as damaged and the scanner skips deeper
-// directories. 2048 levels hold any path of two bytes or more per level.
+// The tree's depth is bounded: the reader reports a deeper archive as
+// damaged and the scanner skips deeper directories. 2048 levels hold any
+// path of two bytes or more per level. No walk takes a call per level, so
+// the bound is not the stack's: an archive this deep opens on a small one.
 constexpr uint32_t maxDepth = 2048;
 
 // The format's offsets are 32-bit, so an archive must stay below 4 GiB.

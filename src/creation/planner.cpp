@@ -8,10 +8,8 @@ namespace {
 
 uint64_t subtreeLength(const std::vector<Entry>& list) {
     uint64_t n = 0;
-    for (const Entry& e : list) {
-        n += entryLength(e);
-        if (e.type == typeDirectory) n += subtreeLength(e.child);
-    }
+    Preorder<const std::vector<Entry>> walk(list);
+    while (const Entry* e = walk.next()) n += entryLength(*e);
     return n;
 }
 
@@ -25,20 +23,27 @@ bool storedPlain(const std::string& name) {
 
 uint32_t fixupTree(std::vector<Entry>& list, uint32_t start) {
     uint32_t running = start;
-    for (Entry& e : list) {
-        if (e.type == typeFile) {
-            e.scrambled = storedPlain(e.name) ? 0 : 1;
-            e.offset = running;
-            running += e.size;
-        } else if (e.type == typeDirectory) {
-            e.scrambled = 0;
-            e.offset = running;
-            if (!e.child.empty()) {
-                running = fixupTree(e.child, running);
-                e.size = running - e.offset;
-            }
+    // The directories above the entry at hand that hold entries: each
+    // one's size is known once the walk has left it.
+    std::vector<Entry*> open;
+    auto leave = [&](size_t keep) {
+        for (; open.size() > keep; open.pop_back()) open.back()->size = running - open.back()->offset;
+    };
+    Preorder<std::vector<Entry>> walk(list);
+    while (Entry* e = walk.next()) {
+        leave(walk.depth() - 1);
+        if (e->type == typeFile) {
+            e->scrambled = storedPlain(e->name) ? 0 : 1;
+            e->offset = running;
+            running += e->size;
+        } else if (e->type == typeDirectory) {
+            e->scrambled = 0;
+            e->offset = running;
+            // A directory without entries keeps its size.
+            if (!e->child.empty()) open.push_back(e);
         }
     }
+    leave(0);
     return running;
 }
 

@@ -136,28 +136,63 @@ bool nameBefore(const std::string& a, const std::string& b) {
     return a < b;
 }
 
-uint32_t addDir(Scan& scan, std::vector<Entry>& list, const std::string& directory) {
-    if (tooLarge(scan)) return 0;
+namespace {
+
+// One directory being scanned: its items in name order, the next one to
+// look at, and where its entries and their count go.
+struct Listing {
+    std::string directory;
     std::vector<DirItem> items;
-    if (!listDirectory(directory, items)) {
+    size_t next;
+    std::vector<Entry>* list;
+    uint32_t* count;
+};
+
+// Lists directory for the scan, unless the archive is too large already;
+// a directory that cannot be listed is said so and holds nothing.
+Listing listingOf(const Scan& scan, const std::string& directory, std::vector<Entry>& list, uint32_t& count) {
+    count = 0;
+    Listing l{directory, {}, 0, &list, &count};
+    if (tooLarge(scan)) return l;
+    if (!listDirectory(directory, l.items)) {
         failure(directory, lastError(), "No files found");
-        return 0;
+        l.items.clear();
+        return l;
     }
-    std::sort(items.begin(), items.end(),
+    std::sort(l.items.begin(), l.items.end(),
               [](const DirItem& a, const DirItem& b) { return nameBefore(a.name, b.name); });
-    uint32_t count = 0;
-    for (const DirItem& item : items) {
-        if (tooLarge(scan)) break;
-        std::string path = directory + "\\" + item.name;
+    return l;
+}
+
+}  // namespace
+
+uint32_t addDir(Scan& scan, std::vector<Entry>& list, const std::string& directory) {
+    uint32_t top = 0;
+    // The directories being scanned, from directory down: a subdirectory is
+    // scanned completely before the next item of the one holding it. Its
+    // entry's list and count stay in place meanwhile, as the list holding
+    // it grows no more until then.
+    std::vector<Listing> open;
+    open.push_back(listingOf(scan, directory, list, top));
+    while (!open.empty()) {
+        Listing& l = open.back();
+        if (l.next == l.items.size() || tooLarge(scan)) {
+            const bool sub = open.size() > 1;
+            open.pop_back();
+            if (sub) scan.path.pop_back();
+            continue;
+        }
+        const DirItem& item = l.items[l.next++];
+        std::string path = l.directory + "\\" + item.name;
         if (refused(scan, item, path)) continue;
         // The child count has 24 bits in the archive.
-        if (count == maxChildCount) {
+        if (*l.count == maxChildCount) {
             skip(path, "directory holds more entries than an archive can", true);
             continue;
         }
-        ++count;
-        list.push_back(Entry{});
-        Entry& e = list.back();
+        ++*l.count;
+        l.list->push_back(Entry{});
+        Entry& e = l.list->back();
         e.name = item.name;
         if (item.kind == ItemKind::file) {
             e.type = typeFile;
@@ -167,12 +202,10 @@ uint32_t addDir(Scan& scan, std::vector<Entry>& list, const std::string& directo
         }
         e.type = typeDirectory;
         plan(scan, e);
-        // The subdirectory is scanned completely before the next item.
         scan.path.push_back(item.id);
-        e.count = addDir(scan, e.child, path);
-        scan.path.pop_back();
+        open.push_back(listingOf(scan, path, e.child, e.count));
     }
-    return count;
+    return top;
 }
 
 void buildTree(Entry& root, const std::vector<std::string>& dirs, const std::vector<FileId>& own) {

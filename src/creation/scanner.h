@@ -21,7 +21,7 @@ void buildTree(Entry& root, const std::vector<std::string>& dirs, const std::vec
 struct Scan;
 
 // Appends an entry for every storable item of directory to list, in name
-// order, recursing into subdirectories; returns how many it appended here.
+// order, and below it for every subdirectory; returns how many it appended here.
 uint32_t addDir(Scan& scan, std::vector<Entry>& list, const std::string& directory);
 
 // The order of items within a directory: bytes compared with a-z taken as

@@ -78,25 +78,34 @@ bool copyFile(KeyedFile& f, uint8_t* buf, const Entry& e, const std::string& pat
 }  // namespace
 
 void writeTOC(std::vector<uint8_t>& toc, const Entry& e) {
-    putRecord(toc, Record{e.type, e.name, e.offset, e.size, e.count, e.scrambled});
-    if (e.type == typeDirectory)
-        for (const Entry& c : e.child) writeTOC(toc, c);
+    auto put = [&](const Entry& r) {
+        putRecord(toc, Record{r.type, r.name, r.offset, r.size, r.count, r.scrambled});
+    };
+    put(e);
+    Preorder<const std::vector<Entry>> walk(e.child);
+    while (const Entry* below = walk.next()) put(*below);
 }
 
 bool writeFile(KeyedFile& f, uint8_t* buffer, std::string& path, const std::vector<Entry>& list,
                const std::vector<FileId>& own) {
-    for (const Entry& e : list) {
+    const size_t top = path.size();
+    std::vector<size_t> marks;  // where the path of each directory above ends
+    Preorder<const std::vector<Entry>> walk(list);
+    while (const Entry* e = walk.next()) {
+        marks.resize(walk.depth() - 1);
         // Each source lies where the scan found it: its directory's path on
         // disk, "\", its name; a top-level directory is its name alone.
-        const size_t mark = path.size();
-        if (mark > 0) path += '\\';
-        path += e.name;
-        bool whole = true;
-        if (e.type == typeDirectory) whole = writeFile(f, buffer, path, e.child, own);
-        if (e.type == typeFile) whole = copyFile(f, buffer, e, path, own);
+        const size_t mark = marks.empty() ? top : marks.back();
         path.resize(mark);
-        if (!whole) return false;
+        if (mark > 0) path += '\\';
+        path += e->name;
+        marks.push_back(path.size());
+        if (e->type == typeFile && !copyFile(f, buffer, *e, path, own)) {
+            path.resize(top);
+            return false;
+        }
     }
+    path.resize(top);
     return true;
 }
 

@@ -20,6 +20,8 @@
 #include "mount/mount_point.h"
 #include "mount/source.h"
 #include "mount/tree.h"
+#include "platform/platform.h"
+#include "terminal.h"
 
 namespace {
 
@@ -214,18 +216,9 @@ void opStatfs(fuse_req_t req, fuse_ino_t /*ino*/) {
     fuse_reply_statfs(req, &st);
 }
 
-// A path as standard error may show it: on a terminal, control bytes
-// cannot drive it.
-std::string shownOnStderr(const std::string& path) {
-    if (!isatty(STDERR_FILENO)) return path;
-    std::string out = path;
-    for (char& c : out)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-    return out;
-}
-
+// On a terminal, the path is shown as dattool shows it.
 void say(const std::string& path, const std::string& reason) {
-    std::fprintf(stderr, "datmount: %s: %s\n", shownOnStderr(path).c_str(), reason.c_str());
+    std::fprintf(stderr, "datmount: %s: %s\n", shownOn(errorIsTerminal(), path).c_str(), reason.c_str());
 }
 
 void usage(FILE* to) {

@@ -31,13 +31,12 @@ struct Extraction {
     // back for want of handles is opened again from the one above it.
     std::vector<std::string> pathNames;
     std::vector<Dir> handles;
-    // The stored path, as listed, and the path written to below the
-    // current directory; whether it climbs out, refusing everything below.
-    PathWalk path;
+    // The path of the entry at hand as listed, and as written below the
+    // current directory.
+    std::string stored, written;
     std::string why;  // why the last directory or file was not made
     // The entries to extract, by their place in stored order; all when null.
     const std::vector<bool>* selected = nullptr;
-    size_t index = 0;  // of the entry at hand in stored order
 };
 
 const Dir& parentOf(const Extraction& walk, size_t level) {
@@ -119,9 +118,10 @@ void leaveBelow(Extraction& walk, size_t n) {
     if (walk.handles.size() > n) walk.handles.resize(n);
 }
 
-// "failed" completes the file's line; standard error says where and why.
-void failed(const Extraction& walk, const std::string& why) {
-    failure(walk.path.leaves ? walk.path.stored : walk.path.written, why, "failed");
+// The path an entry is named by in messages: as written, unless it climbs
+// out and has none.
+const std::string& named(const Extraction& walk, Refusal refusal) {
+    return refusal == Refusal::leavesDirectory ? walk.stored : walk.written;
 }
 
 // Why a directory could not be reached, in words.
@@ -209,116 +209,111 @@ bool writeOut(Extraction& walk, const Dir& dir, const std::string& name, const E
     return ok;
 }
 
-void extractFile(Extraction& walk, const Entry& e, Refusal refusal) {
-    const size_t names = walk.pathNames.size();
-    std::printf("Extracting %s...", shown(walk.path.leaves ? walk.path.stored : walk.path.written).c_str());
+// part: what the entry adds to the written path, its directory's "\\" left
+// out. The verdict has decided whether the file is written; only the disk
+// may still stop it.
+void extractFile(Extraction& walk, const Entry& e, Refusal refusal, const std::string& part) {
+    const std::string& path = named(walk, refusal);
+    std::printf("Extracting %s...", shown(path).c_str());
     // A large file takes a while: its line goes out before any of its work.
     if (e.size > largeFile)
         sendProgress();
     else
         progress();
-    // What the archive alone refuses; a reserved name and what stands in
-    // the way are found on the disk, in the order the disk meets them.
-    switch (refusal) {
-        case Refusal::leavesDirectory:
-        case Refusal::namesNoFile:
-        case Refusal::outsideArchive:
-            return failed(walk, reasonOf(refusal));
-        case Refusal::none:
-        case Refusal::reservedName:
-        case Refusal::fileInTheWay:
-        case Refusal::directoryInTheWay:
-            break;
-    }
-    // The written path ends in what this record adds: written[tail..] is at
-    // most its stored name (less when leading parts were stripped). A
-    // stored name may hold directories of its own: they lie in
-    // written[tail..cut), before the last separator, and are reached like
-    // any directory; written[cut..] is the file's own name.
-    const std::string& written = walk.path.written;
-    const size_t tail = written.size() - std::min(written.size(), e.name.size());
-    size_t cut = written.size();
-    while (cut > tail && !isSeparator(written[cut - 1])) --cut;
-    const std::string name = written.substr(cut);
-    splitPath(written.substr(tail, cut - tail), walk.pathNames);
+    // Refused: nothing is made, not even the directories of its own name.
+    if (refusal != Refusal::none) return failure(path, reasonOf(refusal), "failed");
+    // A stored name may hold directories of its own: they lie before its
+    // last separator and are reached like any directory; the rest is the
+    // file's own name.
+    const size_t names = walk.pathNames.size();
+    size_t cut = part.size();
+    while (cut > 0 && !isSeparator(part[cut - 1])) --cut;
+    const std::string name = part.substr(cut);
+    splitPath(part.substr(0, cut), walk.pathNames);
     Reach reached = reach(walk);
     if (reached == Reach::ok && !nameAllowed(name)) reached = Reach::reserved;
     const bool ok = reached == Reach::ok &&
                     writeOut(walk, walk.handles.empty() ? walk.base : walk.handles.back(), name, e);
     leaveBelow(walk, names);
-    if (!ok) return failed(walk, reason(walk, reached));
+    if (!ok) return failure(walk.written, reason(walk, reached), "failed");
     std::puts("ok");
     progress();
 }
 
-void extractList(Extraction& walk, const std::vector<Entry>& list);
-
-void extractDir(Extraction& walk, const Entry& e, Refusal refusal, bool chosen) {
-    if (!chosen) {
-        // Made, if at all, when an entry below needs it.
-    } else if (refusal == Refusal::leavesDirectory) {
-        const char* why = reasonOf(refusal);
-        failure(walk.path.stored, why, "Skipping %s: %s", shown(walk.path.stored).c_str(), why);
-    } else if (!walk.path.written.empty()) {  // empty: it named the current directory
-        const Reach r = reach(walk);
-        const std::string why = reason(walk, r);
-        switch (r) {
-            case Reach::ok:
-                std::printf("Creating directory %s...\n", shown(walk.path.written).c_str());
-                progress();
-                break;
-            case Reach::link:
-            case Reach::reserved:
-                failure(walk.path.written, why, "Skipping %s: %s", shown(walk.path.written).c_str(),
-                        why.c_str());
-                break;
-            case Reach::blocked:
-                std::printf("Creating directory %s...\n", shown(walk.path.written).c_str());
-                failure(walk.path.written, why, "Unable to create directory %s",
-                        shown(walk.path.written).c_str());
-                break;
-        }
+// A directory not chosen is made, if at all, when an entry below needs it.
+void extractDir(Extraction& walk, Refusal refusal, const std::string& part, bool chosen) {
+    const std::string& path = named(walk, refusal);
+    const char* why = reasonOf(refusal);
+    switch (refusal) {
+        case Refusal::leavesDirectory:
+        case Refusal::reservedName:
+            if (!chosen) return;
+            return failure(path, why, "Skipping %s: %s", shown(path).c_str(), why);
+        case Refusal::fileInTheWay:
+            if (!chosen) return;
+            std::printf("Creating directory %s...\n", shown(path).c_str());
+            return failure(path, why, "Unable to create directory %s", shown(path).c_str());
+        case Refusal::namesNoFile:
+        case Refusal::outsideArchive:
+        case Refusal::directoryInTheWay:  // files only
+        case Refusal::none:
+            break;
     }
-    // Each entry below is judged on its own path.
-    extractList(walk, e.child);
+    splitPath(part, walk.pathNames);
+    if (!chosen || walk.written.empty()) return;  // empty: it names the current directory
+    const Reach r = reach(walk);
+    const std::string because = reason(walk, r);
+    switch (r) {
+        case Reach::ok:
+            std::printf("Creating directory %s...\n", shown(path).c_str());
+            progress();
+            break;
+        case Reach::link:
+        case Reach::reserved:
+            failure(path, because, "Skipping %s: %s", shown(path).c_str(), because.c_str());
+            break;
+        case Reach::blocked:
+            std::printf("Creating directory %s...\n", shown(path).c_str());
+            failure(path, because, "Unable to create directory %s", shown(path).c_str());
+            break;
+    }
 }
 
-void extractList(Extraction& walk, const std::vector<Entry>& list) {
-    for (const Entry& e : list) {
-        PathWalk& path = walk.path;
-        const size_t storedMark = path.stored.size(), writtenMark = path.written.size(),
-                     names = walk.pathNames.size();
-        const bool leaves = path.leaves, reserved = path.reserved;
+// Where the walk stood after a directory: what its entries start from.
+struct Level {
+    uint32_t verdict;
+    size_t stored, written, names;
+};
+
+// Every entry in stored order, as the verdicts judged it: the walk keeps
+// the paths and the directory handles of the directories above the entry
+// at hand, and nothing else.
+void extractAll(Extraction& walk, const std::vector<Verdict>& verdicts) {
+    std::vector<Level> levels;
+    for (size_t i = 0; i < verdicts.size(); ++i) {
+        const Verdict& v = verdicts[i];
+        const Entry& e = *v.entry;
+        while (!levels.empty() && levels.back().verdict != v.parent) levels.pop_back();
+        const Level above = levels.empty() ? Level{noParent, 0, 0, 0} : levels.back();
+        walk.stored.resize(above.stored);
+        walk.written.resize(above.written);
+        leaveBelow(walk, above.names);
         const bool dir = e.type == typeDirectory;
-        const bool chosen = !walk.selected || (*walk.selected)[walk.index];
-        ++walk.index;
-        const Refusal refusal = judgeEntry(path, e, walk.archive.root.size);
-        if (dir && !path.leaves) splitPath(path.written.substr(writtenMark), walk.pathNames);
-        if (dir)
-            extractDir(walk, e, refusal, chosen);
-        else if (chosen)
-            extractFile(walk, e, refusal);
-        leaveBelow(walk, names);
-        path.stored.resize(storedMark);
-        path.written.resize(writtenMark);
-        path.leaves = leaves;
-        path.reserved = reserved;
-    }
-}
-
-}  // namespace
-
-namespace {
-
-void printList(std::string& path, const std::vector<Entry>& list) {
-    for (const Entry& e : list) {
-        const size_t mark = path.size();
-        path.append(e.name);
-        if (e.type == typeDirectory) path += '\\';
-        std::puts(shown(path).c_str());
-        progress();
-        printList(path, e.child);  // a file's list is empty
-        path.resize(mark);
+        walk.stored += e.name;
+        if (dir) walk.stored += '\\';
+        // What the entry adds to the written path: its name less what was
+        // dropped from its start.
+        const std::string part = v.skip < e.name.size() ? e.name.substr(v.skip) : std::string();
+        walk.written += part;
+        if (dir && !part.empty()) walk.written += '\\';
+        const bool chosen = !walk.selected || (*walk.selected)[i];
+        if (!dir) {
+            if (chosen) extractFile(walk, e, v.refusal, part);
+            continue;
+        }
+        extractDir(walk, v.refusal, part, chosen);
+        levels.push_back(
+            {static_cast<uint32_t>(i), walk.stored.size(), walk.written.size(), walk.pathNames.size()});
     }
 }
 
@@ -326,7 +321,17 @@ void printList(std::string& path, const std::vector<Entry>& list) {
 
 void printFiles(const std::vector<Entry>& list) {
     std::string path;
-    printList(path, list);
+    std::vector<size_t> marks;  // where the path of each level above ends
+    Preorder<const std::vector<Entry>> walk(list);
+    while (const Entry* e = walk.next()) {
+        marks.resize(walk.depth() - 1);
+        path.resize(marks.empty() ? 0 : marks.back());
+        path += e->name;
+        if (e->type == typeDirectory) path += '\\';
+        std::puts(shown(path).c_str());
+        progress();
+        marks.push_back(path.size());
+    }
 }
 
 void extractFiles(const File& f, const Archive& archive, const std::vector<bool>* selected) {
@@ -337,5 +342,5 @@ void extractFiles(const File& f, const Archive& archive, const std::vector<bool>
         failure(".", lastError(), "Unable to open the current directory");
         return;
     }
-    extractList(walk, archive.root.child);
+    extractAll(walk, judgeExtraction(archive));
 }

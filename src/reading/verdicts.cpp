@@ -164,13 +164,13 @@ struct Written {
 
 // How many entries the tree below list holds, and how many names their
 // stored names hold.
-void countEntries(const std::vector<Entry>& list, size_t& entries, size_t& names,
-                  std::vector<uint16_t>& starts) {
-    for (const Entry& e : list) {
+void countEntries(const std::vector<Entry>& list, size_t& entries, size_t& names) {
+    std::vector<uint16_t> starts;
+    Preorder<const std::vector<Entry>> walk(list);
+    while (const Entry* e = walk.next()) {
         ++entries;
-        namesOf(e.name, 0, starts);
+        namesOf(e->name, 0, starts);
         names += starts.size();
-        countEntries(e.child, entries, names, starts);
     }
 }
 
@@ -211,36 +211,49 @@ uint32_t place(Written& w, std::vector<Verdict>& verdicts, uint32_t i, uint32_t 
     return Written::blocked;
 }
 
-// Judges the entries of list, below the verdict parent whose directory is
-// node at.
-void judgeList(PathWalk& walk, Written& w, std::vector<Verdict>& verdicts, uint32_t parent, uint32_t at,
-               const std::vector<Entry>& list, uint32_t dataSize) {
-    for (const Entry& e : list) {
-        const bool leaves = walk.leaves, reserved = walk.reserved;
-        const size_t storedMark = walk.stored.size(), writtenMark = walk.written.size();
+// Where the walk stood after a directory was judged: what its entries are
+// judged from.
+struct Level {
+    uint32_t verdict;  // the directory's
+    uint32_t at;       // its node, blocked when it has none
+    size_t stored, written;
+    bool leaves, reserved;
+};
+
+// Judges every entry below list in preorder.
+void judgeAll(Written& w, std::vector<Verdict>& verdicts, const std::vector<Entry>& list, uint32_t dataSize) {
+    PathWalk walk;
+    std::vector<Level> levels;  // the directories above the entry at hand
+    Preorder<const std::vector<Entry>> entries(list);
+    while (const Entry* e = entries.next()) {
+        levels.resize(entries.depth() - 1);
+        const Level top{noParent, 0, 0, 0, false, false};
+        const Level& above = levels.empty() ? top : levels.back();
+        walk.stored.resize(above.stored);
+        walk.written.resize(above.written);
+        walk.leaves = above.leaves;
+        walk.reserved = above.reserved;
+        const size_t writtenMark = walk.written.size();
         const auto i = static_cast<uint32_t>(verdicts.size());
         Verdict v;
-        v.entry = &e;
-        v.parent = parent;
-        v.refusal = judgeEntry(walk, e, dataSize);
+        v.entry = e;
+        v.parent = above.verdict;
+        v.refusal = judgeEntry(walk, *e, dataSize);
         // What was added to the written path is the end of the stored name
         // and its separator; the rest was dropped.
         const size_t added = walk.written.size() - writtenMark;
-        const size_t whole = e.name.size() + (e.type == typeDirectory ? 1 : 0);
-        v.skip = static_cast<uint16_t>(std::min(whole - std::min(added, whole), e.name.size()));
+        const size_t whole = e->name.size() + (e->type == typeDirectory ? 1 : 0);
+        v.skip = static_cast<uint16_t>(std::min(whole - std::min(added, whole), e->name.size()));
         verdicts.push_back(v);
         uint32_t node = Written::blocked;
         if (v.refusal == Refusal::none) {
-            if (at == Written::blocked)
+            if (above.at == Written::blocked)
                 verdicts[i].refusal = Refusal::fileInTheWay;
             else
-                node = place(w, verdicts, i, at);
+                node = place(w, verdicts, i, above.at);
         }
-        judgeList(walk, w, verdicts, i, node, e.child, dataSize);
-        walk.stored.resize(storedMark);
-        walk.written.resize(writtenMark);
-        walk.leaves = leaves;
-        walk.reserved = reserved;
+        if (!e->child.empty())
+            levels.push_back({i, node, walk.stored.size(), walk.written.size(), walk.leaves, walk.reserved});
     }
 }
 
@@ -286,14 +299,12 @@ Refusal judgeEntry(PathWalk& walk, const Entry& e, uint32_t dataSize) {
 std::vector<Verdict> judgeExtraction(const Archive& archive) {
     std::vector<Verdict> verdicts;
     size_t entries = 0, names = 0;
-    std::vector<uint16_t> starts;
-    countEntries(archive.root.child, entries, names, starts);
+    countEntries(archive.root.child, entries, names);
     verdicts.reserve(entries);
     // An entry makes at most a chain, a split and its file; and no more
     // nodes than its names.
     Written w(verdicts, std::min(names, 3 * entries));
-    PathWalk walk;
-    judgeList(walk, w, verdicts, noParent, 0, archive.root.child, archive.root.size);
+    judgeAll(w, verdicts, archive.root.child, archive.root.size);
     return verdicts;
 }
 

@@ -15,6 +15,14 @@ Entry file(const std::string& name, uint32_t size) {
     return e;
 }
 
+// A list of entries, moved in: an entry is never copied.
+template <typename... Entries>
+std::vector<Entry> entries(Entries&&... e) {
+    std::vector<Entry> list;
+    (list.push_back(std::forward<Entries>(e)), ...);
+    return list;
+}
+
 Entry dir(const std::string& name, std::vector<Entry> children) {
     Entry e;
     e.type = typeDirectory;
@@ -25,7 +33,8 @@ Entry dir(const std::string& name, std::vector<Entry> children) {
 }
 
 TEST(Planner, OffsetsFlagsAndSizesOfOneDirectory) {
-    std::vector<Entry> top = {dir("d", {file("a.tex", 100), file("b.txt", 7), file("C.MSH", 20)})};
+    std::vector<Entry> top =
+        entries(dir("d", entries(file("a.tex", 100), file("b.txt", 7), file("C.MSH", 20))));
     EXPECT_EQ(fixupTree(top, 0), 127u);
     const Entry& d = top[0];
     EXPECT_EQ(d.offset, 0u);
@@ -49,9 +58,9 @@ TEST(Planner, OnlyTheFourExactEndingsArePlain) {
 TEST(Planner, EmptyDirectoriesTakeTheRunningOffset) {
     // The first top-level directory is empty, the second holds 5 bytes; an
     // empty one after data sits at the end; empty subdirectories add nothing.
-    std::vector<Entry> top = {dir("first", {}), dir("second", {file("f", 5)}),
-                              dir("third", {dir("e1", {}), dir("e2", {dir("e3", {})})}),
-                              dir("fourth", {file("z", 0), file("y", 2)})};
+    std::vector<Entry> top = entries(dir("first", {}), dir("second", entries(file("f", 5))),
+                                     dir("third", entries(dir("e1", {}), dir("e2", entries(dir("e3", {}))))),
+                                     dir("fourth", entries(file("z", 0), file("y", 2))));
     EXPECT_EQ(fixupTree(top, 0), 7u);
     EXPECT_EQ(top[0].offset, 0u);
     EXPECT_EQ(top[0].size, 0u);
@@ -67,9 +76,10 @@ TEST(Planner, EmptyDirectoriesTakeTheRunningOffset) {
 }
 
 TEST(Planner, NestedSubtreesFollowPreorder) {
-    std::vector<Entry> top = {
-        dir("a", {file("1", 3), dir("b", {file("2", 4), dir("c", {file("3", 5)})}), file("4", 6)}),
-        dir("d", {file("5", 1)})};
+    std::vector<Entry> top = entries(
+        dir("a", entries(file("1", 3), dir("b", entries(file("2", 4), dir("c", entries(file("3", 5))))),
+                         file("4", 6))),
+        dir("d", entries(file("5", 1))));
     EXPECT_EQ(fixupTree(top, 10), 29u);
     const Entry& b = top[0].child[1];
     EXPECT_EQ(top[0].offset, 10u);
@@ -84,16 +94,16 @@ TEST(Planner, NestedSubtreesFollowPreorder) {
 
 TEST(Planner, ArchiveLengthAndItsLimit) {
     // The worked example: data holding a.txt (3) and m.msh (10) is 88 bytes.
-    Entry example = dir("", {dir("data", {file("a.txt", 3), file("m.msh", 10)})});
+    Entry example = dir("", entries(dir("data", entries(file("a.txt", 3), file("m.msh", 10)))));
     EXPECT_EQ(archiveLength(example), 88u);
     // 5 + 16 (root) + 17 (directory "d") + 13 (file "x") = 51 bytes of header.
-    Entry top = dir("", {dir("d", {file("x", 0)})});
+    Entry top = dir("", entries(dir("d", entries(file("x", 0)))));
     top.child[0].child[0].size = UINT32_MAX - 51;
     EXPECT_EQ(archiveLength(top), maxArchiveLength);
     top.child[0].child[0].size += 1;
     EXPECT_GT(archiveLength(top), maxArchiveLength);
     // Two files that each fit but together do not.
-    Entry two = dir("", {dir("d", {file("x", 0x80000000u), file("y", 0x80000000u)})});
+    Entry two = dir("", entries(dir("d", entries(file("x", 0x80000000u), file("y", 0x80000000u)))));
     EXPECT_GT(archiveLength(two), maxArchiveLength);
 }
 

@@ -30,14 +30,14 @@ struct Writer : ::testing::Test {
             Entry d;
             d.type = typeDirectory;
             d.name = "d";
-            root.child.push_back(d);
+            root.child.push_back(std::move(d));
             root.count = 1;
         }
         Entry f;
         f.type = typeFile;
         f.name = name;
         f.size = size;
-        root.child[0].child.push_back(f);
+        root.child[0].child.push_back(std::move(f));
         root.child[0].count++;
     }
 

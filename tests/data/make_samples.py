@@ -458,6 +458,19 @@ def samples():
             D("w", [F(n.encode("latin-1"), n.encode("latin-1")) for n in WINDOWS_NAMES + WINDOWS_TAKEN]),
             D("d", [D(n) for n in WINDOWS_NAMES[:2] + ["LONGDI~1"]]),
         ]), {p: windows_names_expect(p) for p in PATH_LIMIT}),
+        # A file whose own name ends in ".": it would be the directory it
+        # names, so it is refused, and nothing of its name is made, not even
+        # the directories before that ".".
+        "file_named_dot.dat": (archive([
+            F("d\\.", b"d"),
+            D("e", [F("f/.", b"f")]),
+            F("g\\h\\.", b"g"),
+        ]), Expect("d\\.\ne\\\ne\\f/.\ng\\h\\.\n", 0,
+                   extracted(["Extracting d\\....failed", "Creating directory e\\...", "Extracting e\\f/....failed",
+                              "Extracting g\\h\\....failed"], 3), 255, {"e": DIR},
+                   extract_errors=err("d\\.", "a directory stands in the way") +
+                   err("e\\f/.", "a directory stands in the way") +
+                   err("g\\h\\.", "a directory stands in the way"))),
         # Records pointing back at bytes an earlier file took: each would be
         # written whole, so a small archive could write far more than it
         # holds. Damage, named by the TOC offsets of the first two records

@@ -325,7 +325,10 @@ TEST(CommandLine, NamesAndProgressOnATerminal) {
         {"\xC0\xAF", "??"},  // an overlong "/"
         {"\xC2\x9B"
          "2m",
-         "?2m"},                           // a C1 control as UTF-8
+         "?2m"},  // a C1 control as UTF-8
+        {"\xC2\x9F"
+         "3m",
+         "?3m"},                           // the last C1 control
         {"\xC3\xA9", "\xC3\xA9"},          // e acute
         {"\xD1\x80", "\xD1\x80"},          // Cyrillic er, whose second byte is 0x80
         {"\xE2\x82\xAC", "\xE2\x82\xAC"},  // the euro sign
@@ -344,7 +347,7 @@ TEST(CommandLine, NamesAndProgressOnATerminal) {
         storedRaw += "d\\" + raw + "\n";
         unpacked += "Extracting d\\" + shown + "...ok\n";
     }
-    unpacked += "Extracted 10 file(s)\n";
+    unpacked += "Extracted " + std::to_string(names.size()) + " file(s)\n";
     const std::string dangling = errLine("d\\" + link, "link target is missing");
     const std::string danglingShown = errLine("d\\" + linkShown, "link target is missing");
 
@@ -434,7 +437,7 @@ struct ShownByte {
 };
 
 struct NameLine {
-    const char* command;  // the run that prints it: c, l or x
+    const char* command;  // the run that prints it: c, l, x, or datmount on standard error
     std::string text;
 };
 
@@ -454,6 +457,10 @@ TEST(CommandLine, EachByteOnEachLineOnATerminal) {
         {"x", "Opening ../a#.dat...ok\n"},
         {"x", "Creating directory d\\n#\\...\n"},
         {"x", "Extracting d\\n#\\f#...ok\n"},
+#ifdef DATMOUNT_PATH
+        // datmount says why it cannot mount a directory, on standard error.
+        {"datmount", "datmount: d/n#: not a regular file\n"},
+#endif
     };
     for (const ShownByte& row : bytes) {
         for (Output to : {Output::terminal, Output::pipe}) {
@@ -469,6 +476,11 @@ TEST(CommandLine, EachByteOnEachLineOnATerminal) {
             out["c"] = runToolTo({"c", "a" + b + ".dat", "d"}, dir.path, to).out;
             out["l"] = runToolTo({"l", "a" + b + ".dat"}, dir.path, to).out;
             out["x"] = runToolTo({"x", "../a" + b + ".dat"}, dir / "out", to).out;
+#ifdef DATMOUNT_PATH
+            out["datmount"] = runProgram(DATMOUNT_PATH, "", {"d/n" + b, "out"}, dir.path,
+                                         to == Output::terminal ? Output::errorsOnTerminal : Output::pipe)
+                                  .err;
+#endif
             const std::string shown = to == Output::terminal ? row.shown : b;
             for (const NameLine& line : lines) {
                 std::string want = line.text;

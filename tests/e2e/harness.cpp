@@ -298,8 +298,8 @@ ToolRun runNative(const std::vector<std::string>& args, const std::string& cwd) 
 }
 
 ToolRun runProgram(const std::string& exe, const std::string& wrapper, const std::vector<std::string>& args,
-                   const std::string& cwd) {
-    return run(fs::absolute(exe).string(), wrapper, args, cwd);
+                   const std::string& cwd, Output to) {
+    return run(fs::absolute(exe).string(), wrapper, args, cwd, to);
 }
 
 bool testingWindowsBuild() {

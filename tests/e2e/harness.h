@@ -66,9 +66,10 @@ bool canRunUnprivileged();
 ToolRun runAsNobody(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd);
 // Runs the Linux build, whatever is under test.
 ToolRun runNative(const std::vector<std::string>& args, const std::string& cwd);
-// Runs another build, through wrapper unless that is empty, the same way.
+// Runs another build, or another program, through wrapper unless that is
+// empty, the same way, with its standard output where `to` says.
 ToolRun runProgram(const std::string& exe, const std::string& wrapper, const std::vector<std::string>& args,
-                   const std::string& cwd);
+                   const std::string& cwd, Output to = Output::pipe);
 
 // One line of standard error as the tool writes it.
 std::string errLine(const std::string& path, const std::string& reason);

@@ -2,7 +2,8 @@
 // trees mounted and compared with what "x" extracts, writes refused,
 // reads from two threads, and an archive cut short while mounted. Each
 // mount runs in the foreground with auto_unmount, so a test killed by its
-// time limit still leaves nothing mounted, and is unmounted at its end.
+// time limit still leaves nothing mounted, and is unmounted at its end; and
+// on a small stack, so the deepest sample shows a walk of a call per level.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -67,6 +68,12 @@ void runWait(const std::vector<std::string>& argv) {
     ::waitpid(pid, &status, 0);
 }
 
+#ifdef DATTOOL_SANITIZED
+constexpr rlim_t smallStack = rlim_t(8) << 20;
+#else
+constexpr rlim_t smallStack = rlim_t(256) << 10;
+#endif
+
 // datmount -f -o auto_unmount archive point [options], running until the
 // end of the test; up once the point shows another file system.
 struct Mount {
@@ -96,6 +103,11 @@ struct Mount {
             ::dup2(err, STDERR_FILENO);
             const rlimit limit{addressSpace, addressSpace};
             if (addressSpace != 0 && ::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(126);
+            // Nothing the mount does takes a call per level of the archive:
+            // it runs on a small stack, its threads too (8 MiB with the
+            // sanitizers, whose frames are larger).
+            const rlimit stack{smallStack, smallStack};
+            if (::setrlimit(RLIMIT_STACK, &stack) != 0) ::_exit(126);
             ::execv(DATMOUNT_PATH, args.data());
             ::_exit(127);
         }

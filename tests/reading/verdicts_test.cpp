@@ -261,7 +261,8 @@ std::string onDisk(const std::string& written) {
 
 // Every sound sample and every archive above, extracted in-process into an
 // empty directory: the files there are exactly the verdicts' winners, with
-// their bytes, and every directory made is there.
+// their bytes, every directory made is there, and no other directory is,
+// but those on the way to what was made.
 TEST(Verdicts, MatchWhatExtractionLeavesOnDisk) {
     std::vector<std::string> archives;
     for (const auto& item : std::filesystem::directory_iterator(dataFile("")))
@@ -300,9 +301,18 @@ TEST(Verdicts, MatchWhatExtractionLeavesOnDisk) {
             readInProcess(path, true);
             testing::internal::GetCapturedStderr();
         }
+        std::set<std::string> onTheWay;
+        std::vector<std::string> made(dirs.begin(), dirs.end());
+        for (const auto& file : expected) made.push_back(file.first);
+        for (const std::string& at : made)
+            for (size_t slash = at.find('/'); slash != std::string::npos; slash = at.find('/', slash + 1))
+                onTheWay.insert(at.substr(0, slash));
         std::map<std::string, std::string> files;
         for (const auto& [at, content] : treeOf(out.path)) {
             if (content != "<dir>") files[at] = content;
+            if (content == "<dir>" && !dirs.count(at)) {
+                EXPECT_TRUE(onTheWay.count(at)) << path << ": " << at << " was made for nothing";
+            }
             dirs.erase(at);
         }
         EXPECT_EQ(files, expected) << path;
