@@ -35,15 +35,6 @@ int finalStatus() {
     return runFailed() || !outputDelivered() ? statusFailed : 0;
 }
 
-// A failure of the whole run, told on standard output as ever and on
-// standard error; under -q on standard error alone.
-void runFailure(const Options& o, const std::string& path, const std::string& why, const std::string& line) {
-    if (o.quiet)
-        failureOnStderr(path, why);
-    else
-        failure(path, why, "%s", line.c_str());
-}
-
 // "l" with members or -v: the entries selected, by path or with -v in
 // columns (type, size and data offset as stored), then the totals.
 void listSelected(const Options& o, const Archive& archive, Members& members) {
@@ -93,12 +84,12 @@ void extract(const Options& o, const File& f, const Archive& archive, Members& m
     }
     Visit there;
     if (!o.directory.empty() && (!makeDirectories(o.directory) || !enterDirectory(o.directory, there))) {
-        runFailure(o, o.directory, lastError(), "Unable to create directory " + shown(o.directory));
+        failure(o.directory, lastError(), "Unable to create directory %s", shown(o.directory).c_str());
         return;
     }
-    std::puts("Extracting...");
+    if (!o.quiet) std::puts("Extracting...");
     extractFiles(f, archive, o.names.empty() ? nullptr : &selected);
-    std::printf("Extracted %u file(s)\n", files);
+    if (!o.quiet) std::printf("Extracted %u file(s)\n", files);
     progress();
     if (!leaveDirectory(there)) failureOnStderr(".", lastError());
 }
@@ -113,7 +104,7 @@ int readOpened(const Options& o, KeyedFile& f) {
     // the way out, before anything is printed.
     const Archive archive = parseFile(f);
     if (archive.status == Toc::notArchive) {
-        runFailure(o, path, "Not a DAT file", "Not a DAT file");
+        failure(path, "Not a DAT file", "Not a DAT file");
         return statusFailed;
     }
     Members members = membersOf(o.names);
@@ -128,7 +119,7 @@ int readOpened(const Options& o, KeyedFile& f) {
         // read from the wrong places and still look right. Whether a
         // member is there cannot be told either.
         const std::string why = "Damaged archive: " + archive.damage;
-        runFailure(o, path, why, why);
+        failure(path, why, "%s", why.c_str());
         return statusFailed;
     }
     if (o.command == 'x') extract(o, f.file, archive, members);
@@ -139,7 +130,7 @@ int readOpened(const Options& o, KeyedFile& f) {
 }  // namespace
 
 int readArchive(const Options& o) {
-    startReport();
+    startReport(o.quiet);
     const std::string& archive = o.archive;
     if (!o.quiet) {
         std::printf("Opening %s...", shown(archive).c_str());
@@ -147,13 +138,13 @@ int readArchive(const Options& o) {
     }
     KeyedFile f(fileOpenRead(archive));
     if (!f) {
-        runFailure(o, archive, lastError(), "failed");
+        failure(archive, lastError(), "failed");
         return statusFailed;
     }
     // The format needs the archive's length before anything else, which
     // only a regular file has: a pipe or a device is refused unread.
     if (!fileIsRegular(f.file)) {
-        runFailure(o, archive, "not a regular file", "failed");
+        failure(archive, "not a regular file", "failed");
         return statusFailed;
     }
     try {
@@ -161,7 +152,7 @@ int readArchive(const Options& o) {
     } catch (const std::bad_alloc&) {
         // The archive may well be sound. The tree was freed on the way
         // here, so the messages have memory to be made in.
-        runFailure(o, archive, "Archive does not fit in memory", "Archive does not fit in memory");
+        failure(archive, "Archive does not fit in memory", "Archive does not fit in memory");
         return statusFailed;
     }
 }
@@ -200,7 +191,7 @@ Staging stagingFor(const File& f, const std::string& archive) {
     if (staged.dir) staged.file = tempFileIn(staged.dir, staged.name, staged.temp);
     if (staged.file)
         fileCopyMode(f, staged.file);
-    else
+    else if (!quietRun())
         std::printf("Cannot make a temporary file beside %s: writing it in place\n", shown(archive).c_str());
     return staged;
 }
@@ -209,8 +200,9 @@ Staging stagingFor(const File& f, const std::string& archive) {
 // file at path; where the rename is refused, copies it over that file.
 void putInPlace(Staging& staged, const std::string& archive) {
     if (!renameIn(staged.dir, staged.temp, staged.name)) {
-        std::printf("Cannot put the new archive in place of %s: writing it in place\n",
-                    shown(archive).c_str());
+        if (!quietRun())
+            std::printf("Cannot put the new archive in place of %s: writing it in place\n",
+                        shown(archive).c_str());
         File done = fileOpenReadIn(staged.dir, staged.temp);
         if (!done || !copyInPlace(archive, done))
             failure(archive, lastError(), "Unable to write %s", shown(archive).c_str());
@@ -239,7 +231,7 @@ std::vector<std::string> expanded(const std::vector<std::string>& args) {
 }  // namespace
 
 int createArchive(const Options& o) {
-    startReport();
+    startReport(o.quiet);
     const std::string& archive = o.archive;
     const std::string& from = o.directory;
     // -C: a directory that cannot be entered is found before the archive

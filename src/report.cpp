@@ -16,6 +16,7 @@ using Clock = std::chrono::steady_clock;
 constexpr auto progressInterval = std::chrono::milliseconds(100);
 
 bool failedSoFar = false;
+bool quiet = false;
 bool outputOnTerminal = false;
 bool errorsOnTerminal = false;
 bool lossTold = false;
@@ -42,11 +43,13 @@ void stderrLine(const std::string& path, const std::string& reason) {
 }  // namespace
 
 void failure(const std::string& path, const std::string& reason, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::vprintf(format, args);
-    va_end(args);
-    std::putchar('\n');
+    if (!quiet) {
+        va_list args;
+        va_start(args, format);
+        std::vprintf(format, args);
+        va_end(args);
+        std::putchar('\n');
+    }
     failureOnStderr(path, reason);
 }
 
@@ -91,8 +94,13 @@ bool outputDelivered() {
     return false;
 }
 
-void startReport() {
+bool quietRun() {
+    return quiet;
+}
+
+void startReport(bool quietly) {
     failedSoFar = false;
+    quiet = quietly;
     std::fflush(stdout);
     std::clearerr(stdout);
     outputErrno = 0;

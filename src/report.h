@@ -46,8 +46,13 @@ constexpr uint64_t largeFile = uint64_t(1) << 20;
 bool outputDelivered();
 
 // The report's own state is all the program keeps between commands: the
-// failure mark, standard output's error mark and whether it is a terminal.
-// Each command starts by putting it back here, so a run in-process behaves
-// as a run of its own. On a terminal standard output is made unbuffered,
-// so that a progress line shows before the work it announces.
-void startReport();
+// failure mark, standard output's error mark, whether it is a terminal and
+// whether the run is quiet. Each command starts by putting it back here,
+// so a run in-process behaves as a run of its own. On a terminal standard
+// output is made unbuffered, so that a progress line shows before the work
+// it announces.
+void startReport(bool quiet = false);
+
+// -q: the lines that tell of the work are left out of standard output,
+// and failure() tells standard error alone; what a script wants stays.
+bool quietRun();

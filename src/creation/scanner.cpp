@@ -40,7 +40,7 @@ void skip(const std::string& path, const char* reason, bool failed, const std::s
     if (failed) {
         failure(path, why.empty() ? reason : why, "Skipping %s: %s", shown(path).c_str(), reason);
     } else {
-        std::printf("Skipping %s: %s\n", shown(path).c_str(), reason);
+        if (!quietRun()) std::printf("Skipping %s: %s\n", shown(path).c_str(), reason);
         progress();
     }
 }

@@ -30,7 +30,7 @@ bool writeZeros(KeyedFile& f, uint8_t* buf, uint64_t n, uint8_t scrambled) {
 bool copyFile(KeyedFile& f, uint8_t* buf, const Entry& e, const std::string& path,
               const std::vector<FileId>& own) {
     const std::string name = shown(path);
-    std::printf("Writing %s...\n", name.c_str());
+    if (!quietRun()) std::printf("Writing %s...\n", name.c_str());
     // A large file takes a while: its line goes out first.
     if (e.size > largeFile)
         sendProgress();

@@ -134,7 +134,7 @@ bool makeDirectories(const std::string& path);
 // current directory belongs to the whole process: while one is left,
 // nothing else may use relative paths but the work done there.
 struct Visit {
-    Dir home;              // POSIX: the directory left, held
+    Dir home;               // POSIX: the directory left, held
     std::wstring homePath;  // Windows: its path
     bool away = false;
 

@@ -214,7 +214,7 @@ bool writeOut(Extraction& walk, const Dir& dir, const std::string& name, const E
 // may still stop it.
 void extractFile(Extraction& walk, const Entry& e, Refusal refusal, const std::string& part) {
     const std::string& path = named(walk, refusal);
-    std::printf("Extracting %s...", shown(path).c_str());
+    if (!quietRun()) std::printf("Extracting %s...", shown(path).c_str());
     // A large file takes a while: its line goes out before any of its work.
     if (e.size > largeFile)
         sendProgress();
@@ -236,7 +236,7 @@ void extractFile(Extraction& walk, const Entry& e, Refusal refusal, const std::s
                     writeOut(walk, walk.handles.empty() ? walk.base : walk.handles.back(), name, e);
     leaveBelow(walk, names);
     if (!ok) return failure(walk.written, reason(walk, reached), "failed");
-    std::puts("ok");
+    if (!quietRun()) std::puts("ok");
     progress();
 }
 
@@ -251,7 +251,7 @@ void extractDir(Extraction& walk, Refusal refusal, const std::string& part, bool
             return failure(path, why, "Skipping %s: %s", shown(path).c_str(), why);
         case Refusal::fileInTheWay:
             if (!chosen) return;
-            std::printf("Creating directory %s...\n", shown(path).c_str());
+            if (!quietRun()) std::printf("Creating directory %s...\n", shown(path).c_str());
             return failure(path, why, "Unable to create directory %s", shown(path).c_str());
         case Refusal::namesNoFile:
         case Refusal::outsideArchive:
@@ -265,7 +265,7 @@ void extractDir(Extraction& walk, Refusal refusal, const std::string& part, bool
     const std::string because = reason(walk, r);
     switch (r) {
         case Reach::ok:
-            std::printf("Creating directory %s...\n", shown(path).c_str());
+            if (!quietRun()) std::printf("Creating directory %s...\n", shown(path).c_str());
             progress();
             break;
         case Reach::link:
@@ -273,7 +273,7 @@ void extractDir(Extraction& walk, Refusal refusal, const std::string& part, bool
             failure(path, because, "Skipping %s: %s", shown(path).c_str(), because.c_str());
             break;
         case Reach::blocked:
-            std::printf("Creating directory %s...\n", shown(path).c_str());
+            if (!quietRun()) std::printf("Creating directory %s...\n", shown(path).c_str());
             failure(path, because, "Unable to create directory %s", shown(path).c_str());
             break;
     }
