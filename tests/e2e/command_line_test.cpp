@@ -283,6 +283,55 @@ TEST(CommandLine, HelpNamesEveryCommandAndOption) {
     EXPECT_EQ(r.err, "");
 }
 
+// The bash completion as bash runs it: the words on the line, the last
+// being completed, and what it offers, sorted; members with "/".
+TEST(CommandLine, BashCompletionOffersCommandsOptionsArchivesAndMembers) {
+    if (runsWrapped()) GTEST_SKIP() << "the completion runs the Linux build";
+    if (!exists("/bin/bash")) GTEST_SKIP() << "no bash";
+    ScratchDir dir;
+    writeBytes(dir / "a.dat",
+               archiveBytes({dirNode("data", {fileNode("a.txt", "a"), dirNode("sub", {fileNode("b c.tex", "b")})}),
+                             fileNode("top.txt", "t"), fileNode("-x", "x")}));
+    writeBytes(dir / "B.DAT", "any");
+    writeBytes(dir / "notes.txt", "x");
+    fs::create_directories(dir / "dir");
+    const std::string tool = programUnderTest();
+    const std::vector<std::pair<std::vector<std::string>, std::string>> rows = {
+        {{""}, "--help --version -h c help l x"},
+        {{"l", "-"}, "-- --help --version -q -v"},
+        {{"x", "-"}, "-- --help --version -C -q"},
+        {{"x", ""}, "B.DAT a.dat dir"},
+        {{"x", "-C", ""}, "dir"},
+        {{"c", "-qC", ""}, "dir"},
+        {{"x", "a.dat", ""}, "-x data/ top.txt"},
+        {{"x", "-q", "a.dat", "data/"}, "data/a.txt data/sub/"},
+        {{"l", "a.dat", "data/a.txt", "data/sub/"}, "data/sub/b c.tex"},
+        {{"x", "-C", "dir", "a.dat", "t"}, "top.txt"},
+        {{"x", "a.dat", "--", "-"}, "-x"},
+        {{"x", "a.dat", "-"}, "-- --help --version -C -q"},
+        {{"l", "missing.dat", ""}, ""},
+        {{"c", "new.dat", ""}, "dir"},
+    };
+    for (const auto& [words, offered] : rows) {
+        std::string line = "COMP_WORDS=('" + tool + "'";
+        for (const std::string& w : words) line += " '" + w + "'";
+        line += "); COMP_CWORD=" + std::to_string(words.size());
+        SCOPED_TRACE(line);
+        const ToolRun r = runProgram("/bin/bash", "",
+                                     {"-c", "source '" DATTOOL_COMPLETION "'; " + line +
+                                                "; _dattool; printf '%s\\n' \"${COMPREPLY[@]}\" | LC_ALL=C sort"},
+                                     dir.path);
+        std::string got;
+        for (size_t at = 0, next; at < r.out.size(); at = next + 1) {
+            next = r.out.find('\n', at);
+            if (next == std::string::npos) next = r.out.size();
+            if (next > at) got += (got.empty() ? "" : " ") + r.out.substr(at, next - at);
+        }
+        EXPECT_EQ(got, offered);
+        EXPECT_EQ(r.err, "");
+    }
+}
+
 // The format needs the archive's length first, which only a regular file
 // has: a directory, a FIFO or a device is refused before a byte is read.
 // Standard error says why (open family: the system's reason, or the rule).
