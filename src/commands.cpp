@@ -161,7 +161,8 @@ namespace {
 
 // Where an archive is written until it is complete: a temporary file
 // beside the file the archive's path leads to, links resolved, so that a
-// link stays a link. Empty when the archive is written in place.
+// link stays a link. Its file stays closed when the archive is written in
+// place.
 struct Staging {
     Dir dir;
     std::string name;  // of the file the path leads to, in dir
@@ -169,16 +170,85 @@ struct Staging {
     File file;
 };
 
-// Copies the complete archive in `from` over the one at path.
-bool copyInPlace(const std::string& path, File& from) {
-    File to = fileOpenWrite(path);
-    if (!to || !fileTruncate(to)) return false;
+// Copies the complete archive in `from` to `to`, both at their starts,
+// and closes `to`.
+bool copyArchive(File& from, File& to) {
     std::vector<uint8_t> buffer(transferSize);
     const uint64_t length = fileLength(from);
     uint64_t copied = 0;
     for (size_t got; (got = fileRead(from, buffer.data(), buffer.size())) > 0; copied += got)
         if (fileWrite(to, buffer.data(), got) != got) return false;
     return copied == length && fileClose(to);
+}
+
+// Copies the complete archive in `from` over the one at path.
+bool copyInPlace(const std::string& path, File& from) {
+    File to = fileOpenWrite(path);
+    return to && fileTruncate(to) && copyArchive(from, to);
+}
+
+// Copies the complete archive in `from`, the temporary file, to a file
+// made at the new archive's name, which must still be free. The temporary
+// file is removed first, its bytes kept by the handle, so that the
+// signals' clean-up has one file to remove: the copy, while it is partial.
+bool copyToNew(Staging& staged, File& from) {
+    File to;
+    {
+        const SignalHold hold;
+        removeIn(staged.dir, staged.temp);
+        bool taken = false;
+        to = fileCreateIn(staged.dir, staged.name, taken);
+        removeOnSignal(to ? &staged.dir : nullptr, staged.name);
+    }
+    if (!to) return false;
+    const bool copied = copyArchive(from, to);
+    fileClose(to);
+    const SignalHold hold;
+    if (!copied) removeIn(staged.dir, staged.name);
+    removeOnSignal(nullptr, "");
+    return copied;
+}
+
+void removeTemp(Staging& staged) {
+    const SignalHold hold;
+    removeIn(staged.dir, staged.temp);
+    removeOnSignal(nullptr, "");
+}
+
+// Puts the complete archive, closed in its temporary file, in place: over
+// the file the path leads to, or, for a new archive, at its name only while
+// nothing stands there. Where the system will not move the file, the
+// archive is copied there, after a line saying so.
+void putInPlace(Staging& staged, const std::string& archive, bool replacing) {
+    bool moved = false, taken = false;
+    {
+        const SignalHold hold;
+        moved = replacing ? renameIn(staged.dir, staged.temp, staged.name)
+                          : renameNewIn(staged.dir, staged.temp, staged.name, taken);
+        if (moved) removeOnSignal(nullptr, "");
+    }
+    if (moved) return;
+    if (taken) {
+        // Someone else's file took the name meanwhile: it stays.
+        failure(archive, lastError(), "Unable to write %s", shown(archive).c_str());
+        return removeTemp(staged);
+    }
+    if (!quietRun())
+        std::printf("Cannot put the new archive in place of %s: writing it in place\n",
+                    shown(archive).c_str());
+    File done = fileOpenReadIn(staged.dir, staged.temp);
+    if (!done || !(replacing ? copyInPlace(archive, done) : copyToNew(staged, done)))
+        failure(archive, lastError(), "Unable to write %s", shown(archive).c_str());
+    fileClose(done);
+    removeTemp(staged);
+}
+
+// Makes the temporary file, given to the signals' clean-up as it is made.
+File tempIn(Staging& staged) {
+    const SignalHold hold;
+    File temp = tempFileIn(staged.dir, staged.name, staged.temp);
+    if (temp) removeOnSignal(&staged.dir, staged.temp);
+    return temp;
 }
 
 // A regular file is replaced only by a complete archive; until then it
@@ -188,27 +258,80 @@ Staging stagingFor(const File& f, const std::string& archive) {
     Staging staged;
     if (!fileIsRegular(f)) return staged;
     staged.dir = dirHolding(f, archive, staged.name);
-    if (staged.dir) staged.file = tempFileIn(staged.dir, staged.name, staged.temp);
-    if (staged.file)
-        fileCopyMode(f, staged.file);
-    else if (!quietRun())
+    if (staged.dir) staged.file = tempIn(staged);
+    if (!staged.file && !quietRun())
         std::printf("Cannot make a temporary file beside %s: writing it in place\n", shown(archive).c_str());
     return staged;
 }
 
-// Puts the complete archive, closed in its temporary file, in place of the
-// file at path; where the rename is refused, copies it over that file.
-void putInPlace(Staging& staged, const std::string& archive) {
-    if (!renameIn(staged.dir, staged.temp, staged.name)) {
-        if (!quietRun())
-            std::printf("Cannot put the new archive in place of %s: writing it in place\n",
-                        shown(archive).c_str());
-        File done = fileOpenReadIn(staged.dir, staged.temp);
-        if (!done || !copyInPlace(archive, done))
-            failure(archive, lastError(), "Unable to write %s", shown(archive).c_str());
-        fileClose(done);
-        removeIn(staged.dir, staged.temp);
+// A new archive is made only once complete: nothing stands at its name
+// before, so a failure or a signal has nothing there to remove, and the
+// name is taken only if it is still free. Where no temporary file can be
+// made, the archive is made at its name and written there, as f. Neither:
+// a closed staging's file and f.
+Staging stagingForNew(const std::string& archive, File& f) {
+    Staging staged;
+    staged.dir = dirForNew(archive, staged.name);
+    if (!staged.dir) return staged;
+    staged.file = tempIn(staged);
+    if (staged.file) return staged;
+    {
+        const SignalHold hold;
+        bool taken = false;
+        f = fileCreateIn(staged.dir, staged.name, taken);
+        if (f) removeOnSignal(&staged.dir, staged.name);
     }
+    if (f && !quietRun())
+        std::printf("Cannot make a temporary file beside %s: writing it in place\n", shown(archive).c_str());
+    return staged;
+}
+
+// What an archive is written to, and what stood at its path.
+struct Target {
+    File old;  // the archive there, or a new one written in place
+    Staging staged;
+    bool missing = false;  // nothing stood at the path
+    bool made = false;     // written in place under a name this run made
+    bool staging = false;  // written to staged.file
+};
+
+// Opens what the archive is written to; false, the failure told, when
+// there is nothing. An existing archive is opened without truncating: its
+// permission decides whether it may be replaced, and a file that is
+// standard output as well must be refused while it still holds what it
+// held.
+bool openTarget(const std::string& archive, Target& t) {
+    t.old = fileOpenWrite(archive, &t.missing);
+    if (t.old && isStandardOutput(t.old)) {
+        // Every line printed would land in the archive, whatever standard
+        // output is, so this one goes where it cannot.
+        failureOnStderr(archive, "it is standard output");
+        return false;
+    }
+    if (t.missing)
+        t.staged = stagingForNew(archive, t.old);
+    else if (t.old)
+        t.staged = stagingFor(t.old, archive);
+    t.staging = static_cast<bool>(t.staged.file);
+    t.made = t.missing && t.old;
+    if (t.staging || (t.old && (t.made || fileTruncate(t.old)))) return true;
+    failure(archive, lastError(), "Unable to open %s for writing", shown(archive).c_str());
+    return false;
+}
+
+// What an archive left unfinished leaves behind: whatever stood there
+// before, or nothing. Written in place, only a file this run created or
+// truncated is removed, never a device or whatever a link led to.
+void discard(const std::string& archive, Target& t, File& out) {
+    fileClose(out);
+    fileClose(t.old);
+    const SignalHold hold;
+    if (t.staging)
+        removeIn(t.staged.dir, t.staged.temp);
+    else if (t.made)
+        removeIn(t.staged.dir, t.staged.name);
+    else if (pathKind(archive) == PathKind::file)
+        removeFile(archive);
     removeOnSignal(nullptr, "");
 }
 
@@ -228,6 +351,58 @@ std::vector<std::string> expanded(const std::vector<std::string>& args) {
     return dirs;
 }
 
+// What building and writing an archive came to.
+enum class Made { written, unwritten, tooLarge, noDirectory };
+
+// Builds the tree from the directories and writes the archive to out.
+// With -C the directories are read, and their files copied, in the
+// directory it names; the one the run began in, where the archive's path
+// leads from, is current again on the way out, on bad_alloc too. The tree
+// lives in this call only: on bad_alloc it is freed before anything
+// prints.
+Made writeTree(const Options& o, KeyedFile& out, const std::vector<FileId>& own) {
+    Visit there;
+    if (!o.directory.empty() && !enterDirectory(o.directory, there)) return Made::noDirectory;
+    Entry root{typeDirectory, {}, 0, 0, 0, 0, {}};
+    buildTree(root, expanded(o.names), own);
+    root.size = fixupTree(root.child, 0);
+    // Offsets are 32-bit: a longer archive could not be read back, so none
+    // of it is written.
+    if (archiveLength(root) > maxArchiveLength) return Made::tooLarge;
+    const bool written = createFile(out, root, own);
+    if (!leaveDirectory(there)) failureOnStderr(".", lastError());
+    return written ? Made::written : Made::unwritten;
+}
+
+// Closes the archive, written whole or not, and puts a whole one in place.
+void finish(const std::string& archive, Target& t, File& out, bool written) {
+    // The temporary file gets its final owner and bits only now, complete:
+    // until then nobody else may open it.
+    bool ownerKept = true;
+    if (written && t.staging) written = fileFinalMode(out, t.missing ? nullptr : &t.old, ownerKept);
+    bool closed = false;
+    {
+        // Closed, a new archive written in place is complete: no signal may
+        // remove it then.
+        const SignalHold hold;
+        closed = fileClose(out);
+        if (closed && written && t.made) removeOnSignal(nullptr, "");
+    }
+    if (!closed || !written) {
+        failure(archive, lastError(), "Unable to write %s", shown(archive).c_str());
+        // Written in place over what was there, the unfinished archive
+        // stays, as it always has.
+        if (t.staging || t.made) discard(archive, t, out);
+        return;
+    }
+    if (!ownerKept) noticeOnStderr(archive, "owner not kept");
+    if (t.staging) {
+        // Closed first: Windows replaces no file that is held open.
+        fileClose(t.old);
+        putInPlace(t.staged, archive, !t.missing);
+    }
+}
+
 }  // namespace
 
 int createArchive(const Options& o) {
@@ -243,92 +418,40 @@ int createArchive(const Options& o) {
             return statusFailed;
         }
     }
-    // Opened without truncating: its permission decides whether it may be
-    // replaced, and a file that is standard output as well must be refused
-    // while it still holds what it held.
-    bool made = false;
-    File f = fileOpenWrite(archive, &made);
-    if (!f) {
-        failure(archive, lastError(), "Unable to open %s for writing", shown(archive).c_str());
-        return statusFailed;
-    }
-    if (isStandardOutput(f)) {
-        // Every line printed would land in the archive, whatever standard
-        // output is, so this one goes where it cannot.
-        failureOnStderr(archive, "it is standard output");
-        return statusFailed;
-    }
-    Staging staged = stagingFor(f, archive);
-    const bool staging = static_cast<bool>(staged.file);
-    if (!staging && !fileTruncate(f)) {
-        failure(archive, lastError(), "Unable to open %s for writing", shown(archive).c_str());
-        return statusFailed;
-    }
-    removeOnSignal(staging ? &staged.dir : nullptr, staged.temp);
-    std::vector<FileId> own = {fileIdOf(f)};
-    if (staging) own.push_back(fileIdOf(staged.file));
+    Target t;
+    if (!openTarget(archive, t)) return statusFailed;
+    // A new archive has no file of its own to name yet.
+    std::vector<FileId> own = {t.old ? fileIdOf(t.old) : FileId{}};
+    if (t.staging) own.push_back(fileIdOf(t.staged.file));
     // Written in place, the archive's own handle moves into the stream and
-    // f is left closed.
-    KeyedFile out(std::move(staging ? staged.file : f));
-    // What an archive left unfinished leaves behind: whatever stood there
-    // before, or nothing. Written in place, only a file this run created
-    // or truncated is removed, never a device or whatever a link led to.
-    auto discard = [&] {
-        fileClose(out.file);
-        fileClose(f);
-        removeOnSignal(nullptr, "");
-        if (staging) removeIn(staged.dir, staged.temp);
-        if ((!staging || made) && pathKind(archive) == PathKind::file) removeFile(archive);
-    };
+    // t.old is left closed.
+    KeyedFile out(std::move(t.staging ? t.staged.file : t.old));
     auto unwritten = [&](const char* why) {
         failure(archive, why, "%s", why);
-        discard();
+        discard(archive, t, out.file);
         return statusFailed;
     };
-    bool written = false;
+    Made made = Made::unwritten;
     try {
-        // The tree lives in this block only: on bad_alloc it is freed before
-        // anything prints.
-        Entry root{typeDirectory, {}, 0, 0, 0, 0, {}};
-        const char* refused = nullptr;
-        {
-            // With -C the directories are read, and their files copied, in
-            // that directory; the archive was opened from the one the run
-            // began in, which is current again after this block.
-            Visit there;
-            if (!from.empty() && !enterDirectory(from, there)) {
-                failure(from, lastError(), "Unable to open directory %s", shown(from).c_str());
-                discard();
-                return statusFailed;
-            }
-            buildTree(root, expanded(o.names), own);
-            root.size = fixupTree(root.child, 0);
-            // Offsets are 32-bit: a longer archive could not be read back, so
-            // none of it is written.
-            if (archiveLength(root) > maxArchiveLength)
-                refused = "Archive would be too large: 4 GiB or more";
-            else
-                written = createFile(out, root, own);
-            if (!leaveDirectory(there)) failureOnStderr(".", lastError());
-        }
-        if (refused) return unwritten(refused);
+        made = writeTree(o, out, own);
     } catch (const std::bad_alloc&) {
         // A tree that fans out through links can outgrow memory before it
         // reaches the size limit.
         return unwritten("Archive does not fit in memory");
     }
-    if (!fileClose(out.file)) written = false;
-    if (!written) {
-        failure(archive, lastError(), "Unable to write %s", shown(archive).c_str());
-        // Written in place, the unfinished archive stays, as it always has.
-        if (staging) discard();
-        return finalStatus();
+    switch (made) {
+        case Made::tooLarge:
+            return unwritten("Archive would be too large: 4 GiB or more");
+        case Made::noDirectory:
+            // Gone since it was entered above.
+            failure(from, lastError(), "Unable to open directory %s", shown(from).c_str());
+            discard(archive, t, out.file);
+            return statusFailed;
+        case Made::written:
+        case Made::unwritten:
+            break;
     }
-    if (staging) {
-        // Closed first: Windows replaces no file that is held open.
-        fileClose(f);
-        putInPlace(staged, archive);
-    }
+    finish(archive, t, out.file, made == Made::written);
     return finalStatus();
 }
 

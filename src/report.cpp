@@ -60,6 +60,11 @@ void failureOnStderr(const std::string& path, const std::string& reason) {
     failedSoFar = true;
 }
 
+void noticeOnStderr(const std::string& path, const std::string& reason) {
+    send();
+    stderrLine(path, reason);
+}
+
 bool runFailed() {
     return failedSoFar;
 }

@@ -23,6 +23,9 @@ void failure(const std::string& path, const std::string& reason, const char* for
 // The same with nothing on standard output: for the failure that cannot be
 // told there, as standard output is the archive.
 void failureOnStderr(const std::string& path, const std::string& reason);
+// The same line for what the user should know of work that was done: it
+// leaves the run's status alone.
+void noticeOnStderr(const std::string& path, const std::string& reason);
 
 // Whether anything has been reported through failure() since startReport.
 bool runFailed();

@@ -179,8 +179,16 @@ File fileCreateIn(const Dir& parent, const std::string& name, bool& taken);
 bool isDirectoryIn(const Dir& parent, const std::string& name);
 // Creates a new file beside name inside parent, under a temporary name
 // made by tempNameFor, exclusively and without following a link; temp
-// receives that name. Opened for reading as well as writing.
+// receives that name. Opened for reading as well as writing, and private
+// to its owner (0600) until fileFinalMode: nobody else may open it while it
+// is written.
 File tempFileIn(const Dir& parent, const std::string& name, std::string& temp);
+// Gives to, a temporary file now complete, its final permission bits: like's,
+// after like's owner and group where this user may give them (ownerKept
+// says whether both could be), or without like those of any new file, 0666
+// less the umask. Nothing to do on Windows, where a file takes its
+// directory's access list.
+bool fileFinalMode(File& to, const File* like, bool& ownerKept);
 // Opens the file name inside parent for reading, without following a link.
 File fileOpenReadIn(const Dir& parent, const std::string& name);
 // Puts from in place of to, both inside parent, in one step: whatever
@@ -188,10 +196,17 @@ File fileOpenReadIn(const Dir& parent, const std::string& name);
 // other names of the file it was keep it.
 bool renameIn(const Dir& parent, const std::string& from, const std::string& to);
 bool removeIn(const Dir& parent, const std::string& name);
+// Puts from at to, both inside parent, only while nothing stands at to, a
+// link included: what appeared there meanwhile stays, and taken says so.
+bool renameNewIn(const Dir& parent, const std::string& from, const std::string& to, bool& taken);
 // The directory that holds the regular file f, opened at path with links
 // resolved, and the file's own name there; closed when it cannot be had
 // or no longer holds f under that name.
 Dir dirHolding(const File& f, const std::string& path, std::string& name);
+// The same for a path where nothing stands yet: the directory a file
+// created at path would go to, opened, and its name there; a dangling link
+// leads to its target, as creating through it would (not on Windows).
+Dir dirForNew(const std::string& path, std::string& name);
 
 // The name a file is written under beside name until it is whole:
 // ".<name>.dattool-" and six letters or digits drawn from random, the name
@@ -215,6 +230,20 @@ void catchSignals();
 // Names the file to be removed inside dir if one of those signals comes;
 // a null dir names none. Keeps a copy, so costs no system call.
 void removeOnSignal(const Dir* dir, const std::string& name);
+// Hold those signals back, and let them come, as SignalHold does.
+void holdSignals();
+void releaseSignals();
+// While it lives, SIGINT, SIGTERM and SIGHUP wait: one that comes is handled
+// when it ends. Made before a file is created and ended once the file is
+// named to removeOnSignal, a signal can neither leave the file behind nor
+// find it unnamed; made around giving up the name, it cannot remove a file
+// already complete.
+struct SignalHold {
+    SignalHold() { holdSignals(); }
+    ~SignalHold() { releaseSignals(); }
+    SignalHold(const SignalHold&) = delete;
+    SignalHold& operator=(const SignalHold&) = delete;
+};
 
 // Whether this system can hold name as one component of a path as it is.
 // On Windows the name is read in the program's ANSI code page and must be
@@ -267,10 +296,10 @@ std::string lastError();
 // needs to know of its standard streams.
 
 // Opens a file for writing, creating it when missing; an existing file
-// keeps its contents until fileTruncate. made: this call created it.
-File fileOpenWrite(const std::string& path, bool* made = nullptr);
-// Gives f's permission bits to to (nothing to do on Windows).
-bool fileCopyMode(const File& from, File& to);
+// keeps its contents until fileTruncate. With missing, creates nothing:
+// *missing then says that nothing stands at path (a dangling link counts
+// as nothing).
+File fileOpenWrite(const std::string& path, bool* missing = nullptr);
 // Empties a file just opened by fileOpenWrite. Devices and FIFOs are left
 // as they are, as opening with truncation would leave them.
 bool fileTruncate(File& f);

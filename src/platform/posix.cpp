@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -244,12 +245,47 @@ File tempFileIn(const Dir& parent, const std::string& name, std::string& temp) {
     for (int tries = 0; tries < 100; ++tries) {
         temp = tempNameFor(name, static_cast<uint32_t>(random()));
         const int fd =
-            openAtRetry(static_cast<int>(parent.handle), temp, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+            openAtRetry(static_cast<int>(parent.handle), temp, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
         if (fd >= 0) return File(fd);
         if (errno != EEXIST) break;
     }
     temp.clear();
     return File();
+}
+
+namespace {
+
+// The umask can only be read by setting it, which another thread creating
+// a file meanwhile would feel: it is read once, on the first file finished,
+// when the program runs on one thread.
+mode_t currentUmask() {
+    static const mode_t mask = [] {
+        const mode_t m = ::umask(077);
+        ::umask(m);
+        return m;
+    }();
+    return mask;
+}
+
+}  // namespace
+
+// The owner first: a change of owner clears the set-ID bits, and the bits
+// then make the file readable to others only once it has its owner.
+bool fileFinalMode(File& to, const File* like, bool& ownerKept) {
+    ownerKept = true;
+    const int fd = descriptorOf(to);
+    if (!like) return ::fchmod(fd, 0666 & ~currentUmask()) == 0 || noted(false);
+    struct stat old {};
+    struct stat now {};
+    if (::fstat(descriptorOf(*like), &old) != 0 || ::fstat(fd, &now) != 0) return noted(false);
+    ownerKept =
+        (old.st_uid == now.st_uid && old.st_gid == now.st_gid) || ::fchown(fd, old.st_uid, old.st_gid) == 0;
+    // Where another user's file cannot be, the group, whose members may
+    // share the archive, may still be kept; where it cannot either, the
+    // group's bits are not handed to another group.
+    const bool groupKept =
+        ownerKept || old.st_gid == now.st_gid || ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) == 0;
+    return ::fchmod(fd, old.st_mode & (groupKept ? 0777 : 0707)) == 0 || noted(false);
 }
 
 File fileOpenReadIn(const Dir& parent, const std::string& name) {
@@ -263,6 +299,56 @@ bool renameIn(const Dir& parent, const std::string& from, const std::string& to)
 
 bool removeIn(const Dir& parent, const std::string& name) {
     return ::unlinkat(static_cast<int>(parent.handle), name.c_str(), 0) == 0;
+}
+
+// Where the file system refuses the flag (EINVAL), a second name is made
+// for the file and the first removed: a link, too, fails on any name that
+// exists. Between the two the file has both names; a signal then removes
+// the temporary one.
+bool renameNewIn(const Dir& parent, const std::string& from, const std::string& to, bool& taken) {
+    const int at = static_cast<int>(parent.handle);
+    int rc = ::renameat2(at, from.c_str(), at, to.c_str(), RENAME_NOREPLACE);
+    if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) {
+        rc = ::linkat(at, from.c_str(), at, to.c_str(), 0);
+        if (rc == 0) ::unlinkat(at, from.c_str(), 0);
+    }
+    taken = rc != 0 && errno == EEXIST;
+    return rc == 0 || noted(false);
+}
+
+Dir dirForNew(const std::string& path, std::string& name) {
+    Dir d;
+    std::string at = diskPath(path);
+    // Links are followed as the system would, to the name that is missing.
+    for (int links = 0;; ++links) {
+        struct stat st {};
+        if (::lstat(at.c_str(), &st) != 0) {
+            if (errno != ENOENT) return noted(std::move(d));
+            break;
+        }
+        errno = links == 40 ? ELOOP : EEXIST;
+        if (!S_ISLNK(st.st_mode) || links == 40) return noted(std::move(d));
+        std::string target(PATH_MAX, '\0');
+        const ssize_t n = ::readlink(at.c_str(), &target[0], target.size());
+        if (n < 0) return noted(std::move(d));
+        target.resize(static_cast<size_t>(n));
+        const size_t slash = at.rfind('/');
+        if (target[0] == '/' || slash == std::string::npos)
+            at = target;
+        else
+            at.replace(slash + 1, std::string::npos, target);
+    }
+    const size_t slash = at.rfind('/');
+    name = slash == std::string::npos ? at : at.substr(slash + 1);
+    if (name.empty() || name == "." || name == "..") {
+        errno = EISDIR;
+        return noted(std::move(d));
+    }
+    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : at.substr(0, slash);
+    const int fd = retried([&] { return ::open(dir.c_str(), dirFlags | O_CLOEXEC); });
+    if (fd < 0) return noted(std::move(d));
+    d.handle = fd;
+    return d;
 }
 
 Dir dirHolding(const File& f, const std::string& path, std::string& name) {
@@ -292,28 +378,48 @@ namespace {
 volatile sig_atomic_t cleanupArmed = 0;
 int cleanupAt = -1;
 char cleanupName[4096];
+// While a hold lasts, a signal is only noted, and acted on when it ends.
+// Blocking the signals instead would cost two system calls a hold, as
+// many again as extracting a small file takes.
+volatile sig_atomic_t holding = 0;
+volatile sig_atomic_t deferred = 0;
+int holds = 0;
+
+// Removes what is named, then lets the signal end the program with the
+// status the shell expects of it. Inside the handler the signal stays
+// blocked until the handler returns, and then takes its default action;
+// outside, it takes it at once.
+void removeAndRaise(int sig) {
+    if (cleanupArmed) ::unlinkat(cleanupAt, cleanupName, 0);
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    sigemptyset(&dfl.sa_mask);
+    ::sigaction(sig, &dfl, nullptr);
+    ::raise(sig);
+}
 
 extern "C" void removeAndDie(int sig) {
-    if (cleanupArmed) ::unlinkat(cleanupAt, cleanupName, 0);
-    // The handler was reset on entry and the signal is blocked until it
-    // returns: then the default action ends the program, with the status
-    // the shell expects of that signal.
-    ::raise(sig);
+    if (holding)
+        deferred = sig;
+    else
+        removeAndRaise(sig);
 }
 
 }  // namespace
 
 void catchSignals() {
     ::signal(SIGPIPE, SIG_IGN);
+    struct sigaction act {};
+    act.sa_handler = removeAndDie;
+    // A signal noted during a hold lets the call it came in go on.
+    act.sa_flags = SA_RESTART;
+    sigemptyset(&act.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&act.sa_mask, sig);
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
         struct sigaction old {};
         // A signal ignored on purpose (nohup) stays ignored, and a handler
         // of a program that runs the commands in-process stays its own.
         if (::sigaction(sig, nullptr, &old) != 0 || old.sa_handler != SIG_DFL) continue;
-        struct sigaction act {};
-        act.sa_handler = removeAndDie;
-        act.sa_flags = static_cast<int>(SA_RESETHAND);  // an unsigned constant on glibc
-        sigemptyset(&act.sa_mask);
         ::sigaction(sig, &act, nullptr);
     }
 }
@@ -324,6 +430,19 @@ void removeOnSignal(const Dir* dir, const std::string& name) {
     cleanupAt = static_cast<int>(dir->handle);
     std::memcpy(cleanupName, name.c_str(), name.size() + 1);
     cleanupArmed = 1;
+}
+
+void holdSignals() {
+    ++holds;
+    holding = 1;
+}
+
+// A signal that comes between the two lines below finds no hold and acts
+// itself.
+void releaseSignals() {
+    if (holds == 0 || --holds > 0) return;
+    holding = 0;
+    if (deferred) removeAndRaise(deferred);
 }
 
 bool nameAllowed(const std::string&) {
@@ -540,28 +659,11 @@ std::string lastError() {
     return std::strerror(lastErrno);
 }
 
-File fileOpenWrite(const std::string& path, bool* made) {
-    if (!made) return File(openRetry(path, O_WRONLY | O_CREAT, 0666));
-    *made = false;
-    for (;;) {
-        int fd = openRetry(path, O_WRONLY);
-        if (fd >= 0 || errno != ENOENT) return File(fd);
-        fd = openRetry(path, O_WRONLY | O_CREAT | O_EXCL, 0666);
-        if (fd >= 0) {
-            *made = true;
-            return File(fd);
-        }
-        // A dangling link stands there: creating through it, as without
-        // *made, makes its target, which is not counted as made here.
-        if (errno == EEXIST && pathKind(path) == PathKind::link)
-            return File(openRetry(path, O_WRONLY | O_CREAT, 0666));
-        if (errno != EEXIST) return File(fd);
-    }
-}
-
-bool fileCopyMode(const File& from, File& to) {
-    struct stat st {};
-    return ::fstat(descriptorOf(from), &st) == 0 && ::fchmod(descriptorOf(to), st.st_mode & 0777) == 0;
+File fileOpenWrite(const std::string& path, bool* missing) {
+    if (!missing) return File(openRetry(path, O_WRONLY | O_CREAT, 0666));
+    const int fd = openRetry(path, O_WRONLY);
+    *missing = fd < 0 && errno == ENOENT;
+    return File(fd);
 }
 
 bool fileTruncate(File& f) {

@@ -478,17 +478,17 @@ bool linkToDirectory(DWORD attributes) {
 using NtSetInformationFileCall = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
                                                   FILE_INFORMATION_CLASS);
 
-// Renames the file h holds to name inside parent. NtSetInformationFile
-// takes the new name relative to the parent's handle as it is; the file
-// API would read it as a path first. Looked up at run time, as
-// NtCreateFile is.
-bool renameTo(HANDLE h, const Dir& parent, const std::wstring& name) {
+// Renames the file h holds to name inside parent, replacing what stands
+// there unless told not to. NtSetInformationFile takes the new name
+// relative to the parent's handle as it is; the file API would read it as
+// a path first. Looked up at run time, as NtCreateFile is.
+bool renameTo(HANDLE h, const Dir& parent, const std::wstring& name, BOOLEAN replace = TRUE) {
     static const auto call = reinterpret_cast<NtSetInformationFileCall>(
         reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtSetInformationFile")));
     if (!call) return false;
     std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t));
     auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    info->ReplaceIfExists = TRUE;
+    info->ReplaceIfExists = replace;
     info->RootDirectory = dirHandle(parent);
     info->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
     std::memcpy(info->FileName, name.data(), info->FileNameLength);
@@ -573,6 +573,44 @@ bool removeIn(const Dir& parent, const std::string& name) {
     return wideName(name, wide) && removeIn(parent, wide);
 }
 
+// Without ReplaceIfExists the system refuses a name that is taken, by
+// whatever stands there.
+bool renameNewIn(const Dir& parent, const std::string& from, const std::string& to, bool& taken) {
+    taken = false;
+    std::wstring source, target;
+    if (!wideName(from, source) || !wideName(to, target)) return false;
+    NTSTATUS status = 0;
+    HANDLE h = openIn(parent, source, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      FILE_OPEN, FILE_NON_DIRECTORY_FILE, status);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    const bool renamed = renameTo(h, parent, target, FALSE);
+    CloseHandle(h);
+    DWORD attributes = 0;
+    taken = !renamed && attributesIn(parent, target, attributes);
+    if (taken) lastCode = ERROR_FILE_EXISTS;
+    return renamed;
+}
+
+// The name is taken as the path gives it: a dangling link there is not
+// followed, and a new archive then fails to take its place.
+Dir dirForNew(const std::string& path, std::string& name) {
+    Dir d;
+    char full[MAX_PATH];
+    char* base = nullptr;
+    const DWORD n = GetFullPathNameA(path.c_str(), MAX_PATH, full, &base);
+    if (n == 0 || n >= MAX_PATH || !base || base == full) {
+        lastCode = n == 0 ? GetLastError() : ERROR_INVALID_NAME;
+        return d;
+    }
+    name = base;
+    std::string dir(full, static_cast<size_t>(base - full - 1));
+    HANDLE h = holdDirectory(dir.size() == 2 && dir[1] == ':' ? dir + "\\" : dir);
+    if (h == INVALID_HANDLE_VALUE) return noted(std::move(d));
+    d.path = finalPath(h);
+    d.handle = reinterpret_cast<intptr_t>(h);
+    return d;
+}
+
 Dir dirHolding(const File& f, const std::string& path, std::string& name) {
     Dir d;
     char full[MAX_PATH];
@@ -608,7 +646,20 @@ volatile LONG cleanupArmed = 0;
 const Dir* cleanupDir = nullptr;
 std::wstring cleanupName;
 
+// Signals cannot be blocked here: Ctrl+C runs its handler on a thread of
+// its own. The handler takes this lock first, which a hold keeps, and so
+// waits for the hold to end; a critical section lets its own thread, which
+// raise runs the handler on, in again.
+CRITICAL_SECTION& signalLock() {
+    static struct Lock {
+        CRITICAL_SECTION section;
+        Lock() { InitializeCriticalSection(&section); }
+    } lock;
+    return lock.section;
+}
+
 extern "C" void removeAndDie(int sig) {
+    EnterCriticalSection(&signalLock());
     if (cleanupArmed) removeIn(*cleanupDir, cleanupName);
     signal(sig, SIG_DFL);
     raise(sig);
@@ -626,6 +677,14 @@ void removeOnSignal(const Dir* dir, const std::string& name) {
     if (!dir || !wideName(name, cleanupName)) return;
     cleanupDir = dir;
     cleanupArmed = 1;
+}
+
+void holdSignals() {
+    EnterCriticalSection(&signalLock());
+}
+
+void releaseSignals() {
+    LeaveCriticalSection(&signalLock());
 }
 
 bool nameAllowed(const std::string& name) {
@@ -774,15 +833,16 @@ HANDLE outputHandle() {
 
 }  // namespace
 
-File fileOpenWrite(const std::string& path, bool* made) {
-    HANDLE h =
-        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+File fileOpenWrite(const std::string& path, bool* missing) {
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, missing ? OPEN_EXISTING : OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) noted(h);
-    if (made) *made = h != INVALID_HANDLE_VALUE && GetLastError() != ERROR_ALREADY_EXISTS;
+    if (missing) *missing = h == INVALID_HANDLE_VALUE && lastCode == ERROR_FILE_NOT_FOUND;
     return fileFrom(h);
 }
 
-bool fileCopyMode(const File&, File&) {
+bool fileFinalMode(File&, const File*, bool& ownerKept) {
+    ownerKept = true;
     return true;
 }
 

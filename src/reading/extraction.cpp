@@ -160,13 +160,23 @@ bool copyOut(Extraction& walk, File& out, uint64_t from, uint32_t size, uint8_t 
     return true;
 }
 
-// Copies the file's bytes into out and closes it; false when any of it
-// failed.
-bool fill(Extraction& walk, File& out, const Entry& e) {
-    const bool whole = copyOut(walk, out, uint64_t(walk.archive.tocSize) + e.offset, e.size, e.scrambled);
+// Closes out, holding the file at name in dir, and gives it up to the
+// signals' clean-up: with signals held, so that a signal now neither
+// removes the file once complete nor leaves it partial. A file that is not
+// whole is removed; a whole temporary file is put in place first.
+bool finish(Extraction& walk, File& out, const Dir& dir, const std::string& name, const std::string& temp,
+            bool whole) {
+    const SignalHold hold;
     const bool closed = fileClose(out);
     if (whole && !closed) walk.why = lastError();
-    return closed && whole;
+    bool ok = whole && closed;
+    if (ok && !temp.empty()) {
+        ok = renameIn(dir, temp, name);
+        if (!ok) walk.why = lastError();
+    }
+    if (!ok) removeIn(dir, temp.empty() ? name : temp);
+    removeOnSignal(nullptr, "");
+    return ok;
 }
 
 // Writes the file name in dir, so that a file that fails never takes the
@@ -174,39 +184,45 @@ bool fill(Extraction& walk, File& out, const Entry& e) {
 // again if the file fails. Where something else stands (a file, a link, a
 // FIFO), the new file is written under a temporary name beside it and put
 // in its place only once complete: the old one stays until then, and a
-// link is replaced itself, never written through. A directory stays.
+// link is replaced itself, never written through. A directory stays. Each
+// file is given to the signals' clean-up as it is made.
 bool writeOut(Extraction& walk, const Dir& dir, const std::string& name, const Entry& e) {
+    const uint64_t from = uint64_t(walk.archive.tocSize) + e.offset;
     bool taken = false;
-    File out = fileCreateIn(dir, name, taken);
-    // Out of handles, perhaps: one given back lets the file be made.
-    if (!out && !taken && giveBack(walk, walk.handles.size())) out = fileCreateIn(dir, name, taken);
-    if (!out) walk.why = lastError();
-    if (out) {
-        removeOnSignal(&dir, name);
-        const bool ok = fill(walk, out, e);
-        if (!ok) removeIn(dir, name);
-        removeOnSignal(nullptr, "");
-        return ok;
+    File out;
+    {
+        const SignalHold hold;
+        out = fileCreateIn(dir, name, taken);
+        // Out of handles, perhaps: one given back lets the file be made.
+        if (!out && !taken && giveBack(walk, walk.handles.size())) out = fileCreateIn(dir, name, taken);
+        if (!out) walk.why = lastError();
+        if (out) removeOnSignal(&dir, name);
     }
+    if (out) return finish(walk, out, dir, name, "", copyOut(walk, out, from, e.size, e.scrambled));
     if (!taken) return false;
     if (isDirectoryIn(dir, name)) {
         walk.why = "a directory stands in the way";
         return false;
     }
     std::string temp;
-    out = tempFileIn(dir, name, temp);
-    if (!out && giveBack(walk, walk.handles.size())) out = tempFileIn(dir, name, temp);
+    {
+        const SignalHold hold;
+        out = tempFileIn(dir, name, temp);
+        if (!out && giveBack(walk, walk.handles.size())) out = tempFileIn(dir, name, temp);
+        if (out) removeOnSignal(&dir, temp);
+    }
     if (!out) {
         walk.why = lastError();
         return false;
     }
-    removeOnSignal(&dir, temp);
-    const bool filled = fill(walk, out, e);
-    const bool ok = filled && renameIn(dir, temp, name);
-    if (filled && !ok) walk.why = lastError();
-    if (!ok) removeIn(dir, temp);
-    removeOnSignal(nullptr, "");
-    return ok;
+    // Private while it is written; a file's usual bits once complete.
+    bool whole = copyOut(walk, out, from, e.size, e.scrambled);
+    bool ownerKept = true;
+    if (whole && !fileFinalMode(out, nullptr, ownerKept)) {
+        walk.why = lastError();
+        whole = false;
+    }
+    return finish(walk, out, dir, name, temp, whole);
 }
 
 // part: what the entry adds to the written path, its directory's "\\" left

@@ -296,7 +296,7 @@ Refusal judgeEntry(PathWalk& walk, const Entry& e, uint32_t dataSize) {
     return Refusal::none;
 }
 
-std::vector<Verdict> judgeExtraction(const Archive& archive) {
+std::vector<Verdict> judgeExtraction(const Archive& archive, NameTableUse* use) {
     std::vector<Verdict> verdicts;
     size_t entries = 0, names = 0;
     countEntries(archive.root.child, entries, names);
@@ -305,6 +305,10 @@ std::vector<Verdict> judgeExtraction(const Archive& archive) {
     // nodes than its names.
     Written w(verdicts, std::min(names, 3 * entries));
     judgeAll(w, verdicts, archive.root.child, archive.root.size);
+    if (use) {
+        use->slots = w.slots.size();
+        use->filled = w.slots.size() - static_cast<size_t>(std::count(w.slots.begin(), w.slots.end(), 0u));
+    }
     return verdicts;
 }
 

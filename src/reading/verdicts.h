@@ -54,10 +54,19 @@ struct PathWalk {
 // everything below it.
 Refusal judgeEntry(PathWalk& walk, const Entry& e, uint32_t dataSize);
 
+// How judgeExtraction used its table of the names written: the table never
+// grows, so it is sized at the start for every name there can be, with
+// room to spare so that every search soon meets a free slot.
+struct NameTableUse {
+    size_t slots = 0;   // its size
+    size_t filled = 0;  // slots taken when the judging ended
+};
+
 // Every entry of archive, in stored order, with what "x" does with it in
 // an empty current directory. Names are compared byte for byte, as a
-// case-sensitive file system compares them.
-std::vector<Verdict> judgeExtraction(const Archive& archive);
+// case-sensitive file system compares them. use, when given, is told how
+// the table of names was used.
+std::vector<Verdict> judgeExtraction(const Archive& archive, NameTableUse* use = nullptr);
 
 // The path of verdicts[i] as listed, and as written below the current
 // directory; directories end in "\\".

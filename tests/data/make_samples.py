@@ -346,6 +346,14 @@ def samples():
             Expect("d\\\nd\\ab\nd\\e.txt\n", 0,
                    extracted(["Creating directory d\\...", "Extracting d\\ab...ok", "Extracting d\\e.txt...ok"], 2),
                    0, {"d/ab": b"hi", "d/e.txt": b"yo"})),
+        # Bytes after a zero byte count toward no limit: 20 levels of
+        # 259-byte names that end at their second byte make a path of 41.
+        "zero_byte_in_long_names.dat": (
+            archive(nested_named(b"d\0" + b"z" * 257, 20, [F(b"f\0" + b"y" * 257, b"deep")])),
+            Expect("".join("d\\" * i + "\n" for i in range(1, 21)) + "d\\" * 20 + "f\n", 0,
+                   extracted(["Creating directory " + "d\\" * i + "..." for i in range(1, 21)] +
+                             ["Extracting " + "d\\" * 20 + "f...ok"], 1), 0,
+                   {"d/" * 20 + "f": b"deep"})),
         # 3000 levels of "d\\": the path outgrows the platform's limit.
         "deep_nesting.dat": (archive(nested(3000, [F("f.txt", b"deep")])),
                              {p: deep_expect(p) for p in PATH_LIMIT}),

@@ -5,6 +5,8 @@
 // must be named and end the run with 255; whatever happens to a source,
 // the archive holds exactly the sizes its TOC promises.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -71,6 +73,9 @@ TEST(CreationFaults, EachChangedSourceIsStoredAtItsScannedSizeAndCounted) {
         writeBytes(dir / "d/" + row.name, row.content);
         writeBytes(dir / "d/z.txt", "intact");
         writeBytes(dir / "../new.txt", "AAAA");
+        // An old archive to replace: a new one has no file at its name
+        // until it is complete, which no source could then lead to.
+        writeBytes(dir / "out.dat", "old archive");
         std::string shownName = "d\\" + row.name;
         std::replace(shownName.begin(), shownName.end(), '/', '\\');
         ToolRun r = runWithFaults({"c", "out.dat", "d"}, dir.path, row.faults);
@@ -85,9 +90,17 @@ TEST(CreationFaults, EachChangedSourceIsStoredAtItsScannedSizeAndCounted) {
     }
 }
 
-// A write, a close, a listing, a temporary file or a rename that fails, or
-// a signal, one per run: each is counted, and a file that stood where the
-// tool writes keeps its contents unless a complete one took its place.
+// Permission bits and owner (user and group alike) of a file; 0 and -1:
+// neither set nor checked.
+struct Owned {
+    unsigned mode = 0;
+    int owner = -1;
+};
+
+// A write, a close, a listing, a temporary file, a rename or the emptying
+// of an old archive that fails, or a signal, one per run: each is counted,
+// and a file that stood where the tool writes keeps its contents unless a
+// complete one took its place.
 struct ToolFault {
     std::vector<std::string> args;
     std::string faults;
@@ -97,6 +110,10 @@ struct ToolFault {
     bool kept = true;       // it still holds them afterwards
     std::string gone = {};  // a file the failed run must not leave
     std::string err = {};   // standard error
+    // A file the run must leave whole, and what it holds.
+    std::pair<std::string, std::string> left = {};
+    Owned before = {};  // given to old first
+    Owned after = {};   // what stands at old afterwards has these
 };
 
 TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
@@ -119,7 +136,9 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
     const std::string temp = ".out.dat.dattool-*";  // the temporary archive
     const std::string full = "No space left on device", io = "Input/output error";
     const std::string noSpace = errLine("out.dat", full);
-    const std::vector<ToolFault> rows = {
+    const mode_t mask = umask(022);
+    umask(mask);
+    std::vector<ToolFault> rows = {
         // A full disk ("*": every file written) stops the archive after a
         // buffer, the large plain block, the last buffer; then a failed
         // close. The old archive stays.
@@ -181,6 +200,26 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
          0,
          "out.dat",
          false},
+        // Written in place, an old archive that cannot be emptied first
+        // stays as it was.
+        {{"c", "out.dat", "d"},
+         "deny " + temp + ";notruncate out.dat",
+         "Cannot make a temporary file beside out.dat: writing it in place\n"
+         "Unable to open out.dat for writing\n",
+         255,
+         "out.dat",
+         true,
+         "",
+         errLine("out.dat", io)},
+        {{"c", "out.dat", "d"},
+         "norename out.dat;notruncate out.dat",
+         all + "Cannot put the new archive in place of out.dat: writing it in place\n" +
+             "Unable to write out.dat\n",
+         255,
+         "out.dat",
+         true,
+         "",
+         errLine("out.dat", io)},
         // An item that cannot be examined, alone in the run.
         {{"c", "out.dat", "d"},
          "nostat sub",
@@ -242,7 +281,128 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
          "",
          true,
          "data/m.msh"},
+        // A signal that comes while a file is being made finds it already
+        // given to the clean-up: no empty file under a real name, no
+        // temporary file, and no placeholder for a new archive.
+        {{"c", "out.dat", "d"}, "made .out.dat.dattool-* 1", "", 128 + 1, "", true, "out.dat"},
+        {{"c", "out.dat", "d"}, "made .out.dat.dattool-* 2", "", 128 + 2, "out.dat"},
+        {{"x", worked},
+         "made a.txt 15",
+         extracting + "Extracting data\\a.txt...",
+         128 + 15,
+         "",
+         true,
+         "data/a.txt"},
+        {{"x", worked},
+         "made .a.txt.dattool-* 1",
+         extracting + "Extracting data\\a.txt...",
+         128 + 1,
+         "data/a.txt"},
+        // Between two files: what is complete stays, the rest goes.
+        {{"x", worked},
+         "closed a.txt 15",
+         extracting + "Extracting data\\a.txt...",
+         128 + 15,
+         "",
+         true,
+         "data/m.msh",
+         "",
+         {"data/a.txt", "abc"}},
+        {{"c", "out.dat", "d"}, "closed d/a.txt 15", "Writing d\\a.txt...\n", 128 + 15, "out.dat"},
+        {{"c", "out.dat", "d"}, "closed d/a.txt 1", "Writing d\\a.txt...\n", 128 + 1, "", true, "out.dat"},
+        // A signal ignored from the start, as under nohup, stays ignored.
+        {{"c", "out.dat", "d"}, "ignore 1;made .out.dat.dattool-* 1", all, 0, "out.dat", false},
+        // Nobody else may read a temporary file while it is written; it
+        // gets its final bits once complete: the old archive's, exactly,
+        // or those of any new file.
+        {{"c", "out.dat", "d"},
+         "private .out.dat.dattool-*",
+         all,
+         0,
+         "out.dat",
+         false,
+         "",
+         "",
+         {},
+         {0640},
+         {0640}},
+        {{"c", "out.dat", "d"}, "", all, 0, "out.dat", false, "", "", {}, {0754}, {0754}},
+        {{"x", worked},
+         "private .a.txt.dattool-*",
+         extracting + "Extracting data\\a.txt...ok\nExtracting data\\m.msh...ok\nExtracted 2 file(s)\n",
+         0,
+         "data/a.txt",
+         false,
+         "",
+         "",
+         {},
+         {0600},
+         {0666 & ~mask}},
+        // A new archive takes its name only while it is free: one that
+        // appears meanwhile stays, whether the system moves the archive
+        // there without replacing or, refusing that, links it there; where
+        // it refuses both, the archive is copied to a name made for it.
+        {{"c", "out.dat", "d"},
+         "appear out.dat",
+         all + "Unable to write out.dat\n",
+         255,
+         "",
+         true,
+         "",
+         errLine("out.dat", "File exists"),
+         {"out.dat", "appeared"}},
+        {{"c", "out.dat", "d"},
+         "noflag out.dat;appear out.dat",
+         all + "Unable to write out.dat\n",
+         255,
+         "",
+         true,
+         "",
+         errLine("out.dat", "File exists"),
+         {"out.dat", "appeared"}},
+        {{"c", "out.dat", "d"}, "noflag out.dat", all, 0, "", false},
+        // Written in place for want of a temporary file, a new archive that
+        // fails or is stopped by a signal leaves nothing.
+        {{"c", "out.dat", "d"},
+         "deny " + temp + ";full out.dat 100",
+         "Cannot make a temporary file beside out.dat: writing it in place\nWriting d\\a.txt...\n"
+         "Unable to write out.dat\n",
+         255,
+         "",
+         true,
+         "out.dat",
+         noSpace},
+        {{"c", "out.dat", "d"},
+         "deny " + temp + ";closed d/a.txt 1",
+         "Cannot make a temporary file beside out.dat: writing it in place\nWriting d\\a.txt...\n",
+         128 + 1,
+         "",
+         true,
+         "out.dat"},
+        {{"c", "out.dat", "d"},
+         "noflag out.dat;nolink out.dat",
+         all + "Cannot put the new archive in place of out.dat: writing it in place\n",
+         0,
+         "",
+         false},
     };
+    // Root gives a replaced archive its old owner; whoever may not is told,
+    // and the old group's bits go to no other group.
+    if (geteuid() == 0) {
+        rows.push_back(
+            {{"c", "out.dat", "d"}, "", all, 0, "out.dat", false, "", "", {}, {0664, 65534}, {0664, 65534}});
+        rows.push_back({{"c", "out.dat", "d"},
+                        "nochown *",
+                        all,
+                        0,
+                        "out.dat",
+                        false,
+                        "",
+                        errLine("out.dat", "owner not kept"),
+                        {},
+                        {0664, 65534},
+                        {0604, 0}});
+    }
     for (const ToolFault& row : rows) {
         SCOPED_TRACE(row.faults);
         ScratchDir dir;
@@ -253,6 +413,12 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
         writeBytes(dir / "d/sub/y", "y");
         fs::create_directories(dir / "data");
         if (!row.old.empty()) writeBytes(dir / row.old, oldContents);
+        if (row.before.mode) {
+            ASSERT_EQ(chmod((dir / row.old).c_str(), row.before.mode), 0);
+        }
+        if (row.before.owner >= 0) {
+            ASSERT_EQ(chown((dir / row.old).c_str(), row.before.owner, row.before.owner), 0);
+        }
         ToolRun r = runWithFaults(row.args, dir.path, row.faults);
         if (row.status > 128)
             EXPECT_EQ(row.out.compare(0, r.out.size(), r.out), 0) << r.out;  // killed: a beginning
@@ -266,7 +432,22 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
         if (!row.gone.empty()) {
             EXPECT_FALSE(exists(dir / row.gone));
         }
-        // A replaced archive is complete, with nothing of the old one after it.
+        if (!row.left.first.empty()) {
+            EXPECT_EQ(readBytes(dir / row.left.first), row.left.second);
+        }
+        if (row.after.mode || row.after.owner >= 0) {
+            struct stat st {};
+            ASSERT_EQ(stat((dir / row.old).c_str(), &st), 0);
+            if (row.after.mode) {
+                EXPECT_EQ(st.st_mode & 07777, row.after.mode);
+            }
+            if (row.after.owner >= 0) {
+                EXPECT_EQ(st.st_uid, static_cast<uid_t>(row.after.owner));
+                EXPECT_EQ(st.st_gid, static_cast<gid_t>(row.after.owner));
+            }
+        }
+        // A replaced or new archive is complete, with nothing of the old one
+        // after it.
         if (row.args[0] == "c" && !row.kept) {
             EXPECT_EQ(unpack(readBytes(dir / "out.dat")).tree.count("d/a.txt"), 1u);
             EXPECT_EQ(runTool({"l", "out.dat"}, dir.path).status, 0);

@@ -39,6 +39,27 @@
 //     nostat P      looking at the item named P inside a directory being
 //                   listed (fstatat) fails with EACCES, as for an item of
 //                   a directory without search permission
+//     notruncate P  emptying the file opened at P (ftruncate) fails with
+//                   EIO, so an old archive written over in place cannot be
+//                   cut to nothing first
+//     norename P    every rename to P fails with EBUSY
+//     term P        the first write to the file opened at P sends SIGTERM
+//     made P N      signal N comes as the file at P is created: the open
+//                   that creates it has made it and not yet returned
+//     closed P N    signal N comes as soon as the file opened at P is
+//                   closed: between one file and the next
+//     ignore N      signal N is ignored from the start, as under nohup
+//                   (N stands where the path would)
+//     private P     every write to the file opened at P fails with EACCES
+//                   while its permission bits let anyone but its owner in
+//     appear P      just before a file is moved or linked to the name P,
+//                   another file, holding "appeared", is made there
+//     noflag P      a rename to P with flags fails with EINVAL, as on a
+//                   file system that knows none
+//     nolink P      a hard link to P fails with EPERM, as on a file
+//                   system that has none
+//     nochown P     changing the owner of the file opened at P fails with
+//                   EPERM, as for anyone but root
 //
 // P is the path as the tool passes it to open, opendir or openat ("/"
 // separated, relative to its working directory, or to the directory held
@@ -85,11 +106,23 @@ struct Traps {
     std::set<std::string> noStat;
     std::set<std::string> noRename;
     std::set<std::string> term;
+    std::map<std::string, int> made;    // path -> signal
+    std::map<std::string, int> closed;  // path -> signal
+    std::set<std::string> privateFiles;
+    std::set<std::string> appear;
+    std::set<std::string> noFlag;
+    std::set<std::string> noLink;
+    std::set<std::string> noChown;
     // What was opened under a trapped path.
     std::map<int, size_t> budget;  // descriptor -> bytes it still takes
     std::set<int> closeFails;
     std::set<int> termOnWrite;
+    std::map<int, int> signalOnClose;  // descriptor -> signal
+    std::set<int> mustBePrivate;
+    std::set<int> ownerFixed;
     std::map<DIR*, int> listed;  // directory -> items handed out so far
+    std::set<std::string> noTruncate;
+    std::set<int> truncateFails;
 };
 
 Traps& traps() {
@@ -173,9 +206,26 @@ __attribute__((constructor)) void setUp() {
             t.noRename.insert(path);
         else if (action == "term")
             t.term.insert(path);
+        else if (action == "notruncate")
+            t.noTruncate.insert(path);
+        else if (action == "made")
+            t.made[path] = std::stoi(arg);
+        else if (action == "closed")
+            t.closed[path] = std::stoi(arg);
+        else if (action == "ignore")
+            signal(std::stoi(path), SIG_IGN);
+        else if (action == "private")
+            t.privateFiles.insert(path);
+        else if (action == "appear")
+            t.appear.insert(path);
+        else if (action == "noflag")
+            t.noFlag.insert(path);
+        else if (action == "nolink")
+            t.noLink.insert(path);
+        else if (action == "nochown")
+            t.noChown.insert(path);
         else if (action != "remove" && action != "rmdir" && action != "shrink" && action != "grow" &&
-                 action != "fifo" && action != "dir" && action != "link" && action != "norename" &&
-                 action != "term")
+                 action != "fifo" && action != "dir" && action != "link")
             cannot(line);
     });
 }
@@ -244,14 +294,26 @@ bool before(const char* path, int flags) {
     return false;
 }
 
-// Notes what was opened under a trapped path.
-int opened(const char* path, int fd) {
+// Notes what was opened under a trapped path; a file just created there
+// may get its signal.
+int opened(const char* path, int flags, int fd) {
     if (fd < 0) return fd;
     Traps& t = traps();
     auto full = trapFor(t.full, path);
     if (full != t.full.end()) t.budget[fd] = full->second;
     if (trapFor(t.failClose, path) != t.failClose.end()) t.closeFails.insert(fd);
     if (trapFor(t.term, path) != t.term.end()) t.termOnWrite.insert(fd);
+    if (trapFor(t.noTruncate, path) != t.noTruncate.end()) t.truncateFails.insert(fd);
+    auto closed = trapFor(t.closed, path);
+    if (closed != t.closed.end()) t.signalOnClose[fd] = closed->second;
+    if (trapFor(t.privateFiles, path) != t.privateFiles.end()) t.mustBePrivate.insert(fd);
+    if (trapFor(t.noChown, path) != t.noChown.end()) t.ownerFixed.insert(fd);
+    auto made = trapFor(t.made, path);
+    if (made != t.made.end() && (flags & O_CREAT)) {
+        const int sig = made->second;
+        t.made.erase(made);
+        kill(getpid(), sig);
+    }
     return fd;
 }
 
@@ -285,28 +347,28 @@ extern "C" int open(const char* path, int flags, ...) {
     MODE_ARG(flags)
     if (before(path, flags)) return -1;
     static OpenFn real = next<OpenFn>("open");
-    return opened(path, real(path, flags, mode));
+    return opened(path, flags, real(path, flags, mode));
 }
 
 extern "C" int open64(const char* path, int flags, ...) {
     MODE_ARG(flags)
     if (before(path, flags)) return -1;
     static OpenFn real = next<OpenFn>("open64");
-    return opened(path, real(path, flags, mode));
+    return opened(path, flags, real(path, flags, mode));
 }
 
 extern "C" int openat(int at, const char* path, int flags, ...) {
     MODE_ARG(flags)
     if (before(path, flags)) return -1;
     static OpenAtFn real = next<OpenAtFn>("openat");
-    return opened(path, real(at, path, flags, mode));
+    return opened(path, flags, real(at, path, flags, mode));
 }
 
 extern "C" int openat64(int at, const char* path, int flags, ...) {
     MODE_ARG(flags)
     if (before(path, flags)) return -1;
     static OpenAtFn real = next<OpenAtFn>("openat64");
-    return opened(path, real(at, path, flags, mode));
+    return opened(path, flags, real(at, path, flags, mode));
 }
 
 using StatAtFn = int (*)(int, const char*, struct stat*, int);
@@ -332,6 +394,11 @@ extern "C" int fstatat64(int at, const char* path, struct stat64* st, int flags)
 extern "C" ssize_t write(int fd, const void* buf, size_t n) {
     static auto real = next<ssize_t (*)(int, const void*, size_t)>("write");
     if (traps().termOnWrite.erase(fd) > 0) kill(getpid(), SIGTERM);
+    struct stat st {};
+    if (traps().mustBePrivate.count(fd) && fstat(fd, &st) == 0 && (st.st_mode & 077) != 0) {
+        errno = EACCES;
+        return -1;
+    }
     auto left = traps().budget.find(fd);
     if (left != traps().budget.end()) {
         if (left->second == 0 && n > 0) {
@@ -351,8 +418,15 @@ extern "C" int close(int fd) {
     Traps& t = traps();
     t.budget.erase(fd);
     t.termOnWrite.erase(fd);
+    t.truncateFails.erase(fd);
+    t.mustBePrivate.erase(fd);
+    t.ownerFixed.erase(fd);
     const bool fail = t.closeFails.erase(fd) > 0;
+    auto pending = t.signalOnClose.find(fd);
+    const int sig = pending == t.signalOnClose.end() ? 0 : pending->second;
+    if (sig) t.signalOnClose.erase(pending);
     int rc = real(fd);
+    if (sig) kill(getpid(), sig);
     if (fail && rc == 0) {
         errno = EIO;
         return -1;
@@ -360,7 +434,29 @@ extern "C" int close(int fd) {
     return rc;
 }
 
+extern "C" int fchown(int fd, uid_t user, gid_t group) {
+    static auto real = next<int (*)(int, uid_t, gid_t)>("fchown");
+    if (traps().ownerFixed.count(fd)) {
+        errno = EPERM;
+        return -1;
+    }
+    return real(fd, user, group);
+}
+
 namespace {
+
+// Makes the file an appear trap puts at to, once.
+void appearAt(int at, const char* to) {
+    auto trap = trapFor(traps().appear, to);
+    if (trap == traps().appear.end()) return;
+    traps().appear.erase(trap);
+    static OpenAtFn real = next<OpenAtFn>("openat");
+    const int fd = real(at, to, O_WRONLY | O_CREAT | O_EXCL, 0644);
+    static auto realWrite = next<ssize_t (*)(int, const void*, size_t)>("write");
+    if (fd < 0 || realWrite(fd, "appeared", 8) != 8) cannot(std::string("appear ") + to);
+    static auto realClose = next<int (*)(int)>("close");
+    realClose(fd);
+}
 
 bool renameFails(const char* to) {
     if (trapFor(traps().noRename, to) == traps().noRename.end()) return false;
@@ -372,12 +468,34 @@ bool renameFails(const char* to) {
 
 extern "C" int rename(const char* from, const char* to) {
     static auto real = next<int (*)(const char*, const char*)>("rename");
+    appearAt(AT_FDCWD, to);
     return renameFails(to) ? -1 : real(from, to);
 }
 
 extern "C" int renameat(int fromAt, const char* from, int toAt, const char* to) {
     static auto real = next<int (*)(int, const char*, int, const char*)>("renameat");
+    appearAt(toAt, to);
     return renameFails(to) ? -1 : real(fromAt, from, toAt, to);
+}
+
+extern "C" int renameat2(int fromAt, const char* from, int toAt, const char* to, unsigned flags) {
+    static auto real = next<int (*)(int, const char*, int, const char*, unsigned)>("renameat2");
+    appearAt(toAt, to);
+    if (flags != 0 && trapFor(traps().noFlag, to) != traps().noFlag.end()) {
+        errno = EINVAL;
+        return -1;
+    }
+    return renameFails(to) ? -1 : real(fromAt, from, toAt, to, flags);
+}
+
+extern "C" int linkat(int fromAt, const char* from, int toAt, const char* to, int flags) {
+    static auto real = next<int (*)(int, const char*, int, const char*, int)>("linkat");
+    appearAt(toAt, to);
+    if (trapFor(traps().noLink, to) != traps().noLink.end()) {
+        errno = EPERM;
+        return -1;
+    }
+    return real(fromAt, from, toAt, to, flags);
 }
 
 extern "C" DIR* opendir(const char* path) {
@@ -417,4 +535,24 @@ extern "C" int closedir(DIR* d) {
     static auto real = next<int (*)(DIR*)>("closedir");
     traps().listed.erase(d);
     return real(d);
+}
+
+namespace {
+
+bool truncateFails(int fd) {
+    if (traps().truncateFails.count(fd) == 0) return false;
+    errno = EIO;
+    return true;
+}
+
+}  // namespace
+
+extern "C" int ftruncate(int fd, off_t length) {
+    static auto real = next<int (*)(int, off_t)>("ftruncate");
+    return truncateFails(fd) ? -1 : real(fd, length);
+}
+
+extern "C" int ftruncate64(int fd, off64_t length) {
+    static auto real = next<int (*)(int, off64_t)>("ftruncate64");
+    return truncateFails(fd) ? -1 : real(fd, length);
 }

@@ -183,8 +183,14 @@ ToolRun run(const std::string& exe, const std::string& wrap, const std::vector<s
         if (errEnds[0] >= 0) close(errEnds[0]);
         if (as.set && (setgroups(0, nullptr) != 0 || setgid(as.gid) != 0 || setuid(as.uid) != 0)) _exit(126);
         // The program gets its three standard descriptors and none of what
-        // this process, or whatever started it, holds.
+        // this process, or whatever started it, holds; the signals it
+        // handles come through as from a terminal, whatever ignored or
+        // blocked them here (a run in the background, nohup).
         closefrom(3);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        for (int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, SIG_DFL);
         execv(program.c_str(), argp.data());
         _exit(127);
     }

@@ -1,9 +1,11 @@
 // datmount as a user runs it: every sample archive and a table of tricky
-// trees mounted and compared with what "x" extracts, writes refused,
-// reads from two threads, and an archive cut short while mounted. Each
+// trees mounted and compared with what "x" extracts, with the link counts
+// a directory on disk shows, writes refused, reads from two threads, and
+// an archive cut short while mounted. Each
 // mount runs in the foreground with auto_unmount, so a test killed by its
 // time limit still leaves nothing mounted, and is unmounted at its end; and
 // on a small stack, so the deepest sample shows a walk of a call per level.
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -156,6 +158,41 @@ std::string asDatmount(std::string err) {
     return err;
 }
 
+// Adds to wrong each item below the directory open at fd (its path rel)
+// and that directory itself whose link count is not what a directory on
+// disk shows: 2 and one for each subdirectory, 1 for a file. Closes fd.
+// By handles, so that trees deeper than a path can name are walked.
+void checkLinkCounts(int fd, const std::string& rel, std::vector<std::string>& wrong) {
+    struct stat st {};
+    DIR* d = ::fdopendir(fd);
+    if (!d || ::fstat(fd, &st) != 0) {
+        wrong.push_back(rel + ": cannot be read");
+        if (d)
+            ::closedir(d);
+        else
+            ::close(fd);
+        return;
+    }
+    std::vector<std::string> dirs;
+    while (const dirent* e = ::readdir(d)) {
+        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+        struct stat item {};
+        if (::fstatat(fd, e->d_name, &item, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (S_ISDIR(item.st_mode))
+            dirs.emplace_back(e->d_name);
+        else if (item.st_nlink != 1)
+            wrong.push_back(rel + "/" + e->d_name + ": " + std::to_string(item.st_nlink) + " links, not 1");
+    }
+    if (st.st_nlink != 2 + dirs.size())
+        wrong.push_back(rel + "/: " + std::to_string(st.st_nlink) + " links, not " +
+                        std::to_string(2 + dirs.size()));
+    for (const std::string& name : dirs) {
+        const int sub = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (sub >= 0) checkLinkCounts(sub, rel + "/" + name, wrong);
+    }
+    ::closedir(d);
+}
+
 // Mounts archive and checks it shows what x extracts, names, sizes and
 // bytes, and says the same of each entry it leaves out; an archive x
 // refuses whole is not mounted, with x's reason and status 255. Returns
@@ -177,6 +214,9 @@ bool expectMountMatchesExtraction(const std::string& archive) {
     if (!m.up) return false;
     EXPECT_EQ(treeOf(m.point), treeOf(dir / "x"));
     EXPECT_EQ(m.err(), asDatmount(x.err));
+    std::vector<std::string> wrong;
+    checkLinkCounts(::open(m.point.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), "", wrong);
+    EXPECT_TRUE(wrong.empty()) << wrong.size() << " wrong link counts, the first " << wrong.front();
     return true;
 }
 

@@ -265,12 +265,42 @@ TEST(Library, CFaceOnMissingDamagedAndGoodArchives) {
     EXPECT_EQ(e.size, 10u);
     EXPECT_EQ(e.parent, 0u);
     EXPECT_STREQ(e.refusal, "");
-    char path[6];
-    EXPECT_EQ(dat_path(a, i, 1, path, sizeof path), 10);
-    EXPECT_STREQ(path, "data\\");
-    char bytes[16];
-    EXPECT_EQ(dat_read(a, i, 4, bytes, sizeof bytes), 6);
-    EXPECT_EQ(std::string(bytes, 6), "456789");
+    // The path "data\\m.msh" into buffers of each size: a cut copy, zero
+    // ended, as snprintf makes it, and nothing written past the size.
+    struct PathCase {
+        size_t size;
+        std::string buffer;  // all 12 bytes afterwards
+    };
+    const PathCase paths[] = {{0, "############"},
+                              {6, std::string("data\\\0######", 12)},
+                              {10, std::string("data\\m.ms\0##", 12)},
+                              {11, std::string("data\\m.msh\0#", 12)}};
+    for (const PathCase& p : paths) {
+        char buf[12];
+        std::memset(buf, '#', sizeof buf);
+        EXPECT_EQ(dat_path(a, i, 1, buf, p.size), 10) << p.size;
+        EXPECT_EQ(std::string(buf, sizeof buf), p.buffer) << p.size;
+    }
+    EXPECT_EQ(dat_path(a, i, 1, nullptr, 0), 10);
+    // Reads of m.msh ("0123456789"); nothing to read needs no buffer.
+    struct ReadCase {
+        uint64_t offset;
+        size_t n;
+        bool buffer;
+        int64_t got;
+        std::string bytes;
+    };
+    const ReadCase reads[] = {{4, 16, true, 6, "456789"},
+                              {10, 16, true, 0, ""},
+                              {4, 0, true, 0, ""},
+                              {0, 0, false, 0, ""},
+                              {0, 4, false, -1, ""}};
+    for (const ReadCase& r : reads) {
+        char bytes[16] = {};
+        const int64_t got = dat_read(a, i, r.offset, r.buffer ? bytes : nullptr, r.n);
+        EXPECT_EQ(got, r.got) << r.offset << " " << r.n << " " << r.buffer;
+        EXPECT_EQ(std::string(bytes, static_cast<size_t>(std::max<int64_t>(got, 0))), r.bytes);
+    }
     dat_close(a);
 }
 

@@ -133,6 +133,8 @@ TEST(Platform, MissingOrUnopenablePaths) {
     TempDir dir;
     EXPECT_FALSE(fileOpenRead(dir / "missing"));
     EXPECT_FALSE(fileOpenWrite(dir / "no\\such\\dir\\a"));
+    std::string name;
+    EXPECT_FALSE(dirForNew(dir / "no\\such\\dir\\a", name));
     EXPECT_FALSE(dirAt(dir / "no\\such\\dir"));
     Dir here = dirAt(dir.where.string());
     ASSERT_TRUE(here);
@@ -179,6 +181,26 @@ TEST(Platform, ReplaceLeavesOtherNamesOfTheFileAlone) {
     EXPECT_EQ(pathKind(dir / "c"), PathKind::file);
     EXPECT_TRUE(removeIn(here, "c"));
     EXPECT_EQ(pathKind(dir / "c"), PathKind::missing);
+    // A new file takes a name only while it is free: what stands there
+    // stays, and the file keeps its temporary name.
+    File n = tempFileIn(here, "d", temp);
+    ASSERT_TRUE(n);
+    fileWrite(n, "newer", 5);
+    fileClose(n);
+    EXPECT_FALSE(renameNewIn(here, temp, "a", taken));
+    EXPECT_TRUE(taken);
+    EXPECT_EQ(get(dir.disk("a")), "new");
+    EXPECT_TRUE(renameNewIn(here, temp, "d", taken));
+    EXPECT_FALSE(taken);
+    EXPECT_EQ(get(dir.disk("d")), "newer");
+    EXPECT_EQ(pathKind(dir / temp), PathKind::missing);
+    // Where a new file would go: the directory, held, and the name there.
+    std::string name;
+    Dir parent = dirForNew(dir / "e", name);
+    ASSERT_TRUE(parent);
+    EXPECT_EQ(name, "e");
+    EXPECT_TRUE(fileCreateIn(parent, name, taken));
+    EXPECT_EQ(pathKind(dir / "e"), PathKind::file);
     // The temporary name stays within one name's 255 bytes.
     EXPECT_EQ(tempNameFor(std::string(300, 'n'), 0).size(), 255u);
 }

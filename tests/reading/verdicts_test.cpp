@@ -42,7 +42,20 @@ struct Case {
     const char* what;
     std::vector<Node> top;
     std::vector<std::string> verdicts;
+    size_t filled = 0;  // slots of the table of names it takes; 0: not counted
 };
+
+// n files at the top, the k-th named name(k), each written where its
+// name says, taking filled slots of the table of names.
+Case separateFiles(const char* what, size_t n, const std::function<std::string(size_t)>& name,
+                   size_t filled) {
+    Case c{what, {}, {}, filled};
+    for (size_t k = 0; k < n; ++k) {
+        c.top.push_back(fileNode(name(k), "1"));
+        c.verdicts.push_back(name(k) + " -> " + name(k));
+    }
+    return c;
+}
 
 const Case cases[] = {
     {"plain tree",
@@ -73,13 +86,29 @@ const Case cases[] = {
       dirNode("e", {fileNode(".", "4")})},
      {"d\\ -> d\\", "d\\a -> d\\a (replaced)", "d\\.\\ -> d\\.\\", "d\\.\\a -> d\\.\\a (replaced)",
       ".\\d\\.\\a -> .\\d\\.\\a", "e\\ -> e\\", "e\\. -> a directory stands in the way"}},
+    // The table of names never grows: these take as many of its slots as
+    // their archives can, a name each, two names each, and a chain, its
+    // split, a new chain and a file for every second entry.
+    separateFiles(
+        "a name for each file", 13, [](size_t k) { return "f" + std::to_string(k); }, 13),
+    separateFiles(
+        "two names for each file", 7, [](size_t k) { return "d" + std::to_string(k) + "\\f"; }, 14),
+    separateFiles(
+        "chains split by the next file", 6,
+        [](size_t k) { return "a" + std::to_string(k / 2) + (k % 2 ? "\\x\\y" : "\\b\\c\\d\\e"); }, 15),
 };
 
 TEST(Verdicts, SayWhatExtractionDoes) {
     for (const Case& c : cases) {
         const Archive archive = decoded(c.top);
         ASSERT_EQ(archive.status, Toc::ok) << c.what << ": " << archive.damage;
-        EXPECT_EQ(described(judgeExtraction(archive)), c.verdicts) << c.what;
+        NameTableUse use;
+        EXPECT_EQ(described(judgeExtraction(archive, &use)), c.verdicts) << c.what;
+        // Room to spare for every name: at most four fifths full.
+        EXPECT_LE(use.filled * 5, use.slots * 4) << c.what << ": " << use.filled << " of " << use.slots;
+        if (c.filled != 0) {
+            EXPECT_EQ(use.filled, c.filled) << c.what;
+        }
     }
 }
 
