@@ -73,10 +73,11 @@ void reportMissing(const Members& members) {
 // "x": the entries selected, or all, below the current directory or the
 // one -C names, made first with its parents.
 void extract(const Options& o, const File& f, const Archive& archive, Members& members) {
+    std::vector<Verdict> verdicts;
     std::vector<bool> selected;
     uint32_t files = archive.files;
     if (!o.names.empty()) {
-        const std::vector<Verdict> verdicts = judgeExtraction(archive);
+        verdicts = judgeExtraction(archive);
         selected = selectedBy(members, verdicts);
         files = 0;
         for (size_t i = 0; i < verdicts.size(); ++i)
@@ -88,7 +89,10 @@ void extract(const Options& o, const File& f, const Archive& archive, Members& m
         return;
     }
     if (!o.quiet) std::puts("Extracting...");
-    extractFiles(f, archive, o.names.empty() ? nullptr : &selected);
+    if (o.names.empty())
+        extractFiles(f, archive);
+    else
+        extractFiles(f, archive, &verdicts, &selected);
     if (!o.quiet) std::printf("Extracted %u file(s)\n", files);
     progress();
     if (!leaveDirectory(there)) failureOnStderr(".", lastError());

@@ -350,7 +350,8 @@ void printFiles(const std::vector<Entry>& list) {
     }
 }
 
-void extractFiles(const File& f, const Archive& archive, const std::vector<bool>* selected) {
+void extractFiles(const File& f, const Archive& archive, const std::vector<Verdict>* judged,
+                  const std::vector<bool>* selected) {
     raiseHandleLimit();
     Extraction walk(f, archive);
     walk.selected = selected;
@@ -358,5 +359,8 @@ void extractFiles(const File& f, const Archive& archive, const std::vector<bool>
         failure(".", lastError(), "Unable to open the current directory");
         return;
     }
-    extractAll(walk, judgeExtraction(archive));
+    if (judged)
+        extractAll(walk, *judged);
+    else
+        extractAll(walk, judgeExtraction(archive));
 }

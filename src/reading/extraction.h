@@ -9,6 +9,7 @@
 #include "archive/entry.h"
 #include "platform/platform.h"
 #include "reading/toc_reader.h"
+#include "reading/verdicts.h"
 
 // Prints every file's and directory's path in preorder.
 void printFiles(const std::vector<Entry>& list);
@@ -16,6 +17,8 @@ void printFiles(const std::vector<Entry>& list);
 // Extracts every entry below the current directory, reading file bytes
 // from the archive's data region. Refused entries and failed files are
 // reported as failures; the walk always goes on. With selected (one flag
-// per entry in stored order), only the entries selected: the directories
-// above them are made as they are needed, by the same rules.
-void extractFiles(const File& f, const Archive& archive, const std::vector<bool>* selected = nullptr);
+// per entry of judged, judgeExtraction's verdicts on archive), only the
+// entries selected: the directories above them are made as they are
+// needed, by the same rules.
+void extractFiles(const File& f, const Archive& archive, const std::vector<Verdict>* judged = nullptr,
+                  const std::vector<bool>* selected = nullptr);
