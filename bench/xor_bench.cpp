@@ -7,6 +7,8 @@
 #include "archive/format.h"
 #include "archive/keyed_stream.h"
 
+using namespace dat::detail;
+
 namespace {
 
 constexpr size_t bufferSize = 256 << 10;

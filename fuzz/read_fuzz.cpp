@@ -13,6 +13,8 @@
 #include "dat/archive.hpp"
 #include "scratch.h"
 
+using namespace dat::detail;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Scratch& s = scratchSetUp();
     writeBytes(s.archive, std::string(reinterpret_cast<const char*>(data), size));

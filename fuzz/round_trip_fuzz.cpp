@@ -14,6 +14,8 @@
 #include "reading/toc_reader.h"
 #include "scratch.h"
 
+using namespace dat::detail;
+
 namespace {
 
 constexpr int maxDepth = 4;
@@ -100,14 +102,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     create.command = 'c';
     create.archive = s.archive;
     create.names = args;
-    if (createArchive(create) != 0) fail("creation reported a failure");
+    if (Printer told; createArchive(told, create) != 0) fail("creation reported a failure");
 
     enter(out);
     Options extract;
     extract.command = 'x';
     extract.archive = s.archive;
-    if (readArchive(extract) != 0) fail("extraction reported a failure");
-    KeyedFile made(fileOpenRead(s.archive));
+    if (Printer told; readArchive(told, extract) != 0) fail("extraction reported a failure");
+    const File made = fileOpenRead(s.archive);
     if (parseFile(made).files != b.fileCount) fail("file count differs");
 
     enter(s.work);

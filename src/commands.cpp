@@ -17,10 +17,12 @@
 #include "reading/verdicts.h"
 #include "report.h"
 
+namespace dat::detail {
+
 namespace {
 
-void usage(const std::string& name) {
-    const std::string program = shown(name);
+void usage(const Printer& out, const std::string& name) {
+    const std::string program = out.shown(name);
     std::puts("DAT archive tool");
     std::puts("Thanks to Tamrick for figuring out the unknown number");
     std::puts("To extract a DAT file use:");
@@ -31,13 +33,13 @@ void usage(const std::string& name) {
     std::printf("\t%s c <new DAT filename> file1 file2 file3 ... filen\n", program.c_str());
 }
 
-int finalStatus() {
-    return runFailed() || !outputDelivered() ? statusFailed : 0;
+int finalStatus(Printer& out) {
+    return out.failed() || !out.outputDelivered() ? statusFailed : 0;
 }
 
 // "l" with members or -v: the entries selected, by path or with -v in
 // columns (type, size and data offset as stored), then the totals.
-void listSelected(const Options& o, const Archive& archive, Members& members) {
+void listSelected(Printer& out, const Options& o, const Archive& archive, Members& members) {
     const std::vector<Verdict> verdicts = judgeExtraction(archive);
     const std::vector<bool> selected =
         o.names.empty() ? std::vector<bool>(verdicts.size(), true) : selectedBy(members, verdicts);
@@ -48,11 +50,12 @@ void listSelected(const Options& o, const Archive& archive, Members& members) {
         if (!selected[i]) continue;
         const Entry& e = *verdicts[i].entry;
         const bool dir = e.type == typeDirectory;
-        if (o.verbose)
-            std::printf("%c %10u %10u %s\n", dir ? 'd' : '-', e.size, e.offset, shown(path).c_str());
-        else
-            std::puts(shown(path).c_str());
-        progress();
+        if (!o.verbose) {
+            out.listed(path);
+        } else {
+            std::printf("%c %10u %10u %s\n", dir ? 'd' : '-', e.size, e.offset, out.shown(path).c_str());
+            out.progress();
+        }
         if (dir) {
             ++dirs;
         } else {
@@ -65,98 +68,90 @@ void listSelected(const Options& o, const Archive& archive, Members& members) {
 
 // Says of each member that named nothing that it is not there, once the
 // rest is done.
-void reportMissing(const Members& members) {
+void reportMissing(Printer& out, const Members& members) {
     for (size_t k = 0; k < members.names.size(); ++k)
-        if (!members.found[k]) failureOnStderr(members.names[k], "not in the archive");
+        if (!members.found[k]) out.failureOnStderr(members.names[k], "not in the archive");
 }
 
 // "x": the entries selected, or all, below the current directory or the
 // one -C names, made first with its parents.
-void extract(const Options& o, const File& f, const Archive& archive, Members& members) {
-    std::vector<Verdict> verdicts;
-    std::vector<bool> selected;
-    uint32_t files = archive.files;
-    if (!o.names.empty()) {
-        verdicts = judgeExtraction(archive);
-        selected = selectedBy(members, verdicts);
-        files = 0;
-        for (size_t i = 0; i < verdicts.size(); ++i)
-            if (selected[i] && verdicts[i].entry->type == typeFile) ++files;
-    }
+void extract(Printer& out, const Options& o, const File& f, const Archive& archive, Members& members) {
     Visit there;
     if (!o.directory.empty() && (!makeDirectories(o.directory) || !enterDirectory(o.directory, there))) {
-        failure(o.directory, lastError(), "Unable to create directory %s", shown(o.directory).c_str());
+        out.failure(o.directory, lastError(), "Unable to create directory %s",
+                    out.shown(o.directory).c_str());
         return;
     }
-    if (!o.quiet) std::puts("Extracting...");
-    if (o.names.empty())
-        extractFiles(f, archive);
-    else
-        extractFiles(f, archive, &verdicts, &selected);
-    if (!o.quiet) std::printf("Extracted %u file(s)\n", files);
-    progress();
-    if (!leaveDirectory(there)) failureOnStderr(".", lastError());
+    if (o.names.empty()) {
+        extractFiles(f, archive, out);
+    } else {
+        // Judged once: the verdicts that select the members are the ones
+        // extraction walks.
+        const std::vector<Verdict> verdicts = judgeExtraction(archive);
+        const std::vector<bool> selected = selectedBy(members, verdicts);
+        extractFiles(f, archive, out, &verdicts, &selected);
+    }
+    if (!leaveDirectory(there)) out.failureOnStderr(".", lastError());
 }
 
-int readOpened(const Options& o, KeyedFile& f) {
+int readOpened(Printer& out, const Options& o, const File& f) {
     const std::string& path = o.archive;
     if (!o.quiet) {
         std::puts("ok\nParsing TOC...");
-        progress();
+        out.progress();
     }
     // The decoded archive lives for this run only; bad_alloc frees it on
     // the way out, before anything is printed.
     const Archive archive = parseFile(f);
     if (archive.status == Toc::notArchive) {
-        failure(path, "Not a DAT file", "Not a DAT file");
+        out.failure(path, "Not a DAT file", "Not a DAT file");
         return statusFailed;
     }
     Members members = membersOf(o.names);
     if (o.command == 'l') {
         if (o.names.empty() && !o.verbose)
-            printFiles(archive.root.child);
+            printFiles(archive.root.child, out);
         else
-            listSelected(o, archive, members);
+            listSelected(out, o, archive, members);
     }
     if (archive.status == Toc::damaged) {
         // Nothing is extracted from a damaged archive: its files would be
         // read from the wrong places and still look right. Whether a
         // member is there cannot be told either.
         const std::string why = "Damaged archive: " + archive.damage;
-        failure(path, why, "%s", why.c_str());
+        out.failure(path, why, "%s", why.c_str());
         return statusFailed;
     }
-    if (o.command == 'x') extract(o, f.file, archive, members);
-    reportMissing(members);
-    return finalStatus();
+    if (o.command == 'x') extract(out, o, f, archive, members);
+    reportMissing(out, members);
+    return finalStatus(out);
 }
 
 }  // namespace
 
-int readArchive(const Options& o) {
-    startReport(o.quiet);
+int readArchive(Printer& out, const Options& o) {
     const std::string& archive = o.archive;
     if (!o.quiet) {
-        std::printf("Opening %s...", shown(archive).c_str());
-        progress();
+        std::printf("Opening %s...", out.shown(archive).c_str());
+        out.progress();
     }
-    KeyedFile f(fileOpenRead(archive));
+    File f = fileOpenRead(archive);
     if (!f) {
-        failure(archive, lastError(), "failed");
+        out.failure(archive, lastError(), "failed");
         return statusFailed;
     }
     // The format needs the archive's length before anything else, which
     // only a regular file has: a pipe or a device is refused unread.
-    if (!fileIsRegular(f.file)) {
-        failure(archive, "not a regular file", "failed");
+    if (!fileIsRegular(f)) {
+        out.failure(archive, "not a regular file", "failed");
         return statusFailed;
     }
     try {
-        return readOpened(o, f);
+        return readOpened(out, o, f);
     } catch (const std::bad_alloc&) {
         // The archive may well be sound. The tree was freed on the way
         // here, so the messages have memory to be made in.
-        failure(archive, "Archive does not fit in memory", "Archive does not fit in memory");
+        out.failure(archive, "Archive does not fit in memory", "Archive does not fit in memory");
         return statusFailed;
     }
 }
@@ -223,7 +218,7 @@ void removeTemp(Staging& staged) {
 // the file the path leads to, or, for a new archive, at its name only while
 // nothing stands there. Where the system will not move the file, the
 // archive is copied there, after a line saying so.
-void putInPlace(Staging& staged, const std::string& archive, bool replacing) {
+void putInPlace(Printer& out, Staging& staged, const std::string& archive, bool replacing) {
     bool moved = false, taken = false;
     {
         const SignalHold hold;
@@ -234,15 +229,15 @@ void putInPlace(Staging& staged, const std::string& archive, bool replacing) {
     if (moved) return;
     if (taken) {
         // Someone else's file took the name meanwhile: it stays.
-        failure(archive, lastError(), "Unable to write %s", shown(archive).c_str());
+        out.failure(archive, lastError(), "Unable to write %s", out.shown(archive).c_str());
         return removeTemp(staged);
     }
-    if (!quietRun())
+    if (!out.quiet())
         std::printf("Cannot put the new archive in place of %s: writing it in place\n",
-                    shown(archive).c_str());
+                    out.shown(archive).c_str());
     File done = fileOpenReadIn(staged.dir, staged.temp);
     if (!done || !(replacing ? copyInPlace(archive, done) : copyToNew(staged, done)))
-        failure(archive, lastError(), "Unable to write %s", shown(archive).c_str());
+        out.failure(archive, lastError(), "Unable to write %s", out.shown(archive).c_str());
     fileClose(done);
     removeTemp(staged);
 }
@@ -258,13 +253,14 @@ File tempIn(Staging& staged) {
 // A regular file is replaced only by a complete archive; until then it
 // stays as it was. A device or a FIFO is written as it is: then, or when
 // no temporary file can be made, the staging's file stays closed.
-Staging stagingFor(const File& f, const std::string& archive) {
+Staging stagingFor(Printer& out, const File& f, const std::string& archive) {
     Staging staged;
     if (!fileIsRegular(f)) return staged;
     staged.dir = dirHolding(f, archive, staged.name);
     if (staged.dir) staged.file = tempIn(staged);
-    if (!staged.file && !quietRun())
-        std::printf("Cannot make a temporary file beside %s: writing it in place\n", shown(archive).c_str());
+    if (!staged.file && !out.quiet())
+        std::printf("Cannot make a temporary file beside %s: writing it in place\n",
+                    out.shown(archive).c_str());
     return staged;
 }
 
@@ -273,7 +269,7 @@ Staging stagingFor(const File& f, const std::string& archive) {
 // name is taken only if it is still free. Where no temporary file can be
 // made, the archive is made at its name and written there, as f. Neither:
 // a closed staging's file and f.
-Staging stagingForNew(const std::string& archive, File& f) {
+Staging stagingForNew(Printer& out, const std::string& archive, File& f) {
     Staging staged;
     staged.dir = dirForNew(archive, staged.name);
     if (!staged.dir) return staged;
@@ -285,8 +281,9 @@ Staging stagingForNew(const std::string& archive, File& f) {
         f = fileCreateIn(staged.dir, staged.name, taken);
         if (f) removeOnSignal(&staged.dir, staged.name);
     }
-    if (f && !quietRun())
-        std::printf("Cannot make a temporary file beside %s: writing it in place\n", shown(archive).c_str());
+    if (f && !out.quiet())
+        std::printf("Cannot make a temporary file beside %s: writing it in place\n",
+                    out.shown(archive).c_str());
     return staged;
 }
 
@@ -304,30 +301,30 @@ struct Target {
 // permission decides whether it may be replaced, and a file that is
 // standard output as well must be refused while it still holds what it
 // held.
-bool openTarget(const std::string& archive, Target& t) {
+bool openTarget(Printer& out, const std::string& archive, Target& t) {
     t.old = fileOpenWrite(archive, &t.missing);
     if (t.old && isStandardOutput(t.old)) {
         // Every line printed would land in the archive, whatever standard
         // output is, so this one goes where it cannot.
-        failureOnStderr(archive, "it is standard output");
+        out.failureOnStderr(archive, "it is standard output");
         return false;
     }
     if (t.missing)
-        t.staged = stagingForNew(archive, t.old);
+        t.staged = stagingForNew(out, archive, t.old);
     else if (t.old)
-        t.staged = stagingFor(t.old, archive);
+        t.staged = stagingFor(out, t.old, archive);
     t.staging = static_cast<bool>(t.staged.file);
     t.made = t.missing && t.old;
     if (t.staging || (t.old && (t.made || fileTruncate(t.old)))) return true;
-    failure(archive, lastError(), "Unable to open %s for writing", shown(archive).c_str());
+    out.failure(archive, lastError(), "Unable to open %s for writing", out.shown(archive).c_str());
     return false;
 }
 
 // What an archive left unfinished leaves behind: whatever stood there
 // before, or nothing. Written in place, only a file this run created or
 // truncated is removed, never a device or whatever a link led to.
-void discard(const std::string& archive, Target& t, File& out) {
-    fileClose(out);
+void discard(const std::string& archive, Target& t, File& file) {
+    fileClose(file);
     fileClose(t.old);
     const SignalHold hold;
     if (t.staging)
@@ -358,59 +355,59 @@ std::vector<std::string> expanded(const std::vector<std::string>& args) {
 // What building and writing an archive came to.
 enum class Made { written, unwritten, tooLarge, noDirectory };
 
-// Builds the tree from the directories and writes the archive to out.
+// Builds the tree from the directories and writes the archive to target.
 // With -C the directories are read, and their files copied, in the
 // directory it names; the one the run began in, where the archive's path
 // leads from, is current again on the way out, on bad_alloc too. The tree
 // lives in this call only: on bad_alloc it is freed before anything
 // prints.
-Made writeTree(const Options& o, KeyedFile& out, const std::vector<FileId>& own) {
+Made writeTree(Printer& out, const Options& o, KeyedFile& target, const std::vector<FileId>& own) {
     Visit there;
     if (!o.directory.empty() && !enterDirectory(o.directory, there)) return Made::noDirectory;
-    Entry root{typeDirectory, {}, 0, 0, 0, 0, {}};
-    buildTree(root, expanded(o.names), own);
+    Entry root;
+    root.type = typeDirectory;
+    buildTree(root, expanded(o.names), own, out);
     root.size = fixupTree(root.child, 0);
     // Offsets are 32-bit: a longer archive could not be read back, so none
     // of it is written.
     if (archiveLength(root) > maxArchiveLength) return Made::tooLarge;
-    const bool written = createFile(out, root, own);
-    if (!leaveDirectory(there)) failureOnStderr(".", lastError());
+    const bool written = createFile(target, root, own, out);
+    if (!leaveDirectory(there)) out.failureOnStderr(".", lastError());
     return written ? Made::written : Made::unwritten;
 }
 
 // Closes the archive, written whole or not, and puts a whole one in place.
-void finish(const std::string& archive, Target& t, File& out, bool written) {
+void finish(Printer& out, const std::string& archive, Target& t, File& file, bool written) {
     // The temporary file gets its final owner and bits only now, complete:
     // until then nobody else may open it.
     bool ownerKept = true;
-    if (written && t.staging) written = fileFinalMode(out, t.missing ? nullptr : &t.old, ownerKept);
+    if (written && t.staging) written = fileFinalMode(file, t.missing ? nullptr : &t.old, ownerKept);
     bool closed = false;
     {
         // Closed, a new archive written in place is complete: no signal may
         // remove it then.
         const SignalHold hold;
-        closed = fileClose(out);
+        closed = fileClose(file);
         if (closed && written && t.made) removeOnSignal(nullptr, "");
     }
     if (!closed || !written) {
-        failure(archive, lastError(), "Unable to write %s", shown(archive).c_str());
+        out.failure(archive, lastError(), "Unable to write %s", out.shown(archive).c_str());
         // Written in place over what was there, the unfinished archive
         // stays, as it always has.
-        if (t.staging || t.made) discard(archive, t, out);
+        if (t.staging || t.made) discard(archive, t, file);
         return;
     }
-    if (!ownerKept) noticeOnStderr(archive, "owner not kept");
+    if (!ownerKept) out.noticeOnStderr(archive, "owner not kept");
     if (t.staging) {
         // Closed first: Windows replaces no file that is held open.
         fileClose(t.old);
-        putInPlace(t.staged, archive, !t.missing);
+        putInPlace(out, t.staged, archive, !t.missing);
     }
 }
 
 }  // namespace
 
-int createArchive(const Options& o) {
-    startReport(o.quiet);
+int createArchive(Printer& out, const Options& o) {
     const std::string& archive = o.archive;
     const std::string& from = o.directory;
     // -C: a directory that cannot be entered is found before the archive
@@ -418,26 +415,26 @@ int createArchive(const Options& o) {
     if (!from.empty()) {
         Visit there;
         if (!enterDirectory(from, there)) {
-            failure(from, lastError(), "Unable to open directory %s", shown(from).c_str());
+            out.failure(from, lastError(), "Unable to open directory %s", out.shown(from).c_str());
             return statusFailed;
         }
     }
     Target t;
-    if (!openTarget(archive, t)) return statusFailed;
+    if (!openTarget(out, archive, t)) return statusFailed;
     // A new archive has no file of its own to name yet.
     std::vector<FileId> own = {t.old ? fileIdOf(t.old) : FileId{}};
     if (t.staging) own.push_back(fileIdOf(t.staged.file));
     // Written in place, the archive's own handle moves into the stream and
     // t.old is left closed.
-    KeyedFile out(std::move(t.staging ? t.staged.file : t.old));
+    KeyedFile target(std::move(t.staging ? t.staged.file : t.old));
     auto unwritten = [&](const char* why) {
-        failure(archive, why, "%s", why);
-        discard(archive, t, out.file);
+        out.failure(archive, why, "%s", why);
+        discard(archive, t, target.file);
         return statusFailed;
     };
     Made made = Made::unwritten;
     try {
-        made = writeTree(o, out, own);
+        made = writeTree(out, o, target, own);
     } catch (const std::bad_alloc&) {
         // A tree that fans out through links can outgrow memory before it
         // reaches the size limit.
@@ -448,28 +445,27 @@ int createArchive(const Options& o) {
             return unwritten("Archive would be too large: 4 GiB or more");
         case Made::noDirectory:
             // Gone since it was entered above.
-            failure(from, lastError(), "Unable to open directory %s", shown(from).c_str());
-            discard(archive, t, out.file);
+            out.failure(from, lastError(), "Unable to open directory %s", out.shown(from).c_str());
+            discard(archive, t, target.file);
             return statusFailed;
         case Made::written:
         case Made::unwritten:
             break;
     }
-    finish(archive, t, out.file, made == Made::written);
-    return finalStatus();
+    finish(out, archive, t, target.file, made == Made::written);
+    return finalStatus(out);
 }
 
 namespace {
 
-int wrongArguments(const std::string& program, const std::string& what, const std::string& why) {
-    usage(program);
-    failureOnStderr(what, why);
+int wrongArguments(Printer& out, const std::string& program, const std::string& what,
+                   const std::string& why) {
+    usage(out, program);
+    out.failureOnStderr(what, why);
     return statusFailed;
 }
 
-int runArguments(const std::vector<std::string>& args) {
-    const std::string program = args.empty() ? "dattool" : args[0];
-    const Options o = readOptions(args);
+int runArguments(Printer& out, const Options& o, const std::string& program) {
     switch (o.ask) {
         case Ask::help:
             std::fputs(helpText(), stdout);
@@ -478,11 +474,11 @@ int runArguments(const std::vector<std::string>& args) {
             std::puts("dattool " DATTOOL_VERSION);
             return 0;
         case Ask::wrong:
-            return wrongArguments(program, o.what, o.why);
+            return wrongArguments(out, program, o.what, o.why);
         case Ask::run:
             break;
     }
-    return o.command == 'c' ? createArchive(o) : readArchive(o);
+    return o.command == 'c' ? createArchive(out, o) : readArchive(out, o);
 }
 
 }  // namespace
@@ -492,10 +488,14 @@ int runCommand(const std::vector<std::string>& args) {
     // output. Output that went nowhere fails the run like lost output.
     const bool outputClosed = reopenStandardStreams();
     catchSignals();
-    startReport();
-    const int status = runArguments(args);
+    // Read before the printer is made: -q decides what it prints.
+    const Options o = readOptions(args);
+    Printer out(o.quiet);
+    const int status = runArguments(out, o, args.empty() ? "dattool" : args[0]);
     // Lost output is told whichever way the command ended.
-    const bool delivered = outputDelivered();
-    if (outputClosed) failureOnStderr("standard output", "closed when the run began");
+    const bool delivered = out.outputDelivered();
+    if (outputClosed) out.failureOnStderr("standard output", "closed when the run began");
     return delivered && !outputClosed ? status : statusFailed;
 }
+
+}  // namespace dat::detail

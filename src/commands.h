@@ -7,6 +7,9 @@
 #include <vector>
 
 #include "options.h"
+#include "report.h"
+
+namespace dat::detail {
 
 constexpr int statusFailed = -1;  // the shell sees 255
 
@@ -18,8 +21,10 @@ constexpr int statusFailed = -1;  // the shell sees 255
 // statusFailed too when standard output was closed or lost a write.
 int runCommand(const std::vector<std::string>& args);
 
-// "l" or "x" as options ask.
-int readArchive(const Options& options);
+// "l" or "x" as options ask, told through out.
+int readArchive(Printer& out, const Options& options);
 
-// "c" as options ask.
-int createArchive(const Options& options);
+// "c" as options ask, told through out.
+int createArchive(Printer& out, const Options& options);
+
+}  // namespace dat::detail

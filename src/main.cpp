@@ -2,5 +2,5 @@
 #include "commands.h"
 
 int main(int argc, char** argv) {
-    return runCommand({argv, argv + argc});
+    return dat::detail::runCommand({argv, argv + argc});
 }

@@ -1,5 +1,7 @@
 #include "options.h"
 
+namespace dat::detail {
+
 namespace {
 
 bool isCommand(char c) {
@@ -68,6 +70,47 @@ bool takeShort(Reading& r, const std::vector<std::string>& args, size_t& i) {
     return true;
 }
 
+// Help or version, asked for by arg, the command word or an option.
+bool asksAbout(const std::string& arg, bool commandWord, Options& o) {
+    if (arg == "--help" || arg == "-h" || (commandWord && arg == "help"))
+        o.ask = Ask::help;
+    else if (arg == "--version")
+        o.ask = Ask::version;
+    else
+        return false;
+    return true;
+}
+
+// Reads args[i], and args[i + 1] too when it is -C's directory. False, with
+// r.options saying why, when reading stops here.
+bool takeArgument(Reading& r, const std::vector<std::string>& args, size_t& i) {
+    const std::string& arg = args[i];
+    // "-" alone is a name, as everywhere.
+    if (r.endOfOptions || arg.size() < 2 || arg[0] != '-') {
+        takeName(r, arg);
+        return true;
+    }
+    if (arg == "--") {
+        r.endOfOptions = true;
+        return true;
+    }
+    if (arg[1] != '-') return takeShort(r, args, i);
+    if (!asksAbout(arg, false, r.options)) r.options = wrong(r.options, arg, "unknown option");
+    return false;
+}
+
+// What the command still lacks, or an option it cannot use: refused,
+// never ignored.
+Options checked(const Reading& r, const std::string& word) {
+    const Options& o = r.options;
+    if (!r.hasArchive) return wrong(o, word, "no archive given");
+    if (o.command == 'c' && o.names.empty()) return wrong(o, word, "no directory given");
+    const std::string command(1, o.command);
+    if (o.verbose && o.command != 'l') return wrong(o, "-v", "not an option of " + command);
+    if (!o.directory.empty() && o.command == 'l') return wrong(o, "-C", "not an option of " + command);
+    return o;
+}
+
 }  // namespace
 
 Options readOptions(const std::vector<std::string>& args) {
@@ -75,44 +118,14 @@ Options readOptions(const std::vector<std::string>& args) {
     Options& o = r.options;
     if (args.size() < 2) return wrong(o, "command line", "no command given");
     const std::string& word = args[1];
-    if (word == "help" || word == "-h" || word == "--help") {
-        o.ask = Ask::help;
-        return o;
-    }
-    if (word == "--version") {
-        o.ask = Ask::version;
-        return o;
-    }
+    if (asksAbout(word, true, o)) return o;
     // Only the first byte of the command word counts, as it always has.
     o.command = word.empty() ? '\0' : word[0];
     // Unknown commands are refused: silence would look like success.
     if (!isCommand(o.command)) return wrong(o, word, "unknown command");
-    for (size_t i = 2; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        // "-" alone is a name, as everywhere.
-        if (r.endOfOptions || arg.size() < 2 || arg[0] != '-') {
-            takeName(r, arg);
-        } else if (arg == "--") {
-            r.endOfOptions = true;
-        } else if (arg == "--help") {
-            o.ask = Ask::help;
-            return o;
-        } else if (arg == "--version") {
-            o.ask = Ask::version;
-            return o;
-        } else if (arg[1] == '-') {
-            return wrong(o, arg, "unknown option");
-        } else if (!takeShort(r, args, i)) {
-            return o;
-        }
-    }
-    if (!r.hasArchive) return wrong(o, word, "no archive given");
-    if (o.command == 'c' && o.names.empty()) return wrong(o, word, "no directory given");
-    // An option a command cannot use is refused, never ignored.
-    const std::string command(1, o.command);
-    if (o.verbose && o.command != 'l') return wrong(o, "-v", "not an option of " + command);
-    if (!o.directory.empty() && o.command == 'l') return wrong(o, "-C", "not an option of " + command);
-    return o;
+    for (size_t i = 2; i < args.size(); ++i)
+        if (!takeArgument(r, args, i)) return o;
+    return checked(r, word);
 }
 
 const char* helpText() {
@@ -145,3 +158,5 @@ Failures are told on standard error; the exit status is 0 only when
 everything asked for was done. Manual: man dattool (dattool(1)).
 )";
 }
+
+}  // namespace dat::detail

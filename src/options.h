@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace dat::detail {
+
 enum class Ask { run, help, version, wrong };
 
 struct Options {
@@ -29,3 +31,5 @@ Options readOptions(const std::vector<std::string>& args);
 // What --help prints: every command and option, an example of each
 // command and where the manual is.
 const char* helpText();
+
+}  // namespace dat::detail

@@ -5,7 +5,27 @@
 
 #include "platform/platform.h"
 
+namespace dat::detail {
+
 namespace {
+
+// The length of the UTF-8 sequence that lead starts, with code set to the
+// bits lead gives of its value; 0 when lead starts none.
+size_t sequenceLength(unsigned char lead, uint32_t& code) {
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        code = lead & 0x1Fu;
+        return 2;
+    }
+    if (lead >= 0xE0 && lead <= 0xEF) {
+        code = lead & 0x0Fu;
+        return 3;
+    }
+    if (lead >= 0xF0 && lead <= 0xF4) {
+        code = lead & 0x07u;
+        return 4;
+    }
+    return 0;
+}
 
 // Bytes of the UTF-8 sequence at s[i] that stands for a printable
 // character, or 0 when there is none: a C0 or C1 control, DEL, or a
@@ -14,21 +34,9 @@ size_t printableSequence(const std::string& s, size_t i) {
     const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
     const unsigned char lead = byte(i);
     if (lead < 0x80) return lead >= 0x20 && lead != 0x7F ? 1 : 0;
-    size_t n;
-    uint32_t code;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        n = 2;
-        code = lead & 0x1Fu;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        n = 3;
-        code = lead & 0x0Fu;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        n = 4;
-        code = lead & 0x07u;
-    } else {
-        return 0;
-    }
-    if (i + n > s.size()) return 0;
+    uint32_t code = 0;
+    const size_t n = sequenceLength(lead, code);
+    if (n == 0 || i + n > s.size()) return 0;
     for (size_t k = 1; k < n; ++k) {
         if ((byte(i + k) & 0xC0) != 0x80) return 0;
         code = code << 6 | (byte(i + k) & 0x3Fu);
@@ -64,3 +72,5 @@ std::string escaped(const std::string& name) {
     }
     return s;
 }
+
+}  // namespace dat::detail

@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace dat::detail {
+
 // A name as a terminal may show it. Where the terminal takes UTF-8, each
 // valid sequence passes but the C1 controls (U+0080-U+009F); C0 controls,
 // DEL and every byte outside a valid sequence show as "?". Elsewhere
@@ -16,3 +18,5 @@ std::string escaped(const std::string& name);
 inline std::string shownOn(bool terminal, const std::string& name) {
     return terminal ? escaped(name) : name;
 }
+
+}  // namespace dat::detail

@@ -3,6 +3,7 @@
 # times that. Every other test keeps DATTOOL_TEST_TIMEOUT.
 set(dattool_slow_tests
   unit.Sweep.EveryMutationOfHeaderAndTocEndsCleanly
+  unit.Verdicts.MatchWhatExtractionLeavesOnDisk
   e2e.Create.ArchivesOf4GiBOrMoreAreRemovedBeforeAnyData
   e2e.Limits.DeepestTreesFitInASmallStack
   e2e.Limits.ArchiveTooLargeForMemoryIsSaidSo

@@ -2,6 +2,8 @@
 
 #include <new>
 
+namespace dat::detail {
+
 // The lists below this entry are taken out one by one and freed once none
 // of their entries holds a list of its own, so freeing a tree takes a
 // heap of lists and no call per level.
@@ -21,3 +23,5 @@ Entry::~Entry() {
         // plain way, a call per level.
     }
 }
+
+}  // namespace dat::detail

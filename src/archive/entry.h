@@ -2,26 +2,27 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
-#include <string>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
-// Each entry keeps its own name only: the walks join paths as they go down,
-// in one buffer, so a deep tree costs memory in proportion to its records
-// and not to the lengths of its paths.
+#include "archive/format.h"
+
+namespace dat::detail {
+
+// An entry is its record, as the reader decoded it or the writer encodes
+// it, with the entries below it. type is typeFile or typeDirectory: a read
+// archive keeps no others. name is the entry's own, as stored up to any
+// zero byte, without the parents' names: the walks join paths as they go
+// down, in one buffer, so a deep tree costs memory in proportion to its
+// records and not to the lengths of its paths. offset is relative to the
+// data region; a directory's size is the bytes of all files below it, its
+// count its direct children.
 //
 // A tree may be thousands of levels deep, so nothing walks it by a call per
 // level: walks go through Preorder, and an entry frees what lies below it
 // level by level. For the same reason an entry is moved, never copied.
-struct Entry {
-    uint8_t type = 0;     // 0 file, 1 directory; a read archive never keeps others
-    std::string name;     // as stored, without the parents' names
-    uint32_t offset = 0;  // relative to the data region
-    uint32_t size = 0;    // file: bytes; directory: bytes of all files below
-    uint32_t count = 0;   // directory: direct children
-    uint8_t scrambled = 0;
+struct Entry : Record {
     std::vector<Entry> child;  // in sibling order; walks are preorder
 
     Entry() = default;
@@ -61,3 +62,5 @@ class Preorder {
     std::vector<std::pair<List*, size_t>> stack;  // each list and the index of its next entry
     size_t level = 0;
 };
+
+}  // namespace dat::detail

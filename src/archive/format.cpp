@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
-uint32_t recordSize(int32_t type, size_t nameLength) {
+namespace dat::detail {
+
+uint32_t recordSize(uint8_t type, size_t nameLength) {
     uint32_t tail = type == typeDirectory ? dirTailSize : type == typeFile ? fileTailSize : 0;
     return recordHeadSize + static_cast<uint32_t>(nameLength) + tail;
 }
@@ -11,7 +13,7 @@ void putRecord(std::vector<uint8_t>& out, const Record& r) {
     const size_t start = out.size();
     out.resize(start + recordSize(r.type, r.name.size()));
     uint8_t* head = out.data() + start;
-    head[typeAt] = static_cast<uint8_t>(r.type);
+    head[typeAt] = r.type;
     head[nameLengthAt] = static_cast<uint8_t>(r.name.size());
     head[nameLengthAt + 1] = static_cast<uint8_t>(r.name.size() >> 8);
     std::copy(r.name.begin(), r.name.end(), head + recordHeadSize);
@@ -56,3 +58,5 @@ Decode takeRecord(const uint8_t*& cursor, const uint8_t* end, Record& r) {
     cursor = p;
     return Decode::ok;
 }
+
+}  // namespace dat::detail

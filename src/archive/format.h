@@ -16,13 +16,15 @@
 #include <string>
 #include <vector>
 
+namespace dat::detail {
+
 constexpr char magic[] = "tolva";
 constexpr uint32_t magicSize = 5;
 constexpr uint8_t initialKey = 0x3D;
 constexpr uint8_t keyStepValue = 0xA7;
 
-constexpr int32_t typeFile = 0;
-constexpr int32_t typeDirectory = 1;
+constexpr uint8_t typeFile = 0;
+constexpr uint8_t typeDirectory = 1;
 
 // Record layout. A record is a head, the name, then a tail whose fields
 // lie at fixed places from the name's end; putRecord and takeRecord both go
@@ -49,15 +51,18 @@ constexpr uint32_t headerSize = magicSize + rootRecordSize;  // 21
 // The root's size field in the header: the root's name is empty.
 constexpr uint32_t rootSizeOffset = magicSize + recordHeadSize + sizeAt;
 
-// The reader copies a name into a 260-byte buffer with its terminator.
+// The longest name a record may hold: 259 bytes, which with a terminator
+// fill the 260 bytes of a Windows path. The reader takes a longer one for
+// damage, and the scanner stores none.
 constexpr uint32_t maxNameLength = 259;
 // The child count is kept in the upper 24 bits of its field.
 constexpr uint32_t maxChildCount = 0xFFFFFF;
 
-// Everything one record holds. For records of unknown type only type and
-// name are present in the archive.
+// Everything one record holds, at the widths the archive gives it. For
+// records of unknown type only type and name are present in the archive.
+// The entry tree keeps each decoded record as it is (archive/entry.h).
 struct Record {
-    int32_t type = typeFile;
+    uint8_t type = typeFile;
     std::string name;  // raw bytes as stored
     uint32_t offset = 0;
     uint32_t size = 0;
@@ -66,7 +71,7 @@ struct Record {
 };
 
 // Size of a record of this type with a name of nameLength bytes.
-uint32_t recordSize(int32_t type, size_t nameLength);
+uint32_t recordSize(uint8_t type, size_t nameLength);
 
 // Appends the encoded record to out.
 void putRecord(std::vector<uint8_t>& out, const Record& r);
@@ -92,3 +97,5 @@ inline uint16_t get16(const uint8_t* p) {
 inline void put32(uint8_t* p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
+
+}  // namespace dat::detail

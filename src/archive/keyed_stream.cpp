@@ -8,6 +8,8 @@
 #include "archive/format.h"
 #include "platform/vector.h"
 
+namespace dat::detail {
+
 namespace {
 
 // The key stream repeats every 256 bytes. Two periods back to back let any
@@ -125,3 +127,5 @@ bool flushData(KeyedFile& f) {
     f.pendingSize = 0;
     return n == 0 || fileWrite(f.file, f.pending.data(), n) == n;
 }
+
+}  // namespace dat::detail

@@ -1,8 +1,9 @@
-// Every archive byte moves through these operations. A KeyedFile keeps its
-// key equal to the key of its handle's position, so callers never touch it.
-// The key depends on the offset alone, so a large file may move as a run
-// of chunks with exactly the bytes one whole transfer would give, and
-// readAt needs no key at all.
+// Every archive byte moves through these operations. The key depends on the
+// offset alone, so a large file may move as a run of chunks with exactly
+// the bytes one whole transfer would give. Reading goes by absolute offset
+// (readAt), which needs no key at all and moves nothing; the sequential
+// mode, a KeyedFile whose key follows its handle's position so that
+// callers never touch it, serves the writer.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +12,8 @@
 
 #include "archive/format.h"
 #include "platform/platform.h"
+
+namespace dat::detail {
 
 constexpr uint8_t keyStep = keyStepValue;  // added to the key once per byte
 
@@ -61,7 +64,8 @@ bool readAt(const File& f, uint64_t offset, void* buf, size_t n, uint8_t scrambl
 void keyBlock(uint8_t* dst, const uint8_t* src, size_t n, uint8_t startKey);
 
 // File bytes travel in chunks of transferSize, through one buffer per walk,
-// so moving many files allocates nothing. 256 KiB moves a large file as fast
-// as 1 MiB did, stays in the cache while it is scrambled, and costs a
-// quarter of the memory to touch.
+// so moving many files allocates nothing. A chunk stays in the cache while
+// it is scrambled; larger ones move a large file no faster (bench/README.md).
 constexpr size_t transferSize = size_t(1) << 18;
+
+}  // namespace dat::detail

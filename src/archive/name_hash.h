@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string_view>
 
+namespace dat::detail {
+
 struct NameHash {
     // Polynomials in the key over this prime: two different names of n
     // bytes collide under at most n / 3 + 2 of its keys.
@@ -51,3 +53,5 @@ struct NameHash {
         return x >= prime ? x - prime : x;
     }
 };
+
+}  // namespace dat::detail

@@ -1,5 +1,7 @@
 #include "archive/paths.h"
 
+namespace dat::detail {
+
 namespace {
 
 bool isLetter(char c) {
@@ -46,3 +48,5 @@ bool safePath(const std::string& name, std::string& used) {
     used = name.substr(i);
     return !hasUp(used);
 }
+
+}  // namespace dat::detail

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace dat::detail {
+
 // The tree's depth is bounded: the reader reports a deeper archive as
 // damaged and the scanner skips deeper directories. 2048 levels hold any
 // path of two bytes or more per level. No walk takes a call per level, so
@@ -33,3 +35,5 @@ bool hasUp(const std::string& path);
 // ("C:") and ".." parts removed. False when a ".." part remains further on,
 // which would climb out of the current directory.
 bool safePath(const std::string& name, std::string& used);
+
+}  // namespace dat::detail

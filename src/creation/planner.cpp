@@ -4,6 +4,8 @@
 
 #include "archive/format.h"
 
+namespace dat::detail {
+
 namespace {
 
 uint64_t subtreeLength(const std::vector<Entry>& list) {
@@ -54,3 +56,5 @@ uint64_t entryLength(const Entry& e) {
 uint64_t archiveLength(const Entry& top) {
     return magicSize + recordSize(top.type, top.name.size()) + subtreeLength(top.child);
 }
+
+}  // namespace dat::detail

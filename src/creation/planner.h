@@ -9,6 +9,8 @@
 #include "archive/entry.h"
 #include "archive/paths.h"
 
+namespace dat::detail {
+
 // Assigns offsets, directory sizes and scramble flags to the entries of list
 // and everything below, placing the first file's data at start. Returns the
 // offset just past the subtree's last byte of data.
@@ -26,3 +28,5 @@ uint64_t entryLength(const Entry& e);
 // Full length of the archive the tree makes: magic, every record from root
 // down, and every file's size, counted without wrapping.
 uint64_t archiveLength(const Entry& top);
+
+}  // namespace dat::detail

@@ -1,15 +1,18 @@
 #include "creation/scanner.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "archive/format.h"
 #include "archive/paths.h"
 #include "creation/planner.h"
-#include "report.h"
+
+namespace dat::detail {
+
+namespace {
 
 // What one scan keeps while it walks the disk.
 struct Scan {
+    Reporter& report;         // told of every item left out
     std::vector<FileId> own;  // the files being written, never stored in themselves
     // Identities of the directories from the top-level argument down to the
     // one being scanned: a link to any of them would make the scan endless.
@@ -18,10 +21,8 @@ struct Scan {
     // Length of the archive planned so far. Links are followed, so a tree
     // can fan out into more copies than any disk holds; the scan stops
     // once the archive is too large to be written anyway.
-    uint64_t length = archiveLength(Entry{typeDirectory, {}, 0, 0, 0, 0, {}});
+    uint64_t length = archiveLength(Entry{{typeDirectory, {}, 0, 0, 0, 0}, {}});
 };
-
-namespace {
 
 // A file of 4 GiB or more cannot be described by the 32-bit size field.
 // Saturating keeps it visible: such a size alone takes the archive past
@@ -34,15 +35,14 @@ unsigned char asciiUpper(unsigned char c) {
     return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 'a' + 'A') : c;
 }
 
-// A skip that is a failure is told on standard error too, with the same
-// reason unless the system gave a fuller one (why).
-void skip(const std::string& path, const char* reason, bool failed, const std::string& why = "") {
-    if (failed) {
-        failure(path, why.empty() ? reason : why, "Skipping %s: %s", shown(path).c_str(), reason);
-    } else {
-        if (!quietRun()) std::printf("Skipping %s: %s\n", shown(path).c_str(), reason);
-        progress();
-    }
+// A skip that is a failure goes with the same reason unless the system
+// gave a fuller one (why).
+void skip(Reporter& report, const std::string& path, const char* reason, bool failed,
+          const std::string& why = "") {
+    if (failed)
+        report.skipped(path, reason, why.empty() ? reason : why);
+    else
+        report.passedOver(path, reason);
 }
 
 bool tooLarge(const Scan& scan) {
@@ -54,36 +54,37 @@ void plan(Scan& scan, const Entry& e) {
 }
 
 // The limits extraction holds stored names to, for the items of a
-// directory and the top-level arguments alike: true, after printing why,
-// for a name the reader would refuse (it copies each into a 260-byte
-// buffer) and for a path too long to be made (a directory's path is joined
-// with a "\\" at its end).
-bool nameTooLong(const std::string& name, const std::string& path) {
+// directory and the top-level arguments alike: true, after telling why,
+// for a name the reader would refuse (longer than maxNameLength) and for a
+// path too long to be made (a directory's path is joined with a "\\" at its
+// end).
+bool nameTooLong(Reporter& report, const std::string& name, const std::string& path) {
     if (name.size() <= maxNameLength) return false;
-    skip(path, "name is longer than 259 bytes", true);
+    skip(report, path, "name is longer than 259 bytes", true);
     return true;
 }
-bool pathTooLong(const std::string& path, bool dir) {
+bool pathTooLong(Reporter& report, const std::string& path, bool dir) {
     if (path.size() + (dir ? 1 : 0) <= maxPathLength()) return false;
-    skip(path, "path is too long to be extracted", true);
+    skip(report, path, "path is too long to be extracted", true);
     return true;
 }
 
-// True, after printing why, for an item that is not to be stored.
+// True, after telling why, for an item that is not to be stored.
 bool refused(const Scan& scan, const DirItem& item, const std::string& path) {
+    Reporter& report = scan.report;
     switch (item.kind) {
         case ItemKind::dangling:
-            skip(path, "link target is missing", true);
+            skip(report, path, "link target is missing", true);
             return true;
         case ItemKind::other:
-            skip(path, "not a regular file or directory", false);
+            skip(report, path, "not a regular file or directory", false);
             return true;
         case ItemKind::unreadable:
-            skip(path, "cannot be examined", true, item.reason);
+            skip(report, path, "cannot be examined", true, item.reason);
             return true;
         case ItemKind::denied:
             // Caught now, it is not stored as a file of zeros.
-            skip(path, item.reason.c_str(), true);
+            skip(report, path, item.reason.c_str(), true);
             return true;
         case ItemKind::file:
         case ItemKind::directory:
@@ -91,14 +92,14 @@ bool refused(const Scan& scan, const DirItem& item, const std::string& path) {
     }
     // The reader splits names at "\\".
     if (item.name.find('\\') != std::string::npos) {
-        skip(path, "name contains a backslash", true);
+        skip(report, path, "name contains a backslash", true);
         return true;
     }
-    if (nameTooLong(item.name, path)) return true;
+    if (nameTooLong(report, item.name, path)) return true;
     // Nor a name this system's extraction would refuse (on Windows: device
     // names, short-name shapes, names that are no text in the code page).
     if (!nameAllowed(item.name)) {
-        skip(path, "name is reserved on Windows", true);
+        skip(report, path, "name is reserved on Windows", true);
         return true;
     }
     // What extraction would refuse is not stored: the reader joins a
@@ -106,17 +107,17 @@ bool refused(const Scan& scan, const DirItem& item, const std::string& path) {
     // empty, so this limit also keeps trees within the reader's depth limit
     // (2048 levels take at least 4096 bytes).
     const bool dir = item.kind == ItemKind::directory;
-    if (pathTooLong(path, dir)) return true;
+    if (pathTooLong(report, path, dir)) return true;
     // The first is the archive as named; the others are this run's own
     // temporary files, left out without a word.
     const auto own = std::find(scan.own.begin(), scan.own.end(), item.id);
     if (item.kind == ItemKind::file && own != scan.own.end()) {
-        if (own == scan.own.begin()) skip(path, "it is the archive being written", false);
+        if (own == scan.own.begin()) skip(report, path, "it is the archive being written", false);
         return true;
     }
     if (item.kind == ItemKind::directory &&
         std::find(scan.path.begin(), scan.path.end(), item.id) != scan.path.end()) {
-        skip(path, "link leads back to a directory being scanned", false);
+        skip(report, path, "link leads back to a directory being scanned", false);
         return true;
     }
     return false;
@@ -155,7 +156,7 @@ Listing listingOf(const Scan& scan, const std::string& directory, std::vector<En
     Listing l{directory, {}, 0, &list, &count};
     if (tooLarge(scan)) return l;
     if (!listDirectory(directory, l.items)) {
-        failure(directory, lastError(), "No files found");
+        scan.report.notListed(directory, lastError());
         l.items.clear();
         return l;
     }
@@ -164,8 +165,9 @@ Listing listingOf(const Scan& scan, const std::string& directory, std::vector<En
     return l;
 }
 
-}  // namespace
-
+// Appends an entry for every storable item of directory to list, in name
+// order, and below it for every subdirectory; returns how many it appended
+// here.
 uint32_t addDir(Scan& scan, std::vector<Entry>& list, const std::string& directory) {
     uint32_t top = 0;
     // The directories being scanned, from directory down: a subdirectory is
@@ -187,7 +189,7 @@ uint32_t addDir(Scan& scan, std::vector<Entry>& list, const std::string& directo
         if (refused(scan, item, path)) continue;
         // The child count has 24 bits in the archive.
         if (*l.count == maxChildCount) {
-            skip(path, "directory holds more entries than an archive can", true);
+            skip(scan.report, path, "directory holds more entries than an archive can", true);
             continue;
         }
         ++*l.count;
@@ -208,24 +210,27 @@ uint32_t addDir(Scan& scan, std::vector<Entry>& list, const std::string& directo
     return top;
 }
 
-void buildTree(Entry& root, const std::vector<std::string>& dirs, const std::vector<FileId>& own) {
-    Scan scan{own, {}};
+}  // namespace
+
+void buildTree(Entry& root, const std::vector<std::string>& dirs, const std::vector<FileId>& own,
+               Reporter& report) {
+    Scan scan{report, own, {}};
     for (const std::string& dir : dirs) {
         if (tooLarge(scan)) break;
         // A top-level directory is stored under its name as typed.
         std::string extractedAs;
-        if (nameTooLong(dir, dir)) continue;
+        if (nameTooLong(report, dir, dir)) continue;
         // Scanned as a path, a "\\" would be stored as one name and
         // read back as two.
         if (!backslashSeparates() && dir.find('\\') != std::string::npos) {
-            skip(dir, "name contains a backslash", true);
+            skip(report, dir, "name contains a backslash", true);
             continue;
         }
         if (!safePath(dir, extractedAs)) {
-            skip(dir, "path leaves the current directory", true);
+            skip(report, dir, "path leaves the current directory", true);
             continue;
         }
-        if (pathTooLong(dir, true)) continue;
+        if (pathTooLong(report, dir, true)) continue;
         root.child.push_back(Entry{});
         Entry& e = root.child.back();
         e.type = typeDirectory;
@@ -238,3 +243,5 @@ void buildTree(Entry& root, const std::vector<std::string>& dirs, const std::vec
     }
     root.count = static_cast<uint32_t>(root.child.size());
 }
+
+}  // namespace dat::detail

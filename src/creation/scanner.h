@@ -8,22 +8,22 @@
 #include <vector>
 
 #include "archive/entry.h"
+#include "archive/reporter.h"
 #include "platform/platform.h"
+
+namespace dat::detail {
 
 // Appends one top-level directory per argument to root's child list, each
 // named exactly as typed and filled by addDir. Items that are files being
 // written (the identities in `own`: the archive, then its temporary file)
-// are left out, the archive with a line saying so. Sets root.count to the
-// number of entries stored. Stops as soon as the archive planned so far
-// reaches 4 GiB, leaving a tree that archiveLength shows too large.
-void buildTree(Entry& root, const std::vector<std::string>& dirs, const std::vector<FileId>& own);
-
-struct Scan;
-
-// Appends an entry for every storable item of directory to list, in name
-// order, and below it for every subdirectory; returns how many it appended here.
-uint32_t addDir(Scan& scan, std::vector<Entry>& list, const std::string& directory);
+// are left out, the archive told so. Sets root.count to the number of
+// entries stored. Stops as soon as the archive planned so far reaches
+// 4 GiB, leaving a tree that archiveLength shows too large.
+void buildTree(Entry& root, const std::vector<std::string>& dirs, const std::vector<FileId>& own,
+               Reporter& report);
 
 // The order of items within a directory: bytes compared with a-z taken as
 // A-Z, then plain bytes for names equal that way.
 bool nameBefore(const std::string& a, const std::string& b);
+
+}  // namespace dat::detail

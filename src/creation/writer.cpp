@@ -1,12 +1,12 @@
 #include "creation/writer.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 #include "archive/format.h"
 #include "archive/keyed_stream.h"
-#include "report.h"
+
+namespace dat::detail {
 
 namespace {
 
@@ -28,14 +28,8 @@ bool writeZeros(KeyedFile& f, uint8_t* buf, uint64_t n, uint8_t scrambled) {
 // Copies exactly e.size bytes, whatever has become of the source since the
 // scan: the record already promises that many at e.offset.
 bool copyFile(KeyedFile& f, uint8_t* buf, const Entry& e, const std::string& path,
-              const std::vector<FileId>& own) {
-    const std::string name = shown(path);
-    if (!quietRun()) std::printf("Writing %s...\n", name.c_str());
-    // A large file takes a while: its line goes out first.
-    if (e.size > largeFile)
-        sendProgress();
-    else
-        progress();
+              const std::vector<FileId>& own, Reporter& report) {
+    report.writing(path, e.size);
     File in = fileOpenRead(path);
     // Only a regular file is read: what stands there now may be a device
     // that never ends or a FIFO that never delivers. A new file in its place
@@ -44,13 +38,11 @@ bool copyFile(KeyedFile& f, uint8_t* buf, const Entry& e, const std::string& pat
     FileId id;
     const bool regular = in && regularFileId(in, id);
     if (regular && std::find(own.begin(), own.end(), id) != own.end()) {
-        failure(path, "it is the archive being written",
-                "%s is the archive being written: stored %u zero bytes in its place", name.c_str(), e.size);
+        report.sourceFault(path, SourceFault::isArchive, e.size, "it is the archive being written");
         return writeZeros(f, buf, e.size, e.scrambled);
     }
     if (!regular) {
-        failure(path, in ? "not a regular file" : lastError(),
-                "Unable to open %s: stored %u zero bytes in its place", name.c_str(), e.size);
+        report.sourceFault(path, SourceFault::unreadable, e.size, in ? "not a regular file" : lastError());
         return writeZeros(f, buf, e.size, e.scrambled);
     }
     uint64_t left = e.size;
@@ -60,34 +52,31 @@ bool copyFile(KeyedFile& f, uint8_t* buf, const Entry& e, const std::string& pat
         if (got > 0 && !WriteData(f, buf, got, e.scrambled)) return false;
         left -= got;
         if (got < want) break;
-        progress();
+        report.moved();
     }
     if (left > 0) {
-        failure(path, "shrank since it was scanned", "%s shrank: %u missing bytes stored as zeros",
-                name.c_str(), static_cast<uint32_t>(left));
+        report.sourceFault(path, SourceFault::shrank, static_cast<uint32_t>(left),
+                           "shrank since it was scanned");
         return writeZeros(f, buf, left, e.scrambled);
     }
     uint8_t extra = 0;
-    if (fileRead(in, &extra, 1) > 0) {
-        failure(path, "grew since it was scanned", "%s grew: only its first %u bytes stored", name.c_str(),
-                e.size);
-    }
+    if (fileRead(in, &extra, 1) > 0)
+        report.sourceFault(path, SourceFault::grew, e.size, "grew since it was scanned");
     return true;
 }
 
-}  // namespace
-
+// Appends the record of e and, for a directory, the records of its subtree.
 void writeTOC(std::vector<uint8_t>& toc, const Entry& e) {
-    auto put = [&](const Entry& r) {
-        putRecord(toc, Record{r.type, r.name, r.offset, r.size, r.count, r.scrambled});
-    };
-    put(e);
+    putRecord(toc, e);
     Preorder<const std::vector<Entry>> walk(e.child);
-    while (const Entry* below = walk.next()) put(*below);
+    while (const Entry* below = walk.next()) putRecord(toc, *below);
 }
 
+// Copies the bytes of every file of list and the lists below it, each
+// through buffer (transferSize bytes); path is the disk path of the
+// directory that holds list, empty for the top level.
 bool writeFile(KeyedFile& f, uint8_t* buffer, std::string& path, const std::vector<Entry>& list,
-               const std::vector<FileId>& own) {
+               const std::vector<FileId>& own, Reporter& report) {
     const size_t top = path.size();
     std::vector<size_t> marks;  // where the path of each directory above ends
     Preorder<const std::vector<Entry>> walk(list);
@@ -100,7 +89,7 @@ bool writeFile(KeyedFile& f, uint8_t* buffer, std::string& path, const std::vect
         if (mark > 0) path += '\\';
         path += e->name;
         marks.push_back(path.size());
-        if (e->type == typeFile && !copyFile(f, buffer, *e, path, own)) {
+        if (e->type == typeFile && !copyFile(f, buffer, *e, path, own, report)) {
             path.resize(top);
             return false;
         }
@@ -109,7 +98,9 @@ bool writeFile(KeyedFile& f, uint8_t* buffer, std::string& path, const std::vect
     return true;
 }
 
-bool createFile(KeyedFile& f, const Entry& root, const std::vector<FileId>& own) {
+}  // namespace
+
+bool createFile(KeyedFile& f, const Entry& root, const std::vector<FileId>& own, Reporter& report) {
     // The key follows the position from offset 0 on; everything after this
     // goes strictly forward through WriteData.
     if (!resetFile(f)) return false;
@@ -118,6 +109,8 @@ bool createFile(KeyedFile& f, const Entry& root, const std::vector<FileId>& own)
     // Magic and records go out in one call, all scrambled.
     std::vector<uint8_t> buffer(transferSize);  // file bytes pass through here
     std::string path;
-    return WriteData(f, toc.data(), toc.size(), 1) && writeFile(f, buffer.data(), path, root.child, own) &&
-           flushData(f);
+    return WriteData(f, toc.data(), toc.size(), 1) &&
+           writeFile(f, buffer.data(), path, root.child, own, report) && flushData(f);
 }
+
+}  // namespace dat::detail

@@ -8,20 +8,16 @@
 
 #include "archive/entry.h"
 #include "archive/keyed_stream.h"
+#include "archive/reporter.h"
 #include "platform/platform.h"
+
+namespace dat::detail {
 
 // Writes the whole archive for root to f from offset 0 on. False
 // as soon as the archive takes fewer bytes than handed to it; problems with
-// a source file are reported and written around instead. A source that
-// turns out to be one of the files in `own` (the archive, its temporary
-// file) is never read.
-bool createFile(KeyedFile& f, const Entry& root, const std::vector<FileId>& own = {});
+// a source file are told and written around instead. A source that turns
+// out to be one of the files in `own` (the archive, its temporary file) is
+// never read.
+bool createFile(KeyedFile& f, const Entry& root, const std::vector<FileId>& own, Reporter& report);
 
-// Appends the record of e and, for a directory, the records of its subtree.
-void writeTOC(std::vector<uint8_t>& toc, const Entry& e);
-
-// Copies the bytes of every file of list and the lists below it, each
-// through buffer (transferSize bytes); path is the disk path of the
-// directory that holds list, empty for the top level.
-bool writeFile(KeyedFile& f, uint8_t* buffer, std::string& path, const std::vector<Entry>& list,
-               const std::vector<FileId>& own);
+}  // namespace dat::detail

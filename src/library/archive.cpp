@@ -20,35 +20,35 @@ namespace {
 
 // What an open archive holds.
 struct Opened {
-    File file;
-    ::Archive archive;
-    std::vector<Verdict> verdicts;
+    detail::File file;
+    detail::Archive archive;
+    std::vector<detail::Verdict> verdicts;
     std::vector<uint32_t> end;  // of each entry: the index past everything below it
 };
 
 // Decodes the archive at path; on failure returns null with why set to
 // the text dattool prints.
 std::unique_ptr<Opened> load(const std::string& path, std::string& why) {
-    KeyedFile f(fileOpenRead(path));
+    detail::File f = detail::fileOpenRead(path);
     if (!f) {
-        why = lastError();
+        why = detail::lastError();
         return nullptr;
     }
-    if (!fileIsRegular(f.file)) {
+    if (!detail::fileIsRegular(f)) {
         why = "not a regular file";
         return nullptr;
     }
     auto state = std::make_unique<Opened>();
-    state->archive = parseFile(f);
-    if (state->archive.status == Toc::notArchive) {
+    state->archive = detail::parseFile(f);
+    if (state->archive.status == detail::Toc::notArchive) {
         why = "Not a DAT file";
         return nullptr;
     }
-    if (state->archive.status == Toc::damaged) {
+    if (state->archive.status == detail::Toc::damaged) {
         why = "Damaged archive: " + state->archive.damage;
         return nullptr;
     }
-    state->verdicts = judgeExtraction(state->archive);
+    state->verdicts = detail::judgeExtraction(state->archive);
     const size_t count = state->verdicts.size();
     state->end.resize(count);
     // Preorder: an entry's children come after it, so walking backwards
@@ -56,14 +56,27 @@ std::unique_ptr<Opened> load(const std::string& path, std::string& why) {
     for (size_t i = count; i-- > 0;) {
         state->end[i] = std::max(state->end[i], static_cast<uint32_t>(i + 1));
         const size_t parent = state->verdicts[i].parent;
-        if (parent != ::noParent) state->end[parent] = std::max(state->end[parent], state->end[i]);
+        if (parent != detail::topLevel) state->end[parent] = std::max(state->end[parent], state->end[i]);
     }
-    state->file = std::move(f.file);
+    state->file = std::move(f);
     return state;
 }
 
 void normalise(std::string& path, size_t from) {
     std::replace(path.begin() + static_cast<std::ptrdiff_t>(from), path.end(), '/', '\\');
+}
+
+// The directories a lookup has entered: the index past each one's last
+// entry, and the length of the path before its name.
+using Entered = std::vector<std::pair<uint32_t, size_t>>;
+
+// Leaves every directory entered that ends before entry i, cutting at back
+// to the path of the directory i lies in.
+void leaveBefore(size_t i, Entered& open, std::string& at) {
+    while (!open.empty() && i >= open.back().first) {
+        at.resize(open.back().second);
+        open.pop_back();
+    }
 }
 
 }  // namespace
@@ -104,14 +117,14 @@ size_t Archive::size() const noexcept {
 Entry Archive::entry(size_t i) const noexcept {
     Entry out;
     if (i >= size()) return out;
-    const Verdict& v = state->verdicts[i];
-    const ::Entry& e = *v.entry;
+    const detail::Verdict& v = state->verdicts[i];
+    const detail::Entry& e = *v.entry;
     out.name = e.name;
-    out.kind = e.type == typeDirectory ? Kind::directory : Kind::file;
+    out.kind = e.type == detail::typeDirectory ? Kind::directory : Kind::file;
     out.size = e.size;
     out.offset = out.kind == Kind::file ? uint64_t(state->archive.tocSize) + e.offset : 0;
-    out.parent = v.parent == ::noParent ? noParent : v.parent;
-    out.refusal = reasonOf(v.refusal);
+    out.parent = v.parent == detail::topLevel ? noParent : v.parent;
+    out.refusal = detail::reasonOf(v.refusal);
     out.replaced = v.replaced;
     return out;
 }
@@ -119,16 +132,16 @@ Entry Archive::entry(size_t i) const noexcept {
 std::string Archive::path(size_t i) const noexcept {
     if (i >= size()) return {};
     try {
-        return storedPath(state->verdicts, i);
+        return detail::storedPath(state->verdicts, i);
     } catch (...) {
         return {};
     }
 }
 
 std::string Archive::written(size_t i) const noexcept {
-    if (i >= size() || state->verdicts[i].refusal != Refusal::none) return {};
+    if (i >= size() || state->verdicts[i].refusal != detail::Refusal::none) return {};
     try {
-        return writtenPath(state->verdicts, i);
+        return detail::writtenPath(state->verdicts, i);
     } catch (...) {
         return {};
     }
@@ -144,19 +157,16 @@ size_t Archive::find(std::string_view path) const noexcept {
         // hold separators themselves, so a directory matches with its
         // trailing separator or without it, never by stripping wanted.
         std::string at;
-        std::vector<std::pair<uint32_t, size_t>> open;  // directories entered: end, path length before
+        Entered open;
         const size_t count = size();
         for (size_t i = 0; i < count;) {
-            while (!open.empty() && i >= open.back().first) {
-                at.resize(open.back().second);
-                open.pop_back();
-            }
-            const ::Entry& e = *state->verdicts[i].entry;
+            leaveBefore(i, open, at);
+            const detail::Entry& e = *state->verdicts[i].entry;
             const size_t mark = at.size();
             at += e.name;
             normalise(at, mark);
             if (at == wanted) found = i;
-            if (e.type == typeDirectory) {
+            if (e.type == detail::typeDirectory) {
                 at += '\\';
                 if (at == wanted) found = i;
                 if (wanted.size() > at.size() && wanted.compare(0, at.size(), at) == 0) {
@@ -166,7 +176,7 @@ size_t Archive::find(std::string_view path) const noexcept {
                 }
             }
             at.resize(mark);
-            i = e.type == typeDirectory ? state->end[i] : i + 1;
+            i = e.type == detail::typeDirectory ? state->end[i] : i + 1;
         }
         return found;
     } catch (...) {
@@ -176,13 +186,13 @@ size_t Archive::find(std::string_view path) const noexcept {
 
 int64_t Archive::read(size_t i, uint64_t offset, void* buf, size_t n) const noexcept {
     if (i >= size()) return -1;
-    const Verdict& v = state->verdicts[i];
-    const ::Entry& e = *v.entry;
-    if (e.type != typeFile || v.refusal == Refusal::outsideArchive) return -1;
+    const detail::Verdict& v = state->verdicts[i];
+    const detail::Entry& e = *v.entry;
+    if (e.type != detail::typeFile || v.refusal == detail::Refusal::outsideArchive) return -1;
     if (offset >= e.size || n == 0) return 0;
     const size_t want = static_cast<size_t>(std::min<uint64_t>(n, e.size - offset));
     const uint64_t start = uint64_t(state->archive.tocSize) + e.offset + offset;
-    if (!readAt(state->file, start, buf, want, e.scrambled)) return -1;
+    if (!detail::readAt(state->file, start, buf, want, e.scrambled)) return -1;
     return static_cast<int64_t>(want);
 }
 

@@ -4,6 +4,8 @@
 
 #include "dat/archive.hpp"
 
+namespace dat::detail {
+
 struct SourceState {
     dat::Archive archive;
 };
@@ -21,7 +23,7 @@ bool openSource(const std::string& path, Source& source, std::string& why) {
     for (size_t i = 0; i < a.size(); ++i) {
         const dat::Entry e = a.entry(i);
         Member m;
-        m.parent = e.parent == dat::noParent ? noParent : e.parent;
+        m.parent = e.parent;
         m.stored = a.path(i);
         m.written = a.written(i);
         m.directory = e.kind == dat::Kind::directory;
@@ -37,3 +39,5 @@ bool readMember(const Source& source, size_t member, uint64_t offset, void* buf,
     const int64_t got = source.state->archive.read(member, offset, buf, n);
     return got >= 0 && static_cast<uint64_t>(got) == n;
 }
+
+}  // namespace dat::detail

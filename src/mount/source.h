@@ -1,7 +1,8 @@
 // What datmount needs of an archive, in one place: open it with the whole
 // table of contents checked, list every entry with what "x" does with it,
-// and read any byte range of a file. The rest of datmount sees nothing else
-// of the library.
+// and read any byte range of a file. The archive is read here alone, through
+// the library's face; the mount's tree hashes names as the library's tables
+// do (archive/name_hash.h).
 #pragma once
 
 #include <cstddef>
@@ -10,11 +11,13 @@
 #include <string>
 #include <vector>
 
-constexpr size_t noParent = SIZE_MAX;
+#include "dat/archive.hpp"
+
+namespace dat::detail {
 
 // One entry of the archive, in stored order.
 struct Member {
-    size_t parent = noParent;  // index of the directory holding it
+    size_t parent = noParent;  // index of the directory holding it; noParent at the top
     std::string stored;        // its path as listed, for messages
     std::string written;       // where "x" writes it, "\\" or "/" between names
     bool directory = false;
@@ -38,3 +41,5 @@ bool openSource(const std::string& path, Source& source, std::string& why);
 // range lying inside the file. Safe from any number of threads at once;
 // false when the archive no longer holds those bytes.
 bool readMember(const Source& source, size_t member, uint64_t offset, void* buf, size_t n);
+
+}  // namespace dat::detail

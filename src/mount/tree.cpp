@@ -1,5 +1,7 @@
 #include "mount/tree.h"
 
+namespace dat::detail {
+
 namespace {
 
 // What the system says when it cannot make such a name.
@@ -115,3 +117,5 @@ uint64_t lookupChild(const MountTree& tree, uint64_t dir, const std::string& nam
     auto it = tree.index.find({dir, name});
     return it == tree.index.end() ? 0 : it->second;
 }
+
+}  // namespace dat::detail

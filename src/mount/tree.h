@@ -13,6 +13,8 @@
 #include "archive/name_hash.h"
 #include "mount/source.h"
 
+namespace dat::detail {
+
 constexpr size_t noMember = noParent;
 
 struct MountNode {
@@ -59,3 +61,5 @@ MountTree buildTree(const std::vector<Member>& members);
 
 // The inode of name in directory dir; 0 when there is none.
 uint64_t lookupChild(const MountTree& tree, uint64_t dir, const std::string& name);
+
+}  // namespace dat::detail

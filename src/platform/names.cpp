@@ -1,5 +1,7 @@
 #include "platform/names.h"
 
+namespace dat::detail {
+
 namespace {
 
 bool same(char16_t c, char want) {
@@ -73,3 +75,5 @@ NameFault windowsNameFault(const std::string& name, unsigned codePage) {
     if (shortShape(wide)) return NameFault::shortName;
     return NameFault::none;
 }
+
+}  // namespace dat::detail

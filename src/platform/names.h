@@ -6,6 +6,8 @@
 
 #include <string>
 
+namespace dat::detail {
+
 enum class NameFault {
     none,
     unconvertible,  // a byte sequence that is no character in the code page
@@ -26,3 +28,5 @@ bool toUtf16(const std::string& name, unsigned codePage, std::u16string& out);
 // path as it is stored; NameFault::none when nothing does. "." and ".." are
 // the caller's to judge.
 NameFault windowsNameFault(const std::string& name, unsigned codePage);
+
+}  // namespace dat::detail

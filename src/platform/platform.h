@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace dat::detail {
+
 // An open file. Closes itself; fileClose closes early and reports errors.
 struct File {
     intptr_t handle = -1;  // the backend's descriptor or handle; -1 when closed
@@ -322,3 +324,5 @@ bool terminalTakesUtf8();
 // Whether f is the very file, pipe, socket or terminal that standard output
 // goes to. The null device never is: nothing written there lands anywhere.
 bool isStandardOutput(const File& f);
+
+}  // namespace dat::detail

@@ -20,6 +20,8 @@
 #include "platform/names.h"
 #include "platform/platform.h"
 
+namespace dat::detail {
+
 namespace {
 
 // The program separates names with "\\"; this system with "/".
@@ -238,10 +240,11 @@ bool isDirectoryIn(const Dir& parent, const std::string& name) {
 }
 
 File tempFileIn(const Dir& parent, const std::string& name, std::string& temp) {
-    // Only the replacing of a file comes here, so the seeding costs a fresh
-    // extraction nothing. O_EXCL again: a name someone else took meanwhile,
-    // a link included, is never opened; another name is tried.
-    static std::mt19937 random{std::random_device{}()};
+    // Only the replacing of a file comes here, so drawing each name from
+    // the system's random source costs a fresh extraction nothing. O_EXCL
+    // again: a name someone else took meanwhile, a link included, is never
+    // opened; another name is tried.
+    std::random_device random;
     for (int tries = 0; tries < 100; ++tries) {
         temp = tempNameFor(name, static_cast<uint32_t>(random()));
         const int fd =
@@ -374,7 +377,9 @@ Dir dirHolding(const File& f, const std::string& path, std::string& name) {
 
 namespace {
 
-// What a caught signal removes. Only a handler's safe calls touch these.
+// What a caught signal removes. The program's only state kept outside a
+// value, since a signal handler can reach nothing else; only a handler's
+// safe calls touch it.
 volatile sig_atomic_t cleanupArmed = 0;
 int cleanupAt = -1;
 char cleanupName[4096];
@@ -398,11 +403,15 @@ void removeAndRaise(int sig) {
     ::raise(sig);
 }
 
-extern "C" void removeAndDie(int sig) {
+// C linkage, as the system calls it; static, as a C name in a namespace
+// would still be global.
+extern "C" {
+static void removeAndDie(int sig) {
     if (holding)
         deferred = sig;
     else
         removeAndRaise(sig);
+}
 }
 
 }  // namespace
@@ -488,6 +497,30 @@ char16_t singleByte932(unsigned b) {
     return static_cast<char16_t>(0xFF61 + (b - 0xA1));
 }
 
+// Appends the character at name[i], read in codePage, to out; returns the
+// bytes it took, 0 when they are no character there.
+size_t takeCharacter(const std::string& name, size_t i, unsigned codePage, std::u16string& out) {
+    const unsigned b = static_cast<unsigned char>(name[i]);
+    if (b < 0x80) {
+        out.push_back(static_cast<char16_t>(b));
+        return 1;
+    }
+    if (codePage == 1252) {
+        out.push_back(b < 0xA0 ? cp1252High[b - 0x80] : static_cast<char16_t>(b));
+        return 1;
+    }
+    if (codePage == 932 && (b == 0x80 || within(b, 0xA0, 0xDF) || b >= 0xFD)) {
+        out.push_back(singleByte932(b));
+        return 1;
+    }
+    if (codePage != 932 && codePage != 949) return 0;
+    char16_t c = 0;
+    if (i + 1 == name.size() || !doubleByte(codePage, b, static_cast<unsigned char>(name[i + 1]), c))
+        return 0;
+    out.push_back(c);
+    return 2;
+}
+
 }  // namespace
 
 // Only the tests of the Windows name rules convert here, for the code pages
@@ -496,23 +529,10 @@ char16_t singleByte932(unsigned b) {
 // checks of the dynamic loader trip over.
 bool toUtf16(const std::string& name, unsigned codePage, std::u16string& out) {
     out.clear();
-    for (size_t i = 0; i < name.size(); ++i) {
-        const unsigned b = static_cast<unsigned char>(name[i]);
-        if (b < 0x80) {
-            out.push_back(static_cast<char16_t>(b));
-        } else if (codePage == 1252) {
-            out.push_back(b < 0xA0 ? cp1252High[b - 0x80] : static_cast<char16_t>(b));
-        } else if (codePage == 932 && (b == 0x80 || within(b, 0xA0, 0xDF) || b >= 0xFD)) {
-            out.push_back(singleByte932(b));
-        } else if (codePage == 932 || codePage == 949) {
-            char16_t c = 0;
-            if (i + 1 == name.size() || !doubleByte(codePage, b, static_cast<unsigned char>(name[i + 1]), c))
-                return false;
-            out.push_back(c);
-            ++i;
-        } else {
-            return false;
-        }
+    for (size_t i = 0; i < name.size();) {
+        const size_t taken = takeCharacter(name, i, codePage, out);
+        if (taken == 0) return false;
+        i += taken;
     }
     return true;
 }
@@ -561,41 +581,46 @@ bool leaveDirectory(Visit& visit) {
 
 namespace {
 
+// Looks at name in the directory dfd, whose type the directory says, into
+// st, a link followed; link says whether name itself is one. False when
+// what name leads to cannot be looked at, errno saying why.
+bool lookAt(int dfd, const char* name, unsigned char type, struct stat& st, bool& link) {
+    if (type != DT_LNK && type != DT_UNKNOWN && ::fstatat(dfd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        !S_ISLNK(st.st_mode)) {
+        // No link, as the directory says and one look confirms: following
+        // would find the same, so one call per item is enough.
+        link = false;
+        return true;
+    }
+    struct stat lst {};
+    const bool followed = ::fstatat(dfd, name, &st, 0) == 0;
+    const bool here = ::fstatat(dfd, name, &lst, AT_SYMLINK_NOFOLLOW) == 0;
+    link = here && S_ISLNK(lst.st_mode);
+    return followed;
+}
+
 // What one item of a listed directory is, looked at through the
 // directory's descriptor; type is what the directory says of it.
 DirItem itemIn(int dfd, const char* name, unsigned char type) {
     DirItem item;
     item.name = name;
     struct stat st {};
-    bool followed;
-    if (type != DT_LNK && type != DT_UNKNOWN && ::fstatat(dfd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-        !S_ISLNK(st.st_mode)) {
-        // No link, as the directory says and one look confirms: following
-        // would find the same, so one call per item is enough.
-        followed = true;
-        item.link = false;
-    } else {
-        struct stat lst {};
-        followed = ::fstatat(dfd, name, &st, 0) == 0;
-        bool here = ::fstatat(dfd, name, &lst, AT_SYMLINK_NOFOLLOW) == 0;
-        item.link = here && S_ISLNK(lst.st_mode);
-    }
-    if (!followed) {
+    if (!lookAt(dfd, name, type, st, item.link)) {
         item.kind = item.link ? ItemKind::dangling : ItemKind::unreadable;
         if (!item.link) item.reason = std::strerror(errno);
-    } else {
-        item.id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
-        if (S_ISDIR(st.st_mode)) {
-            item.kind = ItemKind::directory;
-        } else if (S_ISREG(st.st_mode)) {
-            item.kind = ItemKind::file;
-            item.size = static_cast<uint64_t>(st.st_size);
-            // Only a file whose bits deny reading costs a call: the
-            // system then decides, groups and access lists included.
-            if (bitsDenyReading(st) && ::faccessat(dfd, name, R_OK, AT_EACCESS) != 0) {
-                item.kind = ItemKind::denied;
-                item.reason = std::strerror(errno);
-            }
+        return item;
+    }
+    item.id = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    if (S_ISDIR(st.st_mode)) {
+        item.kind = ItemKind::directory;
+    } else if (S_ISREG(st.st_mode)) {
+        item.kind = ItemKind::file;
+        item.size = static_cast<uint64_t>(st.st_size);
+        // Only a file whose bits deny reading costs a call: the
+        // system then decides, groups and access lists included.
+        if (bitsDenyReading(st) && ::faccessat(dfd, name, R_OK, AT_EACCESS) != 0) {
+            item.kind = ItemKind::denied;
+            item.reason = std::strerror(errno);
         }
     }
     return item;
@@ -717,3 +742,5 @@ bool isStandardOutput(const File& f) {
     const pid_t session = ::tcgetsid(descriptorOf(f));
     return session != -1 && session == ::tcgetsid(STDOUT_FILENO);
 }
+
+}  // namespace dat::detail

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace dat::detail {
+
 // Functions marked VECTOR_CLONES are built once per instruction set listed
 // and the best one for the processor is picked when the program starts.
 #if defined(__GNUC__) && defined(__x86_64__) && defined(__linux__) && !defined(__clang__)
@@ -25,3 +27,5 @@ struct Lane {
     }
 };
 #endif
+
+}  // namespace dat::detail

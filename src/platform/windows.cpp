@@ -19,10 +19,12 @@
 
 // Tells the MinGW start-up code to leave wildcard arguments alone: only the
 // directory arguments of "c" are patterns, and the program expands those
-// itself (patternMatches).
+// itself (patternMatches). The runtime's own name, outside every namespace.
 extern "C" {
 int _dowildcard = 0;  // NOLINT(bugprone-reserved-identifier): the runtime's name
 }
+
+namespace dat::detail {
 
 namespace {
 
@@ -370,6 +372,31 @@ DirOpened kindIn(const Dir& parent, const std::wstring& name) {
     return step;
 }
 
+// "." is the parent itself, which NtCreateFile does not resolve: out holds
+// a copy of the parent's handle.
+DirOpened openSelf(const Dir& parent, Dir& out) {
+    HANDLE h = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), dirHandle(parent), GetCurrentProcess(), &h, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS))
+        return GetLastError() == ERROR_TOO_MANY_OPEN_FILES ? DirOpened::exhausted : DirOpened::failed;
+    out = Dir();
+    out.handle = reinterpret_cast<intptr_t>(h);
+    out.path = parent.path;
+    return DirOpened::opened;
+}
+
+// What h, opened as wide inside parent, holds. A junction or a link to a
+// directory opens as itself; a directory found under another name (a short
+// one) is not the one asked for.
+DirOpened openedAs(const Dir& parent, HANDLE h, const std::wstring& wide) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(h, &info)) return DirOpened::failed;
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return DirOpened::link;
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && foundAs(parent, h, wide))
+        return DirOpened::opened;
+    return DirOpened::failed;
+}
+
 }  // namespace
 
 Dir dirAt(const std::string& path) {
@@ -387,17 +414,7 @@ void dirClose(Dir& d) {
 }
 
 DirOpened dirOpen(const Dir& parent, const std::string& name, Dir& out) {
-    // "." is the parent itself, which NtCreateFile does not resolve.
-    if (name == ".") {
-        HANDLE h = nullptr;
-        if (!DuplicateHandle(GetCurrentProcess(), dirHandle(parent), GetCurrentProcess(), &h, 0, FALSE,
-                             DUPLICATE_SAME_ACCESS))
-            return GetLastError() == ERROR_TOO_MANY_OPEN_FILES ? DirOpened::exhausted : DirOpened::failed;
-        out = Dir();
-        out.handle = reinterpret_cast<intptr_t>(h);
-        out.path = parent.path;
-        return DirOpened::opened;
-    }
+    if (name == ".") return openSelf(parent, out);
     std::wstring wide;
     if (!wideName(name, wide)) return DirOpened::failed;
     NTSTATUS status = 0;
@@ -408,16 +425,7 @@ DirOpened dirOpen(const Dir& parent, const std::string& name, Dir& out) {
         if (status == tooManyOpened || status == noResources) return DirOpened::exhausted;
         return kindIn(parent, wide);
     }
-    // A junction or a link to a directory opens as itself; a directory
-    // found under another name (a short one) is not the one asked for.
-    BY_HANDLE_FILE_INFORMATION info;
-    DirOpened step = DirOpened::failed;
-    if (GetFileInformationByHandle(h, &info)) {
-        if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-            step = DirOpened::link;
-        else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && foundAs(parent, h, wide))
-            step = DirOpened::opened;
-    }
+    const DirOpened step = openedAs(parent, h, wide);
     if (step != DirOpened::opened) {
         CloseHandle(h);
         return step;
@@ -516,7 +524,11 @@ bool isDirectoryIn(const Dir& parent, const std::string& name) {
 }
 
 File tempFileIn(const Dir& parent, const std::string& name, std::string& temp) {
-    static uint32_t state = GetTickCount() ^ (GetCurrentProcessId() << 16);
+    // Seeded afresh at each call, so that nothing outlives it: two calls
+    // within one tick of the counter only try a taken name first.
+    LARGE_INTEGER now{};
+    QueryPerformanceCounter(&now);
+    uint32_t state = GetTickCount() ^ (GetCurrentProcessId() << 16) ^ static_cast<uint32_t>(now.QuadPart);
     for (int tries = 0; tries < 100; ++tries) {
         state = state * 1664525u + 1013904223u;
         temp = tempNameFor(name, state);
@@ -641,7 +653,9 @@ Dir dirHolding(const File& f, const std::string& path, std::string& name) {
 
 namespace {
 
-// What a caught signal removes, through a handle of its own.
+// What a caught signal removes, through a handle of its own. The
+// program's only state kept outside a value, since a signal handler can
+// reach nothing else.
 volatile LONG cleanupArmed = 0;
 const Dir* cleanupDir = nullptr;
 std::wstring cleanupName;
@@ -658,11 +672,15 @@ CRITICAL_SECTION& signalLock() {
     return lock.section;
 }
 
-extern "C" void removeAndDie(int sig) {
+// C linkage, as the system calls it; static, as a C name in a namespace
+// would still be global.
+extern "C" {
+static void removeAndDie(int sig) {
     EnterCriticalSection(&signalLock());
     if (cleanupArmed) removeIn(*cleanupDir, cleanupName);
     signal(sig, SIG_DFL);
     raise(sig);
+}
 }
 
 }  // namespace
@@ -745,6 +763,35 @@ bool leaveDirectory(Visit& visit) {
     return SetCurrentDirectoryW(visit.homePath.c_str()) != 0 || noted(false);
 }
 
+namespace {
+
+// The item that the enumeration of the directory at path found. The
+// enumeration describes the name itself; what it leads to, and its
+// identity, come from opening it.
+DirItem itemOf(const std::string& path, const WIN32_FIND_DATAA& found) {
+    DirItem item;
+    item.name = found.cFileName;
+    item.link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!queryPath(path + "\\" + item.name, info)) {
+        // Listed but not to be opened, even only to ask about it.
+        bool dangling = item.link && missingError(GetLastError());
+        item.kind = dangling ? ItemKind::dangling : ItemKind::unreadable;
+        if (!dangling) item.reason = errorText(GetLastError());
+        return item;
+    }
+    item.id = idFrom(info);
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        item.kind = ItemKind::directory;
+    } else if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DEVICE)) {
+        item.kind = ItemKind::file;
+        item.size = sizeFrom(info.nFileSizeHigh, info.nFileSizeLow);
+    }
+    return item;
+}
+
+}  // namespace
+
 bool listDirectory(const std::string& path, std::vector<DirItem>& items) {
     items.clear();
     WIN32_FIND_DATAA found;
@@ -752,27 +799,7 @@ bool listDirectory(const std::string& path, std::vector<DirItem>& items) {
     if (find == INVALID_HANDLE_VALUE) return noted(false);
     do {
         if (std::strcmp(found.cFileName, ".") == 0 || std::strcmp(found.cFileName, "..") == 0) continue;
-        DirItem item;
-        item.name = found.cFileName;
-        item.link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-        // The enumeration describes the name itself; what it leads to, and
-        // its identity, come from opening it.
-        BY_HANDLE_FILE_INFORMATION info;
-        if (queryPath(path + "\\" + item.name, info)) {
-            item.id = idFrom(info);
-            if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                item.kind = ItemKind::directory;
-            } else if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DEVICE)) {
-                item.kind = ItemKind::file;
-                item.size = sizeFrom(info.nFileSizeHigh, info.nFileSizeLow);
-            }
-        } else {
-            // Listed but not to be opened, even only to ask about it.
-            bool dangling = item.link && missingError(GetLastError());
-            item.kind = dangling ? ItemKind::dangling : ItemKind::unreadable;
-            if (!dangling) item.reason = errorText(GetLastError());
-        }
-        items.push_back(std::move(item));
+        items.push_back(itemOf(path, found));
     } while (FindNextFileA(find, &found));
     // ERROR_NO_MORE_FILES is the normal end. Any other error ends the
     // enumeration too, so no item repeats, but leaves it incomplete, which
@@ -891,3 +918,5 @@ bool isStandardOutput(const File& f) {
     return type == FILE_TYPE_DISK && GetFileInformationByHandle(out, &a) &&
            GetFileInformationByHandle(handleOf(f), &b) && idFrom(a) == idFrom(b);
 }
+
+}  // namespace dat::detail

@@ -1,14 +1,14 @@
 #include "reading/extraction.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "archive/format.h"
 #include "archive/keyed_stream.h"
 #include "archive/paths.h"
 #include "reading/toc_reader.h"
 #include "reading/verdicts.h"
-#include "report.h"
+
+namespace dat::detail {
 
 namespace {
 
@@ -21,9 +21,10 @@ enum class Reach { ok, link, reserved, blocked };
 // files are made relative to their directory's handle. The handles of the
 // current directory's path stay held, so each entry costs one open at most.
 struct Extraction {
-    Extraction(const File& f, const Archive& a) : file(f), archive(a) {}
+    Extraction(const File& f, const Archive& a, Reporter& r) : file(f), archive(a), report(r) {}
     const File& file;        // the archive, read only at absolute offsets
     const Archive& archive;  // what was decoded of it
+    Reporter& report;        // told what becomes of each entry
     std::vector<uint8_t> buffer = std::vector<uint8_t>(transferSize);  // file bytes pass through here
     Dir base = dirAt(".");
     // Names from the current directory down to where the walk stands, and
@@ -155,7 +156,7 @@ bool copyOut(Extraction& walk, File& out, uint64_t from, uint32_t size, uint8_t 
         }
         from += n;
         size -= static_cast<uint32_t>(n);
-        progress();
+        walk.report.moved();
     }
     return true;
 }
@@ -230,14 +231,9 @@ bool writeOut(Extraction& walk, const Dir& dir, const std::string& name, const E
 // may still stop it.
 void extractFile(Extraction& walk, const Entry& e, Refusal refusal, const std::string& part) {
     const std::string& path = named(walk, refusal);
-    if (!quietRun()) std::printf("Extracting %s...", shown(path).c_str());
-    // A large file takes a while: its line goes out before any of its work.
-    if (e.size > largeFile)
-        sendProgress();
-    else
-        progress();
+    walk.report.extracting(path, e.size);
     // Refused: nothing is made, not even the directories of its own name.
-    if (refusal != Refusal::none) return failure(path, reasonOf(refusal), "failed");
+    if (refusal != Refusal::none) return walk.report.notExtracted(path, reasonOf(refusal));
     // A stored name may hold directories of its own: they lie before its
     // last separator and are reached like any directory; the rest is the
     // file's own name.
@@ -251,9 +247,8 @@ void extractFile(Extraction& walk, const Entry& e, Refusal refusal, const std::s
     const bool ok = reached == Reach::ok &&
                     writeOut(walk, walk.handles.empty() ? walk.base : walk.handles.back(), name, e);
     leaveBelow(walk, names);
-    if (!ok) return failure(walk.written, reason(walk, reached), "failed");
-    if (!quietRun()) std::puts("ok");
-    progress();
+    if (!ok) return walk.report.notExtracted(walk.written, reason(walk, reached));
+    walk.report.extracted(walk.written);
 }
 
 // A directory not chosen is made, if at all, when an entry below needs it.
@@ -263,12 +258,11 @@ void extractDir(Extraction& walk, Refusal refusal, const std::string& part, bool
     switch (refusal) {
         case Refusal::leavesDirectory:
         case Refusal::reservedName:
-            if (!chosen) return;
-            return failure(path, why, "Skipping %s: %s", shown(path).c_str(), why);
+            if (chosen) walk.report.skipped(path, why, why);
+            return;
         case Refusal::fileInTheWay:
-            if (!chosen) return;
-            if (!quietRun()) std::printf("Creating directory %s...\n", shown(path).c_str());
-            return failure(path, why, "Unable to create directory %s", shown(path).c_str());
+            if (chosen) walk.report.directoryNotMade(path, why);
+            return;
         case Refusal::namesNoFile:
         case Refusal::outsideArchive:
         case Refusal::directoryInTheWay:  // files only
@@ -281,16 +275,14 @@ void extractDir(Extraction& walk, Refusal refusal, const std::string& part, bool
     const std::string because = reason(walk, r);
     switch (r) {
         case Reach::ok:
-            if (!quietRun()) std::printf("Creating directory %s...\n", shown(path).c_str());
-            progress();
+            walk.report.directoryMade(path);
             break;
         case Reach::link:
         case Reach::reserved:
-            failure(path, because, "Skipping %s: %s", shown(path).c_str(), because.c_str());
+            walk.report.skipped(path, because, because);
             break;
         case Reach::blocked:
-            if (!quietRun()) std::printf("Creating directory %s...\n", shown(path).c_str());
-            failure(path, because, "Unable to create directory %s", shown(path).c_str());
+            walk.report.directoryNotMade(path, because);
             break;
     }
 }
@@ -301,6 +293,23 @@ struct Level {
     size_t stored, written, names;
 };
 
+// Moves the walk's paths to the entry of v, below the level above, and
+// returns what the entry adds to the written path: its name less what was
+// dropped from its start.
+std::string enter(Extraction& walk, const Verdict& v, const Level& above) {
+    const Entry& e = *v.entry;
+    walk.stored.resize(above.stored);
+    walk.written.resize(above.written);
+    leaveBelow(walk, above.names);
+    const bool dir = e.type == typeDirectory;
+    walk.stored += e.name;
+    if (dir) walk.stored += '\\';
+    std::string part = v.skip < e.name.size() ? e.name.substr(v.skip) : std::string();
+    walk.written += part;
+    if (dir && !part.empty()) walk.written += '\\';
+    return part;
+}
+
 // Every entry in stored order, as the verdicts judged it: the walk keeps
 // the paths and the directory handles of the directories above the entry
 // at hand, and nothing else.
@@ -308,23 +317,11 @@ void extractAll(Extraction& walk, const std::vector<Verdict>& verdicts) {
     std::vector<Level> levels;
     for (size_t i = 0; i < verdicts.size(); ++i) {
         const Verdict& v = verdicts[i];
-        const Entry& e = *v.entry;
         while (!levels.empty() && levels.back().verdict != v.parent) levels.pop_back();
-        const Level above = levels.empty() ? Level{noParent, 0, 0, 0} : levels.back();
-        walk.stored.resize(above.stored);
-        walk.written.resize(above.written);
-        leaveBelow(walk, above.names);
-        const bool dir = e.type == typeDirectory;
-        walk.stored += e.name;
-        if (dir) walk.stored += '\\';
-        // What the entry adds to the written path: its name less what was
-        // dropped from its start.
-        const std::string part = v.skip < e.name.size() ? e.name.substr(v.skip) : std::string();
-        walk.written += part;
-        if (dir && !part.empty()) walk.written += '\\';
+        const std::string part = enter(walk, v, levels.empty() ? Level{topLevel, 0, 0, 0} : levels.back());
         const bool chosen = !walk.selected || (*walk.selected)[i];
-        if (!dir) {
-            if (chosen) extractFile(walk, e, v.refusal, part);
+        if (v.entry->type != typeDirectory) {
+            if (chosen) extractFile(walk, *v.entry, v.refusal, part);
             continue;
         }
         extractDir(walk, v.refusal, part, chosen);
@@ -335,7 +332,7 @@ void extractAll(Extraction& walk, const std::vector<Verdict>& verdicts) {
 
 }  // namespace
 
-void printFiles(const std::vector<Entry>& list) {
+void printFiles(const std::vector<Entry>& list, Reporter& report) {
     std::string path;
     std::vector<size_t> marks;  // where the path of each level above ends
     Preorder<const std::vector<Entry>> walk(list);
@@ -344,23 +341,30 @@ void printFiles(const std::vector<Entry>& list) {
         path.resize(marks.empty() ? 0 : marks.back());
         path += e->name;
         if (e->type == typeDirectory) path += '\\';
-        std::puts(shown(path).c_str());
-        progress();
+        report.listed(path);
         marks.push_back(path.size());
     }
 }
 
-void extractFiles(const File& f, const Archive& archive, const std::vector<Verdict>* judged,
+void extractFiles(const File& f, const Archive& archive, Reporter& report, const std::vector<Verdict>* judged,
                   const std::vector<bool>* selected) {
+    report.extractionBegins();
     raiseHandleLimit();
-    Extraction walk(f, archive);
+    Extraction walk(f, archive, report);
     walk.selected = selected;
-    if (!walk.base) {
-        failure(".", lastError(), "Unable to open the current directory");
-        return;
-    }
-    if (judged)
+    if (!walk.base)
+        report.noCurrentDirectory(lastError());
+    else if (judged)
         extractAll(walk, *judged);
     else
         extractAll(walk, judgeExtraction(archive));
+    uint32_t files = archive.files;
+    if (judged && selected) {
+        files = 0;
+        for (size_t i = 0; i < judged->size(); ++i)
+            if ((*selected)[i] && (*judged)[i].entry->type == typeFile) ++files;
+    }
+    report.extractionEnds(files);
 }
+
+}  // namespace dat::detail

@@ -3,6 +3,8 @@
 #include "archive/entry.h"
 #include "archive/paths.h"
 
+namespace dat::detail {
+
 namespace {
 
 // Bytes compared with both separators taken as one.
@@ -121,7 +123,7 @@ std::vector<bool> selectedBy(Members& members, const std::vector<Verdict>& verdi
     for (size_t i = 0; i < verdicts.size(); ++i) {
         const std::string& path = nextStoredPath(paths, verdicts, i);
         const uint32_t parent = verdicts[i].parent;
-        const bool inherited = parent != noParent && selected[parent];
+        const bool inherited = parent != topLevel && selected[parent];
         bool hit = inherited;
         // Below a selected directory, only members not yet found are tried:
         // each must be told whether it named anything.
@@ -135,3 +137,5 @@ std::vector<bool> selectedBy(Members& members, const std::vector<Verdict>& verdi
     }
     return selected;
 }
+
+}  // namespace dat::detail

@@ -9,6 +9,8 @@
 
 #include "reading/verdicts.h"
 
+namespace dat::detail {
+
 // The members as typed, and whether each has selected an entry yet.
 struct Members {
     std::vector<std::string> names;
@@ -42,3 +44,5 @@ const std::string& nextStoredPath(StoredPaths& walk, const std::vector<Verdict>&
 // path a member names, and everything below a selected directory. Marks
 // each member that names any entry.
 std::vector<bool> selectedBy(Members& members, const std::vector<Verdict>& verdicts);
+
+}  // namespace dat::detail

@@ -7,6 +7,8 @@
 #include "archive/keyed_stream.h"
 #include "archive/paths.h"
 
+namespace dat::detail {
+
 namespace {
 
 // Absolute archive offset of a byte of the TOC block.
@@ -122,7 +124,7 @@ void build(TocWalk& walk, const uint8_t* cursor, uint32_t rootCount) {
     top.reserve(walk.kept[nextDir++]);
     walk.ranges.reserve(walk.filled);
     std::vector<Level> stack{{&top, 0, rootCount, 0}};
-    Record r;
+    Record r;  // copied into each entry, the name at its exact length
     for (size_t done = 0; done < walk.records; ++done) {
         while (!stack.empty() && stack.back().left == 0) stack.pop_back();
         if (stack.empty()) return;
@@ -131,23 +133,17 @@ void build(TocWalk& walk, const uint8_t* cursor, uint32_t rootCount) {
         const uint8_t* at = cursor;
         size_t pathLength = 0;
         if (checkRecord(walk, cursor, level, stack.size(), r, pathLength) != Check::entry) continue;
-        const size_t length = nameLength(r.name);
-        level.list->push_back(Entry{static_cast<uint8_t>(r.type),
-                                    r.name.substr(0, length),
-                                    r.offset,
-                                    r.size,
-                                    r.count,
-                                    r.scrambled,
-                                    {}});
-        if (r.type == typeFile) {
+        r.name.resize(nameLength(r.name));
+        level.list->push_back(Entry{r, {}});
+        Entry& e = level.list->back();
+        if (e.type == typeFile) {
             ++walk.archive.files;
-            if (r.size > 0) walk.ranges.push_back({r.offset, r.size, offsetOf(walk.toc, at)});
+            if (e.size > 0) walk.ranges.push_back({e.offset, e.size, offsetOf(walk.toc, at)});
             continue;
         }
         // Reserved exactly, so the lists above never move while this one fills.
-        std::vector<Entry>* children = &level.list->back().child;
-        children->reserve(walk.kept[nextDir++]);
-        stack.push_back({children, 0, r.count, pathLength});
+        e.child.reserve(walk.kept[nextDir++]);
+        stack.push_back({&e.child, 0, e.count, pathLength});
     }
 }
 
@@ -210,16 +206,16 @@ Toc readTOC(const TocSpan& toc, Archive& archive) {
     return archive.status = Toc::ok;
 }
 
-Archive parseFile(KeyedFile& f) {
+Archive parseFile(const File& f) {
     Archive archive;
     auto damaged = [&](const std::string& what) {
         archive.damage = what;
         archive.status = Toc::damaged;
         return std::move(archive);
     };
-    const uint64_t length = fileLength(f.file);
+    const uint64_t length = fileLength(f);
     uint8_t header[headerSize];
-    if (!resetFile(f) || length < headerSize || !ReadData(f, header, headerSize, 1)) return archive;
+    if (length < headerSize || !readAt(f, 0, header, headerSize, 1)) return archive;
     if (std::memcmp(header, magic, magicSize) != 0) return archive;
     if (header[magicSize] != typeDirectory) return archive;
     if (length > UINT32_MAX) return damaged("archive is 4 GiB or larger");
@@ -232,8 +228,9 @@ Archive parseFile(KeyedFile& f) {
 
     // Too large for memory throws std::bad_alloc, which the command reports.
     std::vector<uint8_t> block(archive.tocSize - magicSize);
-    if (!seekFile(f, magicSize) || !ReadData(f, block.data(), block.size(), 1))
-        return damaged("cannot read the TOC");
+    if (!readAt(f, magicSize, block.data(), block.size(), 1)) return damaged("cannot read the TOC");
     readTOC({block.data(), block.data() + block.size()}, archive);
     return archive;
 }
+
+}  // namespace dat::detail

@@ -1,6 +1,7 @@
 // Turns an archive's header and table of contents into a decoded archive: the
 // entry tree below `root`, each entry keeping its own stored name. The reader
-// only decodes; what may be written to disk is decided by extraction.
+// only decodes; what may be written to disk the verdicts decide
+// (reading/verdicts.h).
 #pragma once
 
 #include <cstdint>
@@ -8,7 +9,9 @@
 #include <vector>
 
 #include "archive/entry.h"
-#include "archive/keyed_stream.h"
+#include "platform/platform.h"
+
+namespace dat::detail {
 
 enum class Toc { ok, notArchive, damaged };
 
@@ -16,9 +19,9 @@ enum class Toc { ok, notArchive, damaged };
 // for it: nothing of it is kept anywhere else, so any number of archives may
 // be open at once.
 struct Archive {
-    Entry root{typeDirectory, {}, 0, 0, 0, 0, {}};  // root.size: the data region's length
-    uint32_t tocSize = 0;                           // absolute offset of the data region's first byte
-    uint32_t files = 0;                             // file records decoded, at any depth
+    Entry root{{typeDirectory, {}, 0, 0, 0, 0}, {}};  // root.size: the data region's length
+    uint32_t tocSize = 0;                             // absolute offset of the data region's first byte
+    uint32_t files = 0;                               // file records decoded, at any depth
     // notArchive: header unreadable, wrong magic or a root that is no
     // directory; the tree is empty. damaged: damage says why, and the
     // entries decoded before the damage stay in the tree.
@@ -26,9 +29,9 @@ struct Archive {
     std::string damage;
 };
 
-// Reads the header and the whole TOC of an archive opened for reading and
-// builds the tree.
-Archive parseFile(KeyedFile& f);
+// Reads the header and the whole TOC of an archive opened for reading, each
+// by its absolute offset, and builds the tree.
+Archive parseFile(const File& f);
 
 // A descrambled TOC block: the bytes from offset 5 up to tocSize.
 struct TocSpan {
@@ -40,3 +43,5 @@ struct TocSpan {
 // it into archive (root, files, damage); returns what it sets
 // archive.status to. The TOC must end exactly at the end of the block.
 Toc readTOC(const TocSpan& toc, Archive& archive);
+
+}  // namespace dat::detail

@@ -8,6 +8,8 @@
 #include "archive/paths.h"
 #include "platform/platform.h"
 
+namespace dat::detail {
+
 namespace {
 
 // Whether every name in part may be made on this system.
@@ -227,7 +229,7 @@ void judgeAll(Written& w, std::vector<Verdict>& verdicts, const std::vector<Entr
     Preorder<const std::vector<Entry>> entries(list);
     while (const Entry* e = entries.next()) {
         levels.resize(entries.depth() - 1);
-        const Level top{noParent, 0, 0, 0, false, false};
+        const Level top{topLevel, 0, 0, 0, false, false};
         const Level& above = levels.empty() ? top : levels.back();
         walk.stored.resize(above.stored);
         walk.written.resize(above.written);
@@ -261,7 +263,7 @@ void judgeAll(Written& w, std::vector<Verdict>& verdicts, const std::vector<Entr
 template <typename Part>
 std::string joinedPath(const std::vector<Verdict>& verdicts, size_t i, Part part) {
     std::vector<uint32_t> chain;
-    for (size_t at = i; at != noParent; at = verdicts[at].parent) chain.push_back(static_cast<uint32_t>(at));
+    for (size_t at = i; at != topLevel; at = verdicts[at].parent) chain.push_back(static_cast<uint32_t>(at));
     std::string path;
     for (auto at = chain.rbegin(); at != chain.rend(); ++at) part(path, verdicts[*at]);
     return path;
@@ -346,3 +348,5 @@ const char* reasonOf(Refusal r) {
     }
     return "";
 }
+
+}  // namespace dat::detail

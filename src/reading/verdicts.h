@@ -12,6 +12,8 @@
 #include "archive/entry.h"
 #include "reading/toc_reader.h"
 
+namespace dat::detail {
+
 // Why "x" leaves an entry alone.
 enum class Refusal : uint8_t {
     none,
@@ -23,13 +25,15 @@ enum class Refusal : uint8_t {
     directoryInTheWay,  // an earlier directory stands where this file goes
 };
 
-constexpr uint32_t noParent = UINT32_MAX;
+// The parent of a verdict at the top of the tree: 32 bits, as the library
+// answers with its own noParent.
+constexpr uint32_t topLevel = UINT32_MAX;
 
 // One entry, in stored order (preorder). Sixteen bytes: an open archive
 // keeps one per entry beside its tree, so this stays small.
 struct Verdict {
     const Entry* entry = nullptr;  // in the archive's tree, which must outlive this
-    uint32_t parent = noParent;    // index of the verdict of the directory holding it
+    uint32_t parent = topLevel;    // index of the verdict of the directory holding it
     // Bytes at the start of the stored name that "x" drops (leading
     // separators, drives, ".."). What the entry adds to its parent's path
     // is the rest, and a directory's "\\" after it unless nothing is left.
@@ -75,3 +79,5 @@ std::string writtenPath(const std::vector<Verdict>& verdicts, size_t i);
 
 // The reason "x" gives for a refusal.
 const char* reasonOf(Refusal r);
+
+}  // namespace dat::detail

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace dat::detail;
+
 namespace {
 
 std::vector<uint8_t> hex(const char* s) {

@@ -7,6 +7,8 @@
 #include "archive/format.h"
 #include "support/scratch.h"
 
+using namespace dat::detail;
+
 namespace {
 
 struct KeyedStream : ::testing::Test {

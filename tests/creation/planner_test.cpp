@@ -4,6 +4,8 @@
 
 #include "archive/format.h"
 
+using namespace dat::detail;
+
 namespace {
 
 Entry file(const std::string& name, uint32_t size) {

@@ -1,16 +1,21 @@
 #include "creation/writer.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 
 #include "archive/format.h"
 #include "archive/keyed_stream.h"
 #include "creation/planner.h"
+#include "creation/scanner.h"
 #include "reading/in_process.h"
 #include "report.h"
 #include "support/dat_codec.h"
 #include "support/scratch.h"
+
+using namespace dat::detail;
 
 namespace {
 
@@ -19,7 +24,8 @@ namespace {
 struct Writer : ::testing::Test {
     ScratchDir dir;
     std::string archive = dir / "out.dat";
-    Entry root{typeDirectory, {}, 0, 0, 0, 0, {}};  // the tree written
+    Entry root{{typeDirectory, {}, 0, 0, 0, 0}, {}};  // the tree written
+    bool failed = false;                              // whether the writing reported a failure
 
     void SetUp() override { std::filesystem::create_directory(dir / "d"); }
 
@@ -48,7 +54,9 @@ struct Writer : ::testing::Test {
         KeyedFile f(fileOpenWrite(archive));
         EXPECT_TRUE(f);
         testing::internal::CaptureStdout();
-        bool ok = createFile(f, root);
+        Printer told;
+        bool ok = createFile(f, root, {}, told);
+        failed = told.failed();
         std::fflush(stdout);
         std::string out = testing::internal::GetCapturedStdout();
         EXPECT_TRUE(ok);
@@ -74,7 +82,7 @@ TEST_F(Writer, ChangedSourcesStillFillTheirPromisedSize) {
               "Writing d\\long.txt...\n"
               "d\\long.txt grew: only its first 3 bytes stored\n"
               "Writing d\\same.txt...\n");
-    EXPECT_TRUE(runFailed());
+    EXPECT_TRUE(failed);
     std::string bytes = readBytes(archive);
     EXPECT_EQ(bytes.size(), archiveLength(root));
     Unpacked u = unpack(bytes);
@@ -111,6 +119,59 @@ TEST_F(Writer, FilesLargerThanOneTransferArriveWhole) {
         EXPECT_TRUE(u.tree["d/" + disk + ".msh"] == contents[i]) << disk;
     }
     EXPECT_TRUE(u.tree["d/shrunk.bin"] == "tiny" + std::string(transferSize + 1, '\0'));
+}
+
+// What the scan and the writer tell, as a library caller might keep it.
+struct Heard : Reporter {
+    std::vector<std::string> lines;
+    void skipped(const std::string& path, const std::string& reason, const std::string&) override {
+        lines.push_back("skipped " + path + ": " + reason);
+    }
+    void passedOver(const std::string& path, const std::string& reason) override {
+        lines.push_back("passed over " + path + ": " + reason);
+    }
+    void writing(const std::string& path, uint32_t size) override {
+        lines.push_back("writing " + path + " " + std::to_string(size));
+    }
+    void sourceFault(const std::string& path, SourceFault, uint32_t bytes, const std::string& why) override {
+        lines.push_back(path + " " + why + " " + std::to_string(bytes));
+    }
+};
+
+// The scan and the writer print nothing themselves: all they have to say
+// goes to the reporter they are handed, and a silent one hears it all.
+TEST_F(Writer, ScanAndWritingTellTheirReporterAndPrintNothing) {
+    writeBytes(dir / "d/a.txt", "abc");
+    writeBytes(dir / "d/b.txt", "12345");
+    ASSERT_EQ(symlink("missing", (dir / "d/dangling").c_str()), 0);
+    ASSERT_EQ(mkfifo((dir / "d/fifo").c_str(), 0600), 0);
+    InDir in(dir.path);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    Heard heard;
+    buildTree(root, {"d"}, {}, heard);
+    root.size = fixupTree(root.child, 0);
+    writeBytes(dir / "d/b.txt", "12");  // shrinks between the scan and the writing
+    KeyedFile f(fileOpenWrite(archive));
+    const bool ok = createFile(f, root, {}, heard);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(ok);
+    EXPECT_TRUE(fileClose(f.file));
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(err, "");
+    EXPECT_EQ(heard.lines, (std::vector<std::string>{
+                               "skipped d\\dangling: link target is missing",
+                               "passed over d\\fifo: not a regular file or directory",
+                               "writing d\\a.txt 3",
+                               "writing d\\b.txt 5",
+                               "d\\b.txt shrank since it was scanned 3",
+                           }));
+    Unpacked u = unpack(readBytes(archive));
+    EXPECT_EQ(u.tree, (std::map<std::string, std::string>{
+                          {"d", "<dir>"}, {"d/a.txt", "abc"}, {"d/b.txt", std::string("12\0\0\0", 5)}}));
 }
 
 }  // namespace

@@ -289,9 +289,10 @@ TEST(CommandLine, BashCompletionOffersCommandsOptionsArchivesAndMembers) {
     if (runsWrapped()) GTEST_SKIP() << "the completion runs the Linux build";
     if (!exists("/bin/bash")) GTEST_SKIP() << "no bash";
     ScratchDir dir;
-    writeBytes(dir / "a.dat",
-               archiveBytes({dirNode("data", {fileNode("a.txt", "a"), dirNode("sub", {fileNode("b c.tex", "b")})}),
-                             fileNode("top.txt", "t"), fileNode("-x", "x")}));
+    writeBytes(
+        dir / "a.dat",
+        archiveBytes({dirNode("data", {fileNode("a.txt", "a"), dirNode("sub", {fileNode("b c.tex", "b")})}),
+                      fileNode("top.txt", "t"), fileNode("-x", "x")}));
     writeBytes(dir / "B.DAT", "any");
     writeBytes(dir / "notes.txt", "x");
     fs::create_directories(dir / "dir");
@@ -317,10 +318,11 @@ TEST(CommandLine, BashCompletionOffersCommandsOptionsArchivesAndMembers) {
         for (const std::string& w : words) line += " '" + w + "'";
         line += "); COMP_CWORD=" + std::to_string(words.size());
         SCOPED_TRACE(line);
-        const ToolRun r = runProgram("/bin/bash", "",
-                                     {"-c", "source '" DATTOOL_COMPLETION "'; " + line +
-                                                "; _dattool; printf '%s\\n' \"${COMPREPLY[@]}\" | LC_ALL=C sort"},
-                                     dir.path);
+        const ToolRun r =
+            runProgram("/bin/bash", "",
+                       {"-c", "source '" DATTOOL_COMPLETION "'; " + line +
+                                  "; _dattool; printf '%s\\n' \"${COMPREPLY[@]}\" | LC_ALL=C sort"},
+                       dir.path);
         std::string got;
         for (size_t at = 0, next; at < r.out.size(); at = next + 1) {
             next = r.out.find('\n', at);

@@ -77,7 +77,8 @@ TEST_P(Samples, ListAndExtract) {
     EXPECT_EQ(below.status, x.status);
     EXPECT_EQ(below.err, x.err);
     std::map<std::string, std::string> made;
-    if (x.out.find("\nExtracting...\n") != std::string::npos) made = {{"out", "<dir>"}, {"out/deep", "<dir>"}};
+    if (x.out.find("\nExtracting...\n") != std::string::npos)
+        made = {{"out", "<dir>"}, {"out/deep", "<dir>"}};
     for (const auto& [path, content] : want.tree) made["out/deep/" + path] = content;
     EXPECT_EQ(treeOf(other.path), made);
     EXPECT_EQ(besideScratch(other), std::vector<std::string>{"work"});

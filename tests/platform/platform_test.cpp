@@ -25,6 +25,8 @@
 #include <random>
 #include <sstream>
 
+using namespace dat::detail;
+
 namespace fs = std::filesystem;
 
 namespace {

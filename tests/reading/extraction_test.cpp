@@ -2,6 +2,8 @@
 
 #include "archive/paths.h"
 
+using namespace dat::detail;
+
 namespace {
 
 TEST(SafePath, LeadingAnchorsAreStripped) {

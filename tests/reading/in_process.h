@@ -52,9 +52,9 @@ struct InDir {
 };
 
 struct ReadRun {
-    Toc toc = Toc::notArchive;
-    int status = 255;  // as the tool would exit: 0 or 255
-    Archive archive;   // what the reader made of it
+    dat::detail::Toc toc = dat::detail::Toc::notArchive;
+    int status = 255;              // as the tool would exit: 0 or 255
+    dat::detail::Archive archive;  // what the reader made of it
 };
 
 // Runs "l" (extract false) or "x" (extract true) on archive in the current
@@ -63,10 +63,10 @@ struct ReadRun {
 // its status.
 inline ReadRun readInProcess(const std::string& archive, bool extract) {
     ReadRun r;
-    r.status = runCommand({"dattool", extract ? "x" : "l", archive}) == 0 ? 0 : 255;
-    KeyedFile f(fileOpenRead(archive));
+    r.status = dat::detail::runCommand({"dattool", extract ? "x" : "l", archive}) == 0 ? 0 : 255;
+    const dat::detail::File f = dat::detail::fileOpenRead(archive);
     if (!f) throw std::runtime_error("cannot open " + archive);
-    r.archive = parseFile(f);
+    r.archive = dat::detail::parseFile(f);
     r.toc = r.archive.status;
     return r;
 }

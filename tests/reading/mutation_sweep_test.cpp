@@ -18,6 +18,8 @@
 #include "support/dat_codec.h"
 #include "support/scratch.h"
 
+using namespace dat::detail;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -10,6 +10,8 @@
 #include "reading/in_process.h"
 #include "support/scratch.h"
 
+using namespace dat::detail;
+
 namespace {
 
 TEST(RepeatedExtraction, DirectoryReplacedByALinkBetweenWalksIsNotEntered) {

@@ -7,6 +7,8 @@
 #include "support/dat_codec.h"
 #include "support/scratch.h"
 
+using namespace dat::detail;
+
 namespace {
 
 // Every path in the tree, preorder, joined as the listing joins them.
@@ -145,7 +147,7 @@ struct ParseFile : TocReader {
     std::string path = dir / "a.dat";
     Toc parse(const std::string& bytes) {
         writeBytes(path, bytes);
-        KeyedFile f(fileOpenRead(path));
+        const File f = fileOpenRead(path);
         archive = parseFile(f);
         return archive.status;
     }
@@ -176,7 +178,7 @@ TEST_F(ParseFile, ArchiveOf4GiBIsDamaged) {
     // Sparse: only the header is ever written or read.
     writeBytes(path, archiveBytes(sample));
     ASSERT_EQ(truncate(path.c_str(), 0x100000000LL), 0);
-    KeyedFile f(fileOpenRead(path));
+    const File f = fileOpenRead(path);
     archive = parseFile(f);
     EXPECT_EQ(archive.status, Toc::damaged);
     EXPECT_EQ(tocDamage, "archive is 4 GiB or larger");
@@ -202,7 +204,7 @@ size_t ownedBytes(const std::vector<Entry>& list) {
 // file record); one that keeps names owns a few times it. Eight times is
 // the bound the reader's memory is held to.
 TEST_F(ParseFile, TreeOwnsAtMostEightTimesTheToc) {
-    KeyedFile f(fileOpenRead(dataFile("long_paths_small_records.dat")));
+    const File f = fileOpenRead(dataFile("long_paths_small_records.dat"));
     archive = parseFile(f);
     ASSERT_EQ(archive.status, Toc::ok) << tocDamage;
     ASSERT_EQ(files, 200u);

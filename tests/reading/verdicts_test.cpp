@@ -16,6 +16,8 @@
 #include "support/dat_codec.h"
 #include "support/scratch.h"
 
+using namespace dat::detail;
+
 namespace {
 
 Archive decoded(const std::vector<Node>& top) {
@@ -215,7 +217,7 @@ std::vector<std::string> plainRules(const std::vector<Verdict>& verdicts) {
         const Verdict& v = verdicts[i];
         const bool inTheWay = v.refusal == Refusal::fileInTheWay || v.refusal == Refusal::directoryInTheWay;
         refusal[i] = inTheWay ? Refusal::none : v.refusal;
-        if (refusal[i] == Refusal::none && v.parent != noParent && refusal[v.parent] == Refusal::fileInTheWay)
+        if (refusal[i] == Refusal::none && v.parent != topLevel && refusal[v.parent] == Refusal::fileInTheWay)
             refusal[i] = Refusal::fileInTheWay;
         if (refusal[i] != Refusal::none) continue;
         std::vector<std::string> names, path;
@@ -302,7 +304,7 @@ TEST(Verdicts, MatchWhatExtractionLeavesOnDisk) {
         writeBytes(archives.back(), archiveBytes(c.top));
     }
     for (const std::string& path : archives) {
-        KeyedFile f(fileOpenRead(path));
+        const File f = fileOpenRead(path);
         const Archive archive = parseFile(f);
         if (archive.status != Toc::ok) continue;
         const std::vector<Verdict> verdicts = judgeExtraction(archive);
@@ -316,7 +318,7 @@ TEST(Verdicts, MatchWhatExtractionLeavesOnDisk) {
                 dirs.insert(at);
             } else if (!v.replaced) {
                 std::string bytes(v.entry->size, '\0');
-                ASSERT_TRUE(v.entry->size == 0 || readAt(f.file, uint64_t(archive.tocSize) + v.entry->offset,
+                ASSERT_TRUE(v.entry->size == 0 || readAt(f, uint64_t(archive.tocSize) + v.entry->offset,
                                                          bytes.data(), bytes.size(), v.entry->scrambled))
                     << path;
                 expected[at] = bytes;
@@ -346,6 +348,23 @@ TEST(Verdicts, MatchWhatExtractionLeavesOnDisk) {
         }
         EXPECT_EQ(files, expected) << path;
         EXPECT_TRUE(dirs.empty()) << path << ": " << (dirs.empty() ? "" : *dirs.begin());
+        // Listed and extracted again with a reporter that tells nothing,
+        // as the library and the mount do: the same tree, and not a byte
+        // printed by the walks themselves.
+        ScratchDir quiet;
+        {
+            InDir in(quiet.path);
+            testing::internal::CaptureStdout();
+            testing::internal::CaptureStderr();
+            Reporter silent;
+            printFiles(archive.root.child, silent);
+            extractFiles(f, archive, silent);
+            std::fflush(stdout);
+            std::fflush(stderr);
+            EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << path;
+            EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << path;
+        }
+        EXPECT_EQ(treeOf(quiet.path), treeOf(out.path)) << path;
     }
 }
 
