@@ -13,7 +13,7 @@
 #include "platform/platform.h"
 #include "reading/extraction.h"
 #include "reading/members.h"
-#include "reading/toc_reader.h"
+#include "reading/opening.h"
 #include "reading/verdicts.h"
 #include "report.h"
 
@@ -94,35 +94,29 @@ void extract(Printer& out, const Options& o, const File& f, const Archive& archi
     if (!leaveDirectory(there)) out.failureOnStderr(".", lastError());
 }
 
-int readOpened(Printer& out, const Options& o, const File& f) {
-    const std::string& path = o.archive;
-    if (!o.quiet) {
-        std::puts("ok\nParsing TOC...");
-        out.progress();
-    }
-    // The decoded archive lives for this run only; bad_alloc frees it on
-    // the way out, before anything is printed.
-    const Archive archive = parseFile(f);
-    if (archive.status == Toc::notArchive) {
-        out.failure(path, "Not a DAT file", "Not a DAT file");
+// The archive decoded: listed or extracted as o asks, then the members
+// that named nothing told.
+int readDecoded(Printer& out, const Options& o, const Opened& opened, const Decoded& decoded) {
+    const std::string& archive = o.archive;
+    if (decoded.failure == Failure::notArchive || decoded.failure == Failure::noMemory) {
+        out.failure(archive, decoded.why, "%s", decoded.why.c_str());
         return statusFailed;
     }
     Members members = membersOf(o.names);
     if (o.command == 'l') {
         if (o.names.empty() && !o.verbose)
-            printFiles(archive.root.child, out);
+            printFiles(decoded.archive.root.child, out);
         else
-            listSelected(out, o, archive, members);
+            listSelected(out, o, decoded.archive, members);
     }
-    if (archive.status == Toc::damaged) {
-        // Nothing is extracted from a damaged archive: its files would be
-        // read from the wrong places and still look right. Whether a
-        // member is there cannot be told either.
-        const std::string why = "Damaged archive: " + archive.damage;
-        out.failure(path, why, "%s", why.c_str());
+    // Nothing is extracted from a damaged archive: its files would be read
+    // from the wrong places and still look right. Whether a member is there
+    // cannot be told either.
+    if (decoded.failure == Failure::damaged) {
+        out.failure(archive, decoded.why, "%s", decoded.why.c_str());
         return statusFailed;
     }
-    if (o.command == 'x') extract(out, o, f, archive, members);
+    if (o.command == 'x') extract(out, o, opened.file, decoded.archive, members);
     reportMissing(out, members);
     return finalStatus(out);
 }
@@ -135,19 +129,19 @@ int readArchive(Printer& out, const Options& o) {
         std::printf("Opening %s...", out.shown(archive).c_str());
         out.progress();
     }
-    File f = fileOpenRead(archive);
-    if (!f) {
-        out.failure(archive, lastError(), "failed");
+    Opened opened = openArchive(archive);
+    if (opened.failure != Failure::none) {
+        out.failure(archive, opened.why, "failed");
         return statusFailed;
     }
-    // The format needs the archive's length before anything else, which
-    // only a regular file has: a pipe or a device is refused unread.
-    if (!fileIsRegular(f)) {
-        out.failure(archive, "not a regular file", "failed");
-        return statusFailed;
+    if (!o.quiet) {
+        std::puts("ok\nParsing TOC...");
+        out.progress();
     }
     try {
-        return readOpened(out, o, f);
+        // The decoded archive lives for this run only; bad_alloc frees it
+        // on the way out, before anything is printed.
+        return readDecoded(out, o, opened, decodeArchive(opened));
     } catch (const std::bad_alloc&) {
         // The archive may well be sound. The tree was freed on the way
         // here, so the messages have memory to be made in.
@@ -353,7 +347,7 @@ std::vector<std::string> expanded(const std::vector<std::string>& args) {
 }
 
 // What building and writing an archive came to.
-enum class Made { written, unwritten, tooLarge, noDirectory };
+enum class Outcome { written, unwritten, tooLarge, noDirectory };
 
 // Builds the tree from the directories and writes the archive to target.
 // With -C the directories are read, and their files copied, in the
@@ -361,19 +355,19 @@ enum class Made { written, unwritten, tooLarge, noDirectory };
 // leads from, is current again on the way out, on bad_alloc too. The tree
 // lives in this call only: on bad_alloc it is freed before anything
 // prints.
-Made writeTree(Printer& out, const Options& o, KeyedFile& target, const std::vector<FileId>& own) {
+Outcome writeTree(Printer& out, const Options& o, KeyedFile& target, const std::vector<FileId>& own) {
     Visit there;
-    if (!o.directory.empty() && !enterDirectory(o.directory, there)) return Made::noDirectory;
+    if (!o.directory.empty() && !enterDirectory(o.directory, there)) return Outcome::noDirectory;
     Entry root;
     root.type = typeDirectory;
     buildTree(root, expanded(o.names), own, out);
     root.size = fixupTree(root.child, 0);
     // Offsets are 32-bit: a longer archive could not be read back, so none
     // of it is written.
-    if (archiveLength(root) > maxArchiveLength) return Made::tooLarge;
+    if (archiveLength(root) > maxArchiveLength) return Outcome::tooLarge;
     const bool written = createFile(target, root, own, out);
     if (!leaveDirectory(there)) out.failureOnStderr(".", lastError());
-    return written ? Made::written : Made::unwritten;
+    return written ? Outcome::written : Outcome::unwritten;
 }
 
 // Closes the archive, written whole or not, and puts a whole one in place.
@@ -432,7 +426,7 @@ int createArchive(Printer& out, const Options& o) {
         discard(archive, t, target.file);
         return statusFailed;
     };
-    Made made = Made::unwritten;
+    Outcome made = Outcome::unwritten;
     try {
         made = writeTree(out, o, target, own);
     } catch (const std::bad_alloc&) {
@@ -441,18 +435,18 @@ int createArchive(Printer& out, const Options& o) {
         return unwritten("Archive does not fit in memory");
     }
     switch (made) {
-        case Made::tooLarge:
+        case Outcome::tooLarge:
             return unwritten("Archive would be too large: 4 GiB or more");
-        case Made::noDirectory:
+        case Outcome::noDirectory:
             // Gone since it was entered above.
             out.failure(from, lastError(), "Unable to open directory %s", out.shown(from).c_str());
             discard(archive, t, target.file);
             return statusFailed;
-        case Made::written:
-        case Made::unwritten:
+        case Outcome::written:
+        case Outcome::unwritten:
             break;
     }
-    finish(out, archive, t, target.file, made == Made::written);
+    finish(out, archive, t, target.file, made == Outcome::written);
     return finalStatus(out);
 }
 

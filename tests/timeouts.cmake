@@ -9,6 +9,7 @@ set(dattool_slow_tests
   e2e.Limits.ArchiveTooLargeForMemoryIsSaidSo
   e2e.Data/Samples.ListAndExtract/deepest_path
   e2e.Data/MountSamples.ShowsWhatXExtracts/deepest_path
+  e2e.Mount.XTheLibraryAndTheMountAgreeOnRandomTrees
   e2e.Data/FuzzRegression.ListAndExtractEndCleanly/slow_extraction_deep_nesting)
 foreach(test IN LISTS unit_tests_list e2e_tests_list)
   # Parameterised tests carry "  # GetParam() = ..." in their names.

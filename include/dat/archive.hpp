@@ -37,6 +37,25 @@ struct Entry {
 constexpr size_t noParent = SIZE_MAX;
 constexpr size_t notFound = SIZE_MAX;
 
+// One directory or file of the tree "x" makes in an empty current
+// directory, by its number: node 0 is that directory, and every other node
+// comes after the directory holding it, in the order "x" makes them.
+struct Node {
+    std::string_view name;  // one name, no separator; empty for node 0
+    Kind kind = Kind::directory;
+    size_t parent = 0;  // node of the directory holding it; 0 for node 0
+    // A file: the entry whose bytes it holds, the last of repeated paths.
+    // A directory: the entry whose stored name holds its name. noParent
+    // for node 0.
+    size_t entry = noParent;
+};
+
+// What an open archive keeps besides its entries.
+enum class With : uint8_t {
+    entries,  // nothing more
+    tree,     // the tree "x" makes, as nodes
+};
+
 class DAT_API Archive {
    public:
     Archive() noexcept;  // closed, with no error
@@ -44,8 +63,10 @@ class DAT_API Archive {
     // On failure the archive is closed and error() says why, as dattool
     // does: the system's text ("No such file or directory"), "not a regular
     // file", "Not a DAT file", "Damaged archive: <what>" or "Archive does
-    // not fit in memory".
+    // not fit in memory"; "internal error: <what>" is a fault of the
+    // library's own.
     explicit Archive(const std::string& path) noexcept;
+    Archive(const std::string& path, With with) noexcept;
     ~Archive();
     Archive(Archive&& other) noexcept;
     Archive& operator=(Archive&& other) noexcept;
@@ -66,6 +87,16 @@ class DAT_API Archive {
     // "\\" and directories end in "\\". Empty when memory runs out.
     std::string path(size_t i) const noexcept;
     std::string written(size_t i) const noexcept;
+    // The path dattool names entry i by when it says what became of it:
+    // where "x" writes it, or would have, or as listed when it leaves the
+    // current directory. Empty when memory runs out.
+    std::string named(size_t i) const noexcept;
+
+    // The tree "x" makes, when opened With::tree: the number of its nodes
+    // (0 otherwise), and node i, i < nodes(). It is what the entries say
+    // "x" does, numbered: a file node's bytes are read as its entry's.
+    size_t nodes() const noexcept;
+    Node node(size_t i) const noexcept;
     // Entry whose stored path is path, either separator taken for the
     // other and a directory's trailing one optional; notFound when there
     // is none. The last of repeated paths wins, as it does on disk.

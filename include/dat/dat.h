@@ -42,8 +42,9 @@ DAT_API dat_archive *dat_open(const char *path);
 
 /* Why opening failed, with the text dattool prints: the system's text
  * ("No such file or directory"), "not a regular file", "Not a DAT file",
- * "Damaged archive: <what>" or "Archive does not fit in memory". NULL when
- * the archive is open; "out of memory" for a null handle. */
+ * "Damaged archive: <what>" or "Archive does not fit in memory";
+ * "internal error: <what>" is a fault of the library's own. NULL when the
+ * archive is open; "out of memory" for a null handle. */
 DAT_API const char *dat_error(const dat_archive *a);
 
 /* The number of entries, in stored (preorder) order; 0 when not open. */

@@ -8,31 +8,35 @@ bool isLetter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-// Calls found(start, length) for each name of path between separators
-// until it returns true; says whether it did.
-template <typename Found>
-bool anyName(const std::string& path, Found found) {
-    for (size_t start = 0; start < path.size();) {
-        size_t stop = start;
-        while (stop < path.size() && !isSeparator(path[stop])) ++stop;
-        if (found(start, stop - start)) return true;
-        start = stop + 1;
-    }
-    return false;
-}
-
 }  // namespace
 
-void splitPath(const std::string& path, std::vector<std::string>& names) {
-    anyName(path, [&](size_t start, size_t length) {
-        if (length > 0) names.push_back(path.substr(start, length));
-        return false;
-    });
+std::string_view nameAt(std::string_view path, size_t start) {
+    size_t stop = start;
+    while (stop < path.size() && !isSeparator(path[stop])) ++stop;
+    return path.substr(start, stop - start);
 }
 
-bool hasUp(const std::string& path) {
-    return anyName(
-        path, [&](size_t start, size_t length) { return length == 2 && path.compare(start, 2, "..") == 0; });
+size_t lastNameAt(std::string_view path) {
+    size_t at = path.size();
+    while (at > 0 && !isSeparator(path[at - 1])) --at;
+    return at;
+}
+
+bool startsWithPath(std::string_view a, std::string_view b) {
+    if (a.size() < b.size()) return false;
+    for (size_t i = 0; i < b.size(); ++i)
+        if (a[i] != b[i] && !(isSeparator(a[i]) && isSeparator(b[i]))) return false;
+    return true;
+}
+
+void splitPath(std::string_view path, std::vector<std::string>& names) {
+    for (NameCursor n(path); n.next();) names.emplace_back(n.name());
+}
+
+bool hasUp(std::string_view path) {
+    for (NameCursor n(path); n.next();)
+        if (n.name() == "..") return true;
+    return false;
 }
 
 bool safePath(const std::string& name, std::string& used) {

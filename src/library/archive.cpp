@@ -10,7 +10,9 @@
 
 #include "archive/format.h"
 #include "archive/keyed_stream.h"
+#include "archive/paths.h"
 #include "platform/platform.h"
+#include "reading/opening.h"
 #include "reading/toc_reader.h"
 #include "reading/verdicts.h"
 
@@ -19,36 +21,30 @@ namespace dat {
 namespace {
 
 // What an open archive holds.
-struct Opened {
+struct Loaded {
     detail::File file;
     detail::Archive archive;
     std::vector<detail::Verdict> verdicts;
-    std::vector<uint32_t> end;  // of each entry: the index past everything below it
+    std::vector<uint32_t> end;       // of each entry: the index past everything below it
+    std::vector<detail::Made> made;  // with With::tree only
 };
 
 // Decodes the archive at path; on failure returns null with why set to
 // the text dattool prints.
-std::unique_ptr<Opened> load(const std::string& path, std::string& why) {
-    detail::File f = detail::fileOpenRead(path);
-    if (!f) {
-        why = detail::lastError();
+std::unique_ptr<Loaded> load(const std::string& path, With with, std::string& why) {
+    detail::Opened file = detail::openArchive(path);
+    if (file.failure != detail::Failure::none) {
+        why = file.why;
         return nullptr;
     }
-    if (!detail::fileIsRegular(f)) {
-        why = "not a regular file";
+    auto state = std::make_unique<Loaded>();
+    detail::Decoded decoded = detail::decodeArchive(file);
+    if (decoded.failure != detail::Failure::none) {
+        why = decoded.why;
         return nullptr;
     }
-    auto state = std::make_unique<Opened>();
-    state->archive = detail::parseFile(f);
-    if (state->archive.status == detail::Toc::notArchive) {
-        why = "Not a DAT file";
-        return nullptr;
-    }
-    if (state->archive.status == detail::Toc::damaged) {
-        why = "Damaged archive: " + state->archive.damage;
-        return nullptr;
-    }
-    state->verdicts = detail::judgeExtraction(state->archive);
+    state->archive = std::move(decoded.archive);
+    state->verdicts = detail::judgeExtraction(state->archive, with == With::tree ? &state->made : nullptr);
     const size_t count = state->verdicts.size();
     state->end.resize(count);
     // Preorder: an entry's children come after it, so walking backwards
@@ -58,12 +54,17 @@ std::unique_ptr<Opened> load(const std::string& path, std::string& why) {
         const size_t parent = state->verdicts[i].parent;
         if (parent != detail::topLevel) state->end[parent] = std::max(state->end[parent], state->end[i]);
     }
-    state->file = std::move(f);
+    state->file = std::move(file.file);
     return state;
 }
 
-void normalise(std::string& path, size_t from) {
-    std::replace(path.begin() + static_cast<std::ptrdiff_t>(from), path.end(), '/', '\\');
+// "internal error: <what>", or as much of it as memory allows.
+std::string internalError(const char* what) noexcept {
+    try {
+        return std::string("internal error: ") + what;
+    } catch (...) {
+        return {};
+    }
 }
 
 // The directories a lookup has entered: the index past each one's last
@@ -81,24 +82,30 @@ void leaveBefore(size_t i, Entered& open, std::string& at) {
 
 }  // namespace
 
-struct Archive::State : Opened {};
+struct Archive::State : Loaded {};
 
 Archive::Archive() noexcept = default;
 Archive::~Archive() = default;
 Archive::Archive(Archive&& other) noexcept = default;
 Archive& Archive::operator=(Archive&& other) noexcept = default;
 
-Archive::Archive(const std::string& path) noexcept {
+Archive::Archive(const std::string& path) noexcept : Archive(path, With::entries) {}
+
+Archive::Archive(const std::string& path, With with) noexcept {
     try {
-        std::unique_ptr<Opened> opened = load(path, failure);
+        std::unique_ptr<Loaded> opened = load(path, with, failure);
         if (opened) state = std::make_unique<State>(State{std::move(*opened)});
     } catch (const std::bad_alloc&) {
         // The tree was freed on the way here, so the text has room.
         state.reset();
         failure = "Archive does not fit in memory";
+    } catch (const std::exception& e) {
+        // A fault of the library's own: said as such, never as memory.
+        state.reset();
+        failure = internalError(e.what());
     } catch (...) {
         state.reset();
-        failure = "Archive does not fit in memory";
+        failure = internalError("an exception of no known kind");
     }
 }
 
@@ -138,6 +145,32 @@ std::string Archive::path(size_t i) const noexcept {
     }
 }
 
+std::string Archive::named(size_t i) const noexcept {
+    if (i >= size()) return {};
+    try {
+        return state->verdicts[i].refusal == detail::Refusal::leavesDirectory
+                   ? detail::storedPath(state->verdicts, i)
+                   : detail::writtenPath(state->verdicts, i);
+    } catch (...) {
+        return {};
+    }
+}
+
+size_t Archive::nodes() const noexcept {
+    return state ? state->made.size() : 0;
+}
+
+Node Archive::node(size_t i) const noexcept {
+    Node out;
+    if (i >= nodes()) return out;
+    const detail::Made& m = state->made[i];
+    out.name = detail::madeName(state->verdicts, state->made, i);
+    out.kind = m.directory ? Kind::directory : Kind::file;
+    out.parent = m.parent;
+    out.entry = i == 0 ? noParent : m.verdict;
+    return out;
+}
+
 std::string Archive::written(size_t i) const noexcept {
     if (i >= size() || state->verdicts[i].refusal != detail::Refusal::none) return {};
     try {
@@ -149,13 +182,14 @@ std::string Archive::written(size_t i) const noexcept {
 
 size_t Archive::find(std::string_view path) const noexcept {
     try {
-        std::string wanted(path);
-        normalise(wanted, 0);
         size_t found = notFound;
         // One buffer holds the path of the entry at hand; a directory whose
-        // path does not lead towards wanted is passed over whole. Names may
-        // hold separators themselves, so a directory matches with its
-        // trailing separator or without it, never by stripping wanted.
+        // path does not lead towards the one wanted is passed over whole.
+        // Names may hold separators themselves, so a directory matches with
+        // its trailing separator or without it, never by stripping path.
+        auto same = [&](const std::string& at) {
+            return at.size() == path.size() && detail::startsWithPath(path, at);
+        };
         std::string at;
         Entered open;
         const size_t count = size();
@@ -164,12 +198,11 @@ size_t Archive::find(std::string_view path) const noexcept {
             const detail::Entry& e = *state->verdicts[i].entry;
             const size_t mark = at.size();
             at += e.name;
-            normalise(at, mark);
-            if (at == wanted) found = i;
+            if (same(at)) found = i;
             if (e.type == detail::typeDirectory) {
                 at += '\\';
-                if (at == wanted) found = i;
-                if (wanted.size() > at.size() && wanted.compare(0, at.size(), at) == 0) {
+                if (same(at)) found = i;
+                if (path.size() > at.size() && detail::startsWithPath(path, at)) {
                     open.emplace_back(state->end[i], mark);
                     ++i;
                     continue;

@@ -431,18 +431,18 @@ int main(int argc, char* argv[]) {
             say(archive, why);
             return statusFailed;
         }
-        mounted.tree = buildTree(mounted.source.members);
+        mounted.tree = buildTree(mounted.source);
     } catch (const std::bad_alloc&) {
         mounted.source = {};
         mounted.tree = {};
         say(archive, "Archive does not fit in memory");
         return statusFailed;
     }
-    for (const LeftOut& l : mounted.tree.leftOut) say(mounted.source.members[l.member].stored, l.reason);
-    // The paths were for the tree and the lines above; the files keep
+    for (const LeftOut& l : mounted.source.leftOut) say(l.path, l.reason);
+    // The names were for the tree and the lines above; the files keep
     // their member's index, which is all a read needs.
-    mounted.source.members = {};
-    mounted.tree.leftOut = {};
+    mounted.source.shown = {};
+    mounted.source.leftOut = {};
     struct stat st {};
     if (stat(archive.c_str(), &st) != 0) {
         say(archive, std::strerror(errno));

@@ -12,24 +12,28 @@ struct SourceState {
 
 bool openSource(const std::string& path, Source& source, std::string& why) {
     auto state = std::make_shared<SourceState>();
-    state->archive = dat::Archive(path);
+    state->archive = dat::Archive(path, dat::With::tree);
     if (!state->archive.isOpen()) {
         why = state->archive.error();
         return false;
     }
     const dat::Archive& a = state->archive;
-    source.members.clear();
-    source.members.reserve(a.size());
+    source.shown.clear();
+    source.shown.reserve(a.nodes());
+    for (size_t i = 0; i < a.nodes(); ++i) {
+        const dat::Node n = a.node(i);
+        Shown s;
+        s.name = std::string(n.name);
+        s.directory = n.kind == dat::Kind::directory;
+        s.parent = n.parent;
+        s.member = n.entry;
+        s.size = s.directory ? 0 : a.entry(n.entry).size;
+        source.shown.push_back(std::move(s));
+    }
+    source.leftOut.clear();
     for (size_t i = 0; i < a.size(); ++i) {
         const dat::Entry e = a.entry(i);
-        Member m;
-        m.parent = e.parent;
-        m.stored = a.path(i);
-        m.written = a.written(i);
-        m.directory = e.kind == dat::Kind::directory;
-        m.size = m.directory ? 0 : e.size;
-        m.refused = std::string(e.refusal);
-        source.members.push_back(std::move(m));
+        if (!e.refusal.empty()) source.leftOut.push_back({a.named(i), std::string(e.refusal)});
     }
     source.state = std::move(state);
     return true;

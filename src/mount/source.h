@@ -1,8 +1,7 @@
 // What datmount needs of an archive, in one place: open it with the whole
-// table of contents checked, list every entry with what "x" does with it,
-// and read any byte range of a file. The archive is read here alone, through
-// the library's face; the mount's tree hashes names as the library's tables
-// do (archive/name_hash.h).
+// table of contents checked, the tree "x" would make of it with every entry
+// "x" leaves alone and why, and any byte range of a file. The rest of
+// datmount sees nothing else of the library, and decides nothing of it.
 #pragma once
 
 #include <cstddef>
@@ -15,20 +14,28 @@
 
 namespace dat::detail {
 
-// One entry of the archive, in stored order.
-struct Member {
-    size_t parent = noParent;  // index of the directory holding it; noParent at the top
-    std::string stored;        // its path as listed, for messages
-    std::string written;       // where "x" writes it, "\\" or "/" between names
-    bool directory = false;
+// One directory or file of the tree "x" makes, by the library's number for
+// it: 0 is the directory "x" makes it in, and each comes after the
+// directory holding it, in the order "x" makes them.
+struct Shown {
+    std::string name;
+    bool directory = true;
+    size_t parent = 0;  // number of the directory holding it
     uint64_t size = 0;
-    std::string refused;  // why "x" leaves it alone; empty when it is written
+    size_t member = 0;  // files: the archive's entry whose bytes it holds
+};
+
+// An entry "x" leaves alone: the path it names it by, and why.
+struct LeftOut {
+    std::string path;
+    std::string reason;
 };
 
 struct SourceState;
 
 struct Source {
-    std::vector<Member> members;
+    std::vector<Shown> shown;
+    std::vector<LeftOut> leftOut;              // in stored order
     std::shared_ptr<const SourceState> state;  // the open archive, read by any thread
 };
 
@@ -37,8 +44,8 @@ struct Source {
 // "Damaged archive: ...", "Archive does not fit in memory".
 bool openSource(const std::string& path, Source& source, std::string& why);
 
-// Reads exactly n bytes of members[member] from offset within it, the
-// range lying inside the file. Safe from any number of threads at once;
+// Reads exactly n bytes of the archive's entry member from offset within it,
+// the range lying inside the file. Safe from any number of threads at once;
 // false when the archive no longer holds those bytes.
 bool readMember(const Source& source, size_t member, uint64_t offset, void* buf, size_t n);
 

@@ -13,7 +13,7 @@ namespace dat::detail {
 namespace {
 
 // Why a directory could not be reached.
-enum class Reach { ok, link, reserved, blocked };
+enum class Reach { ok, link, blocked };
 
 // What one extraction keeps while it walks the tree. Every directory is
 // reached from the current directory one name at a time, each opened
@@ -102,9 +102,7 @@ Reach openLevel(Extraction& walk, size_t level, bool make) {
 Reach reach(Extraction& walk) {
     size_t level = walk.handles.empty() || walk.handles.back() ? walk.handles.size() : 0;
     for (; level < walk.pathNames.size(); ++level) {
-        const bool again = level < walk.handles.size();
-        if (!again && !nameAllowed(walk.pathNames[level])) return Reach::reserved;
-        const Reach r = openLevel(walk, level, !again);
+        const Reach r = openLevel(walk, level, level >= walk.handles.size());
         if (r != Reach::ok) {
             walk.handles.resize(level);
             return r;
@@ -130,8 +128,6 @@ std::string reason(const Extraction& walk, Reach r) {
     switch (r) {
         case Reach::link:
             return "path passes through a symbolic link";
-        case Reach::reserved:
-            return "name is reserved on Windows";
         case Reach::ok:
         case Reach::blocked:
             break;
@@ -227,8 +223,8 @@ bool writeOut(Extraction& walk, const Dir& dir, const std::string& name, const E
 }
 
 // part: what the entry adds to the written path, its directory's "\\" left
-// out. The verdict has decided whether the file is written; only the disk
-// may still stop it.
+// out. The verdict has decided whether the file is written and where; only
+// the disk may still stop it.
 void extractFile(Extraction& walk, const Entry& e, Refusal refusal, const std::string& part) {
     const std::string& path = named(walk, refusal);
     walk.report.extracting(path, e.size);
@@ -238,12 +234,10 @@ void extractFile(Extraction& walk, const Entry& e, Refusal refusal, const std::s
     // last separator and are reached like any directory; the rest is the
     // file's own name.
     const size_t names = walk.pathNames.size();
-    size_t cut = part.size();
-    while (cut > 0 && !isSeparator(part[cut - 1])) --cut;
+    const size_t cut = lastNameAt(part);
     const std::string name = part.substr(cut);
     splitPath(part.substr(0, cut), walk.pathNames);
-    Reach reached = reach(walk);
-    if (reached == Reach::ok && !nameAllowed(name)) reached = Reach::reserved;
+    const Reach reached = reach(walk);
     const bool ok = reached == Reach::ok &&
                     writeOut(walk, walk.handles.empty() ? walk.base : walk.handles.back(), name, e);
     leaveBelow(walk, names);
@@ -261,6 +255,7 @@ void extractDir(Extraction& walk, Refusal refusal, const std::string& part, bool
             if (chosen) walk.report.skipped(path, why, why);
             return;
         case Refusal::fileInTheWay:
+        case Refusal::nameTooLong:
             if (chosen) walk.report.directoryNotMade(path, why);
             return;
         case Refusal::namesNoFile:
@@ -278,7 +273,6 @@ void extractDir(Extraction& walk, Refusal refusal, const std::string& part, bool
             walk.report.directoryMade(path);
             break;
         case Reach::link:
-        case Reach::reserved:
             walk.report.skipped(path, because, because);
             break;
         case Reach::blocked:
@@ -301,13 +295,10 @@ std::string enter(Extraction& walk, const Verdict& v, const Level& above) {
     walk.stored.resize(above.stored);
     walk.written.resize(above.written);
     leaveBelow(walk, above.names);
-    const bool dir = e.type == typeDirectory;
     walk.stored += e.name;
-    if (dir) walk.stored += '\\';
-    std::string part = v.skip < e.name.size() ? e.name.substr(v.skip) : std::string();
-    walk.written += part;
-    if (dir && !part.empty()) walk.written += '\\';
-    return part;
+    if (e.type == typeDirectory) walk.stored += '\\';
+    appendWritten(walk.written, v);
+    return v.skip < e.name.size() ? e.name.substr(v.skip) : std::string();
 }
 
 // Every entry in stored order, as the verdicts judged it: the walk keeps

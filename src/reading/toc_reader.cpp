@@ -26,13 +26,12 @@ size_t nameLength(const std::string& name) {
     return std::min(name.find('\0'), name.size());
 }
 
-// One directory being decoded: how many records it still claims and the
-// length of its path; while building, where its entries go.
+// One directory being decoded: how many records it still claims; while
+// building, where its entries go.
 struct Level {
     std::vector<Entry>* list;  // building: the directory's entries
     size_t kept;               // measuring: the directory's index in TocWalk::kept
     uint32_t left;
-    size_t pathLength;  // of the joined path of the directory, "\\" included
 };
 
 // Where a non-empty file's bytes lie in the data region, and the TOC
@@ -59,12 +58,12 @@ struct TocWalk {
 
 enum class Check { entry, passedOver, damaged };
 
-// Decodes the record at cursor, in the directory at level, depth levels
-// below the root, and moves cursor past it. entry: a file or directory
-// whose joined path is pathLength bytes; passedOver: a record of another
-// type, which costs no entry; damaged: walk.archive.damage says why.
-Check checkRecord(TocWalk& walk, const uint8_t*& cursor, const Level& level, size_t depth, Record& r,
-                  size_t& pathLength) {
+// Decodes the record at cursor, depth levels below the root, and moves
+// cursor past it. entry: a file or directory; passedOver: a record of
+// another type, which costs no entry; damaged: walk.archive.damage says
+// why. The bounds are the format's, the same on every system: how long a
+// path may be on this one is for extraction to say.
+Check checkRecord(TocWalk& walk, const uint8_t*& cursor, size_t depth, Record& r) {
     const TocSpan& toc = walk.toc;
     const uint8_t* at = cursor;
     auto damaged = [&](const std::string& what) {
@@ -78,12 +77,7 @@ Check checkRecord(TocWalk& walk, const uint8_t*& cursor, const Level& level, siz
         return damaged("name of " + decimal(r.name.size()) + " bytes at offset " +
                        decimal(offsetOf(toc, at)) + " is longer than " + decimal(maxNameLength) + " bytes");
     if (r.type != typeFile && r.type != typeDirectory) return Check::passedOver;
-    const bool dir = r.type == typeDirectory;
-    pathLength = level.pathLength + nameLength(r.name) + (dir ? 1 : 0);
-    if (pathLength > maxPathLength())
-        return damaged("path at offset " + decimal(offsetOf(toc, at)) + " is longer than " +
-                       decimal(maxPathLength()) + " bytes");
-    if (dir && depth > maxDepth)
+    if (r.type == typeDirectory && depth > maxDepth)
         return damaged("directory at offset " + decimal(offsetOf(toc, at)) + " lies deeper than " +
                        decimal(maxDepth) + " levels");
     return Check::entry;
@@ -94,15 +88,14 @@ Check checkRecord(TocWalk& walk, const uint8_t*& cursor, const Level& level, siz
 // last record, or nullptr at damage.
 const uint8_t* measure(TocWalk& walk, const uint8_t* cursor, uint32_t rootCount) {
     walk.kept.assign(1, 0);
-    std::vector<Level> stack{{nullptr, 0, rootCount, 0}};
+    std::vector<Level> stack{{nullptr, 0, rootCount}};
     Record r;  // reused, so a long name's buffer is allocated once
     for (;;) {
         while (!stack.empty() && stack.back().left == 0) stack.pop_back();
         if (stack.empty()) return cursor;
         Level& level = stack.back();
         --level.left;
-        size_t pathLength = 0;
-        const Check checked = checkRecord(walk, cursor, level, stack.size(), r, pathLength);
+        const Check checked = checkRecord(walk, cursor, stack.size(), r);
         if (checked == Check::damaged) return nullptr;
         ++walk.records;
         if (checked == Check::passedOver) continue;
@@ -111,7 +104,7 @@ const uint8_t* measure(TocWalk& walk, const uint8_t* cursor, uint32_t rootCount)
             if (r.size > 0) ++walk.filled;
             continue;
         }
-        stack.push_back({nullptr, walk.kept.size(), r.count, pathLength});
+        stack.push_back({nullptr, walk.kept.size(), r.count});
         walk.kept.push_back(0);
     }
 }
@@ -123,7 +116,7 @@ void build(TocWalk& walk, const uint8_t* cursor, uint32_t rootCount) {
     size_t nextDir = 0;  // index in kept of the next directory
     top.reserve(walk.kept[nextDir++]);
     walk.ranges.reserve(walk.filled);
-    std::vector<Level> stack{{&top, 0, rootCount, 0}};
+    std::vector<Level> stack{{&top, 0, rootCount}};
     Record r;  // copied into each entry, the name at its exact length
     for (size_t done = 0; done < walk.records; ++done) {
         while (!stack.empty() && stack.back().left == 0) stack.pop_back();
@@ -131,8 +124,7 @@ void build(TocWalk& walk, const uint8_t* cursor, uint32_t rootCount) {
         Level& level = stack.back();
         --level.left;
         const uint8_t* at = cursor;
-        size_t pathLength = 0;
-        if (checkRecord(walk, cursor, level, stack.size(), r, pathLength) != Check::entry) continue;
+        if (checkRecord(walk, cursor, stack.size(), r) != Check::entry) continue;
         r.name.resize(nameLength(r.name));
         level.list->push_back(Entry{r, {}});
         Entry& e = level.list->back();
@@ -143,7 +135,7 @@ void build(TocWalk& walk, const uint8_t* cursor, uint32_t rootCount) {
         }
         // Reserved exactly, so the lists above never move while this one fills.
         e.child.reserve(walk.kept[nextDir++]);
-        stack.push_back({&e.child, 0, e.count, pathLength});
+        stack.push_back({&e.child, 0, e.count});
     }
 }
 

@@ -13,48 +13,71 @@ namespace dat::detail {
 namespace {
 
 // Whether every name in part may be made on this system.
-bool namesAllowed(const std::string& part) {
-    size_t start = 0;
-    for (size_t i = 0; i <= part.size(); ++i) {
-        if (i < part.size() && !isSeparator(part[i])) continue;
-        if (i > start && !nameAllowed(part.substr(start, i - start))) return false;
-        start = i + 1;
-    }
+bool namesAllowed(std::string_view part) {
+    for (NameCursor n(part); n.next();)
+        if (!nameAllowed(std::string(n.name()))) return false;
     return true;
 }
 
-// The names of a stored name from skip on, as "x" makes them: split at
-// either separator, empty names left out. Starts go to starts.
-void namesOf(const std::string& name, size_t skip, std::vector<uint16_t>& starts) {
-    starts.clear();
-    for (size_t i = skip; i < name.size();) {
-        size_t stop = i;
-        while (stop < name.size() && !isSeparator(name[stop])) ++stop;
-        if (stop > i) starts.push_back(static_cast<uint16_t>(i));
-        i = stop + 1;
-    }
-}
-
-// The name that starts at start of name, up to the next separator.
-std::string_view nameAt(const std::string& name, size_t start) {
-    size_t stop = start;
-    while (stop < name.size() && !isSeparator(name[stop])) ++stop;
-    return std::string_view(name).substr(start, stop - start);
+// Whether every name in part fits a directory entry: no file system this
+// program writes to takes a longer name (Windows counts 255 UTF-16 units,
+// which no name of 255 bytes exceeds).
+constexpr size_t maxWrittenName = 255;
+bool namesFit(std::string_view part) {
+    for (NameCursor n(part); n.next();)
+        if (n.name().size() > maxWrittenName) return false;
+    return true;
 }
 
 bool isDot(std::string_view name) {
     return name.size() == 1 && name[0] == '.';
 }
 
-// The start of the next directory name after the one at start: empty and
-// "." names left out, as they open the directory they stand in.
-size_t nextDirName(const std::string& name, size_t start) {
-    size_t at = start + nameAt(name, start).size();
-    for (;;) {
-        while (at < name.size() && isSeparator(name[at])) ++at;
-        if (at >= name.size() || !isDot(nameAt(name, at))) return at;
-        ++at;
+// The path state of the walk over the tree: the stored path as listed,
+// the path written to, and whether a directory above already climbed out,
+// or could not be named or made.
+struct PathWalk {
+    std::string stored;
+    std::string written;
+    bool leaves = false;
+    bool reserved = false;
+    bool tooLong = false;
+};
+
+// Moves walk down to entry e and judges it by the rules that need no other
+// entry: climbing out, naming no file, bytes outside the data region
+// (dataSize) and names the system cannot hold. The caller puts walk back
+// after e and everything below it.
+Refusal judgeEntry(PathWalk& walk, const Entry& e, uint32_t dataSize) {
+    const bool dir = e.type == typeDirectory;
+    const size_t storedMark = walk.stored.size(), writtenMark = walk.written.size();
+    walk.stored.append(e.name);
+    if (dir) walk.stored += '\\';
+    if (!walk.leaves) {
+        if (walk.written.empty()) {
+            // Nothing kept yet: leading separators, drives and ".." of this
+            // name are dropped, as from the start of a path.
+            walk.leaves = !safePath(walk.stored.substr(storedMark), walk.written);
+        } else {
+            walk.written.append(e.name);
+            if (dir) walk.written += '\\';
+            walk.leaves = hasUp(e.name);
+        }
     }
+    if (walk.leaves) return Refusal::leavesDirectory;
+    // A path that ends in a separator names no file.
+    if (!dir && (walk.written.empty() || isSeparator(walk.written.back()))) return Refusal::namesNoFile;
+    // dataSize is the data region's length; a record reaching past it would
+    // read bytes that are not its own. An empty file reads nothing.
+    if (!dir && e.size != 0 && uint64_t(e.offset) + e.size > dataSize) return Refusal::outsideArchive;
+    const std::string_view added = std::string_view(walk.written).substr(writtenMark);
+    if (!walk.reserved) walk.reserved = !namesAllowed(added);
+    if (walk.reserved) return Refusal::reservedName;
+    // The longest path this system takes: 4095 bytes on Linux, 259 on
+    // Windows. The archive holds longer ones alike on every system.
+    if (!walk.tooLong) walk.tooLong = !namesFit(added) || walk.written.size() > maxPathLength();
+    if (walk.tooLong) return Refusal::nameTooLong;
+    return Refusal::none;
 }
 
 // The paths written so far, as a tree of names, to find repeated paths and
@@ -150,14 +173,14 @@ struct Written {
             const uint32_t c = slots[s] - 1;
             if (nodes[c].count == 0) return blocked;
             // Follow the chain while the names agree.
-            const std::string& chain = nameOf(nodes[c]);
-            size_t place = nodes[c].start;
+            NameCursor chain(nameOf(nodes[c]), nodes[c].start);
+            chain.next();  // its first name, found above
             uint16_t k = 1;
             for (; k < nodes[c].count; ++k) {
-                place = nextDirName(chain, place);
-                if (n + k == dirs.size() || nameAt(chain, place) != nameAt(name, dirs[n + k])) break;
+                chain.next();
+                if (n + k == dirs.size() || chain.name() != nameAt(name, dirs[n + k])) break;
             }
-            at = k < nodes[c].count ? split(c, k, place) : c;
+            at = k < nodes[c].count ? split(c, k, chain.start()) : c;
             n += k;
         }
         return at;
@@ -167,48 +190,54 @@ struct Written {
 // How many entries the tree below list holds, and how many names their
 // stored names hold.
 void countEntries(const std::vector<Entry>& list, size_t& entries, size_t& names) {
-    std::vector<uint16_t> starts;
     Preorder<const std::vector<Entry>> walk(list);
     while (const Entry* e = walk.next()) {
         ++entries;
-        namesOf(e->name, 0, starts);
-        names += starts.size();
+        for (NameCursor n(e->name); n.next();) ++names;
     }
 }
 
 // Places verdict i, which the rules left alone, among what was written
-// before it; returns the node of its directory (blocked when it has none).
-uint32_t place(Written& w, std::vector<Verdict>& verdicts, uint32_t i, uint32_t at) {
+// before it; returns the node of its directory (blocked when it has none)
+// and sets landed to the node it stands for, a directory's or its file's.
+// A file it refuses leaves no trace: not even the directories of its own
+// name are taken as made.
+uint32_t place(Written& w, std::vector<Verdict>& verdicts, uint32_t i, uint32_t at, uint32_t& landed) {
     Verdict& v = verdicts[i];
     const bool dir = v.entry->type == typeDirectory;
     const std::string& name = v.entry->name;
-    std::vector<uint16_t>& starts = w.starts;
-    namesOf(name, v.skip, starts);
-    uint16_t file = 0;
-    if (!dir && !starts.empty()) {
-        file = starts.back();
-        starts.pop_back();
+    // A file's own name is its last; the names before it are directories.
+    // (A drive dropped from the front may leave the last name shorter.)
+    const size_t file = dir ? name.size() : std::max<size_t>(lastNameAt(name), v.skip);
+    const std::string_view fileName = std::string_view(name).substr(file);
+    if (!dir && isDot(fileName)) {
+        v.refusal = Refusal::directoryInTheWay;  // the directory "." names
+        return Written::blocked;
     }
-    starts.erase(
-        std::remove_if(starts.begin(), starts.end(), [&](uint16_t n) { return isDot(nameAt(name, n)); }),
-        starts.end());
+    std::vector<uint16_t>& starts = w.starts;
+    starts.clear();
+    for (NameCursor n(std::string_view(name).substr(0, file), v.skip); n.next();)
+        starts.push_back(static_cast<uint16_t>(n.start()));
     at = w.walk(at, i, starts);
     if (at == Written::blocked) {
         v.refusal = Refusal::fileInTheWay;
         return at;
     }
-    if (dir) return at;
-    const std::string_view fileName = nameAt(name, file);
+    if (dir) {
+        landed = at;
+        return at;
+    }
     const size_t s = w.find(at, fileName);
-    if (isDot(fileName) || (w.slots[s] != 0 && w.nodes[w.slots[s] - 1].count != 0)) {
-        v.refusal = Refusal::directoryInTheWay;  // or the directory "." names
+    if (w.slots[s] != 0 && w.nodes[w.slots[s] - 1].count != 0) {
+        v.refusal = Refusal::directoryInTheWay;
     } else if (w.slots[s] == 0) {
-        w.make(s, {at, i, file, 0});
+        landed = w.make(s, {at, i, static_cast<uint16_t>(file), 0});
     } else {
-        Written::Node& there = w.nodes[w.slots[s] - 1];
+        landed = w.slots[s] - 1;
+        Written::Node& there = w.nodes[landed];
         verdicts[there.verdict].replaced = true;
         there.verdict = i;
-        there.start = file;
+        there.start = static_cast<uint16_t>(file);
     }
     return Written::blocked;
 }
@@ -219,22 +248,25 @@ struct Level {
     uint32_t verdict;  // the directory's
     uint32_t at;       // its node, blocked when it has none
     size_t stored, written;
-    bool leaves, reserved;
+    bool leaves, reserved, tooLong;
 };
 
-// Judges every entry below list in preorder.
-void judgeAll(Written& w, std::vector<Verdict>& verdicts, const std::vector<Entry>& list, uint32_t dataSize) {
+// Judges every entry below list in preorder. landed, when given, receives
+// the node each verdict stands for, or blocked.
+void judgeAll(Written& w, std::vector<Verdict>& verdicts, const std::vector<Entry>& list, uint32_t dataSize,
+              std::vector<uint32_t>* landed) {
     PathWalk walk;
     std::vector<Level> levels;  // the directories above the entry at hand
     Preorder<const std::vector<Entry>> entries(list);
     while (const Entry* e = entries.next()) {
         levels.resize(entries.depth() - 1);
-        const Level top{topLevel, 0, 0, 0, false, false};
+        const Level top{topLevel, 0, 0, 0, false, false, false};
         const Level& above = levels.empty() ? top : levels.back();
         walk.stored.resize(above.stored);
         walk.written.resize(above.written);
         walk.leaves = above.leaves;
         walk.reserved = above.reserved;
+        walk.tooLong = above.tooLong;
         const size_t writtenMark = walk.written.size();
         const auto i = static_cast<uint32_t>(verdicts.size());
         Verdict v;
@@ -247,15 +279,17 @@ void judgeAll(Written& w, std::vector<Verdict>& verdicts, const std::vector<Entr
         const size_t whole = e->name.size() + (e->type == typeDirectory ? 1 : 0);
         v.skip = static_cast<uint16_t>(std::min(whole - std::min(added, whole), e->name.size()));
         verdicts.push_back(v);
-        uint32_t node = Written::blocked;
+        uint32_t node = Written::blocked, stands = Written::blocked;
         if (v.refusal == Refusal::none) {
             if (above.at == Written::blocked)
                 verdicts[i].refusal = Refusal::fileInTheWay;
             else
-                node = place(w, verdicts, i, above.at);
+                node = place(w, verdicts, i, above.at, stands);
         }
+        if (landed) landed->push_back(stands);
         if (!e->child.empty())
-            levels.push_back({i, node, walk.stored.size(), walk.written.size(), walk.leaves, walk.reserved});
+            levels.push_back(
+                {i, node, walk.stored.size(), walk.written.size(), walk.leaves, walk.reserved, walk.tooLong});
     }
 }
 
@@ -271,34 +305,44 @@ std::string joinedPath(const std::vector<Verdict>& verdicts, size_t i, Part part
 
 }  // namespace
 
-Refusal judgeEntry(PathWalk& walk, const Entry& e, uint32_t dataSize) {
-    const bool dir = e.type == typeDirectory;
-    const size_t storedMark = walk.stored.size(), writtenMark = walk.written.size();
-    walk.stored.append(e.name);
-    if (dir) walk.stored += '\\';
-    if (!walk.leaves) {
-        if (walk.written.empty()) {
-            // Nothing kept yet: leading separators, drives and ".." of this
-            // name are dropped, as from the start of a path.
-            walk.leaves = !safePath(walk.stored.substr(storedMark), walk.written);
-        } else {
-            walk.written.append(e.name);
-            if (dir) walk.written += '\\';
-            walk.leaves = hasUp(e.name);
+namespace {
+
+// What x makes, from the nodes the judging left and the node each verdict
+// stands for: each node is numbered when the first verdict that makes it
+// comes, after the directories above it, one number per directory of a
+// chain.
+std::vector<Made> madeOf(const Written& w, const std::vector<uint32_t>& landed) {
+    std::vector<Made> made(1);                                      // the current directory
+    std::vector<uint32_t> first(w.nodes.size(), Written::blocked);  // of each node: its first number
+    first[0] = 0;
+    // The number of the deepest directory of node n, which must be numbered.
+    auto last = [&](uint32_t n) { return first[n] + w.nodes[n].count - 1; };
+    std::vector<uint32_t> above;  // nodes not yet numbered, from the deepest up
+    for (const uint32_t stands : landed) {
+        if (stands == Written::blocked || first[stands] != Written::blocked) continue;
+        above.clear();
+        for (uint32_t n = stands; first[n] == Written::blocked; n = w.nodes[n].parent) above.push_back(n);
+        for (auto n = above.rbegin(); n != above.rend(); ++n) {
+            const Written::Node& node = w.nodes[*n];
+            first[*n] = static_cast<uint32_t>(made.size());
+            uint32_t parent = last(node.parent);
+            if (node.count == 0) {
+                made.push_back({parent, node.verdict, node.start, false});
+                continue;
+            }
+            NameCursor names(w.nameOf(node), node.start);
+            for (uint16_t k = 0; k < node.count && names.next(); ++k) {
+                made.push_back({parent, node.verdict, static_cast<uint16_t>(names.start()), true});
+                parent = static_cast<uint32_t>(made.size() - 1);
+            }
         }
     }
-    if (walk.leaves) return Refusal::leavesDirectory;
-    // A path that ends in a separator names no file.
-    if (!dir && (walk.written.empty() || isSeparator(walk.written.back()))) return Refusal::namesNoFile;
-    // dataSize is the data region's length; a record reaching past it would
-    // read bytes that are not its own. An empty file reads nothing.
-    if (!dir && e.size != 0 && uint64_t(e.offset) + e.size > dataSize) return Refusal::outsideArchive;
-    if (!walk.reserved) walk.reserved = !namesAllowed(walk.written.substr(writtenMark));
-    if (walk.reserved) return Refusal::reservedName;
-    return Refusal::none;
+    return made;
 }
 
-std::vector<Verdict> judgeExtraction(const Archive& archive, NameTableUse* use) {
+}  // namespace
+
+std::vector<Verdict> judgeExtraction(const Archive& archive, std::vector<Made>* made, NameTableUse* use) {
     std::vector<Verdict> verdicts;
     size_t entries = 0, names = 0;
     countEntries(archive.root.child, entries, names);
@@ -306,12 +350,20 @@ std::vector<Verdict> judgeExtraction(const Archive& archive, NameTableUse* use) 
     // An entry makes at most a chain, a split and its file; and no more
     // nodes than its names.
     Written w(verdicts, std::min(names, 3 * entries));
-    judgeAll(w, verdicts, archive.root.child, archive.root.size);
+    std::vector<uint32_t> landed;
+    if (made) landed.reserve(entries);
+    judgeAll(w, verdicts, archive.root.child, archive.root.size, made ? &landed : nullptr);
+    if (made) *made = madeOf(w, landed);
     if (use) {
         use->slots = w.slots.size();
         use->filled = w.slots.size() - static_cast<size_t>(std::count(w.slots.begin(), w.slots.end(), 0u));
     }
     return verdicts;
+}
+
+std::string_view madeName(const std::vector<Verdict>& verdicts, const std::vector<Made>& made, size_t i) {
+    if (i == 0 || i >= made.size()) return {};
+    return nameAt(verdicts[made[i].verdict].entry->name, made[i].start);
 }
 
 std::string storedPath(const std::vector<Verdict>& verdicts, size_t i) {
@@ -321,12 +373,16 @@ std::string storedPath(const std::vector<Verdict>& verdicts, size_t i) {
     });
 }
 
+void appendWritten(std::string& path, const Verdict& v) {
+    const std::string& name = v.entry->name;
+    // Dropped whole from the start of the path, it adds nothing.
+    if (path.empty() && v.skip >= name.size()) return;
+    path.append(name, std::min<size_t>(v.skip, name.size()), std::string::npos);
+    if (v.entry->type == typeDirectory) path += '\\';
+}
+
 std::string writtenPath(const std::vector<Verdict>& verdicts, size_t i) {
-    return joinedPath(verdicts, i, [](std::string& path, const Verdict& v) {
-        if (v.skip >= v.entry->name.size()) return;  // all of it dropped
-        path.append(v.entry->name, v.skip, std::string::npos);
-        if (v.entry->type == typeDirectory) path += '\\';
-    });
+    return joinedPath(verdicts, i, appendWritten);
 }
 
 const char* reasonOf(Refusal r) {
@@ -345,6 +401,8 @@ const char* reasonOf(Refusal r) {
             return "a file stands in the way";
         case Refusal::directoryInTheWay:
             return "a directory stands in the way";
+        case Refusal::nameTooLong:
+            return "File name too long";
     }
     return "";
 }

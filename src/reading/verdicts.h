@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "archive/entry.h"
@@ -23,6 +24,7 @@ enum class Refusal : uint8_t {
     reservedName,       // Windows cannot hold a name of the path (Windows builds only)
     fileInTheWay,       // an earlier file stands where this path needs a directory
     directoryInTheWay,  // an earlier directory stands where this file goes
+    nameTooLong,        // the path, or a name of it, is longer than this system takes
 };
 
 // The parent of a verdict at the top of the tree: 32 bits, as the library
@@ -42,21 +44,14 @@ struct Verdict {
     bool replaced = false;  // a later file of the same path is written over this one
 };
 
-// The path state of one walk over the tree, for "x" and for judgeExtraction
-// alike: the stored path as listed, the path written to, and whether a
-// directory above already climbed out or could not be named.
-struct PathWalk {
-    std::string stored;
-    std::string written;
-    bool leaves = false;
-    bool reserved = false;
+// One thing "x" leaves in an empty current directory: a directory, or a
+// file with the bytes of the last entry written there. Twelve bytes.
+struct Made {
+    uint32_t parent = 0;   // index of the directory holding it
+    uint32_t verdict = 0;  // directory: whose stored name holds its name; file: whose bytes it holds
+    uint16_t start = 0;    // where its name starts in that verdict's stored name
+    bool directory = true;
 };
-
-// Moves walk down to entry e and judges it by the rules that need no disk:
-// climbing out, naming no file, bytes outside the data region (dataSize)
-// and, on Windows, reserved names. The caller puts walk back after e and
-// everything below it.
-Refusal judgeEntry(PathWalk& walk, const Entry& e, uint32_t dataSize);
 
 // How judgeExtraction used its table of the names written: the table never
 // grows, so it is sized at the start for every name there can be, with
@@ -68,14 +63,30 @@ struct NameTableUse {
 
 // Every entry of archive, in stored order, with what "x" does with it in
 // an empty current directory. Names are compared byte for byte, as a
-// case-sensitive file system compares them. use, when given, is told how
-// the table of names was used.
-std::vector<Verdict> judgeExtraction(const Archive& archive, NameTableUse* use = nullptr);
+// case-sensitive file system compares them. These verdicts are the one
+// decision of what "x" makes: "x" follows them, and the library and the
+// mount show them.
+//
+// made, when given, receives what "x" makes, in the order it makes it:
+// made[0] is the current directory, every other directory and file comes
+// after the directory holding it. Of repeated files there is one, placed
+// where the first was made. use, when given, is told how the table of
+// names was used.
+std::vector<Verdict> judgeExtraction(const Archive& archive, std::vector<Made>* made = nullptr,
+                                     NameTableUse* use = nullptr);
+
+// The name of made[i]; empty for the current directory, made[0].
+std::string_view madeName(const std::vector<Verdict>& verdicts, const std::vector<Made>& made, size_t i);
 
 // The path of verdicts[i] as listed, and as written below the current
 // directory; directories end in "\\".
 std::string storedPath(const std::vector<Verdict>& verdicts, size_t i);
 std::string writtenPath(const std::vector<Verdict>& verdicts, size_t i);
+
+// Appends to path, the written path of v's directory, what v adds to it:
+// its stored name less what was dropped from its start, and a directory's
+// "\\", unless all of it was dropped from the start of the path.
+void appendWritten(std::string& path, const Verdict& v);
 
 // The reason "x" gives for a refusal.
 const char* reasonOf(Refusal r);

@@ -156,60 +156,72 @@ def extracted(lines, files):
 
 
 def deep_expect(platform):
-    """The nested samples on a platform whose limit they pass: each level
-    adds "d\\"; the level past the limit is damage, reported with its
-    record's offset (17 bytes per record)."""
+    """3000 levels of "d": the tree outgrows the reader's 2048 levels, the
+    same on every platform; the directory past them is damage, reported with
+    its record's offset (17 bytes per record)."""
+    listing = "".join("d\\" * level + "\n" for level in range(1, 2049))
+    return damaged(listing, "directory at offset %d lies deeper than 2048 levels" % (21 + 17 * 2048))
+
+
+def chain_expect(platform, levels, name, files):
+    """levels directories named name, each in the one before, and at the
+    bottom the files (name, bytes). Everything is listed; "x" makes what
+    its platform's paths can hold and refuses the rest, a directory or file
+    whose path is longer than the limit, and all below it, as "File name
+    too long"; a file with an empty name names no file."""
     limit = PATH_LIMIT[platform]
-    listing, path, level = [], "", 0
-    while len(path) + 2 <= limit:
-        path += "d\\"
-        listing.append(path + "\n")
-        level += 1
-    return damaged("".join(listing), "path at offset %d is longer than %d bytes" % (21 + 17 * level, limit))
+    listing, run, tree, errors = [], [], {}, ""
+    too_long = "File name too long"
+    made = 0  # levels of directories made
+    for level in range(1, levels + 1):
+        path = (name + "\\") * level
+        listing.append(path)
+        run.append("Creating directory " + path + "...")
+        if len(path) > limit:
+            run.append("Unable to create directory " + path)
+            errors += err(path, too_long)
+        else:
+            made = level
+    bottom = (name + "\\") * levels
+    for file_name, data in files:
+        path = bottom + file_name
+        listing.append(path)
+        why = "path names no file" if not file_name else too_long if len(path) > limit else None
+        run.append("Extracting " + path + ("...failed" if why else "...ok"))
+        if why:
+            errors += err(path, why)
+        else:
+            tree["/".join([name] * levels + [file_name])] = data
+    # Directories that hold something are left out (the test adds them).
+    if made and not tree:
+        tree["/".join([name] * made)] = DIR
+    status = 255 if errors else 0
+    return Expect("".join(p + "\n" for p in listing), 0, extracted(run, len(files)), status, tree,
+                  extract_errors=errors)
 
 
 def nested_expect(platform):
-    nested = "d\\" * 200
-    if len(nested) + 5 > PATH_LIMIT[platform]:
-        return deep_expect(platform)  # 405 bytes: more than a Windows path holds
-    listing = "".join("d\\" * i + "\n" for i in range(1, 201)) + nested + "f.txt\n"
-    run = ["Creating directory " + "d\\" * i + "..." for i in range(1, 201)]
-    return Expect(listing, 0, extracted(run + ["Extracting " + nested + "f.txt...ok"], 1), 0,
-                  {"d/" * 200 + "f.txt": b"deep"})
+    """200 levels of "d" and a file: 405 bytes, more than a Windows path
+    holds."""
+    return chain_expect(platform, 200, "d", [("f.txt", b"deep")])
 
 
 def deepest_expect(platform):
     """2047 levels of "d" and a file "f": a path of exactly 4095 bytes."""
-    if platform == "windows":
-        return deep_expect(platform)
-    listing = "".join("d\\" * i + "\n" for i in range(1, 2048)) + "d\\" * 2047 + "f\n"
-    run = ["Creating directory " + "d\\" * i + "..." for i in range(1, 2048)]
-    return Expect(listing, 0, extracted(run + ["Extracting " + "d\\" * 2047 + "f...ok"], 1), 0,
-                  {"d/" * 2047 + "f": b"deep"})
+    return chain_expect(platform, 2047, "d", [("f", b"deep")])
 
 
 def too_deep_expect(platform):
     """2049 levels of directories with empty names: each level adds one
-    "\\" (16-byte records), so a Windows path outgrows its limit first."""
-    limit = 2048 if platform == "linux" else PATH_LIMIT[platform]
-    listing = "".join("\\" * i + "\n" for i in range(1, limit + 1))
-    offset = 21 + 16 * limit
-    if platform == "linux":
-        return damaged(listing, "directory at offset %d lies deeper than 2048 levels" % offset)
-    return damaged(listing, "path at offset %d is longer than %d bytes" % (offset, limit))
+    "\\" (16-byte records); the 2049th is damage on every platform."""
+    listing = "".join("\\" * i + "\n" for i in range(1, 2049))
+    return damaged(listing, "directory at offset %d lies deeper than 2048 levels" % (21 + 16 * 2048))
 
 
 def amplified_expect(platform, files):
     """15 levels of 255-byte names over files with empty names: each file
     lists as its directory's path, and names no file to extract."""
-    dirs = ["n" * 255 + "\\"] * 15
-    if platform == "windows":
-        return damaged(dirs[0] + "\n", "path at offset 292 is longer than 259 bytes")
-    paths = ["".join(dirs[:i]) for i in range(1, 16)]
-    listing = "".join(p + "\n" for p in paths) + (paths[-1] + "\n") * files
-    run = ["Creating directory " + p + "..." for p in paths] + ["Extracting " + paths[-1] + "...failed"] * files
-    return Expect(listing, 0, extracted(run, files), 255, {"/".join(["n" * 255] * 15): DIR},
-                  extract_errors=err(paths[-1], "path names no file") * files)
+    return chain_expect(platform, 15, "n" * 255, [("", b"")] * files)
 
 
 WINDOWS_NAMES = ["a:b", "trail.", "space ", "LONGDI~1", "CON", "aux.txt", "Com1", "lpt9.log", "nul .x",
@@ -354,7 +366,7 @@ def samples():
                    extracted(["Creating directory " + "d\\" * i + "..." for i in range(1, 21)] +
                              ["Extracting " + "d\\" * 20 + "f...ok"], 1), 0,
                    {"d/" * 20 + "f": b"deep"})),
-        # 3000 levels of "d\\": the path outgrows the platform's limit.
+        # 3000 levels of "d\\": the tree outgrows the reader's depth.
         "deep_nesting.dat": (archive(nested(3000, [F("f.txt", b"deep")])),
                              {p: deep_expect(p) for p in PATH_LIMIT}),
         "nested_200_levels.dat": (archive(nested(200, [F("f.txt", b"deep")])),
@@ -432,6 +444,12 @@ def samples():
         # The deepest path a Linux build takes: 4095 bytes, 2047 levels.
         "deepest_path.dat": (archive(nested(2047, [F("f", b"deep")])),
                              {p: deepest_expect(p) for p in PATH_LIMIT}),
+        # A path longer than Linux takes (16 levels of 256 bytes): listed
+        # whole and extracted as far as it fits, the rest "File name too
+        # long", the same archive on every system.
+        "path_longer_than_4095_bytes.dat": (archive(nested_named(b"n" * 255, 16, [F("f", b"deep")])),
+                                            {p: chain_expect(p, 16, "n" * 255, [("f", b"deep")])
+                                             for p in PATH_LIMIT}),
         # One level deeper than the walks go, in a path short enough.
         "too_deep.dat": (archive(nested_named(b"", 2049, [F("f", b"deep")])),
                          {p: too_deep_expect(p) for p in PATH_LIMIT}),
@@ -466,6 +484,12 @@ def samples():
             D("w", [F(n.encode("latin-1"), n.encode("latin-1")) for n in WINDOWS_NAMES + WINDOWS_TAKEN]),
             D("d", [D(n) for n in WINDOWS_NAMES[:2] + ["LONGDI~1"]]),
         ]), {p: windows_names_expect(p) for p in PATH_LIMIT}),
+        # A directory with an empty name below a path: it opens the directory
+        # it stands in, and its path as shown ends in a second separator.
+        "empty_directory_name.dat": (archive([D("a", [D("", [F("f", b"f")])])]), Expect(
+            "a\\\na\\\\\na\\\\f\n", 0,
+            extracted(["Creating directory a\\...", "Creating directory a\\\\...", "Extracting a\\\\f...ok"], 1), 0,
+            {"a/f": b"f"})),
         # A file whose own name ends in ".": it would be the directory it
         # names, so it is refused, and nothing of its name is made, not even
         # the directories before that ".".

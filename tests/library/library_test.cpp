@@ -37,19 +37,48 @@ std::string contents(const dat::Archive& a, size_t i) {
 }
 
 // The tree "x" leaves, as the face says it: every entry "x" writes, by its
-// path with "/" between names, and each file's bytes from the last entry
-// written there.
+// path with "/" between names as the disk takes them, and each file's
+// bytes from the last entry written there.
 std::map<std::string, std::string> treeOf(const dat::Archive& a) {
     std::map<std::string, std::string> tree;
     for (size_t i = 0; i < a.size(); ++i) {
         const dat::Entry e = a.entry(i);
         std::string path = a.written(i);
         if (!e.refusal.empty() || e.replaced || path.empty()) continue;
+        // As the disk takes it: empty names and "." open the directory
+        // they stand in.
         std::replace(path.begin(), path.end(), '\\', '/');
-        if (path.back() == '/') path.pop_back();
-        tree[path] = e.kind == dat::Kind::directory ? "<dir>" : contents(a, i);
-        for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1))
-            tree[path.substr(0, slash)] = "<dir>";
+        std::string at, name;
+        for (char c : path + "/") {
+            if (c != '/') {
+                name += c;
+                continue;
+            }
+            if (!name.empty() && name != ".") {
+                if (!at.empty()) tree[at] = "<dir>";
+                at += (at.empty() ? "" : "/") + name;
+            }
+            name.clear();
+        }
+        if (!at.empty()) tree[at] = e.kind == dat::Kind::directory ? "<dir>" : contents(a, i);
+    }
+    return tree;
+}
+
+// The same tree from the archive's nodes: each node's path is its
+// parent's and its name, each file holds its entry's bytes. Every node
+// comes after the directory holding it.
+std::map<std::string, std::string> nodesOf(const dat::Archive& a) {
+    std::map<std::string, std::string> tree;
+    std::vector<std::string> paths(a.nodes());
+    for (size_t i = 1; i < a.nodes(); ++i) {
+        const dat::Node n = a.node(i);
+        if (n.parent >= i || n.name.empty() || n.name.find_first_of("\\/") != std::string_view::npos) {
+            tree["<node " + std::to_string(i) + " out of order or badly named>"] = "";
+            continue;
+        }
+        paths[i] = (n.parent == 0 ? "" : paths[n.parent] + "/") + std::string(n.name);
+        tree[paths[i]] = n.kind == dat::Kind::directory ? "<dir>" : contents(a, n.entry);
     }
     return tree;
 }
@@ -123,6 +152,11 @@ void expectFaceAgrees(const std::string& stem) {
         EXPECT_EQ(fnv1a64(lines), want.list.hash);
     }
     EXPECT_EQ(treeOf(a), want.tree);
+    // The same tree, as the numbered nodes say it.
+    const dat::Archive nodes(dataFile(stem + ".dat"), dat::With::tree);
+    ASSERT_TRUE(nodes.isOpen()) << nodes.error();
+    EXPECT_EQ(nodesOf(nodes), want.tree);
+    EXPECT_EQ(a.nodes(), 0u);
     // Each entry is found by its own path, written with either separator.
     for (size_t i = 0; i < a.size(); ++i) {
         std::string path = a.path(i);

@@ -83,6 +83,20 @@ const Case cases[] = {
       fileNode("d", "4")},
      {"f -> f", "f\\ -> a file stands in the way", "f\\x -> a file stands in the way",
       "f\\y -> a file stands in the way", "d\\ -> d\\", "d -> a directory stands in the way"}},
+    {"a file named \".\" is refused before any directory of its name is taken as made",
+     {fileNode("a\\.", "1"), fileNode("a", "2"), fileNode("b\\c/.", "3"), dirNode("b", {fileNode("c", "4")})},
+     {"a\\. -> a directory stands in the way", "a -> a", "b\\c/. -> a directory stands in the way",
+      "b\\ -> b\\", "b\\c -> b\\c"}},
+    {"an empty name below a path adds its separator",
+     {dirNode("a", {dirNode("", {fileNode("f", "1")})})},
+     {"a\\ -> a\\", "a\\\\ -> a\\\\", "a\\\\f -> a\\\\f"}},
+    {"names longer than a directory entry takes, and all below them",
+     {fileNode(std::string(256, 'f'), "1"), dirNode(std::string(256, 'd'), {fileNode("in", "2")}),
+      fileNode("k/" + std::string(256, 'g'), "3"), fileNode(std::string(255, 'n'), "4")},
+     {std::string(256, 'f') + " -> File name too long", std::string(256, 'd') + "\\ -> File name too long",
+      std::string(256, 'd') + "\\in -> File name too long",
+      "k/" + std::string(256, 'g') + " -> File name too long",
+      std::string(255, 'n') + " -> " + std::string(255, 'n')}},
     {"\".\" opens the directory it stands in",
      {dirNode("d", {fileNode("a", "1")}), dirNode("d\\.", {fileNode("a", "2")}), fileNode(".\\d\\.\\a", "3"),
       dirNode("e", {fileNode(".", "4")})},
@@ -105,7 +119,7 @@ TEST(Verdicts, SayWhatExtractionDoes) {
         const Archive archive = decoded(c.top);
         ASSERT_EQ(archive.status, Toc::ok) << c.what << ": " << archive.damage;
         NameTableUse use;
-        EXPECT_EQ(described(judgeExtraction(archive, &use)), c.verdicts) << c.what;
+        EXPECT_EQ(described(judgeExtraction(archive, nullptr, &use)), c.verdicts) << c.what;
         // Room to spare for every name: at most four fifths full.
         EXPECT_LE(use.filled * 5, use.slots * 4) << c.what << ": " << use.filled << " of " << use.slots;
         if (c.filled != 0) {
@@ -205,10 +219,25 @@ TEST(Members, SelectWhatTheyNameAndEverythingBelowADirectory) {
     }
 }
 
+// The names of a written path as this test takes them, apart from the
+// code under test: split at either separator, empty names left out.
+std::vector<std::string> namesOf(const std::string& path) {
+    std::vector<std::string> names(1);
+    for (char c : path) {
+        if (c != '\\' && c != '/')
+            names.back() += c;
+        else if (!names.back().empty())
+            names.emplace_back();
+    }
+    if (names.back().empty()) names.pop_back();
+    return names;
+}
+
 // The rules of repeated paths as plainly as they can be said, over whole
 // written paths: a file stops every path below it, a later file replaces an
 // earlier one, a file cannot go where a directory is, and "." opens the
-// directory it stands in. The verdicts' compact tables must agree with it.
+// directory it stands in, so a file cannot be named "." and, refused, makes
+// nothing. The verdicts' compact tables must agree with it.
 std::vector<std::string> plainRules(const std::vector<Verdict>& verdicts) {
     std::map<std::vector<std::string>, std::pair<bool, size_t>> made;  // path -> file, verdict
     std::vector<Refusal> refusal(verdicts.size());
@@ -220,9 +249,13 @@ std::vector<std::string> plainRules(const std::vector<Verdict>& verdicts) {
         if (refusal[i] == Refusal::none && v.parent != topLevel && refusal[v.parent] == Refusal::fileInTheWay)
             refusal[i] = Refusal::fileInTheWay;
         if (refusal[i] != Refusal::none) continue;
-        std::vector<std::string> names, path;
-        splitPath(writtenPath(verdicts, i), names);
+        std::vector<std::string> path;
+        const std::vector<std::string> names = namesOf(writtenPath(verdicts, i));
         const bool dir = v.entry->type == typeDirectory;
+        if (!dir && names.back() == ".") {
+            refusal[i] = Refusal::directoryInTheWay;
+            continue;
+        }
         for (size_t n = 0; n < names.size(); ++n) {
             if (!dir && n + 1 == names.size()) break;
             if (names[n] == ".") continue;
@@ -236,7 +269,7 @@ std::vector<std::string> plainRules(const std::vector<Verdict>& verdicts) {
         if (dir || refusal[i] != Refusal::none) continue;
         path.push_back(names.back());
         auto [it, fresh] = made.try_emplace(path, true, i);
-        if (names.back() == "." || !it->second.first) {
+        if (!it->second.first) {
             refusal[i] = Refusal::directoryInTheWay;
         } else if (!fresh) {
             replaced[it->second.second] = true;
@@ -253,9 +286,9 @@ std::vector<std::string> plainRules(const std::vector<Verdict>& verdicts) {
 // Random small trees of names chosen to meet: repeated, nested through
 // separators, ".", empty, climbing and anchored.
 TEST(Verdicts, AgreeWithThePlainRulesOnRandomTrees) {
-    const char* const pool[] = {"a",       "b",       "a",   ".",       "",        "..",  "a\\b",
-                                "b/a",     "a\\.\\b", "\\a", "C:b",     "a\\",     "./a", "a\\b\\c",
-                                "a/b/c/d", "a\\c\\b", "a/c", "b\\a\\c", "x\\..\\y"};
+    const char* const pool[] = {"a",       "b",       "a",   ".",       "",         "..",   "a\\b",
+                                "b/a",     "a\\.\\b", "\\a", "C:b",     "a\\",      "./a",  "a\\b\\c",
+                                "a/b/c/d", "a\\c\\b", "a/c", "b\\a\\c", "x\\..\\y", "c\\.", "b\\/a"};
     std::mt19937 random(7);
     auto pick = [&](size_t n) { return static_cast<size_t>(random() % n); };
     std::function<std::vector<Node>(int)> tree = [&](int depth) {
@@ -282,8 +315,7 @@ TEST(Verdicts, AgreeWithThePlainRulesOnRandomTrees) {
 // The same path with either separator, as the file system reads it:
 // empty names and "." left out.
 std::string onDisk(const std::string& written) {
-    std::vector<std::string> names;
-    splitPath(written, names);
+    const std::vector<std::string> names = namesOf(written);
     std::string path;
     for (const std::string& name : names)
         if (name != ".") path += (path.empty() ? "" : "/") + name;
