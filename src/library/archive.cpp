@@ -80,6 +80,25 @@ void leaveBefore(size_t i, Entered& open, std::string& at) {
     }
 }
 
+// Appends e's name, and a directory's "\\", to at, setting found to i
+// where that is path. Names may hold separators themselves, so a directory
+// matches with its trailing separator or without it, never by stripping
+// path. True when path lies below the directory e, at then ending in its
+// separator; otherwise at is left as it was.
+bool stepTowards(std::string_view path, std::string& at, const detail::Entry& e, size_t i, size_t& found) {
+    auto same = [&] { return at.size() == path.size() && detail::startsWithPath(path, at); };
+    const size_t mark = at.size();
+    at += e.name;
+    if (same()) found = i;
+    if (e.type == detail::typeDirectory) {
+        at += '\\';
+        if (same()) found = i;
+        if (path.size() > at.size() && detail::startsWithPath(path, at)) return true;
+    }
+    at.resize(mark);
+    return false;
+}
+
 }  // namespace
 
 struct Archive::State : Loaded {};
@@ -185,11 +204,6 @@ size_t Archive::find(std::string_view path) const noexcept {
         size_t found = notFound;
         // One buffer holds the path of the entry at hand; a directory whose
         // path does not lead towards the one wanted is passed over whole.
-        // Names may hold separators themselves, so a directory matches with
-        // its trailing separator or without it, never by stripping path.
-        auto same = [&](const std::string& at) {
-            return at.size() == path.size() && detail::startsWithPath(path, at);
-        };
         std::string at;
         Entered open;
         const size_t count = size();
@@ -197,19 +211,12 @@ size_t Archive::find(std::string_view path) const noexcept {
             leaveBefore(i, open, at);
             const detail::Entry& e = *state->verdicts[i].entry;
             const size_t mark = at.size();
-            at += e.name;
-            if (same(at)) found = i;
-            if (e.type == detail::typeDirectory) {
-                at += '\\';
-                if (same(at)) found = i;
-                if (path.size() > at.size() && detail::startsWithPath(path, at)) {
-                    open.emplace_back(state->end[i], mark);
-                    ++i;
-                    continue;
-                }
+            if (stepTowards(path, at, e, i, found)) {
+                open.emplace_back(state->end[i], mark);
+                ++i;
+            } else {
+                i = e.type == detail::typeDirectory ? state->end[i] : i + 1;
             }
-            at.resize(mark);
-            i = e.type == detail::typeDirectory ? state->end[i] : i + 1;
         }
         return found;
     } catch (...) {

@@ -319,21 +319,20 @@ bool renameNewIn(const Dir& parent, const std::string& from, const std::string& 
     return rc == 0 || noted(false);
 }
 
-Dir dirForNew(const std::string& path, std::string& name) {
-    Dir d;
-    std::string at = diskPath(path);
-    // Links are followed as the system would, to the name that is missing.
+namespace {
+
+// Follows the links at `at`, as the system would, to the name that is
+// missing; false, errno set, where something stands at the end or the
+// links do not end.
+bool followToMissing(std::string& at) {
     for (int links = 0;; ++links) {
         struct stat st {};
-        if (::lstat(at.c_str(), &st) != 0) {
-            if (errno != ENOENT) return noted(std::move(d));
-            break;
-        }
+        if (::lstat(at.c_str(), &st) != 0) return errno == ENOENT;
         errno = links == 40 ? ELOOP : EEXIST;
-        if (!S_ISLNK(st.st_mode) || links == 40) return noted(std::move(d));
+        if (!S_ISLNK(st.st_mode) || links == 40) return false;
         std::string target(PATH_MAX, '\0');
         const ssize_t n = ::readlink(at.c_str(), &target[0], target.size());
-        if (n < 0) return noted(std::move(d));
+        if (n < 0) return false;
         target.resize(static_cast<size_t>(n));
         const size_t slash = at.rfind('/');
         if (target[0] == '/' || slash == std::string::npos)
@@ -341,6 +340,14 @@ Dir dirForNew(const std::string& path, std::string& name) {
         else
             at.replace(slash + 1, std::string::npos, target);
     }
+}
+
+}  // namespace
+
+Dir dirForNew(const std::string& path, std::string& name) {
+    Dir d;
+    std::string at = diskPath(path);
+    if (!followToMissing(at)) return noted(std::move(d));
     const size_t slash = at.rfind('/');
     name = slash == std::string::npos ? at : at.substr(slash + 1);
     if (name.empty() || name == "." || name == "..") {

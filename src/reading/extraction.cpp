@@ -59,6 +59,26 @@ bool giveBack(Extraction& walk, size_t keep) {
     return false;
 }
 
+// Keeps d as the handle of pathNames[level].
+void hold(Extraction& walk, size_t level, Dir d) {
+    if (level < walk.handles.size())
+        walk.handles[level] = std::move(d);
+    else
+        walk.handles.push_back(std::move(d));
+}
+
+// pathNames[level] is missing: makes it, once and only when make is set;
+// false, with walk.why set, when it is not to be tried again.
+bool makeMissing(Extraction& walk, size_t level, bool make, bool& made) {
+    if (made) return false;  // why: from the make
+    walk.why = lastError();
+    if (!make) return false;
+    made = true;
+    // Someone else may make it meanwhile: the open decides.
+    if (!dirMake(parentOf(walk, level), walk.pathNames[level])) walk.why = lastError();
+    return true;
+}
+
 // Opens pathNames[level] inside its parent, which is open; makes it first when
 // missing and make is set.
 Reach openLevel(Extraction& walk, size_t level, bool make) {
@@ -66,22 +86,14 @@ Reach openLevel(Extraction& walk, size_t level, bool make) {
         Dir d;
         switch (dirOpen(parentOf(walk, level), walk.pathNames[level], d)) {
             case DirOpened::opened:
-                if (level < walk.handles.size())
-                    walk.handles[level] = std::move(d);
-                else
-                    walk.handles.push_back(std::move(d));
+                hold(walk, level, std::move(d));
                 return Reach::ok;
             case DirOpened::exhausted:
                 walk.why = lastError();
                 if (!giveBack(walk, level)) return Reach::blocked;
                 continue;
             case DirOpened::missing:
-                if (made) return Reach::blocked;  // why: from the make
-                walk.why = lastError();
-                if (!make) return Reach::blocked;
-                made = true;
-                // Someone else may make it meanwhile: the open decides.
-                if (!dirMake(parentOf(walk, level), walk.pathNames[level])) walk.why = lastError();
+                if (!makeMissing(walk, level, make, made)) return Reach::blocked;
                 continue;
             case DirOpened::link:
                 return Reach::link;

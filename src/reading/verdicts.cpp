@@ -44,32 +44,28 @@ struct PathWalk {
     bool tooLong = false;
 };
 
-// Moves walk down to entry e and judges it by the rules that need no other
-// entry: climbing out, naming no file, bytes outside the data region
-// (dataSize) and names the system cannot hold. The caller puts walk back
-// after e and everything below it.
-Refusal judgeEntry(PathWalk& walk, const Entry& e, uint32_t dataSize) {
-    const bool dir = e.type == typeDirectory;
-    const size_t storedMark = walk.stored.size(), writtenMark = walk.written.size();
+// Adds e's name to the paths of walk, and notes when the written path
+// climbs out of the current directory.
+void descend(PathWalk& walk, const Entry& e, bool dir) {
+    const size_t storedMark = walk.stored.size();
     walk.stored.append(e.name);
     if (dir) walk.stored += '\\';
-    if (!walk.leaves) {
-        if (walk.written.empty()) {
-            // Nothing kept yet: leading separators, drives and ".." of this
-            // name are dropped, as from the start of a path.
-            walk.leaves = !safePath(walk.stored.substr(storedMark), walk.written);
-        } else {
-            walk.written.append(e.name);
-            if (dir) walk.written += '\\';
-            walk.leaves = hasUp(e.name);
-        }
+    if (walk.leaves) return;
+    if (walk.written.empty()) {
+        // Nothing kept yet: leading separators, drives and ".." of this
+        // name are dropped, as from the start of a path.
+        walk.leaves = !safePath(walk.stored.substr(storedMark), walk.written);
+        return;
     }
-    if (walk.leaves) return Refusal::leavesDirectory;
-    // A path that ends in a separator names no file.
-    if (!dir && (walk.written.empty() || isSeparator(walk.written.back()))) return Refusal::namesNoFile;
-    // dataSize is the data region's length; a record reaching past it would
-    // read bytes that are not its own. An empty file reads nothing.
-    if (!dir && e.size != 0 && uint64_t(e.offset) + e.size > dataSize) return Refusal::outsideArchive;
+    walk.written.append(e.name);
+    if (dir) walk.written += '\\';
+    walk.leaves = hasUp(e.name);
+}
+
+// What this system refuses of the written path, whose names from
+// writtenMark on are the entry's own: a reserved name, or a name or a path
+// longer than it takes. Below a refused directory everything is refused.
+Refusal systemRefusal(PathWalk& walk, size_t writtenMark) {
     const std::string_view added = std::string_view(walk.written).substr(writtenMark);
     if (!walk.reserved) walk.reserved = !namesAllowed(added);
     if (walk.reserved) return Refusal::reservedName;
@@ -78,6 +74,23 @@ Refusal judgeEntry(PathWalk& walk, const Entry& e, uint32_t dataSize) {
     if (!walk.tooLong) walk.tooLong = !namesFit(added) || walk.written.size() > maxPathLength();
     if (walk.tooLong) return Refusal::nameTooLong;
     return Refusal::none;
+}
+
+// Moves walk down to entry e and judges it by the rules that need no other
+// entry: climbing out, naming no file, bytes outside the data region
+// (dataSize) and names the system cannot hold. The caller puts walk back
+// after e and everything below it.
+Refusal judgeEntry(PathWalk& walk, const Entry& e, uint32_t dataSize) {
+    const bool dir = e.type == typeDirectory;
+    const size_t writtenMark = walk.written.size();
+    descend(walk, e, dir);
+    if (walk.leaves) return Refusal::leavesDirectory;
+    // A path that ends in a separator names no file.
+    if (!dir && (walk.written.empty() || isSeparator(walk.written.back()))) return Refusal::namesNoFile;
+    // dataSize is the data region's length; a record reaching past it would
+    // read bytes that are not its own. An empty file reads nothing.
+    if (!dir && e.size != 0 && uint64_t(e.offset) + e.size > dataSize) return Refusal::outsideArchive;
+    return systemRefusal(walk, writtenMark);
 }
 
 // The paths written so far, as a tree of names, to find repeated paths and
