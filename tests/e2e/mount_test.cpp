@@ -143,6 +143,16 @@ struct Mount {
     std::string err() const { return readBytes(errors); }
 };
 
+// --version: datmount's own line first, then libfuse's, which
+// fusermount3, another program, prints in part; to a pipe as well.
+TEST(Mount, VersionSaysItsOwnBeforeLibfuses) {
+    ScratchDir dir;
+    const ToolRun r = runProgram(DATMOUNT_PATH, "", {"--version"}, dir.path);
+    EXPECT_EQ(r.out.rfind("datmount " DATTOOL_VERSION "\n", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("FUSE", 1), std::string::npos) << r.out;
+    EXPECT_EQ(r.status, 0);
+}
+
 // Standard error of x with each line said by datmount instead.
 std::string asDatmount(std::string err) {
     for (size_t at = 0; (at = err.find("dattool: ", at)) != std::string::npos;)
