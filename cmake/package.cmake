@@ -67,6 +67,12 @@ if(NOT dattool_changelog_top MATCHES "^dattool \\(${PROJECT_VERSION}\\) ")
 endif()
 
 install(TARGETS dattool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT dattool)
+# bash completion, where bash-completion loads it on demand: named for the
+# command it completes.
+if(NOT WIN32)
+  install(FILES packaging/completion.bash RENAME dattool
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions COMPONENT dattool)
+endif()
 
 if(DATTOOL_GZIP)
   set(dattool_gz_changelog ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)

@@ -98,10 +98,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     enter(src);
-    if (Printer told; createArchive(told, s.archive, args) != 0) fail("creation reported a failure");
+    Options create;
+    create.command = 'c';
+    create.archive = s.archive;
+    create.names = args;
+    if (Printer told; createArchive(told, create) != 0) fail("creation reported a failure");
 
     enter(out);
-    if (Printer told; readArchive(told, 'x', s.archive) != 0) fail("extraction reported a failure");
+    Options extract;
+    extract.command = 'x';
+    extract.archive = s.archive;
+    if (Printer told; readArchive(told, extract) != 0) fail("extraction reported a failure");
     const File made = fileOpenRead(s.archive);
     if (parseFile(made).files != b.fileCount) fail("file count differs");
 

@@ -12,7 +12,9 @@
 #include "creation/writer.h"
 #include "platform/platform.h"
 #include "reading/extraction.h"
+#include "reading/members.h"
 #include "reading/opening.h"
+#include "reading/verdicts.h"
 #include "report.h"
 
 namespace dat::detail {
@@ -35,41 +37,117 @@ int finalStatus(Printer& out) {
     return out.failed() || !out.outputDelivered() ? statusFailed : 0;
 }
 
+// "l" with members or -v: the entries selected, by path or with -v in
+// columns (type, size and data offset as stored), then the totals.
+void listSelected(Printer& out, const Options& o, const Archive& archive, Members& members) {
+    const std::vector<Verdict> verdicts = judgeExtraction(archive);
+    const std::vector<bool> selected =
+        o.names.empty() ? std::vector<bool>(verdicts.size(), true) : selectedBy(members, verdicts);
+    StoredPaths paths;
+    unsigned long long files = 0, dirs = 0, bytes = 0;
+    for (size_t i = 0; i < verdicts.size(); ++i) {
+        const std::string& path = nextStoredPath(paths, verdicts, i);
+        if (!selected[i]) continue;
+        const Entry& e = *verdicts[i].entry;
+        const bool dir = e.type == typeDirectory;
+        if (!o.verbose) {
+            out.listed(path);
+        } else {
+            std::printf("%c %10u %10u %s\n", dir ? 'd' : '-', e.size, e.offset, out.shown(path).c_str());
+            out.progress();
+        }
+        if (dir) {
+            ++dirs;
+        } else {
+            ++files;
+            bytes += e.size;
+        }
+    }
+    if (o.verbose && !o.quiet) std::printf("%llu files, %llu directories, %llu bytes\n", files, dirs, bytes);
+}
+
+// Says of each member that named nothing that it is not there, once the
+// rest is done.
+void reportMissing(Printer& out, const Members& members) {
+    for (size_t k = 0; k < members.names.size(); ++k)
+        if (!members.found[k]) out.failureOnStderr(members.names[k], "not in the archive");
+}
+
+// "x": the entries selected, or all, below the current directory or the
+// one -C names, made first with its parents.
+void extract(Printer& out, const Options& o, const File& f, const Archive& archive, Members& members) {
+    Visit there;
+    if (!o.directory.empty() && (!makeDirectories(o.directory) || !enterDirectory(o.directory, there))) {
+        out.failure(o.directory, lastError(), "Unable to create directory %s",
+                    out.shown(o.directory).c_str());
+        return;
+    }
+    if (o.names.empty()) {
+        extractFiles(f, archive, out);
+    } else {
+        // Judged once: the verdicts that select the members are the ones
+        // extraction walks.
+        const std::vector<Verdict> verdicts = judgeExtraction(archive);
+        const std::vector<bool> selected = selectedBy(members, verdicts);
+        extractFiles(f, archive, out, &verdicts, &selected);
+    }
+    if (!leaveDirectory(there)) out.failureOnStderr(".", lastError());
+}
+
+// The archive decoded: listed or extracted as o asks, then the members
+// that named nothing told.
+int readDecoded(Printer& out, const Options& o, const Opened& opened, const Decoded& decoded) {
+    const std::string& archive = o.archive;
+    if (decoded.failure == Failure::notArchive || decoded.failure == Failure::noMemory) {
+        out.failure(archive, decoded.why, "%s", decoded.why.c_str());
+        return statusFailed;
+    }
+    Members members = membersOf(o.names);
+    if (o.command == 'l') {
+        if (o.names.empty() && !o.verbose)
+            printFiles(decoded.archive.root.child, out);
+        else
+            listSelected(out, o, decoded.archive, members);
+    }
+    // Nothing is extracted from a damaged archive: its files would be read
+    // from the wrong places and still look right. Whether a member is there
+    // cannot be told either.
+    if (decoded.failure == Failure::damaged) {
+        out.failure(archive, decoded.why, "%s", decoded.why.c_str());
+        return statusFailed;
+    }
+    if (o.command == 'x') extract(out, o, opened.file, decoded.archive, members);
+    reportMissing(out, members);
+    return finalStatus(out);
+}
+
 }  // namespace
 
-int readArchive(Printer& out, char command, const std::string& archive) {
-    std::printf("Opening %s...", out.shown(archive).c_str());
-    out.progress();
+int readArchive(Printer& out, const Options& o) {
+    const std::string& archive = o.archive;
+    if (!o.quiet) {
+        std::printf("Opening %s...", out.shown(archive).c_str());
+        out.progress();
+    }
     Opened opened = openArchive(archive);
     if (opened.failure != Failure::none) {
         out.failure(archive, opened.why, "failed");
         return statusFailed;
     }
-    std::puts("ok\nParsing TOC...");
-    out.progress();
+    if (!o.quiet) {
+        std::puts("ok\nParsing TOC...");
+        out.progress();
+    }
     try {
         // The decoded archive lives for this run only; bad_alloc frees it
         // on the way out, before anything is printed.
-        const Decoded decoded = decodeArchive(opened);
-        if (decoded.failure == Failure::notArchive || decoded.failure == Failure::noMemory) {
-            out.failure(archive, decoded.why, "%s", decoded.why.c_str());
-            return statusFailed;
-        }
-        if (command == 'l') printFiles(decoded.archive.root.child, out);
-        // Nothing is extracted from a damaged archive: its files would be
-        // read from the wrong places and still look right.
-        if (decoded.failure == Failure::damaged) {
-            out.failure(archive, decoded.why, "%s", decoded.why.c_str());
-            return statusFailed;
-        }
-        if (command == 'x') extractFiles(opened.file, decoded.archive, out);
+        return readDecoded(out, o, opened, decodeArchive(opened));
     } catch (const std::bad_alloc&) {
         // The archive may well be sound. The tree was freed on the way
         // here, so the messages have memory to be made in.
         out.failure(archive, "Archive does not fit in memory", "Archive does not fit in memory");
         return statusFailed;
     }
-    return finalStatus(out);
 }
 
 namespace {
@@ -148,7 +226,7 @@ void putInPlace(Printer& out, Staging& staged, File& held, const std::string& ar
     bool taken = false;
     if (keepIn(staged, held, replacing, taken)) return;
     const bool whole = static_cast<bool>(staged.file);
-    if (whole && !taken)
+    if (whole && !taken && !out.quiet())
         std::printf("Cannot put the new archive in place of %s: writing it in place\n",
                     out.shown(archive).c_str());
     // Someone else's file that took the name meanwhile stays.
@@ -176,7 +254,7 @@ Staging stagingFor(Printer& out, const File& f, const std::string& archive) {
     if (!fileIsRegular(f)) return staged;
     staged.dir = dirHolding(f, archive, staged.name);
     if (staged.dir) staged.file = tempIn(staged);
-    if (!staged.file)
+    if (!staged.file && !out.quiet())
         std::printf("Cannot make a temporary file beside %s: writing it in place\n",
                     out.shown(archive).c_str());
     return staged;
@@ -199,7 +277,7 @@ Staging stagingForNew(Printer& out, const std::string& archive, File& f) {
         f = fileCreateIn(staged.dir, staged.name, taken);
         if (f) removeOnSignal(&staged.dir, staged.name);
     }
-    if (f)
+    if (f && !out.quiet())
         std::printf("Cannot make a temporary file beside %s: writing it in place\n",
                     out.shown(archive).c_str());
     return staged;
@@ -254,6 +332,46 @@ void discard(const std::string& archive, Target& t, File& file) {
     removeOnSignal(nullptr, "");
 }
 
+// Only directories are looked for, so only the directory arguments are
+// patterns; the command and the archive are used as typed. A pattern that
+// matches nothing stays as typed too.
+std::vector<std::string> expanded(const std::vector<std::string>& args) {
+    std::vector<std::string> dirs;
+    for (const std::string& arg : args) {
+        std::vector<std::string> found;
+        if (isPattern(arg)) found = patternMatches(arg, nameBefore);
+        if (found.empty())
+            dirs.push_back(arg);
+        else
+            dirs.insert(dirs.end(), found.begin(), found.end());
+    }
+    return dirs;
+}
+
+// What building and writing an archive came to.
+enum class Outcome { written, unwritten, tooLarge, noDirectory };
+
+// Builds the tree from the directories and writes the archive to target.
+// With -C the directories are read, and their files copied, in the
+// directory it names; the one the run began in, where the archive's path
+// leads from, is current again on the way out, on bad_alloc too. The tree
+// lives in this call only: on bad_alloc it is freed before anything
+// prints.
+Outcome writeTree(Printer& out, const Options& o, KeyedFile& target, const std::vector<FileId>& own) {
+    Visit there;
+    if (!o.directory.empty() && !enterDirectory(o.directory, there)) return Outcome::noDirectory;
+    Entry root;
+    root.type = typeDirectory;
+    buildTree(root, expanded(o.names), own, out);
+    root.size = fixupTree(root.child, 0);
+    // Offsets are 32-bit: a longer archive could not be read back, so none
+    // of it is written.
+    if (archiveLength(root) > maxArchiveLength) return Outcome::tooLarge;
+    const bool written = createFile(target, root, own, out);
+    if (!leaveDirectory(there)) out.failureOnStderr(".", lastError());
+    return written ? Outcome::written : Outcome::unwritten;
+}
+
 // Puts a complete archive, written to a temporary file, in place. The file
 // gets its final owner and bits only now: until then nobody else may open
 // it.
@@ -291,7 +409,18 @@ void finish(Printer& out, const std::string& archive, Target& t, File& file, boo
 
 }  // namespace
 
-int createArchive(Printer& out, const std::string& archive, const std::vector<std::string>& dirs) {
+int createArchive(Printer& out, const Options& o) {
+    const std::string& archive = o.archive;
+    const std::string& from = o.directory;
+    // -C: a directory that cannot be entered is found before the archive
+    // is touched.
+    if (!from.empty()) {
+        Visit there;
+        if (!enterDirectory(from, there)) {
+            out.failure(from, lastError(), "Unable to open directory %s", out.shown(from).c_str());
+            return statusFailed;
+        }
+    }
     Target t;
     if (!openTarget(out, archive, t)) return statusFailed;
     // A new archive has no file of its own to name yet.
@@ -305,46 +434,31 @@ int createArchive(Printer& out, const std::string& archive, const std::vector<st
         discard(archive, t, target.file);
         return statusFailed;
     };
-    bool written = false;
+    Outcome made = Outcome::unwritten;
     try {
-        // The tree lives in this block only: on bad_alloc it is freed before
-        // anything prints.
-        Entry root;
-        root.type = typeDirectory;
-        buildTree(root, dirs, own, out);
-        root.size = fixupTree(root.child, 0);
-        // Offsets are 32-bit: a longer archive could not be read back, so
-        // none of it is written.
-        if (archiveLength(root) > maxArchiveLength)
-            return unwritten("Archive would be too large: 4 GiB or more");
-        written = createFile(target, root, own, out);
+        made = writeTree(out, o, target, own);
     } catch (const std::bad_alloc&) {
         // A tree that fans out through links can outgrow memory before it
         // reaches the size limit.
         return unwritten("Archive does not fit in memory");
     }
-    finish(out, archive, t, target.file, written);
+    switch (made) {
+        case Outcome::tooLarge:
+            return unwritten("Archive would be too large: 4 GiB or more");
+        case Outcome::noDirectory:
+            // Gone since it was entered above.
+            out.failure(from, lastError(), "Unable to open directory %s", out.shown(from).c_str());
+            discard(archive, t, target.file);
+            return statusFailed;
+        case Outcome::written:
+        case Outcome::unwritten:
+            break;
+    }
+    finish(out, archive, t, target.file, made == Outcome::written);
     return finalStatus(out);
 }
 
 namespace {
-
-// Only directories are looked for, so only the directory arguments are
-// patterns; the command and the archive are used as typed. A pattern that
-// matches nothing stays as typed too.
-std::vector<std::string> expanded(std::vector<std::string>::const_iterator from,
-                                  std::vector<std::string>::const_iterator to) {
-    std::vector<std::string> dirs;
-    for (; from != to; ++from) {
-        std::vector<std::string> found;
-        if (isPattern(*from)) found = patternMatches(*from, nameBefore);
-        if (found.empty())
-            dirs.push_back(*from);
-        else
-            dirs.insert(dirs.end(), found.begin(), found.end());
-    }
-    return dirs;
-}
 
 int wrongArguments(Printer& out, const std::string& program, const std::string& what,
                    const std::string& why) {
@@ -353,18 +467,20 @@ int wrongArguments(Printer& out, const std::string& program, const std::string& 
     return statusFailed;
 }
 
-int runArguments(Printer& out, const std::vector<std::string>& args) {
-    const std::string program = args.empty() ? "dattool" : args[0];
-    if (args.size() < 2) return wrongArguments(out, program, "command line", "no command given");
-    const char command = args[1][0];
-    const bool known = command == 'x' || command == 'l' || command == 'c';
-    // Unknown commands are refused: silence would look like success.
-    if (!known) return wrongArguments(out, program, args[1], "unknown command");
-    if (args.size() < 3) return wrongArguments(out, program, args[1], "no archive given");
-    const std::string& archive = args[2];
-    if (command != 'c') return readArchive(out, command, archive);
-    if (args.size() < 4) return wrongArguments(out, program, args[1], "no directory given");
-    return createArchive(out, archive, expanded(args.begin() + 3, args.end()));
+int runArguments(Printer& out, const Options& o, const std::string& program) {
+    switch (o.ask) {
+        case Ask::help:
+            std::fputs(helpText(), stdout);
+            return 0;
+        case Ask::version:
+            std::puts("dattool " DATTOOL_VERSION);
+            return 0;
+        case Ask::wrong:
+            return wrongArguments(out, program, o.what, o.why);
+        case Ask::run:
+            break;
+    }
+    return o.command == 'c' ? createArchive(out, o) : readArchive(out, o);
 }
 
 }  // namespace
@@ -374,8 +490,10 @@ int runCommand(const std::vector<std::string>& args) {
     // output. Output that went nowhere fails the run like lost output.
     const bool outputClosed = reopenStandardStreams();
     catchSignals();
-    Printer out;
-    const int status = runArguments(out, args);
+    // Read before the printer is made: -q decides what it prints.
+    const Options o = readOptions(args);
+    Printer out(o.quiet);
+    const int status = runArguments(out, o, args.empty() ? "dattool" : args[0]);
     // Lost output is told whichever way the command ended.
     const bool delivered = out.outputDelivered();
     if (outputClosed) out.failureOnStderr("standard output", "closed when the run began");

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "options.h"
 #include "report.h"
 
 namespace dat::detail {
@@ -13,16 +14,17 @@ namespace dat::detail {
 constexpr int statusFailed = -1;  // the shell sees 255
 
 // Runs the command that args names: args[0] is the program's name, args[1]
-// the command, args[2] the archive and for "c" the directories follow,
-// which may be wildcard patterns.
+// the command, then the archive, the members of "l" and "x" or the
+// directories of "c" (which may be wildcard patterns), and options
+// anywhere among them (see options.h).
 // Prints the usage text when they do not suffice. Returns 0 or statusFailed;
 // statusFailed too when standard output was closed or lost a write.
 int runCommand(const std::vector<std::string>& args);
 
-// "l" or "x" on the archive at path, told through out.
-int readArchive(Printer& out, char command, const std::string& archive);
+// "l" or "x" as options ask, told through out.
+int readArchive(Printer& out, const Options& options);
 
-// "c": the archive at path from the directories in dirs, told through out.
-int createArchive(Printer& out, const std::string& archive, const std::vector<std::string>& dirs);
+// "c" as options ask, told through out.
+int createArchive(Printer& out, const Options& options);
 
 }  // namespace dat::detail

@@ -20,7 +20,7 @@ constexpr uint64_t largeFile = uint64_t(1) << 20;
 
 }  // namespace
 
-Printer::Printer() {
+Printer::Printer(bool quiet) : quietly(quiet) {
     std::fflush(stdout);
     std::clearerr(stdout);
     lastSent = Clock::now();
@@ -49,11 +49,13 @@ void Printer::stderrLine(const std::string& path, const std::string& reason) con
 }
 
 void Printer::failure(const std::string& path, const std::string& reason, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::vprintf(format, args);
-    va_end(args);
-    std::putchar('\n');
+    if (!quietly) {
+        va_list args;
+        va_start(args, format);
+        std::vprintf(format, args);
+        va_end(args);
+        std::putchar('\n');
+    }
     failureOnStderr(path, reason);
 }
 
@@ -112,11 +114,11 @@ void Printer::listed(const std::string& path) {
 }
 
 void Printer::extractionBegins() {
-    std::puts("Extracting...");
+    if (!quietly) std::puts("Extracting...");
 }
 
 void Printer::extractionEnds(uint32_t files) {
-    std::printf("Extracted %u file(s)\n", files);
+    if (!quietly) std::printf("Extracted %u file(s)\n", files);
     progress();
 }
 
@@ -125,22 +127,22 @@ void Printer::noCurrentDirectory(const std::string& why) {
 }
 
 void Printer::directoryMade(const std::string& path) {
-    std::printf("Creating directory %s...\n", shown(path).c_str());
+    if (!quietly) std::printf("Creating directory %s...\n", shown(path).c_str());
     progress();
 }
 
 void Printer::directoryNotMade(const std::string& path, const std::string& why) {
-    std::printf("Creating directory %s...\n", shown(path).c_str());
+    if (!quietly) std::printf("Creating directory %s...\n", shown(path).c_str());
     failure(path, why, "Unable to create directory %s", shown(path).c_str());
 }
 
 void Printer::extracting(const std::string& path, uint32_t size) {
-    std::printf("Extracting %s...", shown(path).c_str());
+    if (!quietly) std::printf("Extracting %s...", shown(path).c_str());
     startLine(size);
 }
 
 void Printer::extracted(const std::string& /*path*/) {
-    std::puts("ok");
+    if (!quietly) std::puts("ok");
     progress();
 }
 
@@ -155,7 +157,7 @@ void Printer::skipped(const std::string& path, const std::string& reason, const 
 }
 
 void Printer::passedOver(const std::string& path, const std::string& reason) {
-    std::printf("Skipping %s: %s\n", shown(path).c_str(), reason.c_str());
+    if (!quietly) std::printf("Skipping %s: %s\n", shown(path).c_str(), reason.c_str());
     progress();
 }
 
@@ -164,7 +166,7 @@ void Printer::notListed(const std::string& directory, const std::string& why) {
 }
 
 void Printer::writing(const std::string& path, uint32_t size) {
-    std::printf("Writing %s...\n", shown(path).c_str());
+    if (!quietly) std::printf("Writing %s...\n", shown(path).c_str());
     startLine(size);
 }
 

@@ -25,10 +25,12 @@ namespace dat::detail {
 // and when standard output last went out. One lives for each run, so a run
 // in-process behaves as a run of its own. Made after the standard streams
 // are settled: on a terminal it makes standard output unbuffered, so that
-// a progress line shows before the work it announces.
+// a progress line shows before the work it announces. Quiet (-q), it
+// prints only what a script wants: the paths listed, and the failures on
+// standard error alone.
 class Printer : public Reporter {
    public:
-    Printer();
+    explicit Printer(bool quiet = false);
 
     // Prints format and its arguments on standard output as printf does,
     // then a line break ("failed" completes a progress line this way);
@@ -47,6 +49,8 @@ class Printer : public Reporter {
 
     // Whether anything has been reported through failure().
     bool failed() const { return failedSoFar; }
+    // Whether the lines that tell of the work are left out (-q).
+    bool quiet() const { return quietly; }
 
     // A name as it may be printed on standard output. On a terminal
     // nothing in it may drive the terminal: see escaped. To a pipe or a
@@ -94,6 +98,7 @@ class Printer : public Reporter {
     // a while, so its line goes out before any of its work.
     void startLine(uint32_t size);
 
+    bool quietly = false;
     bool failedSoFar = false;
     bool outputOnTerminal = false;
     bool errorsOnTerminal = false;

@@ -83,17 +83,25 @@ void leaveBefore(size_t i, Entered& open, std::string& at) {
 // Appends e's name, and a directory's "\\", to at, setting found to i
 // where that is path. Names may hold separators themselves, so a directory
 // matches with its trailing separator or without it, never by stripping
-// path. True when path lies below the directory e, at then ending in its
-// separator; otherwise at is left as it was.
+// path. The directories entered lead towards path, so at agrees with it up
+// to e's own name, and only the rest is compared. True when path lies below
+// the directory e, at then ending in its separator; otherwise at is left as
+// it was.
 bool stepTowards(std::string_view path, std::string& at, const detail::Entry& e, size_t i, size_t& found) {
-    auto same = [&] { return at.size() == path.size() && detail::startsWithPath(path, at); };
+    auto leadsTo = [&](size_t from) {
+        return path.size() >= at.size() &&
+               detail::startsWithPath(path.substr(from), std::string_view(at).substr(from));
+    };
     const size_t mark = at.size();
     at += e.name;
-    if (same()) found = i;
-    if (e.type == detail::typeDirectory) {
+    const bool towards = leadsTo(mark);
+    if (towards && at.size() == path.size()) found = i;
+    if (e.type == detail::typeDirectory && towards) {
         at += '\\';
-        if (same()) found = i;
-        if (path.size() > at.size() && detail::startsWithPath(path, at)) return true;
+        if (leadsTo(at.size() - 1)) {
+            if (at.size() != path.size()) return true;
+            found = i;
+        }
     }
     at.resize(mark);
     return false;

@@ -394,6 +394,9 @@ int main(int argc, char* argv[]) {
     }
     if (a.opts.show_version) {
         std::puts("datmount " DATTOOL_VERSION);
+        // fusermount3, run by libfuse, prints part of what follows
+        // itself: this line must be out first, to a pipe as well.
+        std::fflush(stdout);
         fuse_lowlevel_version();
         return 0;
     }

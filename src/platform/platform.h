@@ -126,6 +126,37 @@ inline Dir::~Dir() {
     dirClose(*this);
 }
 
+// Makes the directory at path and each missing one above it, as mkdir -p
+// does. False when one could not be made; one that is there already is
+// no failure, and whether path is a directory tells enterDirectory.
+bool makeDirectories(const std::string& path);
+
+// The current directory, left for another while c reads its directories
+// there or x extracts there (-C), and gone back to when this ends. The
+// current directory belongs to the whole process: while one is left,
+// nothing else may use relative paths but the work done there.
+struct Visit {
+    Dir home;               // POSIX: the directory left, held
+    std::wstring homePath;  // Windows: its path
+    bool away = false;
+
+    Visit() = default;
+    Visit(const Visit&) = delete;
+    Visit& operator=(const Visit&) = delete;
+    Visit(Visit&&) = delete;
+    Visit& operator=(Visit&&) = delete;
+    ~Visit();
+};
+// Makes the directory at path the current one, links followed, keeping in
+// visit the one left; false, and nothing changed, when it cannot.
+bool enterDirectory(const std::string& path, Visit& visit);
+// Goes back to the directory enterDirectory left, if it left one; false
+// when the system refused (it was held, so it is still there).
+bool leaveDirectory(Visit& visit);
+inline Visit::~Visit() {
+    leaveDirectory(*this);
+}
+
 // What dirOpen found.
 enum class DirOpened {
     opened,

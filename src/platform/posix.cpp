@@ -594,6 +594,37 @@ bool removeFile(const std::string& path) {
     return ::unlink(diskPath(path).c_str()) == 0 || noted(false);
 }
 
+bool makeDirectories(const std::string& path) {
+    const std::string p = diskPath(path);
+    // Each prefix that ends before a "/", then the whole; a root "/" is
+    // no name to make.
+    for (size_t at = p.find('/', 1);; at = p.find('/', at + 1)) {
+        const std::string above = p.substr(0, at);
+        if (!above.empty() && above.back() != '/' && ::mkdir(above.c_str(), 0777) != 0 && errno != EEXIST)
+            return noted(false);
+        if (at == std::string::npos) return true;
+    }
+}
+
+bool enterDirectory(const std::string& path, Visit& visit) {
+    Dir home = dirAt(".");
+    if (!home) return false;
+    if (retried([&] { return ::chdir(diskPath(path).c_str()); }) != 0) return noted(false);
+    leaveDirectory(visit);
+    visit.home = std::move(home);
+    visit.away = true;
+    return true;
+}
+
+bool leaveDirectory(Visit& visit) {
+    if (!visit.away) return true;
+    visit.away = false;
+    // Held since it was left, so it is found whatever became of its name.
+    const bool back = ::fchdir(static_cast<int>(visit.home.handle)) == 0 || noted(false);
+    dirClose(visit.home);
+    return back;
+}
+
 namespace {
 
 // Looks at name in the directory dfd, whose type the directory says, into

@@ -1040,6 +1040,38 @@ bool removeFile(const std::string& path) {
     return DeleteFileA(path.c_str()) != 0 || noted(false);
 }
 
+bool makeDirectories(const std::string& path) {
+    // Each prefix that ends before a separator, failures ignored: a
+    // drive, a root or a share cannot be made and need not be. Only the
+    // whole decides.
+    for (size_t at = path.find_first_of("\\/", 1);; at = path.find_first_of("\\/", at + 1)) {
+        const std::string above = path.substr(0, at);
+        const bool last = at == std::string::npos;
+        if (!above.empty() && above.back() != ':' && !CreateDirectoryA(above.c_str(), nullptr) &&
+            GetLastError() != ERROR_ALREADY_EXISTS && last)
+            return noted(false);
+        if (last) return true;
+    }
+}
+
+bool enterDirectory(const std::string& path, Visit& visit) {
+    const DWORD length = GetCurrentDirectoryW(0, nullptr);
+    std::wstring home(length, L'\0');
+    if (length == 0 || GetCurrentDirectoryW(length, home.data()) + 1 != length) return noted(false);
+    home.resize(length - 1);
+    if (!SetCurrentDirectoryA(path.c_str())) return noted(false);
+    leaveDirectory(visit);
+    visit.homePath = home;
+    visit.away = true;
+    return true;
+}
+
+bool leaveDirectory(Visit& visit) {
+    if (!visit.away) return true;
+    visit.away = false;
+    return SetCurrentDirectoryW(visit.homePath.c_str()) != 0 || noted(false);
+}
+
 namespace {
 
 // One item of a listing of dir: named as the program holds names, and

@@ -36,6 +36,8 @@ struct Extraction {
     // current directory.
     std::string stored, written;
     std::string why;  // why the last directory or file was not made
+    // The entries to extract, by their place in stored order; all when null.
+    const std::vector<bool>* selected = nullptr;
 };
 
 const Dir& parentOf(const Extraction& walk, size_t level) {
@@ -258,16 +260,19 @@ void extractFile(Extraction& walk, const Entry& e, Refusal refusal, const std::s
     walk.report.extracted(walk.written);
 }
 
-void extractDir(Extraction& walk, Refusal refusal, const std::string& part) {
+// A directory not chosen is made, if at all, when an entry below needs it.
+void extractDir(Extraction& walk, Refusal refusal, const std::string& part, bool chosen) {
     const std::string& path = named(walk, refusal);
     const char* why = reasonOf(refusal);
     switch (refusal) {
         case Refusal::leavesDirectory:
         case Refusal::reservedName:
-            return walk.report.skipped(path, why, why);
+            if (chosen) walk.report.skipped(path, why, why);
+            return;
         case Refusal::fileInTheWay:
         case Refusal::nameTooLong:
-            return walk.report.directoryNotMade(path, why);
+            if (chosen) walk.report.directoryNotMade(path, why);
+            return;
         case Refusal::namesNoFile:
         case Refusal::outsideArchive:
         case Refusal::directoryInTheWay:  // files only
@@ -275,7 +280,7 @@ void extractDir(Extraction& walk, Refusal refusal, const std::string& part) {
             break;
     }
     splitPath(part, walk.pathNames);
-    if (walk.written.empty()) return;  // it names the current directory
+    if (!chosen || walk.written.empty()) return;  // empty: it names the current directory
     const Reach r = reach(walk);
     const std::string because = reason(walk, r);
     switch (r) {
@@ -297,6 +302,20 @@ struct Level {
     size_t stored, written, names;
 };
 
+// Moves the walk's paths to the entry of v, below the level above, and
+// returns what the entry adds to the written path: its name less what was
+// dropped from its start.
+std::string enter(Extraction& walk, const Verdict& v, const Level& above) {
+    const Entry& e = *v.entry;
+    walk.stored.resize(above.stored);
+    walk.written.resize(above.written);
+    leaveBelow(walk, above.names);
+    walk.stored += e.name;
+    if (e.type == typeDirectory) walk.stored += '\\';
+    appendWritten(walk.written, v);
+    return v.skip < e.name.size() ? e.name.substr(v.skip) : std::string();
+}
+
 // Every entry in stored order, as the verdicts judged it: the walk keeps
 // the paths and the directory handles of the directories above the entry
 // at hand, and nothing else.
@@ -304,24 +323,14 @@ void extractAll(Extraction& walk, const std::vector<Verdict>& verdicts) {
     std::vector<Level> levels;
     for (size_t i = 0; i < verdicts.size(); ++i) {
         const Verdict& v = verdicts[i];
-        const Entry& e = *v.entry;
         while (!levels.empty() && levels.back().verdict != v.parent) levels.pop_back();
-        const Level above = levels.empty() ? Level{topLevel, 0, 0, 0} : levels.back();
-        walk.stored.resize(above.stored);
-        walk.written.resize(above.written);
-        leaveBelow(walk, above.names);
-        const bool dir = e.type == typeDirectory;
-        walk.stored += e.name;
-        if (dir) walk.stored += '\\';
-        // What the entry adds to the written path: its name less what was
-        // dropped from its start.
-        const std::string part = v.skip < e.name.size() ? e.name.substr(v.skip) : std::string();
-        appendWritten(walk.written, v);
-        if (!dir) {
-            extractFile(walk, e, v.refusal, part);
+        const std::string part = enter(walk, v, levels.empty() ? Level{topLevel, 0, 0, 0} : levels.back());
+        const bool chosen = !walk.selected || (*walk.selected)[i];
+        if (v.entry->type != typeDirectory) {
+            if (chosen) extractFile(walk, *v.entry, v.refusal, part);
             continue;
         }
-        extractDir(walk, v.refusal, part);
+        extractDir(walk, v.refusal, part, chosen);
         levels.push_back(
             {static_cast<uint32_t>(i), walk.stored.size(), walk.written.size(), walk.pathNames.size()});
     }
@@ -343,15 +352,25 @@ void printFiles(const std::vector<Entry>& list, Reporter& report) {
     }
 }
 
-void extractFiles(const File& f, const Archive& archive, Reporter& report) {
+void extractFiles(const File& f, const Archive& archive, Reporter& report, const std::vector<Verdict>* judged,
+                  const std::vector<bool>* selected) {
     report.extractionBegins();
     raiseHandleLimit();
     Extraction walk(f, archive, report);
+    walk.selected = selected;
     if (!walk.base)
         report.noCurrentDirectory(lastError());
+    else if (judged)
+        extractAll(walk, *judged);
     else
         extractAll(walk, judgeExtraction(archive));
-    report.extractionEnds(archive.files);
+    uint32_t files = archive.files;
+    if (judged && selected) {
+        files = 0;
+        for (size_t i = 0; i < judged->size(); ++i)
+            if ((*selected)[i] && (*judged)[i].entry->type == typeFile) ++files;
+    }
+    report.extractionEnds(files);
 }
 
 }  // namespace dat::detail

@@ -10,6 +10,7 @@
 #include "archive/reporter.h"
 #include "platform/platform.h"
 #include "reading/toc_reader.h"
+#include "reading/verdicts.h"
 
 namespace dat::detail {
 
@@ -18,7 +19,11 @@ void printFiles(const std::vector<Entry>& list, Reporter& report);
 
 // Extracts every entry below the current directory, reading file bytes
 // from the archive's data region. Refused entries and failed files are
-// told as failures; the walk always goes on.
-void extractFiles(const File& f, const Archive& archive, Reporter& report);
+// told as failures; the walk always goes on. With selected (one flag per
+// entry of judged, judgeExtraction's verdicts on archive), only the entries
+// selected, and the count told at the end is of the files selected: the
+// directories above them are made as they are needed, by the same rules.
+void extractFiles(const File& f, const Archive& archive, Reporter& report,
+                  const std::vector<Verdict>* judged = nullptr, const std::vector<bool>* selected = nullptr);
 
 }  // namespace dat::detail

@@ -5,7 +5,12 @@
 #include <cstring>
 #include <filesystem>
 
+#if __has_include(<valgrind/valgrind.h>)
+#include <valgrind/valgrind.h>
+#endif
+
 #include "e2e/harness.h"
+#include "support/dat_codec.h"
 
 namespace fs = std::filesystem;
 
@@ -55,7 +60,20 @@ TEST(CommandLine, TooFewArgumentsOrUnknownCommandShowUsage) {
         {{"X", "a.dat"}, errLine("X", "unknown command")},
         {{"L", "a.dat"}, errLine("L", "unknown command")},
         {{"C", "a.dat", "d"}, errLine("C", "unknown command")},
-        {{"", "a.dat"}, errLine("", "unknown command")}};
+        {{"", "a.dat"}, errLine("", "unknown command")},
+        // Options stand anywhere after the command word; one that is
+        // unknown, or that the command cannot use, is named.
+        {{"x", "a.dat", "-z"}, errLine("-z", "unknown option")},
+        {{"l", "--all", "a.dat"}, errLine("--all", "unknown option")},
+        {{"x", "-qz", "a.dat"}, errLine("-z", "unknown option")},
+        {{"-q", "x", "a.dat"}, errLine("-q", "unknown command")},
+        {{"c", "a.dat", "d", "-C"}, errLine("-C", "needs a directory")},
+        {{"x", "-C", "o", "a.dat", "-Cp"}, errLine("-C", "given more than once")},
+        {{"l", "-C", "o", "a.dat"}, errLine("-C", "not an option of l")},
+        {{"x", "-v", "a.dat"}, errLine("-v", "not an option of x")},
+        {{"c", "a.dat", "d", "-v"}, errLine("-v", "not an option of c")},
+        {{"x", "-q"}, errLine("x", "no archive given")},
+        {{"c", "a.dat", "--"}, errLine("c", "no directory given")}};
     for (const auto& [args, err] : cases) {
         ToolRun r = runTool(args, dir.path);
         EXPECT_EQ(r.out, usageText(programNameIn(r.out))) << args.size();
@@ -76,6 +94,253 @@ TEST(CommandLine, CreateWithoutDirectoriesLeavesArchiveAlone) {
     r = runTool({"c", "new.dat"}, dir.path);
     EXPECT_EQ(r.status, 255);
     EXPECT_FALSE(exists(dir / "new.dat"));
+}
+
+// Members, -C, -q, -v, "--", help and version, one run a row, each in an
+// empty directory "run" beside the archive a.dat. Rows run in order: a
+// row may list what an earlier one made.
+struct RunRow {
+    std::vector<std::string> args;
+    std::string out;
+    int status;
+    std::string err;
+    std::map<std::string, std::string> tree = {};  // what the run leaves in "run"
+};
+
+TEST(CommandLine, MembersDirectoriesQuietVerboseHelpAndVersion) {
+    ScratchDir dir;
+    writeBytes(
+        dir / "a.dat",
+        archiveBytes(
+            {dirNode("data", {fileNode("a.txt", "abc"), fileNode("m.msh", "0123456789", 0),
+                              dirNode("sub", {fileNode("b.tex", "bb", 0), fileNode("[1].txt", "one")})}),
+             fileNode("top.txt", "t"), dirNode("bad", {fileNode("..\\..\\escape.txt", "e")})}));
+    fs::create_directories(dir / "src/tree");
+    fs::create_directories(dir / "src/tail");
+    writeBytes(dir / "src/tree/f.txt", "f");
+    writeBytes(dir / "src/tail/g.txt", "g");
+    writeBytes(dir / "run.txt", "a file");
+    const std::string opened = "Opening ../a.dat...ok\nParsing TOC...\n";
+    const std::string extracting = opened + "Extracting...\n";
+    const std::string leaves = errLine("bad\\..\\..\\escape.txt", "path leaves the current directory");
+    const std::string listing =
+        "data\\\ndata\\a.txt\ndata\\m.msh\ndata\\sub\\\ndata\\sub\\b.tex\ndata\\sub\\[1].txt\ntop."
+        "txt\nbad\\\n"
+        "bad\\..\\..\\escape.txt\n";
+    const std::string columns =
+        "d         18          0 data\\\n"
+        "-          3          0 data\\a.txt\n"
+        "-         10          3 data\\m.msh\n"
+        "d          5         13 data\\sub\\\n"
+        "-          2         13 data\\sub\\b.tex\n"
+        "-          3         15 data\\sub\\[1].txt\n"
+        "-          1         18 top.txt\n"
+        "d          1         19 bad\\\n"
+        "-          1         19 bad\\..\\..\\escape.txt\n";
+    const std::map<std::string, std::string> all = {
+        {"data", "<dir>"},     {"data/a.txt", "abc"},    {"data/m.msh", "0123456789"},
+        {"data/sub", "<dir>"}, {"data/sub/b.tex", "bb"}, {"data/sub/[1].txt", "one"},
+        {"top.txt", "t"},      {"bad", "<dir>"}};
+    std::map<std::string, std::string> below = {{"out", "<dir>"}, {"out/deep", "<dir>"}};
+    for (const auto& [path, content] : all) below["out/deep/" + path] = content;
+    const std::string help = "Usage: dattool COMMAND [OPTION...] ARCHIVE [NAME...]\n";
+    const std::vector<RunRow> rows = {
+        // Members: a stored path with either separator, patterns, a
+        // directory and all below it. The directories above a member are
+        // made as it needs them.
+        {{"x", "../a.dat", "data/a.txt"},
+         extracting + "Extracting data\\a.txt...ok\nExtracted 1 file(s)\n",
+         0,
+         "",
+         {{"data", "<dir>"}, {"data/a.txt", "abc"}}},
+        {{"x", "../a.dat", "*.tex", "top.tx?", "data\\sub\\[[]1].txt"},
+         extracting + "Extracting data\\sub\\b.tex...ok\nExtracting data\\sub\\[1].txt...ok\n"
+                      "Extracting top.txt...ok\nExtracted 3 file(s)\n",
+         0,
+         "",
+         {{"data", "<dir>"},
+          {"data/sub", "<dir>"},
+          {"data/sub/b.tex", "bb"},
+          {"data/sub/[1].txt", "one"},
+          {"top.txt", "t"}}},
+        {{"x", "../a.dat", "data\\sub\\"},
+         extracting + "Creating directory data\\sub\\...\nExtracting data\\sub\\b.tex...ok\n"
+                      "Extracting data\\sub\\[1].txt...ok\nExtracted 2 file(s)\n",
+         0,
+         "",
+         {{"data", "<dir>"}, {"data/sub", "<dir>"}, {"data/sub/b.tex", "bb"}, {"data/sub/[1].txt", "one"}}},
+        {{"l", "../a.dat", "data/sub/*", "Top.txt", "data/a"},
+         opened + "data\\sub\\b.tex\ndata\\sub\\[1].txt\n",
+         255,
+         errLine("Top.txt", "not in the archive") + errLine("data/a", "not in the archive")},
+        // What matches nothing fails the run, after the rest is done; a
+        // refused member is refused as a full extraction refuses it.
+        {{"x", "../a.dat", "nothing", "top.txt"},
+         extracting + "Extracting top.txt...ok\nExtracted 1 file(s)\n",
+         255,
+         errLine("nothing", "not in the archive"),
+         {{"top.txt", "t"}}},
+        {{"x", "../a.dat", "bad"},
+         extracting + "Creating directory bad\\...\nExtracting bad\\..\\..\\escape.txt...failed\n"
+                      "Extracted 1 file(s)\n",
+         255,
+         leaves,
+         {{"bad", "<dir>"}}},
+        // -C: made with its parents, and everything stays below it; the
+        // archive is found from where the run began.
+        {{"x", "-C", "out/deep", "../a.dat"},
+         extracting +
+             "Creating directory data\\...\nExtracting data\\a.txt...ok\nExtracting data\\m.msh...ok\n"
+             "Creating directory data\\sub\\...\nExtracting data\\sub\\b.tex...ok\n"
+             "Extracting data\\sub\\[1].txt...ok\nExtracting top.txt...ok\n"
+             "Creating directory bad\\...\nExtracting bad\\..\\..\\escape.txt...failed\n"
+             "Extracted 6 file(s)\n",
+         255,
+         leaves,
+         below},
+        {{"x", "../a.dat", "top.txt", "-Cout"},
+         extracting + "Extracting top.txt...ok\nExtracted 1 file(s)\n",
+         0,
+         "",
+         {{"out", "<dir>"}, {"out/top.txt", "t"}}},
+        {{"x", "-C", "../run.txt", "../a.dat"},
+         opened + "Unable to create directory ../run.txt\n",
+         255,
+         sysLine("../run.txt", "Not a directory")},
+        // "--": what follows is a name.
+        {{"x", "../a.dat", "--", "-C"},
+         extracting + "Extracted 0 file(s)\n",
+         255,
+         errLine("-C", "not in the archive")},
+        // c -C reads the directories, patterns included, in the directory
+        // named, and stores them under the names given.
+        {{"c", "../new.dat", "-C", "../src", "t*"},
+         "Writing tail\\g.txt...\nWriting tree\\f.txt...\n",
+         0,
+         ""},
+        {{"l", "-q", "../new.dat"}, "tail\\\ntail\\g.txt\ntree\\\ntree\\f.txt\n", 0, ""},
+        {{"c", "-C", "../nowhere", "../none.dat", "tree"},
+         "Unable to open directory ../nowhere\n",
+         255,
+         sysLine("../nowhere", "No such file or directory")},
+        {{"l", "-q", "../none.dat"}, "", 255, sysLine("../none.dat", "No such file or directory")},
+        // -q: only what a script wants on standard output; failures on
+        // standard error as ever.
+        {{"l", "-q", "../a.dat"}, listing, 0, ""},
+        {{"x", "-q", "../a.dat", "bad", "top.txt"}, "", 255, leaves, {{"bad", "<dir>"}, {"top.txt", "t"}}},
+        {{"c", "../q.dat", "../src/tree", "-q", "../src/none"},
+         "",
+         255,
+         sysLine("../src/none", "No such file or directory")},
+        {{"l", "-q", dataFile("cut_short.dat")},
+         "data\\\ndata\\a.txt\n",
+         255,
+         errLine(dataFile("cut_short.dat"),
+                 "Damaged archive: record at offset 58 runs past the end of the TOC at 71")},
+        // -v: type, size and data offset as stored, then the totals.
+        {{"l", "-v", "../a.dat"}, opened + columns + "6 files, 3 directories, 20 bytes\n", 0, ""},
+        {{"l", "../a.dat", "-v", "data/sub"},
+         opened +
+             columns.substr(columns.find("d          5"),
+                            columns.find("-          1         18") - columns.find("d          5")) +
+             "2 files, 1 directories, 5 bytes\n",
+         0,
+         ""},
+        {{"l", "-qv", "../a.dat"}, columns, 0, ""},
+        // Help and version, on standard output with status 0, wherever
+        // they are asked for.
+        {{"--help"}, help, 0, ""},
+        {{"-h"}, help, 0, ""},
+        {{"help"}, help, 0, ""},
+        {{"x", "../a.dat", "--help"}, help, 0, ""},
+        {{"--version"}, "dattool " DATTOOL_VERSION "\n", 0, ""},
+        {{"l", "--version", "../a.dat"}, "dattool " DATTOOL_VERSION "\n", 0, ""},
+    };
+    for (const RunRow& row : rows) {
+        std::string line;
+        for (const std::string& arg : row.args) line += arg + " ";
+        SCOPED_TRACE(line);
+        fs::remove_all(dir / "run");
+        fs::create_directories(dir / "run");
+        ToolRun r = runTool(row.args, dir / "run");
+        // The help is long: its first line here, the rest checked below.
+        EXPECT_EQ(row.out == help ? r.out.substr(0, r.out.find('\n') + 1) : r.out, row.out);
+        EXPECT_EQ(r.status, row.status);
+        EXPECT_TRUE(errorsMatch(r.err, row.err)) << r.err;
+        EXPECT_EQ(treeOf(dir / "run"), row.tree);
+    }
+    EXPECT_FALSE(exists(dir / "escape.txt"));
+    EXPECT_FALSE(exists(dir / "../escape.txt"));
+    EXPECT_EQ(readBytes(dir / "run.txt"), "a file");
+}
+
+// The help names every command and option, shows each command at work
+// and where the manual is.
+TEST(CommandLine, HelpNamesEveryCommandAndOption) {
+    ScratchDir dir;
+    const ToolRun r = runTool({"--help"}, dir.path);
+    for (const char* said :
+         {"\n  c ARCHIVE DIRECTORY...", "\n  l ARCHIVE [MEMBER...]", "\n  x ARCHIVE [MEMBER...]",
+          "\n  help, -h, --help", "\n  --version", "\n  -C DIR", "\n  -q", "\n  -v", "\n  --  ",
+          "\n  dattool c ", "\n  dattool l ", "\n  dattool x ", "man dattool"})
+        EXPECT_NE(r.out.find(said), std::string::npos) << said;
+    EXPECT_EQ(r.err, "");
+}
+
+// The bash completion as bash runs it: the words on the line, the last
+// being completed, and what it offers, sorted; members with "/".
+TEST(CommandLine, BashCompletionOffersCommandsOptionsArchivesAndMembers) {
+    if (runsWrapped()) GTEST_SKIP() << "the completion runs the Linux build";
+#ifdef RUNNING_ON_VALGRIND
+    // Under valgrind bash and every dattool it starts are traced as well,
+    // and the completion's output is not what bash alone gives.
+    if (RUNNING_ON_VALGRIND) GTEST_SKIP() << "the completion is not run under valgrind";
+#endif
+    if (!exists("/bin/bash")) GTEST_SKIP() << "no bash";
+    ScratchDir dir;
+    writeBytes(
+        dir / "a.dat",
+        archiveBytes({dirNode("data", {fileNode("a.txt", "a"), dirNode("sub", {fileNode("b c.tex", "b")})}),
+                      fileNode("top.txt", "t"), fileNode("-x", "x")}));
+    writeBytes(dir / "B.DAT", "any");
+    writeBytes(dir / "notes.txt", "x");
+    fs::create_directories(dir / "dir");
+    const std::string tool = programUnderTest();
+    const std::vector<std::pair<std::vector<std::string>, std::string>> rows = {
+        {{""}, "--help --version -h c help l x"},
+        {{"l", "-"}, "-- --help --version -q -v"},
+        {{"x", "-"}, "-- --help --version -C -q"},
+        {{"x", ""}, "B.DAT a.dat dir"},
+        {{"x", "-C", ""}, "dir"},
+        {{"c", "-qC", ""}, "dir"},
+        {{"x", "a.dat", ""}, "-x data/ top.txt"},
+        {{"x", "-q", "a.dat", "data/"}, "data/a.txt data/sub/"},
+        {{"l", "a.dat", "data/a.txt", "data/sub/"}, "data/sub/b c.tex"},
+        {{"x", "-C", "dir", "a.dat", "t"}, "top.txt"},
+        {{"x", "a.dat", "--", "-"}, "-x"},
+        {{"x", "a.dat", "-"}, "-- --help --version -C -q"},
+        {{"l", "missing.dat", ""}, ""},
+        {{"c", "new.dat", ""}, "dir"},
+    };
+    for (const auto& [words, offered] : rows) {
+        std::string line = "COMP_WORDS=('" + tool + "'";
+        for (const std::string& w : words) line += " '" + w + "'";
+        line += "); COMP_CWORD=" + std::to_string(words.size());
+        SCOPED_TRACE(line);
+        const ToolRun r =
+            runProgram("/bin/bash", "",
+                       {"-c", "source '" DATTOOL_COMPLETION "'; " + line +
+                                  "; _dattool; printf '%s\\n' \"${COMPREPLY[@]}\" | LC_ALL=C sort"},
+                       dir.path);
+        std::string got;
+        for (size_t at = 0, next; at < r.out.size(); at = next + 1) {
+            next = r.out.find('\n', at);
+            if (next == std::string::npos) next = r.out.size();
+            if (next > at) got += (got.empty() ? "" : " ") + r.out.substr(at, next - at);
+        }
+        EXPECT_EQ(got, offered);
+        EXPECT_EQ(r.err, "");
+    }
 }
 
 // The format needs the archive's length first, which only a regular file

@@ -68,6 +68,20 @@ TEST_P(Samples, ListAndExtract) {
     EXPECT_EQ(treeOf(dir.path), want.tree);
     EXPECT_EQ(besideScratch(dir), std::vector<std::string>{"work"});
     EXPECT_FALSE(exists("/tmp/dattool-escape"));
+
+    // x -C: the same run and the same tree, below a directory made for it
+    // once the archive is found sound, and nothing anywhere else.
+    ScratchDir other;
+    ToolRun below = runTool({"x", "-C", "out/deep", archive}, other.path);
+    EXPECT_EQ(below.out, x.out);
+    EXPECT_EQ(below.status, x.status);
+    EXPECT_EQ(below.err, x.err);
+    std::map<std::string, std::string> made;
+    if (x.out.find("\nExtracting...\n") != std::string::npos)
+        made = {{"out", "<dir>"}, {"out/deep", "<dir>"}};
+    for (const auto& [path, content] : want.tree) made["out/deep/" + path] = content;
+    EXPECT_EQ(treeOf(other.path), made);
+    EXPECT_EQ(besideScratch(other), std::vector<std::string>{"work"});
 }
 
 INSTANTIATE_TEST_SUITE_P(Data, Samples, ::testing::ValuesIn(sampleStems()),

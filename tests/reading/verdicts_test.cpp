@@ -12,6 +12,7 @@
 #include "archive/format.h"
 #include "archive/paths.h"
 #include "reading/in_process.h"
+#include "reading/members.h"
 #include "support/dat_codec.h"
 #include "support/scratch.h"
 
@@ -133,6 +134,89 @@ TEST(Verdicts, FileBytesOutsideTheDataRegionAreRefused) {
     archive.root.child[1].offset = 99;  // empty: reads nothing, may point anywhere
     EXPECT_EQ(described(judgeExtraction(archive)),
               (std::vector<std::string>{"a -> its bytes lie outside the archive", "b -> b"}));
+}
+
+// Members against stored paths as "l" lists them.
+TEST(Members, MatchTheWholeStoredPath) {
+    struct Row {
+        const char* member;
+        const char* path;
+        bool matches;
+    };
+    const Row rows[] = {
+        {"data\\a.txt", "data\\a.txt", true},
+        {"data/a.txt", "data\\a.txt", true},  // either separator
+        {"data\\a.txt", "data/a.txt", true},
+        {"data", "data\\", true},  // a directory, with or without its separator
+        {"data/", "data\\", true},
+        {"data", "data\\a.txt", false},  // the whole path, never a part of it
+        {"a.txt", "data\\a.txt", false},
+        {"Data", "data\\", false},  // case counts
+        {"data\\a", "data\\a.txt", false},
+        {"*.txt", "data\\sub\\a.txt", true},  // "*" crosses separators
+        {"data*", "data\\", true},
+        {"*", "", true},
+        {"d*a/*/b", "data\\x\\y\\b", true},
+        {"*a*b*c*", "xaybzc", true},
+        {"*a*b*c*", "xaybz", false},
+        {"?", "a", true},
+        {"?", "", false},
+        {"??", "a", false},
+        {"a?b", "a\\b", true},  // so does "?"
+        {"[abc].txt", "b.txt", true},
+        {"[abc].txt", "d.txt", false},
+        {"[a-c]", "c", true},
+        {"[a-c]", "d", false},
+        {"[!a-c]", "d", true},
+        {"[^a-c]", "b", false},
+        {"[]x]", "]", true},  // "]" first is one of the set
+        {"[!]]", "]", false},
+        {"a[/]b", "a\\b", true},
+        {"[ab", "[ab", true},  // no "]": the "[" is itself
+        {"[ab", "a", false},
+        {"x[1].txt", "x[1].txt", true},  // as listed, though the set would say no
+        {"x[1].txt", "x1.txt", true},
+        {"a*", "b", false},
+        {"\xc3\xa9*", "\xc3\xa9t\xc3\xa9", true},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(memberMatches(row.member, row.path), row.matches) << row.member << " on " << row.path;
+}
+
+// Which entries members select, and which members named nothing.
+TEST(Members, SelectWhatTheyNameAndEverythingBelowADirectory) {
+    struct Row {
+        std::vector<std::string> members;
+        std::vector<std::string> selected;  // stored paths
+        std::vector<bool> found;
+    };
+    const Archive archive =
+        decoded({dirNode("d", {fileNode("a.txt", "1"), dirNode("e", {fileNode("b.tex", "2")})}),
+                 fileNode("c.txt", "3"), dirNode("..", {fileNode("up", "4")})});
+    const std::vector<Row> rows = {
+        {{"d/e"}, {"d\\e\\", "d\\e\\b.tex"}, {true}},
+        {{"d"}, {"d\\", "d\\a.txt", "d\\e\\", "d\\e\\b.tex"}, {true}},
+        {{"*.txt"}, {"d\\a.txt", "c.txt"}, {true}},
+        // A member inside a directory already selected is found as well.
+        {{"d", "d\\e\\b.tex", "nothing", "*.none"},
+         {"d\\", "d\\a.txt", "d\\e\\", "d\\e\\b.tex"},
+         {true, true, false, false}},
+        // Refused entries are selected like any: extraction decides.
+        {{"../up"}, {"..\\up"}, {true}},
+        {{}, {}, {}},
+    };
+    const std::vector<Verdict> verdicts = judgeExtraction(archive);
+    for (const Row& row : rows) {
+        Members members = membersOf(row.members);
+        const std::vector<bool> selected = selectedBy(members, verdicts);
+        ASSERT_EQ(selected.size(), verdicts.size());
+        std::vector<std::string> paths;
+        for (size_t i = 0; i < verdicts.size(); ++i)
+            if (selected[i]) paths.push_back(storedPath(verdicts, i));
+        const std::string what = row.members.empty() ? "none" : row.members[0];
+        EXPECT_EQ(paths, row.selected) << what;
+        EXPECT_EQ(members.found, row.found) << what;
+    }
 }
 
 // The names of a written path as this test takes them, apart from the
