@@ -1,5 +1,6 @@
 # bash completion for dattool: commands, options, archives, the directories
-# of c and -C, and for l and x the paths inside the archive on the line,
+# and files of c, the directories of -C, and for l, p, t and x the paths
+# inside the archive on the line,
 # read with "dattool l -q" and offered with "/" between names, one level at
 # a time, so that no backslash needs quoting.
 
@@ -26,7 +27,7 @@ _dattool() {
     ((COMP_CWORD > 0)) && prev=${COMP_WORDS[COMP_CWORD - 1]}
     COMPREPLY=()
     if ((COMP_CWORD == 1)); then
-        mapfile -t COMPREPLY < <(compgen -W "c l x help --help -h --version" -- "$cur")
+        mapfile -t COMPREPLY < <(compgen -W "c l p t x help --help -h --version" -- "$cur")
         return
     fi
     local command=${COMP_WORDS[1]:0:1} archive="" names=0 ended=0 i word
@@ -55,7 +56,8 @@ _dattool() {
         local options="-q --help --version --"
         case $command in
             l) options="$options -v" ;;
-            c | x) options="$options -C" ;;
+            c) options="$options -C" ;;
+            x) options="$options -C --salvage" ;;
         esac
         mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
         return
@@ -68,10 +70,11 @@ _dattool() {
     fi
     case $command in
         c)
+            # Directories and files: a file is stored as a file.
             compopt -o filenames 2>/dev/null
-            mapfile -t COMPREPLY < <(compgen -d -- "$cur")
+            mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             ;;
-        l | x)
+        l | p | t | x)
             compopt -o filenames 2>/dev/null
             mapfile -t COMPREPLY < <(_dattool_members "${COMP_WORDS[0]}" "$archive" "$cur")
             # A directory is completed into, not past.

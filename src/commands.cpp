@@ -14,6 +14,7 @@
 #include "reading/extraction.h"
 #include "reading/members.h"
 #include "reading/opening.h"
+#include "reading/read_through.h"
 #include "reading/verdicts.h"
 #include "report.h"
 
@@ -94,6 +95,90 @@ void extract(Printer& out, const Options& o, const File& f, const Archive& archi
     if (!leaveDirectory(there)) out.failureOnStderr(".", lastError());
 }
 
+// "t": what "x" would meet in an empty directory, every file read through.
+void test(Printer& out, const Options& o, const File& f, const Archive& archive, Members& members) {
+    const std::vector<Verdict> verdicts = judgeExtraction(archive);
+    std::vector<bool> selected;
+    if (!o.names.empty()) selected = selectedBy(members, verdicts);
+    testEntries(f, archive, verdicts, o.names.empty() ? nullptr : &selected, out);
+}
+
+// One file's bytes to standard output; false when standard output lost
+// them, which stops the run at once: a reader that has gone wants no more.
+bool printFile(Printer& out, const File& f, const Archive& archive, const Verdict& v, const std::string& path,
+               std::vector<uint8_t>& buffer) {
+    if (v.refusal == Refusal::outsideArchive) {
+        out.failureOnStderr(path, reasonOf(v.refusal));
+        return true;
+    }
+    const TakeBytes put = [](const uint8_t* bytes, size_t n) { return outputWrite(bytes, n) == n; };
+    switch (readThrough(f, archive, *v.entry, buffer, put)) {
+        case Through::whole:
+            break;
+        case Through::unreadable:
+            out.failureOnStderr(path, "the archive cannot be read there");
+            break;
+        case Through::stopped:
+            out.failureOnStderr("standard output", lastError());
+            return false;
+    }
+    return true;
+}
+
+// Marks the members that name path, and those that name a file; whether
+// any does.
+bool namedBy(Members& members, std::vector<bool>& namesFile, const std::string& path, bool file) {
+    bool named = false;
+    for (size_t k = 0; k < members.names.size(); ++k) {
+        if (!memberMatches(members.names[k], path)) continue;
+        members.found[k] = true;
+        if (file) namesFile[k] = true;
+        named = true;
+    }
+    return named;
+}
+
+// "p": the bytes of every file a member names, in stored order, and nothing
+// else on standard output. A member that names only directories fails, as
+// one that names nothing does.
+int print(Printer& out, const File& f, const Archive& archive, Members& members) {
+    const std::vector<Verdict> verdicts = judgeExtraction(archive);
+    std::vector<bool> namesFile(members.names.size(), false);
+    std::vector<uint8_t> buffer(transferSize);
+    StoredPaths paths;
+    for (size_t i = 0; i < verdicts.size(); ++i) {
+        const std::string& path = nextStoredPath(paths, verdicts, i);
+        const bool file = verdicts[i].entry->type == typeFile;
+        if (namedBy(members, namesFile, path, file) && file &&
+            !printFile(out, f, archive, verdicts[i], path, buffer))
+            return statusFailed;
+    }
+    for (size_t k = 0; k < members.names.size(); ++k)
+        if (members.found[k] && !namesFile[k]) out.failureOnStderr(members.names[k], "is a directory");
+    reportMissing(out, members);
+    return finalStatus(out);
+}
+
+// Read from where its records end, an archive whose data region is short
+// is damaged too; the files it holds whole may still be had.
+void tellCut(Printer& out, const std::string& archive, uint32_t cut) {
+    const std::string why = "Damaged archive: the data region ends " + std::to_string(cut) +
+                            " bytes short of the size its root record gives";
+    out.failure(archive, why, "%s", why.c_str());
+}
+
+// The archive decoded and found sound, or only cut: extracted, tested or
+// printed as o asks, then the members that named nothing told.
+int useDecoded(Printer& out, const Options& o, const Opened& opened, const Archive& archive,
+               Members& members) {
+    if (o.command == 'p') return print(out, opened.file, archive, members);
+    if (archive.cut > 0) tellCut(out, o.archive, archive.cut);
+    if (o.command == 'x') extract(out, o, opened.file, archive, members);
+    if (o.command == 't') test(out, o, opened.file, archive, members);
+    reportMissing(out, members);
+    return finalStatus(out);
+}
+
 // The archive decoded: listed or extracted as o asks, then the members
 // that named nothing told.
 int readDecoded(Printer& out, const Options& o, const Opened& opened, const Decoded& decoded) {
@@ -116,9 +201,7 @@ int readDecoded(Printer& out, const Options& o, const Opened& opened, const Deco
         out.failure(archive, decoded.why, "%s", decoded.why.c_str());
         return statusFailed;
     }
-    if (o.command == 'x') extract(out, o, opened.file, decoded.archive, members);
-    reportMissing(out, members);
-    return finalStatus(out);
+    return useDecoded(out, o, opened, decoded.archive, members);
 }
 
 }  // namespace
@@ -134,14 +217,22 @@ int readArchive(Printer& out, const Options& o) {
         out.failure(archive, opened.why, "failed");
         return statusFailed;
     }
+    // Bytes printed there would land in the archive being read.
+    if (o.command == 'p' && isStandardOutput(opened.file)) {
+        out.failureOnStderr(archive, "it is standard output");
+        return statusFailed;
+    }
     if (!o.quiet) {
         std::puts("ok\nParsing TOC...");
         out.progress();
     }
+    // t and --salvage find the data region where the records end, so that
+    // a cut archive keeps its whole TOC and the files it holds whole.
+    const Start start = o.command == 't' || o.salvage ? Start::fromRecords : Start::fromLength;
     try {
         // The decoded archive lives for this run only; bad_alloc frees it
         // on the way out, before anything is printed.
-        return readDecoded(out, o, opened, decodeArchive(opened));
+        return readDecoded(out, o, opened, decodeArchive(opened, start));
     } catch (const std::bad_alloc&) {
         // The archive may well be sound. The tree was freed on the way
         // here, so the messages have memory to be made in.
@@ -290,6 +381,9 @@ struct Target {
     bool missing = false;  // nothing stood at the path
     bool made = false;     // written in place under a name this run made
     bool staging = false;  // written to staged.file
+    // An old archive written in place: emptied only once the tree is
+    // built, so that a run with nothing to store leaves it as it was.
+    bool emptyFirst = false;
 };
 
 // Opens what the archive is written to; false, the failure told, when
@@ -311,7 +405,8 @@ bool openTarget(Printer& out, const std::string& archive, Target& t) {
         t.staged = stagingFor(out, t.old, archive);
     t.staging = static_cast<bool>(t.staged.file);
     t.made = t.missing && t.old;
-    if (t.staging || (t.old && (t.made || fileTruncate(t.old)))) return true;
+    t.emptyFirst = !t.staging && t.old && !t.made;
+    if (t.staging || t.old) return true;
     out.failure(archive, lastError(), "Unable to open %s for writing", out.shown(archive).c_str());
     return false;
 }
@@ -348,8 +443,10 @@ std::vector<std::string> expanded(const std::vector<std::string>& args) {
     return dirs;
 }
 
-// What building and writing an archive came to.
-enum class Outcome { written, unwritten, tooLarge, noDirectory };
+// What building and writing an archive came to. nothingRead: not one
+// argument could be read, so nothing is written; notEmptied: an old
+// archive written in place could not be emptied first.
+enum class Outcome { written, unwritten, tooLarge, noDirectory, nothingRead, notEmptied };
 
 // Builds the tree from the directories and writes the archive to target.
 // With -C the directories are read, and their files copied, in the
@@ -357,16 +454,22 @@ enum class Outcome { written, unwritten, tooLarge, noDirectory };
 // leads from, is current again on the way out, on bad_alloc too. The tree
 // lives in this call only: on bad_alloc it is freed before anything
 // prints.
-Outcome writeTree(Printer& out, const Options& o, KeyedFile& target, const std::vector<FileId>& own) {
+// An old archive written in place (emptyFirst) is emptied only once
+// something is to be written over it.
+Outcome writeTree(Printer& out, const Options& o, KeyedFile& target, const std::vector<FileId>& own,
+                  bool emptyFirst) {
     Visit there;
     if (!o.directory.empty() && !enterDirectory(o.directory, there)) return Outcome::noDirectory;
     Entry root;
     root.type = typeDirectory;
-    buildTree(root, expanded(o.names), own, out);
+    // An archive of empty directories would replace the old one with
+    // nothing the user meant.
+    if (buildTree(root, expanded(o.names), own, out) == 0) return Outcome::nothingRead;
     root.size = fixupTree(root.child, 0);
     // Offsets are 32-bit: a longer archive could not be read back, so none
     // of it is written.
     if (archiveLength(root) > maxArchiveLength) return Outcome::tooLarge;
+    if (emptyFirst && !fileTruncate(target.file)) return Outcome::notEmptied;
     const bool written = createFile(target, root, own, out);
     if (!leaveDirectory(there)) out.failureOnStderr(".", lastError());
     return written ? Outcome::written : Outcome::unwritten;
@@ -407,6 +510,21 @@ void finish(Printer& out, const std::string& archive, Target& t, File& file, boo
     }
 }
 
+// Nothing was written: a new archive or a temporary file goes, and an
+// old archive written in place, not yet emptied, stays as it was.
+int leaveAsItWas(Printer& out, const std::string& archive, Target& t, File& file, Outcome why) {
+    if (why == Outcome::nothingRead)
+        out.failure(archive, "nothing could be read", "Nothing to store: %s not written",
+                    out.shown(archive).c_str());
+    else
+        out.failure(archive, lastError(), "Unable to open %s for writing", out.shown(archive).c_str());
+    if (t.emptyFirst)
+        fileClose(file);
+    else
+        discard(archive, t, file);
+    return statusFailed;
+}
+
 }  // namespace
 
 int createArchive(Printer& out, const Options& o) {
@@ -436,7 +554,7 @@ int createArchive(Printer& out, const Options& o) {
     };
     Outcome made = Outcome::unwritten;
     try {
-        made = writeTree(out, o, target, own);
+        made = writeTree(out, o, target, own, t.emptyFirst);
     } catch (const std::bad_alloc&) {
         // A tree that fans out through links can outgrow memory before it
         // reaches the size limit.
@@ -450,6 +568,9 @@ int createArchive(Printer& out, const Options& o) {
             out.failure(from, lastError(), "Unable to open directory %s", out.shown(from).c_str());
             discard(archive, t, target.file);
             return statusFailed;
+        case Outcome::nothingRead:
+        case Outcome::notEmptied:
+            return leaveAsItWas(out, archive, t, target.file, made);
         case Outcome::written:
         case Outcome::unwritten:
             break;

@@ -5,7 +5,7 @@ namespace dat::detail {
 namespace {
 
 bool isCommand(char c) {
-    return c == 'c' || c == 'l' || c == 'x';
+    return c == 'c' || c == 'l' || c == 'p' || c == 't' || c == 'x';
 }
 
 struct Reading {
@@ -95,6 +95,10 @@ bool takeArgument(Reading& r, const std::vector<std::string>& args, size_t& i) {
         return true;
     }
     if (arg[1] != '-') return takeShort(r, args, i);
+    if (arg == "--salvage") {
+        r.options.salvage = true;
+        return true;
+    }
     if (!asksAbout(arg, false, r.options)) r.options = wrong(r.options, arg, "unknown option");
     return false;
 }
@@ -105,10 +109,17 @@ Options checked(const Reading& r, const std::string& word) {
     const Options& o = r.options;
     if (!r.hasArchive) return wrong(o, word, "no archive given");
     if (o.command == 'c' && o.names.empty()) return wrong(o, word, "no directory given");
+    if (o.command == 'p' && o.names.empty()) return wrong(o, word, "no member given");
     const std::string command(1, o.command);
     if (o.verbose && o.command != 'l') return wrong(o, "-v", "not an option of " + command);
-    if (!o.directory.empty() && o.command == 'l') return wrong(o, "-C", "not an option of " + command);
-    return o;
+    const bool takesDirectory = o.command == 'c' || o.command == 'x';
+    if (!o.directory.empty() && !takesDirectory) return wrong(o, "-C", "not an option of " + command);
+    if (o.salvage && o.command != 'x') return wrong(o, "--salvage", "not an option of " + command);
+    if (o.command != 'p') return o;
+    // Standard output carries the bytes alone.
+    Options bytesOnly = o;
+    bytesOnly.quiet = true;
+    return bytesOnly;
 }
 
 }  // namespace
@@ -133,9 +144,13 @@ const char* helpText() {
 Creates, lists and extracts DAT archives.
 
 Commands:
-  c ARCHIVE DIRECTORY...  create ARCHIVE from the directories
+  c ARCHIVE DIRECTORY...  create ARCHIVE from the directories (a file is
+                          stored as a file at the top)
   l ARCHIVE [MEMBER...]   list the paths in ARCHIVE, or only the members
   x ARCHIVE [MEMBER...]   extract ARCHIVE, or only the members, here
+  p ARCHIVE MEMBER...     print the bytes of the member files, and nothing else
+  t ARCHIVE [MEMBER...]   test that x would extract ARCHIVE, or the members,
+                          reading every file through; writes nothing
   help, -h, --help        show this help
   --version               show the version
 
@@ -143,16 +158,23 @@ Options, anywhere after the command:
   -C DIR  x: extract below DIR, made if missing; c: read the directories in DIR
   -q      quiet: l prints the paths alone, c and x print nothing but failures
   -v      l: each entry's type, size and data offset, then the totals
+  --salvage  x: from an archive cut short, extract the files it still holds
+             whole; each cut file fails by name
   --      what follows is a name, even if it begins with "-"
 
 A MEMBER is a path as l lists it, or a pattern of the whole path: * and ?
 match any characters, / included, and [...] one of a set; / and \ are the
 same separator; a directory stands for everything below it.
 
+The format has no checksums: t finds cuts, read errors and whatever x
+refuses, never bytes that were changed.
+
 Examples:
   dattool c game.dat data textures
   dattool l -v game.dat
   dattool x game.dat 'textures/*.tex' -C out
+  dattool p game.dat data/readme.txt | less
+  dattool t game.dat
 
 Failures are told on standard error; the exit status is 0 only when
 everything asked for was done. Manual: man dattool (dattool(1)).

@@ -12,13 +12,14 @@ enum class Ask { run, help, version, wrong };
 
 struct Options {
     Ask ask = Ask::run;
-    char command = 0;  // 'c', 'l' or 'x': the first byte of the command word
+    char command = 0;  // 'c', 'l', 'p', 't' or 'x': the first byte of the command word
     std::string archive;
-    // Members for "l" and "x", directories for "c".
+    // Members for "l", "p", "t" and "x", directories for "c".
     std::vector<std::string> names;
     std::string directory;  // -C; empty when not given
     bool quiet = false;     // -q
     bool verbose = false;   // -v
+    bool salvage = false;   // --salvage
     // Ask::wrong: the argument at fault (or "command line") and why, for
     // the line on standard error after the usage text.
     std::string what;

@@ -151,6 +151,25 @@ void Printer::notExtracted(const std::string& path, const std::string& why) {
     failure(path, why, "failed");
 }
 
+void Printer::testing(const std::string& path, uint32_t size) {
+    if (!quietly) std::printf("Testing %s...", shown(path).c_str());
+    startLine(size);
+}
+
+void Printer::tested(const std::string& /*path*/) {
+    if (!quietly) std::puts("ok");
+    progress();
+}
+
+void Printer::notTested(const std::string& path, const std::string& why) {
+    failure(path, why, "failed");
+}
+
+void Printer::testEnds(uint32_t files, uint32_t problems) {
+    if (!quietly) std::printf("Tested %u file(s), %u problem(s)\n", files, problems);
+    progress();
+}
+
 // Told on standard error too, with the fuller reason where there is one.
 void Printer::skipped(const std::string& path, const std::string& reason, const std::string& why) {
     failure(path, why, "Skipping %s: %s", shown(path).c_str(), reason.c_str());

@@ -77,6 +77,10 @@ class Printer : public Reporter {
     void extracting(const std::string& path, uint32_t size) override;
     void extracted(const std::string& path) override;
     void notExtracted(const std::string& path, const std::string& why) override;
+    void testing(const std::string& path, uint32_t size) override;
+    void tested(const std::string& path) override;
+    void notTested(const std::string& path, const std::string& why) override;
+    void testEnds(uint32_t files, uint32_t problems) override;
     void skipped(const std::string& path, const std::string& reason, const std::string& why) override;
     void passedOver(const std::string& path, const std::string& reason) override;
     void notListed(const std::string& directory, const std::string& why) override;

@@ -40,6 +40,14 @@ struct Reporter {
     virtual void extracted(const std::string& /*path*/) {}
     virtual void notExtracted(const std::string& /*path*/, const std::string& /*why*/) {}
 
+    // t: a file's bytes, or a directory's verdict, are tested; it ends as
+    // tested or notTested. The walk ends with the files tested and the
+    // problems found.
+    virtual void testing(const std::string& /*path*/, uint32_t /*size*/) {}
+    virtual void tested(const std::string& /*path*/) {}
+    virtual void notTested(const std::string& /*path*/, const std::string& /*why*/) {}
+    virtual void testEnds(uint32_t /*files*/, uint32_t /*problems*/) {}
+
     // An entry left alone, which fails the run: reason says why in a few
     // words, why in the system's words where it gave any.
     virtual void skipped(const std::string& /*path*/, const std::string& /*reason*/,

@@ -151,19 +151,21 @@ struct Listing {
     size_t next;
     std::vector<Entry>* list;
     uint32_t* count;
+    bool listed;  // the directory could be listed
 };
 
 // Lists directory for the scan, unless the archive is too large already;
 // a directory that cannot be listed is said so and holds nothing.
 Listing listingOf(const Scan& scan, const std::string& directory, std::vector<Entry>& list, uint32_t& count) {
     count = 0;
-    Listing l{directory, {}, 0, &list, &count};
+    Listing l{directory, {}, 0, &list, &count, false};
     if (tooLarge(scan)) return l;
     if (!listDirectory(directory, l.items)) {
         scan.report.notListed(directory, lastError());
         l.items.clear();
         return l;
     }
+    l.listed = true;
     std::sort(l.items.begin(), l.items.end(),
               [](const DirItem& a, const DirItem& b) { return nameBefore(a.name, b.name); });
     return l;
@@ -171,8 +173,8 @@ Listing listingOf(const Scan& scan, const std::string& directory, std::vector<En
 
 // Appends an entry for every storable item of directory to list, in name
 // order, and below it for every subdirectory; returns how many it appended
-// here.
-uint32_t addDir(Scan& scan, std::vector<Entry>& list, const std::string& directory) {
+// here. listed: directory itself could be listed.
+uint32_t addDir(Scan& scan, std::vector<Entry>& list, const std::string& directory, bool& listed) {
     uint32_t top = 0;
     // The directories being scanned, from directory down: a subdirectory is
     // scanned completely before the next item of the one holding it. Its
@@ -180,6 +182,7 @@ uint32_t addDir(Scan& scan, std::vector<Entry>& list, const std::string& directo
     // it grows no more until then.
     std::vector<Listing> open;
     open.push_back(listingOf(scan, directory, list, top));
+    listed = open.back().listed;
     while (!open.empty()) {
         Listing& l = open.back();
         if (l.next == l.items.size() || tooLarge(scan)) {
@@ -214,27 +217,63 @@ uint32_t addDir(Scan& scan, std::vector<Entry>& list, const std::string& directo
     return top;
 }
 
+// Whether a top-level argument may be stored under its name as typed:
+// false, after telling why, when the reader or extraction would refuse
+// it. A directory's path is joined with a "\\" at its end.
+bool storableArgument(Reporter& report, const std::string& arg, bool dir) {
+    std::string extractedAs;
+    if (nameTooLong(report, arg, arg)) return false;
+    // Scanned as a path, a "\\" would be stored as one name and read back
+    // as two.
+    if (!backslashSeparates() && arg.find('\\') != std::string::npos) {
+        skip(report, arg, "name contains a backslash", true);
+        return false;
+    }
+    if (!safePath(arg, extractedAs)) {
+        skip(report, arg, "path leaves the current directory", true);
+        return false;
+    }
+    return !pathTooLong(report, arg, dir);
+}
+
+// A regular file given as an argument: stored at the top under its name as
+// typed, as a directory argument is. Whether it was.
+bool addFileArgument(Scan& scan, Entry& root, const DirItem& item) {
+    Reporter& report = scan.report;
+    if (!storableArgument(report, item.name, false)) return false;
+    if (item.kind == ItemKind::denied) {
+        skip(report, item.name, item.reason.c_str(), true);
+        return false;
+    }
+    const auto own = std::find(scan.own.begin(), scan.own.end(), item.id);
+    if (own != scan.own.end()) {
+        if (own == scan.own.begin()) skip(report, item.name, "it is the archive being written", false);
+        return false;
+    }
+    root.child.push_back(Entry{});
+    Entry& e = root.child.back();
+    e.type = typeFile;
+    e.name = item.name;
+    e.size = storedSize(item.size);
+    plan(scan, e);
+    return true;
+}
+
 }  // namespace
 
-void buildTree(Entry& root, const std::vector<std::string>& dirs, const std::vector<FileId>& own,
-               Reporter& report) {
+size_t buildTree(Entry& root, const std::vector<std::string>& dirs, const std::vector<FileId>& own,
+                 Reporter& report) {
     Scan scan{report, own, {}};
+    size_t read = 0;
     for (const std::string& dir : dirs) {
         if (tooLarge(scan)) break;
+        DirItem file;
+        if (regularFileAt(dir, file)) {
+            if (addFileArgument(scan, root, file)) ++read;
+            continue;
+        }
         // A top-level directory is stored under its name as typed.
-        std::string extractedAs;
-        if (nameTooLong(report, dir, dir)) continue;
-        // Scanned as a path, a "\\" would be stored as one name and
-        // read back as two.
-        if (!backslashSeparates() && dir.find('\\') != std::string::npos) {
-            skip(report, dir, "name contains a backslash", true);
-            continue;
-        }
-        if (!safePath(dir, extractedAs)) {
-            skip(report, dir, "path leaves the current directory", true);
-            continue;
-        }
-        if (pathTooLong(report, dir, true)) continue;
+        if (!storableArgument(report, dir, true)) continue;
         root.child.push_back(Entry{});
         Entry& e = root.child.back();
         e.type = typeDirectory;
@@ -243,9 +282,12 @@ void buildTree(Entry& root, const std::vector<std::string>& dirs, const std::vec
         scan.path.clear();
         FileId id;
         if (directoryId(dir, id)) scan.path.push_back(id);
-        e.count = addDir(scan, e.child, dir);
+        bool listed = false;
+        e.count = addDir(scan, e.child, dir, listed);
+        if (listed) ++read;
     }
     root.count = static_cast<uint32_t>(root.child.size());
+    return read;
 }
 
 }  // namespace dat::detail

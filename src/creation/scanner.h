@@ -13,14 +13,16 @@
 
 namespace dat::detail {
 
-// Appends one top-level directory per argument to root's child list, each
-// named exactly as typed and filled by addDir. Items that are files being
-// written (the identities in `own`: the archive, then its temporary file)
-// are left out, the archive told so. Sets root.count to the number of
-// entries stored. Stops as soon as the archive planned so far reaches
-// 4 GiB, leaving a tree that archiveLength shows too large.
-void buildTree(Entry& root, const std::vector<std::string>& dirs, const std::vector<FileId>& own,
-               Reporter& report);
+// Appends one top-level entry per argument to root's child list, each
+// named exactly as typed: a directory filled by addDir, or a regular file.
+// Items that are files being written (the identities in `own`: the
+// archive, then its temporary file) are left out, the archive told so.
+// Sets root.count to the number of entries stored. Stops as soon as the
+// archive planned so far reaches 4 GiB, leaving a tree that archiveLength
+// shows too large. Returns how many arguments could be read: directories
+// listed and files stored.
+size_t buildTree(Entry& root, const std::vector<std::string>& dirs, const std::vector<FileId>& own,
+                 Reporter& report);
 
 // The order of items within a directory: bytes compared with a-z taken as
 // A-Z, then plain bytes for names equal that way.

@@ -302,6 +302,10 @@ struct DirItem {
 // Lists a directory's items, without "." and "..", in the order the system
 // gives them. False when the directory cannot be enumerated.
 bool listDirectory(const std::string& path, std::vector<DirItem>& items);
+// Whether path leads to a regular file, links followed: item then tells
+// it as a listing would, named path (kind denied where this user may not
+// read it).
+bool regularFileAt(const std::string& path, DirItem& item);
 // Identity of the directory at path (links followed); false when none.
 bool directoryId(const std::string& path, FileId& id);
 
@@ -353,6 +357,10 @@ size_t outputPending();
 // Whether a terminal shows UTF-8: names are then checked sequence by
 // sequence (POSIX), else byte by byte (Windows, whose console has a code page).
 bool terminalTakesUtf8();
+// Writes n bytes to standard output exactly as they are, past the C
+// library's buffer and, on Windows, its text mode; returns the number
+// written, fewer on an error (a reader that has gone: "Broken pipe").
+size_t outputWrite(const void* buf, size_t n);
 // Whether f is the very file, pipe, socket or terminal that standard output
 // goes to. The null device never is: nothing written there lands anywhere.
 bool isStandardOutput(const File& f);

@@ -696,6 +696,12 @@ bool listDirectory(const std::string& path, std::vector<DirItem>& items) {
     return whole;
 }
 
+bool regularFileAt(const std::string& path, DirItem& item) {
+    item = itemIn(AT_FDCWD, diskPath(path).c_str(), DT_UNKNOWN);
+    item.name = path;
+    return item.kind == ItemKind::file || item.kind == ItemKind::denied;
+}
+
 bool directoryId(const std::string& path, FileId& id) {
     struct stat st {};
     if (::stat(diskPath(path).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
@@ -772,6 +778,18 @@ bool errorIsTerminal() {
 
 bool terminalTakesUtf8() {
     return true;
+}
+
+size_t outputWrite(const void* buf, size_t n) {
+    size_t done = 0;
+    const auto* p = static_cast<const char*>(buf);
+    while (done < n) {
+        const ssize_t put = retried([&] { return ::write(STDOUT_FILENO, p + done, n - done); });
+        if (put < 0) noted(0);
+        if (put <= 0) break;
+        done += static_cast<size_t>(put);
+    }
+    return done;
 }
 
 bool isStandardOutput(const File& f) {

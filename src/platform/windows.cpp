@@ -1110,6 +1110,20 @@ DirItem itemFor(const std::wstring& dir, const WIN32_FIND_DATAW& found) {
 
 }  // namespace
 
+bool regularFileAt(const std::string& path, DirItem& item) {
+    std::wstring wide;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!wideName(path, wide) || !queryPath(wide, info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)))
+        return false;
+    item = DirItem{};
+    item.name = path;
+    item.kind = ItemKind::file;
+    item.id = idFrom(info);
+    item.size = sizeFrom(info.nFileSizeHigh, info.nFileSizeLow);
+    return true;
+}
+
 bool listDirectory(const std::string& path, std::vector<DirItem>& items) {
     items.clear();
     // Listed by its characters; a pattern in the path would list other items.
@@ -1241,6 +1255,20 @@ bool errorIsTerminal() {
 
 bool terminalTakesUtf8() {
     return false;
+}
+
+// WriteFile goes past the C library's text mode: the bytes as they are.
+size_t outputWrite(const void* buf, size_t n) {
+    size_t done = 0;
+    const auto* p = static_cast<const char*>(buf);
+    while (done < n) {
+        DWORD put = 0;
+        auto want = static_cast<DWORD>(n - done < maxPiece ? n - done : maxPiece);
+        if (!WriteFile(outputHandle(), p + done, want, &put, nullptr)) noted(put = 0);
+        if (put == 0) break;
+        done += put;
+    }
+    return done;
 }
 
 // A file on disk is known by its identity, the console by its mode: the

@@ -275,6 +275,7 @@ void extractDir(Extraction& walk, Refusal refusal, const std::string& part, bool
             return;
         case Refusal::namesNoFile:
         case Refusal::outsideArchive:
+        case Refusal::cutShort:
         case Refusal::directoryInTheWay:  // files only
         case Refusal::none:
             break;

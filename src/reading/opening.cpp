@@ -21,10 +21,10 @@ Opened openArchive(const std::string& path) {
     return opened;
 }
 
-Decoded decodeArchive(Opened& opened) {
+Decoded decodeArchive(Opened& opened, Start start) {
     Decoded decoded;
     try {
-        decoded.archive = parseFile(opened.file);
+        decoded.archive = parseFile(opened.file, start);
         switch (decoded.archive.status) {
             case Toc::ok:
                 break;

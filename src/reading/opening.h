@@ -38,8 +38,9 @@ struct Decoded {
     std::string why;
 };
 
-// Decodes the table of contents of an archive openArchive opened. Memory
-// that runs out is a failure like the others, the tree freed first.
-Decoded decodeArchive(Opened& opened);
+// Decodes the table of contents of an archive openArchive opened, the data
+// region found as start says. Memory that runs out is a failure like the
+// others, the tree freed first.
+Decoded decodeArchive(Opened& opened, Start start = Start::fromLength);
 
 }  // namespace dat::detail

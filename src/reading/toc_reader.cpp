@@ -167,6 +167,46 @@ bool overlapping(std::vector<Range>& ranges, std::string& damage) {
     return false;
 }
 
+// Where the records that the root's child counts call for end in toc, a
+// block that starts with the root record; nullptr when they run past its
+// end. Only the counts are followed: readTOC checks everything else.
+const uint8_t* recordsEnd(const TocSpan& toc) {
+    const uint8_t* cursor = toc.start;
+    Record r;
+    if (takeRecord(cursor, toc.end, r) != Decode::ok) return nullptr;
+    std::vector<uint32_t> left{r.count};  // records still due, of each directory down to the one at hand
+    while (!left.empty()) {
+        if (left.back() == 0) {
+            left.pop_back();
+            continue;
+        }
+        --left.back();
+        if (takeRecord(cursor, toc.end, r) != Decode::ok) return nullptr;
+        if (r.type == typeDirectory) left.push_back(r.count);
+    }
+    return cursor;
+}
+
+// Reads the TOC into block up to where its records end, in reads that
+// double until they hold every record, so memory follows the records
+// there. Records that run past the archive's end leave all of it in
+// block, for readTOC to say where. False when the archive cannot be read.
+bool readToRecordsEnd(const File& f, uint64_t length, std::vector<uint8_t>& block) {
+    const uint64_t most = length - magicSize;
+    uint64_t want = std::min<uint64_t>(most, 1 << 16);
+    for (;;) {
+        block.resize(static_cast<size_t>(want));
+        if (!readAt(f, magicSize, block.data(), block.size(), 1)) return false;
+        const uint8_t* end = recordsEnd({block.data(), block.data() + block.size()});
+        if (end) {
+            block.resize(static_cast<size_t>(end - block.data()));
+            return true;
+        }
+        if (want == most) return true;
+        want = std::min(most, want * 2);
+    }
+}
+
 }  // namespace
 
 Toc readTOC(const TocSpan& toc, Archive& archive) {
@@ -198,7 +238,33 @@ Toc readTOC(const TocSpan& toc, Archive& archive) {
     return archive.status = Toc::ok;
 }
 
-Archive parseFile(const File& f) {
+namespace {
+
+// The TOC up to where its records end: the data region starts there, and
+// what the root's size claims past the archive's end is cut. More data
+// than the root claims is damage, as it is to every reader.
+void readFromRecords(const File& f, uint64_t length, uint32_t rootSize, Archive& archive) {
+    std::vector<uint8_t> block;
+    if (!readToRecordsEnd(f, length, block)) {
+        archive.damage = "cannot read the TOC";
+        archive.status = Toc::damaged;
+        return;
+    }
+    archive.tocSize = static_cast<uint32_t>(magicSize + block.size());
+    if (readTOC({block.data(), block.data() + block.size()}, archive) != Toc::ok) return;
+    const uint64_t present = length - archive.tocSize;
+    if (present > rootSize) {
+        archive.damage = "TOC ends at offset " + decimal(archive.tocSize) +
+                         " but the data region starts at " + decimal(length - rootSize);
+        archive.status = Toc::damaged;
+        return;
+    }
+    archive.cut = static_cast<uint32_t>(rootSize - present);
+}
+
+}  // namespace
+
+Archive parseFile(const File& f, Start start) {
     Archive archive;
     auto damaged = [&](const std::string& what) {
         archive.damage = what;
@@ -212,6 +278,10 @@ Archive parseFile(const File& f) {
     if (header[magicSize] != typeDirectory) return archive;
     if (length > UINT32_MAX) return damaged("archive is 4 GiB or larger");
     const uint32_t rootSize = get32(header + rootSizeOffset);
+    if (start == Start::fromRecords) {
+        readFromRecords(f, length, rootSize, archive);
+        return archive;
+    }
     // The data region and the header must both fit in the archive.
     if (rootSize > length - headerSize)
         return damaged("data region of " + decimal(rootSize) + " bytes and the " + decimal(headerSize) +

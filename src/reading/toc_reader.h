@@ -27,11 +27,21 @@ struct Archive {
     // entries decoded before the damage stay in the tree.
     Toc status = Toc::notArchive;
     std::string damage;
+    // Bytes of the data region the root's size claims that the archive
+    // lacks: a cut archive, or a root that claims too much, which cannot be
+    // told apart. Found only when the start is taken from the records.
+    uint32_t cut = 0;
 };
+
+// Where the data region starts: the archive's length less the root's size,
+// as every reader of the format takes it, or where the records end, found
+// by walking the child counts from the root. Only the second reads a cut
+// archive's whole TOC, and tells how much of its data region is missing.
+enum class Start { fromLength, fromRecords };
 
 // Reads the header and the whole TOC of an archive opened for reading, each
 // by its absolute offset, and builds the tree.
-Archive parseFile(const File& f);
+Archive parseFile(const File& f, Start start = Start::fromLength);
 
 // A descrambled TOC block: the bytes from offset 5 up to tocSize.
 struct TocSpan {

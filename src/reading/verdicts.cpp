@@ -76,11 +76,18 @@ Refusal systemRefusal(PathWalk& walk, size_t writtenMark) {
     return Refusal::none;
 }
 
+// The data region as the root claims it, and how much of its end the
+// archive lacks.
+struct DataRegion {
+    uint32_t size;
+    uint32_t cut;
+};
+
 // Moves walk down to entry e and judges it by the rules that need no other
-// entry: climbing out, naming no file, bytes outside the data region
-// (dataSize) and names the system cannot hold. The caller puts walk back
-// after e and everything below it.
-Refusal judgeEntry(PathWalk& walk, const Entry& e, uint32_t dataSize) {
+// entry: climbing out, naming no file, bytes outside the data region or
+// past a cut archive's end, and names the system cannot hold. The caller
+// puts walk back after e and everything below it.
+Refusal judgeEntry(PathWalk& walk, const Entry& e, DataRegion data) {
     const bool dir = e.type == typeDirectory;
     const size_t writtenMark = walk.written.size();
     descend(walk, e, dir);
@@ -89,7 +96,9 @@ Refusal judgeEntry(PathWalk& walk, const Entry& e, uint32_t dataSize) {
     if (!dir && (walk.written.empty() || isSeparator(walk.written.back()))) return Refusal::namesNoFile;
     // dataSize is the data region's length; a record reaching past it would
     // read bytes that are not its own. An empty file reads nothing.
-    if (!dir && e.size != 0 && uint64_t(e.offset) + e.size > dataSize) return Refusal::outsideArchive;
+    const uint64_t end = uint64_t(e.offset) + e.size;
+    if (!dir && e.size != 0 && end > data.size) return Refusal::outsideArchive;
+    if (!dir && e.size != 0 && end > data.size - data.cut) return Refusal::cutShort;
     return systemRefusal(walk, writtenMark);
 }
 
@@ -266,7 +275,7 @@ struct Level {
 
 // Judges every entry below list in preorder. landed, when given, receives
 // the node each verdict stands for, or blocked.
-void judgeAll(Written& w, std::vector<Verdict>& verdicts, const std::vector<Entry>& list, uint32_t dataSize,
+void judgeAll(Written& w, std::vector<Verdict>& verdicts, const std::vector<Entry>& list, DataRegion data,
               std::vector<uint32_t>* landed) {
     PathWalk walk;
     std::vector<Level> levels;  // the directories above the entry at hand
@@ -285,7 +294,7 @@ void judgeAll(Written& w, std::vector<Verdict>& verdicts, const std::vector<Entr
         Verdict v;
         v.entry = e;
         v.parent = above.verdict;
-        v.refusal = judgeEntry(walk, *e, dataSize);
+        v.refusal = judgeEntry(walk, *e, data);
         // What was added to the written path is the end of the stored name
         // and its separator; the rest was dropped.
         const size_t added = walk.written.size() - writtenMark;
@@ -365,7 +374,9 @@ std::vector<Verdict> judgeExtraction(const Archive& archive, std::vector<Made>* 
     Written w(verdicts, std::min(names, 3 * entries));
     std::vector<uint32_t> landed;
     if (made) landed.reserve(entries);
-    judgeAll(w, verdicts, archive.root.child, archive.root.size, made ? &landed : nullptr);
+    // A cut never claims more than the root does.
+    const DataRegion data{archive.root.size, std::min(archive.cut, archive.root.size)};
+    judgeAll(w, verdicts, archive.root.child, data, made ? &landed : nullptr);
     if (made) *made = madeOf(w, landed);
     if (use) {
         use->slots = w.slots.size();
@@ -408,6 +419,8 @@ const char* reasonOf(Refusal r) {
             return "path names no file";
         case Refusal::outsideArchive:
             return "its bytes lie outside the archive";
+        case Refusal::cutShort:
+            return "cut short: the archive ends before its bytes do";
         case Refusal::reservedName:
             return "name is reserved on Windows";
         case Refusal::fileInTheWay:

@@ -21,6 +21,7 @@ enum class Refusal : uint8_t {
     leavesDirectory,    // a ".." part climbs out, here or in a directory above
     namesNoFile,        // a file's path is empty or ends in a separator
     outsideArchive,     // a file's bytes reach past the data region
+    cutShort,           // a file's bytes reach past the end of a cut archive (Archive::cut)
     reservedName,       // Windows cannot hold a name of the path (Windows builds only)
     fileInTheWay,       // an earlier file stands where this path needs a directory
     directoryInTheWay,  // an earlier directory stands where this file goes

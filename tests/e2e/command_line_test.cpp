@@ -73,7 +73,14 @@ TEST(CommandLine, TooFewArgumentsOrUnknownCommandShowUsage) {
         {{"x", "-v", "a.dat"}, errLine("-v", "not an option of x")},
         {{"c", "a.dat", "d", "-v"}, errLine("-v", "not an option of c")},
         {{"x", "-q"}, errLine("x", "no archive given")},
-        {{"c", "a.dat", "--"}, errLine("c", "no directory given")}};
+        {{"c", "a.dat", "--"}, errLine("c", "no directory given")},
+        {{"p", "a.dat"}, errLine("p", "no member given")},
+        {{"P", "a.dat", "m"}, errLine("P", "unknown command")},
+        {{"t", "-C", "o", "a.dat"}, errLine("-C", "not an option of t")},
+        {{"p", "-v", "a.dat", "m"}, errLine("-v", "not an option of p")},
+        {{"l", "--salvage", "a.dat"}, errLine("--salvage", "not an option of l")},
+        {{"t", "a.dat", "--salvage"}, errLine("--salvage", "not an option of t")},
+        {{"c", "a.dat", "d", "--salvage"}, errLine("--salvage", "not an option of c")}};
     for (const auto& [args, err] : cases) {
         ToolRun r = runTool(args, dir.path);
         EXPECT_EQ(r.out, usageText(programNameIn(r.out))) << args.size();
@@ -144,7 +151,47 @@ TEST(CommandLine, MembersDirectoriesQuietVerboseHelpAndVersion) {
     std::map<std::string, std::string> below = {{"out", "<dir>"}, {"out/deep", "<dir>"}};
     for (const auto& [path, content] : all) below["out/deep/" + path] = content;
     const std::string help = "Usage: dattool COMMAND [OPTION...] ARCHIVE [NAME...]\n";
+    const std::string original = readBytes(dir / "a.dat");
+    const std::string tested =
+        opened +
+        "Testing data\\a.txt...ok\nTesting data\\m.msh...ok\nTesting data\\sub\\b.tex...ok\n"
+        "Testing data\\sub\\[1].txt...ok\nTesting top.txt...ok\nTesting bad\\..\\..\\escape.txt...failed\n"
+        "Tested 6 file(s), 1 problem(s)\n";
     const std::vector<RunRow> rows = {
+        // c: not one argument read, nothing written; the archive every row
+        // below reads stays as it was.
+        {{"c", "../a.dat", "none", "-C", "../src", "t*x"},
+         "No files found\nNo files found\nNothing to store: ../a.dat not written\n",
+         255,
+         sysLine("none", "No such file or directory") + sysLine("t*x", "No such file or directory") +
+             errLine("../a.dat", "nothing could be read")},
+        // p: the bytes alone, keyed and plain alike, in stored order; a
+        // member that names only directories, or nothing, fails after the
+        // rest. No file is written, so a path x refuses is printed too.
+        {{"p", "../a.dat", "data/m.msh", "data\\a.txt"}, "abc0123456789", 0, ""},
+        {{"p", "../a.dat", "data/*.t*", "bad/*"}, "abcbbonee", 0, ""},
+        {{"p", "../a.dat", "data/sub", "nothing", "top.txt", "-q"},
+         "t",
+         255,
+         errLine("data/sub", "is a directory") + errLine("nothing", "not in the archive")},
+        // t: what x would meet, every file read through, nothing written.
+        {{"t", "../a.dat"}, tested, 255, leaves},
+        {{"t", "-q", "../a.dat"}, "", 255, leaves},
+        {{"t", "../a.dat", "top.txt", "none"},
+         opened + "Testing top.txt...ok\nTested 1 file(s), 0 problem(s)\n",
+         255,
+         errLine("none", "not in the archive")},
+        {{"t", "../a.dat", "data"},
+         opened + tested.substr(opened.size(), tested.find("Testing top.txt") - opened.size()) +
+             "Tested 4 file(s), 0 problem(s)\n",
+         0,
+         ""},
+        // --salvage changes nothing in a sound archive.
+        {{"x", "--salvage", "../a.dat", "top.txt"},
+         extracting + "Extracting top.txt...ok\nExtracted 1 file(s)\n",
+         0,
+         "",
+         {{"top.txt", "t"}}},
         // Members: a stored path with either separator, patterns, a
         // directory and all below it. The directories above a member are
         // made as it needs them.
@@ -219,6 +266,15 @@ TEST(CommandLine, MembersDirectoriesQuietVerboseHelpAndVersion) {
          0,
          ""},
         {{"l", "-q", "../new.dat"}, "tail\\\ntail\\g.txt\ntree\\\ntree\\f.txt\n", 0, ""},
+        // A file argument is stored as a file at the top, under its name
+        // as given, and extracted there.
+        {{"c", "-q", "-C", "../src", "../new.dat", "tree/f.txt", "tail"}, "", 0, ""},
+        {{"l", "-q", "../new.dat"}, "tree/f.txt\ntail\\\ntail\\g.txt\n", 0, ""},
+        {{"x", "-q", "../new.dat"},
+         "",
+         0,
+         "",
+         {{"tree", "<dir>"}, {"tree/f.txt", "f"}, {"tail", "<dir>"}, {"tail/g.txt", "g"}}},
         {{"c", "-C", "../nowhere", "../none.dat", "tree"},
          "Unable to open directory ../nowhere\n",
          255,
@@ -272,6 +328,7 @@ TEST(CommandLine, MembersDirectoriesQuietVerboseHelpAndVersion) {
     EXPECT_FALSE(exists(dir / "escape.txt"));
     EXPECT_FALSE(exists(dir / "../escape.txt"));
     EXPECT_EQ(readBytes(dir / "run.txt"), "a file");
+    EXPECT_EQ(readBytes(dir / "a.dat"), original);
 }
 
 // The help names every command and option, shows each command at work
@@ -281,8 +338,10 @@ TEST(CommandLine, HelpNamesEveryCommandAndOption) {
     const ToolRun r = runTool({"--help"}, dir.path);
     for (const char* said :
          {"\n  c ARCHIVE DIRECTORY...", "\n  l ARCHIVE [MEMBER...]", "\n  x ARCHIVE [MEMBER...]",
+          "\n  p ARCHIVE MEMBER...", "\n  t ARCHIVE [MEMBER...]", "\n  --salvage", "no checksums",
           "\n  help, -h, --help", "\n  --version", "\n  -C DIR", "\n  -q", "\n  -v", "\n  --  ",
-          "\n  dattool c ", "\n  dattool l ", "\n  dattool x ", "man dattool"})
+          "\n  dattool c ", "\n  dattool l ", "\n  dattool x ", "\n  dattool p ", "\n  dattool t ",
+          "man dattool"})
         EXPECT_NE(r.out.find(said), std::string::npos) << said;
     EXPECT_EQ(r.err, "");
 }
@@ -307,9 +366,12 @@ TEST(CommandLine, BashCompletionOffersCommandsOptionsArchivesAndMembers) {
     fs::create_directories(dir / "dir");
     const std::string tool = programUnderTest();
     const std::vector<std::pair<std::vector<std::string>, std::string>> rows = {
-        {{""}, "--help --version -h c help l x"},
+        {{""}, "--help --version -h c help l p t x"},
         {{"l", "-"}, "-- --help --version -q -v"},
-        {{"x", "-"}, "-- --help --version -C -q"},
+        {{"x", "-"}, "-- --help --salvage --version -C -q"},
+        {{"t", "-"}, "-- --help --version -q"},
+        {{"p", "a.dat", "data/s"}, "data/sub/"},
+        {{"t", "a.dat", ""}, "-x data/ top.txt"},
         {{"x", ""}, "B.DAT a.dat dir"},
         {{"x", "-C", ""}, "dir"},
         {{"c", "-qC", ""}, "dir"},
@@ -318,9 +380,10 @@ TEST(CommandLine, BashCompletionOffersCommandsOptionsArchivesAndMembers) {
         {{"l", "a.dat", "data/a.txt", "data/sub/"}, "data/sub/b c.tex"},
         {{"x", "-C", "dir", "a.dat", "t"}, "top.txt"},
         {{"x", "a.dat", "--", "-"}, "-x"},
-        {{"x", "a.dat", "-"}, "-- --help --version -C -q"},
+        {{"x", "a.dat", "-"}, "-- --help --salvage --version -C -q"},
         {{"l", "missing.dat", ""}, ""},
-        {{"c", "new.dat", ""}, "dir"},
+        // c stores files as well as directories.
+        {{"c", "new.dat", ""}, "B.DAT a.dat dir notes.txt"},
     };
     for (const auto& [words, offered] : rows) {
         std::string line = "COMP_WORDS=('" + tool + "'";
@@ -422,17 +485,19 @@ TEST(CommandLine, OnlyDirectoryArgumentsAreExpanded) {
         ToolRun c = runTool({"c", "out.dat", pattern}, dir.path);
         EXPECT_EQ(c.out, windows   ? "No files found\nWriting datab\\f.txt...\n"
                          : matches ? "Writing datab\\f.txt...\n"
-                                   : "No files found\n");
+                                   : "No files found\nNothing to store: out.dat not written\n");
         EXPECT_EQ(c.status, matches && !windows ? 0 : 255);
-        // A pattern that matches nothing is kept as typed: an empty
-        // directory of that name, and a failure.
+        // A pattern that matches nothing is kept as typed, names no
+        // directory and fails; alone, it leaves the archive the first
+        // pattern made as it was.
         if (windows)
             EXPECT_TRUE(errorsMatch(c.err, sysLine("data?", ""))) << c.err;
         else
-            EXPECT_EQ(c.err, matches ? "" : errLine(pattern, "No such file or directory"));
+            EXPECT_EQ(c.err, matches ? ""
+                                     : errLine(pattern, "No such file or directory") +
+                                           errLine("out.dat", "nothing could be read"));
         ToolRun l = runTool({"l", "out.dat"}, dir.path);
-        EXPECT_EQ(l.out, "Opening out.dat...ok\nParsing TOC...\n" +
-                             (matches ? matched : pattern + std::string("\\\n")));
+        EXPECT_EQ(l.out, "Opening out.dat...ok\nParsing TOC...\n" + matched);
     }
     if (windows) return;  // Windows holds no name with a "*"
     // The archive is used as typed: a new file named "*.dat", and nothing
@@ -529,6 +594,16 @@ TEST(CommandLine, LostOrMisdirectedOutputFailsTheRun) {
         // A reader that stopped early ("| head -1") kills nothing.
         {Output::brokenPipe, "", {"c", "out.dat", "d"}, "", 255, errLine("standard output", "Broken pipe")},
         {Output::brokenPipe, "", {"x", "../ref.dat"}, "out", 255, errLine("standard output", "Broken pipe")},
+        // p stops at once: neither the missing member nor the rest is told.
+        {Output::brokenPipe,
+         "",
+         {"p", "ref.dat", "d/*", "none"},
+         "",
+         255,
+         errLine("standard output", "Broken pipe")},
+        {Output::file, "ref.dat", {"p", "ref.dat", "d/*"}, "", 255, errLine("ref.dat", refused)},
+        {Output::closed, "", {"p", "ref.dat", "d/*"}, "", 255, closed},
+        {Output::file, "/dev/full", {"p", "ref.dat", "d/*"}, "", 255, full},
     };
     for (const OutputCase& row : rows) {
         const std::string to = row.to == Output::closed              ? "closed"
@@ -561,6 +636,7 @@ TEST(CommandLine, LostOrMisdirectedOutputFailsTheRun) {
             EXPECT_EQ(treeOf(dir / row.where), small ? smallTree : extracted);
         }
         EXPECT_EQ(readBytes(dir / "so.dat"), "kept");
+        EXPECT_EQ(readBytes(dir / "ref.dat"), ref);
     }
 }
 

@@ -327,7 +327,8 @@ TEST(Create, WhatExtractionRefusesIsNotStored) {
 }
 
 // Each argument refused on its own fails the run, with nothing else
-// failing beside it, and leaves an archive without it.
+// failing beside it; with nothing left to store, the old archive stays
+// byte for byte.
 TEST(Create, EachRefusedArgumentAloneFailsTheRun) {
     struct Case {
         std::string arg;
@@ -347,24 +348,26 @@ TEST(Create, EachRefusedArgumentAloneFailsTheRun) {
             fs::create_directory(dir / "x\\y");
             writeBytes(dir / "x\\y/b", "b");
         }
+        writeBytes(dir / "out.dat", "old archive");
         ToolRun r = runTool({"c", "out.dat", row.arg}, dir.path);
-        EXPECT_EQ(r.out, "Skipping " + row.arg + ": " + row.reason + "\n");
-        EXPECT_EQ(r.err, errLine(row.arg, row.reason));
+        EXPECT_EQ(r.out,
+                  "Skipping " + row.arg + ": " + row.reason + "\nNothing to store: out.dat not written\n");
+        EXPECT_EQ(r.err, errLine(row.arg, row.reason) + errLine("out.dat", "nothing could be read"));
         EXPECT_EQ(r.status, 255);
-        EXPECT_EQ(unpack(readBytes(dir / "out.dat")).paths, std::vector<std::string>{});
+        EXPECT_EQ(readBytes(dir / "out.dat"), "old archive");
     }
 }
 
 // Read family: "No files found" names the directory on standard error, with
-// the system's reason.
+// the system's reason. A regular file is stored as a file at the top.
 TEST(Create, UnlistableArgumentsBecomeEmptyDirectories) {
     ScratchDir dir;
     fs::create_directory(dir / "d");
     writeBytes(dir / "d/a", "a");
     writeBytes(dir / "plain", "not a directory");
     std::vector<std::string> args = {"c", "out.dat", "missing", "d", "plain"};
-    std::string out = "No files found\nNo files found\n";
-    std::string err = sysLine("missing", "No such file or directory") + sysLine("plain", "Not a directory");
+    std::string out = "No files found\n";
+    std::string err = sysLine("missing", "No such file or directory");
     std::vector<std::string> paths = {"missing", "d", "d/a", "plain"};
     if (canRunUnprivileged()) {
         // A directory this user may not list: checked as someone else, since
@@ -380,11 +383,12 @@ TEST(Create, UnlistableArgumentsBecomeEmptyDirectories) {
     }
     ToolRun r = runUnprivileged(args, dir.path);
     // The whole scan comes before any writing.
-    EXPECT_EQ(r.out, out + "Writing d\\a...\n");
+    EXPECT_EQ(r.out, out + "Writing d\\a...\nWriting plain...\n");
     EXPECT_EQ(r.status, 255);
     EXPECT_TRUE(errorsMatch(r.err, err)) << r.err;
     Unpacked u = unpack(readBytes(dir / "out.dat"));
     EXPECT_EQ(u.paths, paths);
+    EXPECT_EQ(u.tree.at("plain"), "not a directory");
     EXPECT_EQ(u.root.count, paths.size() - 1);
     if (!runsWrapped() && !canRunUnprivileged())
         GTEST_SKIP() << "root under valgrind cannot run the tool as another user: no unlistable directory";
