@@ -236,6 +236,35 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
          true,
          "",
          errLine("out.dat", io)},
+        // Nothing could be read: nothing is written, in place or not, and
+        // the old archive stays; a new one is never made.
+        {{"c", "out.dat", "none"},
+         "deny " + temp,
+         "Cannot make a temporary file beside out.dat: writing it in place\nNo files found\n"
+         "Nothing to store: out.dat not written\n",
+         255,
+         "out.dat",
+         true,
+         "",
+         errLine("none", "No such file or directory") + errLine("out.dat", "nothing could be read")},
+        {{"c", "out.dat", "none"},
+         "",
+         "No files found\nNothing to store: out.dat not written\n",
+         255,
+         "out.dat",
+         true,
+         temp,
+         errLine("none", "No such file or directory") + errLine("out.dat", "nothing could be read")},
+        {{"c", "new.dat", "none", "data/none"},
+         "deny .new.dat.dattool-*",
+         "Cannot make a temporary file beside new.dat: writing it in place\nNo files found\nNo files found\n"
+         "Nothing to store: new.dat not written\n",
+         255,
+         "",
+         true,
+         "new.dat",
+         errLine("none", "No such file or directory") + errLine("data/none", "No such file or directory") +
+             errLine("new.dat", "nothing could be read")},
         {{"c", "out.dat", "d"},
          "norename out.dat;notruncate out.dat",
          all + "Cannot put the new archive in place of out.dat: writing it in place\n" +

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -364,6 +365,76 @@ Extracted 1 file(s)
         EXPECT_EQ(treeOf(dir.path),
                   *old ? (std::map<std::string, std::string>{{"big", "<dir>"}, {"big/a.bin", old}})
                        : (std::map<std::string, std::string>{{"big", "<dir>"}}));
+    }
+}
+
+// An archive cut short anywhere in its data region, at a file's edge or
+// inside one: without --salvage nothing is written, as ever; t and
+// x --salvage take its whole TOC, name each file it holds whole and each
+// it cut, and x --salvage writes exactly the whole ones, leaving what
+// stands where a cut one goes as it was.
+TEST(Salvage, CutAtEveryByteOfTheDataRegion) {
+    struct Stored {
+        std::string path;  // as listed
+        std::string disk;  // where x writes it
+        std::string data;
+        size_t end;  // in the data region
+    };
+    const std::vector<Stored> files = {{"d\\a.txt", "d/a.txt", "abc", 3},
+                                       {"d\\empty", "d/empty", "", 3},
+                                       {"d\\m.msh", "d/m.msh", "0123456789", 13},
+                                       {"d\\sub\\b.txt", "d/sub/b.txt", "bbbb", 17},
+                                       {"top.txt", "top.txt", "tt", 19}};
+    const std::string whole = archiveBytes(
+        {dirNode("d", {fileNode("a.txt", "abc"), fileNode("empty", ""), fileNode("m.msh", "0123456789", 0),
+                       dirNode("sub", {fileNode("b.txt", "bbbb")})}),
+         fileNode("top.txt", "tt")});
+    const size_t data = whole.size() - files.back().end;
+    ScratchDir dir;
+    const std::string archive = dir / "cut.dat";
+    for (size_t present = 0; present <= files.back().end; ++present) {
+        SCOPED_TRACE(present);
+        writeBytes(archive, whole.substr(0, data + present));
+        const size_t missing = files.back().end - present;
+        std::string tested, extracted = "Extracting...\n", err;
+        std::map<std::string, std::string> tree = {{"d", "<dir>"}, {"d/sub", "<dir>"}, {"top.txt", "old"}};
+        if (missing > 0) {
+            const std::string damage = "Damaged archive: the data region ends " + std::to_string(missing) +
+                                       " bytes short of the size its root record gives";
+            tested = extracted = damage + "\n";
+            extracted += "Extracting...\n";
+            err = errLine(archive, damage);
+        }
+        for (const Stored& f : files) {
+            const bool ok = f.data.empty() || f.end <= present;  // an empty file takes no bytes
+            const std::string line = f.path + "..." + (ok ? "ok" : "failed") + "\n";
+            tested += "Testing " + line;
+            if (f.path == "d\\a.txt") extracted += "Creating directory d\\...\n";
+            if (f.path == "d\\sub\\b.txt") extracted += "Creating directory d\\sub\\...\n";
+            extracted += "Extracting " + line;
+            if (ok) tree[f.disk] = f.data;
+            if (!ok) err += errLine(f.path, "cut short: the archive ends before its bytes do");
+        }
+        const std::string opened = "Opening " + archive + "...ok\nParsing TOC...\n";
+        const int status = missing > 0 ? 255 : 0;
+        ToolRun t = runTool({"t", archive}, dir.path);
+        EXPECT_EQ(t.out, opened + tested + "Tested 5 file(s), " +
+                             std::to_string(std::count(err.begin(), err.end(), '\n') - (missing > 0)) +
+                             " problem(s)\n");
+        EXPECT_EQ(t.err, err);
+        EXPECT_EQ(t.status, status);
+        ScratchDir out;
+        writeBytes(out / "top.txt", "old");
+        ToolRun x = runTool({"x", archive}, out.path);
+        EXPECT_EQ(x.status, status);
+        if (missing > 0) {
+            EXPECT_EQ(treeOf(out.path), (std::map<std::string, std::string>{{"top.txt", "old"}}));
+        }
+        ToolRun salvaged = runTool({"x", "--salvage", archive}, out.path);
+        EXPECT_EQ(salvaged.out, opened + extracted + "Extracted 5 file(s)\n");
+        EXPECT_EQ(salvaged.err, err);
+        EXPECT_EQ(salvaged.status, status);
+        EXPECT_EQ(treeOf(out.path), tree);
     }
 }
 

@@ -180,6 +180,75 @@ TEST_F(ParseFile, RootSizeMustLeaveRoomForTheRootRecord) {
               "data region of 5 bytes and the 21-byte header are longer than the archive of 25 bytes");
 }
 
+// Read from where its records end, an archive cut anywhere after its TOC
+// keeps its whole tree and says how much of its data region is missing; a
+// TOC cut short, or bytes appended, are damage as from its length. The
+// sample is 6 data bytes after its records; its TOC (5-byte magic
+// included) ends at the archive's length less 6.
+TEST_F(ParseFile, DataRegionFromWhereTheRecordsEnd) {
+    const std::string whole = archiveBytes(sample);
+    const size_t end = whole.size() - 6;
+    struct Row {
+        std::string bytes;
+        Toc status;
+        uint32_t cut;
+        std::string damage;
+    };
+    const std::vector<Row> rows = {
+        {whole, Toc::ok, 0, ""},
+        {whole.substr(0, whole.size() - 1), Toc::ok, 1, ""},
+        {whole.substr(0, end + 3), Toc::ok, 3, ""},
+        {whole.substr(0, end), Toc::ok, 6, ""},
+        {whole.substr(0, end - 1), Toc::damaged, 0,
+         // top.txt's record, the last, is 19 bytes long.
+         "record at offset " + std::to_string(end - 19) + " runs past the end of the TOC at " +
+             std::to_string(end - 1)},
+        {whole + "xy", Toc::damaged, 0,
+         "TOC ends at offset " + std::to_string(end) + " but the data region starts at " +
+             std::to_string(end + 2)},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.bytes.size());
+        writeBytes(path, row.bytes);
+        const File f = fileOpenRead(path);
+        archive = parseFile(f, Start::fromRecords);
+        EXPECT_EQ(archive.status, row.status);
+        EXPECT_EQ(tocDamage, row.damage);
+        EXPECT_EQ(archive.cut, row.cut);
+        if (row.status != Toc::ok) continue;
+        EXPECT_EQ(tocSize, end);
+        EXPECT_EQ(paths().size(), 6u);
+        // Each file judged by whether its bytes lie in the archive: b.txt
+        // ends at 5 of the 6 bytes, top.txt at 6.
+        const std::vector<Verdict> verdicts = judgeExtraction(archive);
+        EXPECT_EQ(verdicts[3].refusal, row.cut > 1 ? Refusal::cutShort : Refusal::none);
+        EXPECT_EQ(verdicts[5].refusal, row.cut > 0 ? Refusal::cutShort : Refusal::none);
+        EXPECT_EQ(verdicts[1].refusal, row.cut > 3 ? Refusal::cutShort : Refusal::none);
+    }
+    // From its length, the same cut is damage.
+    writeBytes(path, whole.substr(0, end + 3));
+    const File f = fileOpenRead(path);
+    archive = parseFile(f);
+    EXPECT_EQ(archive.status, Toc::damaged);
+    EXPECT_EQ(archive.cut, 0u);
+}
+
+// The TOC is read in blocks that double: one far longer than the first
+// block is found whole all the same.
+TEST_F(ParseFile, LongTocFromWhereTheRecordsEnd) {
+    std::vector<Node> many;
+    for (int i = 0; i < 9000; ++i) many.push_back(fileNode("file_" + std::to_string(i) + ".txt", "x"));
+    const std::string whole = archiveBytes({dirNode("d", many)});
+    writeBytes(path, whole.substr(0, whole.size() - 2));
+    const File f = fileOpenRead(path);
+    archive = parseFile(f, Start::fromRecords);
+    ASSERT_EQ(archive.status, Toc::ok) << tocDamage;
+    EXPECT_GT(tocSize, 1u << 17);
+    EXPECT_EQ(tocSize, whole.size() - 9000);
+    EXPECT_EQ(archive.cut, 2u);
+    EXPECT_EQ(files, 9000u);
+}
+
 TEST_F(ParseFile, ArchiveOf4GiBIsDamaged) {
     // Sparse: only the header is ever written or read.
     writeBytes(path, archiveBytes(sample));
