@@ -156,7 +156,7 @@ Commands:
 
 Options, anywhere after the command:
   -C DIR  x: extract below DIR, made if missing; c: read the directories in DIR
-  -q      quiet: l prints the paths alone, c and x print nothing but failures
+  -q      quiet: l prints the paths alone, c, t and x nothing but failures
   -v      l: each entry's type, size and data offset, then the totals
   --salvage  x: from an archive cut short, extract the files it still holds
              whole; each cut file fails by name
