@@ -189,19 +189,23 @@ const uint8_t* recordsEnd(const TocSpan& toc) {
 
 // Reads the TOC into block up to where its records end, in reads that
 // double until they hold every record, so memory follows the records
-// there. Records that run past the archive's end leave all of it in
-// block, for readTOC to say where. False when the archive cannot be read.
+// there. A read may stop short where the archive cannot be read, in the
+// data region beyond the records: what came is enough if it holds them.
+// Records that run past the archive's end leave all of it in block, for
+// readTOC to say where. False when the records cannot be read.
 bool readToRecordsEnd(const File& f, uint64_t length, std::vector<uint8_t>& block) {
     const uint64_t most = length - magicSize;
     uint64_t want = std::min<uint64_t>(most, 1 << 16);
     for (;;) {
         block.resize(static_cast<size_t>(want));
-        if (!readAt(f, magicSize, block.data(), block.size(), 1)) return false;
-        const uint8_t* end = recordsEnd({block.data(), block.data() + block.size()});
+        const size_t got = fileReadAt(f, magicSize, block.data(), block.size());
+        keyBlock(block.data(), block.data(), got, keyAt(magicSize));
+        const uint8_t* end = recordsEnd({block.data(), block.data() + got});
         if (end) {
             block.resize(static_cast<size_t>(end - block.data()));
             return true;
         }
+        if (got < block.size()) return false;
         if (want == most) return true;
         want = std::min(most, want * 2);
     }

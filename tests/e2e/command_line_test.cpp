@@ -170,6 +170,10 @@ TEST(CommandLine, MembersDirectoriesQuietVerboseHelpAndVersion) {
         // rest. No file is written, so a path x refuses is printed too.
         {{"p", "../a.dat", "data/m.msh", "data\\a.txt"}, "abc0123456789", 0, ""},
         {{"p", "../a.dat", "data/*.t*", "bad/*"}, "abcbbonee", 0, ""},
+        {{"p", dataFile("file_past_data_region.dat"), "d/*"},
+         "goodafter",
+         255,
+         errLine("d\\bad.txt", "its bytes lie outside the archive")},
         {{"p", "../a.dat", "data/sub", "nothing", "top.txt", "-q"},
          "t",
          255,
@@ -266,6 +270,13 @@ TEST(CommandLine, MembersDirectoriesQuietVerboseHelpAndVersion) {
          0,
          ""},
         {{"l", "-q", "../new.dat"}, "tail\\\ntail\\g.txt\ntree\\\ntree\\f.txt\n", 0, ""},
+        // The archive itself, given as a file, is left out as it is when
+        // found in a directory.
+        {{"c", "-C", "..", "../new.dat", "new.dat", "src"},
+         "Skipping new.dat: it is the archive being written\nWriting src\\tail\\g.txt...\n"
+         "Writing src\\tree\\f.txt...\n",
+         0,
+         ""},
         // A file argument is stored as a file at the top, under its name
         // as given, and extracted there.
         {{"c", "-q", "-C", "../src", "../new.dat", "tree/f.txt", "tail"}, "", 0, ""},

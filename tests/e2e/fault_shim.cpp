@@ -43,6 +43,10 @@
 //                   EIO, so an old archive written over in place cannot be
 //                   cut to nothing first
 //     norename P    every rename to P fails with EBUSY
+//     badread P N   positioned reads (pread) of the file opened at P stop
+//                   at offset N, as at a bad sector: one that reaches past
+//                   it returns the bytes before it, one that starts there
+//                   fails with EIO
 //     term P        the first write to the file opened at P sends SIGTERM
 //     made P N      signal N comes as the file at P is created: the open
 //                   that creates it has made it and not yet returned
@@ -123,6 +127,8 @@ struct Traps {
     std::map<DIR*, int> listed;  // directory -> items handed out so far
     std::set<std::string> noTruncate;
     std::set<int> truncateFails;
+    std::map<std::string, off_t> badRead;  // path -> first offset that fails
+    std::map<int, off_t> readFailsFrom;    // descriptor -> first offset that fails
 };
 
 Traps& traps() {
@@ -208,6 +214,8 @@ __attribute__((constructor)) void setUp() {
             t.term.insert(path);
         else if (action == "notruncate")
             t.noTruncate.insert(path);
+        else if (action == "badread")
+            t.badRead[path] = std::stol(arg);
         else if (action == "made")
             t.made[path] = std::stoi(arg);
         else if (action == "closed")
@@ -304,6 +312,8 @@ int opened(const char* path, int flags, int fd) {
     if (trapFor(t.failClose, path) != t.failClose.end()) t.closeFails.insert(fd);
     if (trapFor(t.term, path) != t.term.end()) t.termOnWrite.insert(fd);
     if (trapFor(t.noTruncate, path) != t.noTruncate.end()) t.truncateFails.insert(fd);
+    auto badRead = trapFor(t.badRead, path);
+    if (badRead != t.badRead.end()) t.readFailsFrom[fd] = badRead->second;
     auto closed = trapFor(t.closed, path);
     if (closed != t.closed.end()) t.signalOnClose[fd] = closed->second;
     if (trapFor(t.privateFiles, path) != t.privateFiles.end()) t.mustBePrivate.insert(fd);
@@ -419,6 +429,7 @@ extern "C" int close(int fd) {
     t.budget.erase(fd);
     t.termOnWrite.erase(fd);
     t.truncateFails.erase(fd);
+    t.readFailsFrom.erase(fd);
     t.mustBePrivate.erase(fd);
     t.ownerFixed.erase(fd);
     const bool fail = t.closeFails.erase(fd) > 0;
@@ -555,4 +566,31 @@ extern "C" int ftruncate(int fd, off_t length) {
 extern "C" int ftruncate64(int fd, off64_t length) {
     static auto real = next<int (*)(int, off64_t)>("ftruncate64");
     return truncateFails(fd) ? -1 : real(fd, length);
+}
+
+namespace {
+
+// How many of n bytes at offset a read of fd may return; -1, errno set,
+// when it must fail.
+ssize_t readable(int fd, off_t offset, size_t n) {
+    const auto from = traps().readFailsFrom.find(fd);
+    if (from == traps().readFailsFrom.end() || offset + static_cast<off_t>(n) <= from->second)
+        return static_cast<ssize_t>(n);
+    if (offset < from->second) return from->second - offset;
+    errno = EIO;
+    return -1;
+}
+
+}  // namespace
+
+extern "C" ssize_t pread(int fd, void* buf, size_t n, off_t offset) {
+    static auto real = next<ssize_t (*)(int, void*, size_t, off_t)>("pread");
+    const ssize_t may = readable(fd, offset, n);
+    return may < 0 ? -1 : real(fd, buf, static_cast<size_t>(may), offset);
+}
+
+extern "C" ssize_t pread64(int fd, void* buf, size_t n, off64_t offset) {
+    static auto real = next<ssize_t (*)(int, void*, size_t, off64_t)>("pread64");
+    const ssize_t may = readable(fd, offset, n);
+    return may < 0 ? -1 : real(fd, buf, static_cast<size_t>(may), offset);
 }
