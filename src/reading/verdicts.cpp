@@ -374,8 +374,7 @@ std::vector<Verdict> judgeExtraction(const Archive& archive, std::vector<Made>* 
     Written w(verdicts, std::min(names, 3 * entries));
     std::vector<uint32_t> landed;
     if (made) landed.reserve(entries);
-    // A cut never claims more than the root does.
-    const DataRegion data{archive.root.size, std::min(archive.cut, archive.root.size)};
+    const DataRegion data{archive.root.size, archive.cut};
     judgeAll(w, verdicts, archive.root.child, data, made ? &landed : nullptr);
     if (made) *made = madeOf(w, landed);
     if (use) {
