@@ -14,14 +14,14 @@ namespace dat::detail {
 constexpr int statusFailed = -1;  // the shell sees 255
 
 // Runs the command that args names: args[0] is the program's name, args[1]
-// the command, then the archive, the members of "l" and "x" or the
-// directories of "c" (which may be wildcard patterns), and options
-// anywhere among them (see options.h).
+// the command, then the archive, the members of "l", "p", "t" and "x" or
+// the directories and files of "c" (which may be wildcard patterns), and
+// options anywhere among them (see options.h).
 // Prints the usage text when they do not suffice. Returns 0 or statusFailed;
 // statusFailed too when standard output was closed or lost a write.
 int runCommand(const std::vector<std::string>& args);
 
-// "l" or "x" as options ask, told through out.
+// "l", "p", "t" or "x" as options ask, told through out.
 int readArchive(Printer& out, const Options& options);
 
 // "c" as options ask, told through out.
