@@ -281,6 +281,9 @@ TEST(CommandLine, MembersDirectoriesQuietVerboseHelpAndVersion) {
         // as given, and extracted there.
         {{"c", "-q", "-C", "../src", "../new.dat", "tree/f.txt", "tail"}, "", 0, ""},
         {{"l", "-q", "../new.dat"}, "tree/f.txt\ntail\\\ntail\\g.txt\n", 0, ""},
+        // A file alone is something to store.
+        {{"c", "-q", "-C", "../src", "../one.dat", "tree/f.txt"}, "", 0, ""},
+        {{"l", "-q", "../one.dat"}, "tree/f.txt\n", 0, ""},
         {{"x", "-q", "../new.dat"},
          "",
          0,

@@ -347,6 +347,16 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
          true,
          "data/a.txt",
          errLine("data\\m.msh", "the archive cannot be read there")},
+        // Within the TOC, the archive is damaged, though its records are
+        // read to where they end.
+        {{"t", worked},
+         "badread worked_example.dat* 30",
+         "Opening " + worked + "...ok\nParsing TOC...\nDamaged archive: cannot read the TOC\n",
+         255,
+         "",
+         true,
+         "data/a.txt",
+         errLine(worked, "Damaged archive: cannot read the TOC")},
         {{"p", worked, "data/*"},
          "badread worked_example.dat* 80",
          "abc",
