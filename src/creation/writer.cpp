@@ -53,10 +53,10 @@ bool storeBytes(KeyedFile& f, uint8_t* buf, const File& in, const Entry& e, Repo
     return true;
 }
 
-// Copies exactly e.size bytes, whatever has become of the source since the
-// scan: the record already promises that many at e.offset.
-bool copyFile(KeyedFile& f, uint8_t* buf, const Entry& e, const std::string& path,
-              const std::vector<FileId>& own, Reporter& report) {
+}  // namespace
+
+bool storeFile(KeyedFile& f, uint8_t* buf, const Entry& e, const std::string& path,
+               const std::vector<FileId>& own, Reporter& report) {
     report.writing(path, e.size);
     File in = fileOpenRead(path);
     // Only a regular file is read: what stands there now may be a device
@@ -87,6 +87,8 @@ bool copyFile(KeyedFile& f, uint8_t* buf, const Entry& e, const std::string& pat
     return true;
 }
 
+namespace {
+
 // Appends the record of e and, for a directory, the records of its subtree.
 void writeTOC(std::vector<uint8_t>& toc, const Entry& e) {
     putRecord(toc, e);
@@ -111,7 +113,7 @@ bool writeFile(KeyedFile& f, uint8_t* buffer, std::string& path, const std::vect
         if (mark > 0) path += '\\';
         path += e->name;
         marks.push_back(path.size());
-        if (e->type == typeFile && !copyFile(f, buffer, *e, path, own, report)) {
+        if (e->type == typeFile && !storeFile(f, buffer, *e, path, own, report)) {
             path.resize(top);
             return false;
         }
