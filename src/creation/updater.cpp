@@ -145,7 +145,11 @@ bool storable(const std::string& name, std::string& why) {
 // way to it, as the disk holds a directory of that name.
 std::vector<Entry>& directoryIn(std::vector<Entry>& list, const std::string& name, bool top) {
     Entry* d = findEntry(list, name);
-    if (!d) d = &insertEntry(list, Entry{}, top), d->name = name;
+    if (!d) {
+        Entry made;
+        made.name = name;
+        d = &insertEntry(list, std::move(made), top);
+    }
     if (d->type != typeDirectory) {
         d->child.clear();
         d->type = typeDirectory;
