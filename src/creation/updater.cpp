@@ -36,8 +36,8 @@ Planned fieldsOf(const Entry& e) {
 // in the order typed.
 std::string badName(const std::vector<Entry>& list, size_t i, bool top) {
     const std::string& name = list[i].name;
-    if (name.empty() || (!top && name.find_first_of("\\/") != std::string::npos))
-        return "a name \"c\" cannot store";
+    if (name.empty()) return "an empty name is stored";
+    if (!top && name.find_first_of("\\/") != std::string::npos) return name + " holds a separator";
     if (top) {
         for (size_t j = 0; j < i; ++j)
             if (list[j].name == name) return name + " is stored twice";
