@@ -348,7 +348,11 @@ TEST(CommandLine, BashCompletionOffersCommandsOptionsArchivesAndMembers) {
     fs::create_directories(dir / "dir");
     const std::string tool = programUnderTest();
     const std::vector<std::pair<std::vector<std::string>, std::string>> rows = {
-        {{""}, "--help --version -h c help l x"},
+        {{""}, "--help --version -h c d help l u x"},
+        {{"u", "-"}, "-- --help --version -C -q"},
+        {{"d", "-"}, "-- --help --version -q"},
+        {{"d", "a.dat", "data/"}, "data/a.txt data/sub/"},
+        {{"u", "a.dat", "n"}, "notes.txt"},
         {{"l", "-"}, "-- --help --version -q -v"},
         {{"x", "-"}, "-- --help --version -C -q"},
         {{"x", ""}, "B.DAT a.dat dir"},
