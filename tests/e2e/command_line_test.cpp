@@ -239,6 +239,12 @@ TEST(CommandLine, MembersDirectoriesQuietVerboseHelpAndVersion) {
         {{"l", "-q", "../new.dat"}, "tree\\\ntree\\f.txt\ntail\\\ntail\\g.txt\n", 0, ""},
         {{"d", "../new.dat", "nothing"}, "", 255, errLine("nothing", "not in the archive")},
         {{"u", "../new.dat", "missing"}, "Unable to add missing\n", 255, sysLine("missing", "No such file or directory")},
+        // One path that cannot be added: nothing is.
+        {{"u", "../new.dat", "-C", "..", "run.txt", "missing"},
+         "Unable to add missing\n",
+         255,
+         sysLine("missing", "No such file or directory")},
+        {{"l", "-q", "../new.dat"}, "tree\\\ntree\\f.txt\ntail\\\ntail\\g.txt\n", 0, ""},
         {{"u", "../new.dat", "../src"}, "Unable to add ../src\n", 255,
          errLine("../src", "path leaves the current directory")},
         {{"d", "../nowhere.dat", "x"}, "Unable to open ../nowhere.dat\n", 255,

@@ -161,6 +161,8 @@ TEST(RoundTrip, UpdateAndDeleteWriteWhatCreateWritesOfTheChangedTree) {
         {"added", put("t/b.txt", "bee"), {{"u", "a.dat", "t/b.txt"}}, {"t"}, "Writing t\\b.txt...\n"},
         {"by 256", put("t/" + name256, ""), {{"u", "a.dat", "t/" + name256}}},
         {"by 4096", put(page, varied(4078, 3)), {{"u", "a.dat", page}}},
+        // b.tex stays, copied by the kernel; c.bin after it moves by 224.
+        {"kernel copy, then a move", put("t/bb.dat", std::string(229, 'q')), {{"u", "a.dat", "t/bb.dat"}}},
         {"new path", put("t/new/deep/f.txt", "f"), {{"u", "a.dat", "t/new/deep/f.txt"}}},
         {"new directory", put("t/sub/more/m.tex", "m"), {{"u", "-q", "a.dat", "t/sub/more"}}, {"t"}, ""},
         {"subtree",
@@ -187,6 +189,7 @@ TEST(RoundTrip, UpdateAndDeleteWriteWhatCreateWritesOfTheChangedTree) {
         {"pattern",
          [](const fs::path& top) {
              fs::remove(top / "t/a.txt");
+             fs::remove(top / "t/bb.dat");
              fs::remove(top / "t/sub/y.dat");
          },
          {{"d", "a.dat", "*.dat", "t/a.*"}}},
@@ -201,6 +204,7 @@ TEST(RoundTrip, UpdateAndDeleteWriteWhatCreateWritesOfTheChangedTree) {
         const fs::path top = dir / "src";
         put("t/a.txt", varied(1000, 1))(top);
         put("t/b.tex", varied(300000, 2))(top);
+        put("t/bb.dat", "12345")(top);
         put("t/c.bin", varied(300000, 3))(top);
         put("t/sub/x.msh", "mesh")(top);
         put("t/sub/y.dat", "why")(top);
