@@ -538,7 +538,7 @@ int createArchive(Printer& out, const Options& o) {
 
 int changeArchive(Printer& out, const Options& o) {
     const std::string& archive = o.archive;
-    Opened opened = openArchive(archive);
+    Opened opened = openArchive(archive, true);
     if (opened.failure != Failure::none) {
         out.failure(archive, opened.why, "Unable to open %s", out.shown(archive).c_str());
         return statusFailed;
@@ -558,8 +558,11 @@ int changeArchive(Printer& out, const Options& o) {
     return writeArchive(
         out, o,
         [&](KeyedFile& target, const std::vector<FileId>& own) {
-            return o.command == 'u' ? addPaths(out, o, a, old, target, own)
-                                    : writeChanged(out, o, a, old, target, own);
+            const Outcome made = o.command == 'u' ? addPaths(out, o, a, old, target, own)
+                                                  : writeChanged(out, o, a, old, target, own);
+            // Read no more: Windows replaces no file held open.
+            fileClose(opened.file);
+            return made;
         },
         false);
 }

@@ -28,6 +28,10 @@ struct File {
 
 // Opens an existing file for reading; others may read it meanwhile.
 File fileOpenRead(const std::string& path);
+// The same for a file that this program replaces while it reads it (an
+// archive changed by "u" or "d"): on Windows others may also write, rename
+// or remove it meanwhile, as fileOpenWrite and fileKeep need.
+File fileOpenReadShared(const std::string& path);
 
 // Reads up to n bytes, stopping early only at the end of the file or on an
 // error; returns the number read.

@@ -96,6 +96,10 @@ File fileOpenRead(const std::string& path) {
     return File(openRetry(path, O_RDONLY | O_NONBLOCK));
 }
 
+File fileOpenReadShared(const std::string& path) {
+    return fileOpenRead(path);
+}
+
 size_t fileRead(File& f, void* buf, size_t n) {
     size_t done = 0;
     auto* p = static_cast<char*>(buf);

@@ -171,6 +171,17 @@ File fileOpenRead(const std::string& path) {
     return fileFrom(h == INVALID_HANDLE_VALUE ? noted(h) : h);
 }
 
+File fileOpenReadShared(const std::string& path) {
+    std::wstring wide;
+    if (!wideName(path, wide)) {
+        lastCode = ERROR_NO_UNICODE_TRANSLATION;
+        return File();
+    }
+    HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
+    return fileFrom(h == INVALID_HANDLE_VALUE ? noted(h) : h);
+}
+
 size_t fileRead(File& f, void* buf, size_t n) {
     size_t done = 0;
     auto* p = static_cast<char*>(buf);
@@ -1225,7 +1236,8 @@ File fileOpenWrite(const std::string& path, bool* missing) {
         lastCode = ERROR_NO_UNICODE_TRANSLATION;
         return File();
     }
-    HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+    // Read sharing lets "u" and "d" read the old archive while they replace it.
+    HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                            missing ? OPEN_EXISTING : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) noted(h);
     if (missing) *missing = h == INVALID_HANDLE_VALUE && lastCode == ERROR_FILE_NOT_FOUND;
