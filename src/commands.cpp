@@ -532,7 +532,8 @@ bool removeMembers(Printer& out, const Options& o, Archive& a) {
 
 int createArchive(Printer& out, const Options& o) {
     return writeArchive(
-        out, o, [&](KeyedFile& target, const std::vector<FileId>& own) { return writeTree(out, o, target, own); },
+        out, o,
+        [&](KeyedFile& target, const std::vector<FileId>& own) { return writeTree(out, o, target, own); },
         true);
 }
 
@@ -546,8 +547,9 @@ int changeArchive(Printer& out, const Options& o) {
     // Refused before anything is written: an archive "c" could not have
     // written, or a damaged one, would not come out as "c" writes it.
     Decoded decoded = decodeArchive(opened);
-    std::string why = decoded.failure == Failure::none ? unchangeable(decoded.archive, fileLength(opened.file))
-                                                       : decoded.why;
+    std::string why = decoded.failure == Failure::none
+                          ? unchangeable(decoded.archive, fileLength(opened.file))
+                          : decoded.why;
     if (!why.empty()) {
         out.failure(archive, why, "Unable to change %s: %s", out.shown(archive).c_str(), why.c_str());
         return statusFailed;

@@ -69,10 +69,10 @@ std::string refusedPaths(const Archive& a) {
 // Inserts e into list where "c" would have it: at the top after the rest,
 // as a new argument comes last; below it in name order. Returns it.
 Entry& insertEntry(std::vector<Entry>& list, Entry e, bool top) {
-    auto at = top ? list.end() : std::lower_bound(list.begin(), list.end(), e.name,
-                                                  [](const Entry& x, const std::string& name) {
-                                                      return nameBefore(x.name, name);
-                                                  });
+    auto at = top ? list.end()
+                  : std::lower_bound(
+                        list.begin(), list.end(), e.name,
+                        [](const Entry& x, const std::string& name) { return nameBefore(x.name, name); });
     return *list.insert(at, std::move(e));
 }
 
@@ -102,7 +102,8 @@ bool fileFromDisk(const std::string& path, const std::vector<FileId>& own, Entry
     FileId id;
     if (!in) return why = lastError(), false;
     if (!regularFileId(in, id)) return why = "not a regular file or directory", false;
-    if (std::find(own.begin(), own.end(), id) != own.end()) return why = "it is the archive being written", false;
+    if (std::find(own.begin(), own.end(), id) != own.end())
+        return why = "it is the archive being written", false;
     const uint64_t size = fileLength(in);
     e.type = typeFile;
     e.size = size > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(size);
@@ -252,7 +253,8 @@ std::string unchangeable(Archive& a, uint64_t length) {
 bool addPath(Archive& a, const std::string& path, const std::vector<FileId>& own, Reporter& report,
              std::string& why) {
     std::string used;
-    if (!safePath(path, used) || used != path || hasUp(path)) return why = "path leaves the current directory", false;
+    if (!safePath(path, used) || used != path || hasUp(path))
+        return why = "path leaves the current directory", false;
     std::string top;
     const std::vector<std::string> names = placeOf(a, path, top);
     for (const std::string& name : names)
@@ -327,9 +329,9 @@ bool writeChange(KeyedFile& f, const Archive& a, const std::vector<Source>& sour
         marks.push_back(path.size());
         if (e->type != typeFile) continue;
         const Source& s = sources[file++];
-        const bool copied = s.disk ? storeFile(f, buffer.data(), *e, path, own, report)
-                                   : moveFile(f, buffer.data(), old, uint64_t(oldTocSize) + s.offset, *e,
-                                              report, why);
+        const bool copied =
+            s.disk ? storeFile(f, buffer.data(), *e, path, own, report)
+                   : moveFile(f, buffer.data(), old, uint64_t(oldTocSize) + s.offset, *e, report, why);
         if (!copied) return false;
     }
     return flushData(f);

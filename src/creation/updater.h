@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "archive/entry.h"
-#include "archive/reporter.h"
 #include "archive/keyed_stream.h"
+#include "archive/reporter.h"
 #include "platform/platform.h"
 #include "reading/toc_reader.h"
 #include "reading/verdicts.h"

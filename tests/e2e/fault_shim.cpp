@@ -130,7 +130,7 @@ struct Traps {
     std::set<int> mustBePrivate;
     std::set<int> ownerFixed;
     std::map<int, int> copyFails;  // descriptor -> 0 (copies nothing) or errno
-    std::map<DIR*, int> listed;  // directory -> items handed out so far
+    std::map<DIR*, int> listed;    // directory -> items handed out so far
     std::set<std::string> noTruncate;
     std::set<int> truncateFails;
 };

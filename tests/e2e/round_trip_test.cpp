@@ -145,14 +145,20 @@ TEST(RoundTrip, UpdateAndDeleteWriteWhatCreateWritesOfTheChangedTree) {
             writeBytes((top / rel).string(), content);
         };
     };
-    const auto gone = [](const std::string& rel) { return [rel](const fs::path& top) { fs::remove_all(top / rel); }; };
+    const auto gone = [](const std::string& rel) {
+        return [rel](const fs::path& top) { fs::remove_all(top / rel); };
+    };
     // A record of 256 bytes: a file named so moves all after it by 256.
     const std::string name256 = std::string(244 - 4, 'n') + ".txt";
     // 18 bytes of record and 4078 of data move all after it by 4096.
     const std::string page = "t/0.bin";
     const std::vector<Change> rows = {
         // Same size: nothing moves.
-        {"same size", put("t/a.txt", varied(1000, 9)), {{"u", "a.dat", "t/a.txt"}}, {"t"}, "Writing t\\a.txt...\n"},
+        {"same size",
+         put("t/a.txt", varied(1000, 9)),
+         {{"u", "a.dat", "t/a.txt"}},
+         {"t"},
+         "Writing t\\a.txt...\n"},
         // Another size: the scrambled files after it move by 5, keyed
         // again; the plain ones are copied as stored.
         {"longer", put("t/a.txt", varied(1005, 9)), {{"u", "a.dat", "t/a.txt"}}},
@@ -195,7 +201,9 @@ TEST(RoundTrip, UpdateAndDeleteWriteWhatCreateWritesOfTheChangedTree) {
          {{"d", "a.dat", "*.dat", "t/a.*"}}},
         {"everything", gone("t"), {{"d", "-q", "a.dat", "t"}}, {}, ""},
         // Both in turn, and back to where it began.
-        {"removed and added again", [](const fs::path&) {}, {{"d", "a.dat", "t/b.tex"}, {"u", "a.dat", "t/b.tex"}}},
+        {"removed and added again",
+         [](const fs::path&) {},
+         {{"d", "a.dat", "t/b.tex"}, {"u", "a.dat", "t/b.tex"}}},
         {"-C", put("t/b.txt", "bee"), {{"u", "a.dat", "-C", "..", "src/t/b.txt"}}, {"t"}, "-"},
     };
     for (const Change& row : rows) {
