@@ -1,5 +1,6 @@
 # bash completion for dattool: commands, options, archives, the directories
-# and files of c, the directories of -C, and for l, p, t and x the paths
+# and files of c, the directories of -C, the files and directories of u,
+# and for l, p, t, x and d the paths
 # inside the archive on the line,
 # read with "dattool l -q" and offered with "/" between names, one level at
 # a time, so that no backslash needs quoting.
@@ -27,7 +28,7 @@ _dattool() {
     ((COMP_CWORD > 0)) && prev=${COMP_WORDS[COMP_CWORD - 1]}
     COMPREPLY=()
     if ((COMP_CWORD == 1)); then
-        mapfile -t COMPREPLY < <(compgen -W "c l p t x help --help -h --version" -- "$cur")
+        mapfile -t COMPREPLY < <(compgen -W "c l p t x u d help --help -h --version" -- "$cur")
         return
     fi
     local command=${COMP_WORDS[1]:0:1} archive="" names=0 ended=0 i word
@@ -56,7 +57,7 @@ _dattool() {
         local options="-q --help --version --"
         case $command in
             l) options="$options -v" ;;
-            c) options="$options -C" ;;
+            c | u) options="$options -C" ;;
             x) options="$options -C --salvage" ;;
         esac
         mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
@@ -74,7 +75,11 @@ _dattool() {
             compopt -o filenames 2>/dev/null
             mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             ;;
-        l | p | t | x)
+        u)
+            compopt -o filenames 2>/dev/null
+            mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+            ;;
+        l | p | t | x | d)
             compopt -o filenames 2>/dev/null
             mapfile -t COMPREPLY < <(_dattool_members "${COMP_WORDS[0]}" "$archive" "$cur")
             # A directory is completed into, not past.

@@ -5,7 +5,7 @@ namespace dat::detail {
 namespace {
 
 bool isCommand(char c) {
-    return c == 'c' || c == 'l' || c == 'p' || c == 't' || c == 'x';
+    return c == 'c' || c == 'l' || c == 'p' || c == 't' || c == 'x' || c == 'u' || c == 'd';
 }
 
 struct Reading {
@@ -109,10 +109,11 @@ Options checked(const Reading& r, const std::string& word) {
     const Options& o = r.options;
     if (!r.hasArchive) return wrong(o, word, "no archive given");
     if (o.command == 'c' && o.names.empty()) return wrong(o, word, "no directory given");
-    if (o.command == 'p' && o.names.empty()) return wrong(o, word, "no member given");
+    if (o.command == 'u' && o.names.empty()) return wrong(o, word, "no path given");
+    if ((o.command == 'd' || o.command == 'p') && o.names.empty()) return wrong(o, word, "no member given");
     const std::string command(1, o.command);
     if (o.verbose && o.command != 'l') return wrong(o, "-v", "not an option of " + command);
-    const bool takesDirectory = o.command == 'c' || o.command == 'x';
+    const bool takesDirectory = o.command == 'c' || o.command == 'x' || o.command == 'u';
     if (!o.directory.empty() && !takesDirectory) return wrong(o, "-C", "not an option of " + command);
     if (o.salvage && o.command != 'x') return wrong(o, "--salvage", "not an option of " + command);
     if (o.command != 'p') return o;
@@ -151,12 +152,15 @@ Commands:
   p ARCHIVE MEMBER...     print the bytes of the member files, and nothing else
   t ARCHIVE [MEMBER...]   test that x would extract ARCHIVE, or the members,
                           reading every file through; writes nothing
+  u ARCHIVE PATH...       add the files and directories at PATH to ARCHIVE,
+                          in place of entries of the same path
+  d ARCHIVE MEMBER...     remove the members from ARCHIVE
   help, -h, --help        show this help
   --version               show the version
 
 Options, anywhere after the command:
-  -C DIR  x: extract below DIR, made if missing; c: read the directories in DIR
-  -q      quiet: l prints the paths alone, c, t and x nothing but failures
+  -C DIR  x: extract below DIR, made if missing; c, u: read the paths in DIR
+  -q      quiet: l prints the paths alone, c, t, x, u and d nothing but failures
   -v      l: each entry's type, size and data offset, then the totals
   --salvage  x: from an archive cut short, extract the files it still holds
              whole; each cut file fails by name
@@ -175,6 +179,8 @@ Examples:
   dattool x game.dat 'textures/*.tex' -C out
   dattool p game.dat data/readme.txt | less
   dattool t game.dat
+  dattool u game.dat textures/wall.tex
+  dattool d game.dat 'textures/old*'
 
 Failures are told on standard error; the exit status is 0 only when
 everything asked for was done. Manual: man dattool (dattool(1)).

@@ -12,9 +12,10 @@ enum class Ask { run, help, version, wrong };
 
 struct Options {
     Ask ask = Ask::run;
-    char command = 0;  // 'c', 'l', 'p', 't' or 'x': the first byte of the command word
+    char command = 0;  // 'c', 'l', 'p', 't', 'x', 'u' or 'd': the first byte of the command word
     std::string archive;
-    // Members for "l", "p", "t" and "x", directories for "c".
+    // Members for "l", "p", "t", "x" and "d", directories and files for "c",
+    // paths for "u".
     std::vector<std::string> names;
     std::string directory;  // -C; empty when not given
     bool quiet = false;     // -q
