@@ -116,11 +116,13 @@ Options checked(const Reading& r, const std::string& word) {
     const bool takesDirectory = o.command == 'c' || o.command == 'x' || o.command == 'u';
     if (!o.directory.empty() && !takesDirectory) return wrong(o, "-C", "not an option of " + command);
     if (o.salvage && o.command != 'x') return wrong(o, "--salvage", "not an option of " + command);
-    if (o.command != 'p') return o;
-    // Standard output carries the bytes alone.
-    Options bytesOnly = o;
-    bytesOnly.quiet = true;
-    return bytesOnly;
+    return o;
+}
+
+// p: standard output carries the bytes alone.
+Options settled(Options o) {
+    if (o.command == 'p') o.quiet = true;
+    return o;
 }
 
 }  // namespace
@@ -137,7 +139,7 @@ Options readOptions(const std::vector<std::string>& args) {
     if (!isCommand(o.command)) return wrong(o, word, "unknown command");
     for (size_t i = 2; i < args.size(); ++i)
         if (!takeArgument(r, args, i)) return o;
-    return checked(r, word);
+    return settled(checked(r, word));
 }
 
 const char* helpText() {
