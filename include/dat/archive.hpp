@@ -20,6 +20,29 @@ namespace dat {
 
 enum class Kind : uint8_t { file, directory };
 
+// What a call came to; the values are the C face's DAT_OK and on.
+enum class Status : int {
+    ok,
+    notFound,     // no such file, directory or entry
+    notADat,      // the file is no DAT archive
+    damaged,      // the archive contradicts itself or was cut short
+    outOfRange,   // an index, offset or argument outside what is there
+    refused,      // a name, path or kind of file that is not taken
+    systemError,  // the system failed a call; the text is its reason
+    noMemory,     // memory ran out
+    tooLarge,     // the archive would be 4 GiB or more
+};
+
+// The library's version ("1.1.0"), that of the build.
+DAT_API const char* version() noexcept;
+
+// This thread's last failure of a call that answers with a value of its
+// own (Archive::read, entries, find): its status and text. A call that
+// succeeds leaves both as they were; Status::ok and "" before any failed.
+// The text stays valid until this thread's next failure.
+DAT_API Status lastStatus() noexcept;
+DAT_API const char* lastError() noexcept;
+
 // One entry of the archive's tree, by index in stored (preorder) order.
 // The string views stay valid while the archive stays open.
 struct Entry {
@@ -76,11 +99,19 @@ class DAT_API Archive {
     bool isOpen() const noexcept;
     // Why the last open failed; empty when it did not.
     const std::string& error() const noexcept;
+    // The status that goes with error(): ok when open or never opened;
+    // notFound, refused (not a regular file), notADat, damaged, noMemory
+    // or systemError when opening failed.
+    Status status() const noexcept;
 
     // Entries, in stored order; 0 when closed.
     size_t size() const noexcept;
     // Entry i; i < size().
     Entry entry(size_t i) const noexcept;
+    // Fills out[0] to out[n-1] with the entries from first on, stopping at
+    // the last; returns how many. 0 when first == size(); 0 with
+    // outOfRange told (lastStatus) when first is past it.
+    size_t entries(size_t first, Entry* out, size_t n) const noexcept;
     // The path of entry i as "l" lists it, and where "x" writes it below
     // the current directory (empty when refused, or for a directory that
     // stands for the current one); names are joined with
@@ -105,8 +136,10 @@ class DAT_API Archive {
     // Reads up to n bytes of file entry i, starting offset bytes into the
     // file, into buf, descrambled, with one positioned read of the archive
     // and nothing else; returns the number read: fewer at the file's end, 0
-    // at or past it. -1 when i is no file, its bytes lie outside the
-    // archive, the archive is closed or the system's read fell short.
+    // at or past it. -1, the reason told (lastStatus), when i is out of
+    // range or buf null (outOfRange), a directory (refused), its bytes lie
+    // outside the archive or the archive was cut since it was opened
+    // (damaged), or the system's read failed (systemError).
     int64_t read(size_t i, uint64_t offset, void* buf, size_t n) const noexcept;
 
     void close() noexcept;

@@ -2,6 +2,12 @@
  * order, find one by path and read any byte range of a file, without
  * extracting anything. This header documents every call.
  *
+ * Every call that fails gives a status code (below) and a text: per handle
+ * through dat_status and dat_error, and for the calls that answer with a
+ * value of their own (dat_entry_at, dat_entries, dat_path, dat_find,
+ * dat_read, and dat_open when it has no handle to give) per thread, through
+ * dat_last_status and dat_last_error.
+ *
  * Every call is safe on a handle that failed to open, and dat_close and
  * dat_error on a null handle too. An open handle keeps no position: any
  * number of threads may call dat_entry, dat_path, dat_find and dat_read on
@@ -18,6 +24,24 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+/* The library's version, as dat_version() gives it at run time. */
+#define DAT_VERSION_MAJOR 1
+#define DAT_VERSION_MINOR 1
+#define DAT_VERSION_PATCH 0
+
+/* Status codes; DAT_OK is 0, every failure another. */
+enum {
+    DAT_OK = 0,
+    DAT_NOT_FOUND,    /* no such file, directory or entry */
+    DAT_NOT_A_DAT,    /* the file is no DAT archive */
+    DAT_DAMAGED,      /* the archive contradicts itself or was cut short */
+    DAT_OUT_OF_RANGE, /* an index, offset or argument outside what is there */
+    DAT_REFUSED,      /* a name, path or kind of file that is not taken */
+    DAT_SYSTEM_ERROR, /* the system failed a call; the text is its reason */
+    DAT_NO_MEMORY,    /* memory ran out */
+    DAT_TOO_LARGE     /* the archive would be 4 GiB or more */
+};
 
 typedef struct dat_archive dat_archive;
 
@@ -47,28 +71,55 @@ DAT_API dat_archive *dat_open(const char *path);
  * archive is open; "out of memory" for a null handle. */
 DAT_API const char *dat_error(const dat_archive *a);
 
+/* The status code that goes with dat_error(a): DAT_OK when the archive is
+ * open, DAT_NOT_FOUND, DAT_REFUSED (not a regular file), DAT_NOT_A_DAT,
+ * DAT_DAMAGED, DAT_NO_MEMORY or DAT_SYSTEM_ERROR when opening failed;
+ * DAT_NO_MEMORY for a null handle. */
+DAT_API int dat_status(const dat_archive *a);
+
+/* The status and text of this thread's last failed call of those that
+ * answer with a value of their own (see the top). A call that succeeds
+ * leaves both as they were, as errno does: look at them only after a call
+ * said it failed. DAT_OK and "" before any call failed on this thread. The
+ * text stays valid until this thread's next failing call. */
+DAT_API int dat_last_status(void);
+DAT_API const char *dat_last_error(void);
+
+/* The library's version, "1.1.0": the DAT_VERSION_* of the build. */
+DAT_API const char *dat_version(void);
+
 /* The number of entries, in stored (preorder) order; 0 when not open. */
 DAT_API size_t dat_count(const dat_archive *a);
 
 /* Fills *out with entry i; 0 on success, -1 when i >= dat_count(a). */
 DAT_API int dat_entry_at(const dat_archive *a, size_t i, dat_entry *out);
 
+/* Fills out[0] to out[n-1] with the entries from first on, as dat_entry_at
+ * would one by one, stopping at the last entry. Returns how many it filled:
+ * 0 when first == dat_count(a); 0 with DAT_OUT_OF_RANGE when first is past
+ * it or out is null while n is not 0. */
+DAT_API size_t dat_entries(const dat_archive *a, size_t first, dat_entry *out, size_t n);
+
 /* Writes the path of entry i as "l" lists it (written == 0) or as "x" writes
  * it below the current directory (written != 0; "" when refused), with "\"
  * between names and after a directory, into buf of size bytes, zero
  * ended. Returns the path's length without the zero; when that is size or
- * more, buf holds a cut copy (as snprintf). -1 when i is out of range. */
+ * more, buf holds a cut copy (as snprintf). -1 when i is out of range
+ * (DAT_OUT_OF_RANGE). */
 DAT_API int64_t dat_path(const dat_archive *a, size_t i, int written, char *buf, size_t size);
 
 /* The index of the entry whose stored path is path ("/" and "\" alike, a
- * directory's trailing one optional; the last of repeated paths); DAT_NONE when none. */
+ * directory's trailing one optional; the last of repeated paths); DAT_NONE
+ * when none (DAT_NOT_FOUND). */
 DAT_API size_t dat_find(const dat_archive *a, const char *path);
 
 /* Reads up to n bytes of file entry i, starting offset bytes into the file,
  * into buf, descrambled, with one positioned read of the archive and
  * nothing else. Returns the number read (fewer at the file's end, 0 at or
- * past it); -1 when i is no file, its bytes lie outside the archive, the
- * archive is not open or the read fell short. */
+ * past it); -1 when i is out of range or buf null (DAT_OUT_OF_RANGE), i is
+ * a directory (DAT_REFUSED), its bytes lie outside the archive or the
+ * archive was cut since it was opened (DAT_DAMAGED), or the system's read
+ * failed (DAT_SYSTEM_ERROR). */
 DAT_API int64_t dat_read(const dat_archive *a, size_t i, uint64_t offset, void *buf, size_t n);
 
 /* Closes the archive and frees the handle; a null handle is ignored. */

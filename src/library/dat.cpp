@@ -2,15 +2,34 @@
 // C++ type and exception on this side.
 #include "dat/dat.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
 
 #include "dat/archive.hpp"
+#include "library/status.h"
+
+// The header's version is the build's: a build whose project version
+// differs from it stops at configure time (CMakeLists.txt).
+#define DAT_TEXT(x) #x
+#define DAT_VERSION_TEXT(a, b, c) DAT_TEXT(a) "." DAT_TEXT(b) "." DAT_TEXT(c)
+
+const char* dat::version() noexcept {
+    return DAT_VERSION_TEXT(DAT_VERSION_MAJOR, DAT_VERSION_MINOR, DAT_VERSION_PATCH);
+}
 
 struct dat_archive {
     dat::Archive archive;
 };
+
+namespace {
+
+int code(dat::Status status) {
+    return static_cast<int>(status);
+}
+
+}  // namespace
 
 dat_archive* dat_open(const char* path) {
     // The C++ face catches everything itself; only the handle and the
@@ -20,8 +39,25 @@ dat_archive* dat_open(const char* path) {
         a->archive = dat::Archive(std::string(path ? path : ""));
         return a.release();
     } catch (...) {
+        dat::detail::tell(dat::Status::noMemory, "out of memory");
         return nullptr;
     }
+}
+
+int dat_status(const dat_archive* a) {
+    return a ? code(a->archive.status()) : DAT_NO_MEMORY;
+}
+
+int dat_last_status(void) {
+    return code(dat::lastStatus());
+}
+
+const char* dat_last_error(void) {
+    return dat::lastError();
+}
+
+const char* dat_version(void) {
+    return dat::version();
 }
 
 const char* dat_error(const dat_archive* a) {
@@ -34,9 +70,9 @@ size_t dat_count(const dat_archive* a) {
     return a ? a->archive.size() : 0;
 }
 
-int dat_entry_at(const dat_archive* a, size_t i, dat_entry* out) {
-    if (!a || !out || i >= a->archive.size()) return -1;
-    const dat::Entry e = a->archive.entry(i);
+namespace {
+
+void fill(const dat::Entry& e, dat_entry* out) {
     // Stored names and reasons end in a zero byte where they are kept.
     out->name = e.name.data();
     out->kind = e.kind == dat::Kind::directory ? DAT_DIRECTORY : DAT_FILE;
@@ -45,11 +81,44 @@ int dat_entry_at(const dat_archive* a, size_t i, dat_entry* out) {
     out->parent = e.parent == dat::noParent ? DAT_NONE : e.parent;
     out->refusal = e.refusal.data();
     out->replaced = e.replaced ? 1 : 0;
+}
+
+int64_t outOfRange(const char* why) {
+    dat::detail::tell(dat::Status::outOfRange, why);
+    return -1;
+}
+
+}  // namespace
+
+int dat_entry_at(const dat_archive* a, size_t i, dat_entry* out) {
+    if (!a || !out || i >= a->archive.size())
+        return static_cast<int>(outOfRange(out ? "no such entry" : "no room given for the entry"));
+    fill(a->archive.entry(i), out);
     return 0;
 }
 
+size_t dat_entries(const dat_archive* a, size_t first, dat_entry* out, size_t n) {
+    if (!a) {
+        // A null handle holds no entries: only first 0 is in range.
+        if (first > 0 || (!out && n > 0))
+            outOfRange(first > 0 ? "no such entry" : "no room given for entries");
+        return 0;
+    }
+    // Converted in pieces, so that a few entries on the stack serve any n.
+    const size_t count = a->archive.size();
+    if (first > count || (!out && n > 0)) return a->archive.entries(first, nullptr, n);
+    const size_t filled = std::min(n, count - first);
+    dat::Entry piece[64];
+    for (size_t done = 0; done < filled;) {
+        const size_t got = a->archive.entries(first + done, piece, std::min<size_t>(filled - done, 64));
+        for (size_t k = 0; k < got; ++k) fill(piece[k], &out[done + k]);
+        done += got;
+    }
+    return filled;
+}
+
 int64_t dat_path(const dat_archive* a, size_t i, int written, char* buf, size_t size) {
-    if (!a || i >= a->archive.size()) return -1;
+    if (!a || i >= a->archive.size()) return outOfRange("no such entry");
     const std::string path = written ? a->archive.written(i) : a->archive.path(i);
     if (buf && size > 0) {
         const size_t kept = path.size() < size ? path.size() : size - 1;
@@ -60,13 +129,15 @@ int64_t dat_path(const dat_archive* a, size_t i, int written, char* buf, size_t 
 }
 
 size_t dat_find(const dat_archive* a, const char* path) {
-    if (!a || !path) return DAT_NONE;
-    const size_t i = a->archive.find(path);
-    return i == dat::notFound ? DAT_NONE : i;
+    const size_t i = a && path ? a->archive.find(path) : dat::notFound;
+    if (i != dat::notFound) return i;
+    dat::detail::tell(dat::Status::notFound, "no such entry");
+    return DAT_NONE;
 }
 
 int64_t dat_read(const dat_archive* a, size_t i, uint64_t offset, void* buf, size_t n) {
-    if (!a || (!buf && n > 0)) return -1;
+    if (!a) return outOfRange("no such entry");
+    if (!buf && n > 0) return outOfRange("no buffer given");
     return a->archive.read(i, offset, buf, n);
 }
 

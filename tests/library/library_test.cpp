@@ -136,6 +136,8 @@ void expectFaceAgrees(const std::string& stem) {
     if (want.listStatus != 0) {
         EXPECT_FALSE(a.isOpen());
         EXPECT_EQ(a.size(), 0u);
+        EXPECT_TRUE(a.status() == dat::Status::damaged || a.status() == dat::Status::notADat)
+            << static_cast<int>(a.status());
         const std::string said = ": " + a.error() + "\n";
         EXPECT_TRUE(endsWith(want.listErrors.whole ? want.listErrors.bytes : want.listErrors.last, said))
             << "face: " << a.error();
@@ -144,6 +146,7 @@ void expectFaceAgrees(const std::string& stem) {
     }
     ASSERT_TRUE(a.isOpen()) << a.error();
     EXPECT_EQ(a.error(), "");
+    EXPECT_EQ(a.status(), dat::Status::ok);
     const std::string lines = listing(a);
     if (want.list.whole) {
         EXPECT_EQ(lines, want.list.bytes);
@@ -152,6 +155,29 @@ void expectFaceAgrees(const std::string& stem) {
         EXPECT_EQ(fnv1a64(lines), want.list.hash);
     }
     EXPECT_EQ(treeOf(a), want.tree);
+    // In bulk, from a few places on, as one by one.
+    for (size_t first : {size_t(0), a.size() / 2, a.size()}) {
+        std::vector<dat::Entry> bulk(5);
+        const size_t got = a.entries(first, bulk.data(), bulk.size());
+        EXPECT_EQ(got, std::min<size_t>(5, a.size() - first));
+        for (size_t k = 0; k < got; ++k) {
+            const dat::Entry one = a.entry(first + k);
+            EXPECT_TRUE(bulk[k].name.data() == one.name.data() && bulk[k].kind == one.kind &&
+                        bulk[k].size == one.size && bulk[k].offset == one.offset &&
+                        bulk[k].parent == one.parent && bulk[k].refusal == one.refusal &&
+                        bulk[k].replaced == one.replaced)
+                << first + k;
+        }
+    }
+    // Through the C face, all at once, as one by one.
+    dat_archive* c = dat_open(dataFile(stem + ".dat").c_str());
+    std::vector<dat_entry> all(dat_count(c) + 1), one(all.size());
+    EXPECT_EQ(dat_entries(c, 0, all.data(), all.size()), a.size());
+    for (size_t i = 0; i < a.size(); ++i) {
+        ASSERT_EQ(dat_entry_at(c, i, &one[i]), 0);
+        ASSERT_EQ(std::memcmp(&all[i], &one[i], sizeof one[i]), 0) << i;
+    }
+    dat_close(c);
     // The same tree, as the numbered nodes say it.
     const dat::Archive nodes(dataFile(stem + ".dat"), dat::With::tree);
     ASSERT_TRUE(nodes.isOpen()) << nodes.error();
@@ -236,12 +262,20 @@ TEST(Library, FourThreadsReadRandomRangesOfTwoMembers) {
     EXPECT_EQ(wrong, std::vector<int>(4, 0));
 }
 
+// Each failed read says why, on its own thread.
+void expectFailedRead(const dat::Archive& a, size_t i, dat::Status status, const std::string& why) {
+    char buf[16];
+    EXPECT_EQ(a.read(i, 0, buf, sizeof buf), -1) << why;
+    EXPECT_EQ(dat::lastStatus(), status) << why;
+    EXPECT_EQ(dat::lastError(), why);
+}
+
 TEST(Library, ReadsOnlyFilesAndOnlyTheirBytes) {
     const dat::Archive a(dataFile("worked_example.dat"));
     ASSERT_TRUE(a.isOpen()) << a.error();
     char buf[16];
-    EXPECT_EQ(a.read(a.find("data"), 0, buf, sizeof buf), -1);
-    EXPECT_EQ(a.read(a.size(), 0, buf, sizeof buf), -1);
+    expectFailedRead(a, a.find("data"), dat::Status::refused, "not a file");
+    expectFailedRead(a, a.size(), dat::Status::outOfRange, "no such entry");
     const size_t text = a.find("data/a.txt");
     EXPECT_EQ(a.read(text, 1, buf, sizeof buf), 2);
     EXPECT_EQ(std::string(buf, 2), "bc");
@@ -254,9 +288,21 @@ TEST(Library, ReadsOnlyFilesAndOnlyTheirBytes) {
     for (size_t i = 0; i < past.size(); ++i) {
         if (past.entry(i).refusal != "its bytes lie outside the archive") continue;
         ++outside;
-        EXPECT_EQ(past.read(i, 0, buf, 1), -1);
+        expectFailedRead(past, i, dat::Status::damaged, "its bytes lie outside the archive");
     }
     EXPECT_GT(outside, 0u);
+    // An archive cut while open: its last file's bytes are gone.
+    const TwoMembers made;
+    const dat::Archive cut(made.path);
+    ASSERT_TRUE(cut.isOpen()) << cut.error();
+    fs::resize_file(made.path, fs::file_size(made.path) - made.second.size() + 8);
+    expectFailedRead(cut, cut.find("second.bin"), dat::Status::damaged,
+                     "archive was cut short since it was opened");
+    // Status and text stay with the thread that failed.
+    std::thread([] {
+        EXPECT_EQ(dat::lastStatus(), dat::Status::ok);
+        EXPECT_STREQ(dat::lastError(), "");
+    }).join();
 }
 
 // The C face: a handle whatever happened, each call safe on it, and the
@@ -265,32 +311,66 @@ TEST(Library, CFaceOnMissingDamagedAndGoodArchives) {
     struct Case {
         std::string path;
         const char* error;
+        int status;
     };
-    const Case cases[] = {{dataFile("no_such_archive.dat"), "No such file or directory"},
-                          {dataFile("cut_short.dat"), "Damaged archive: "},
-                          {dataFile("wrong_magic.dat"), "Not a DAT file"},
-                          {dataFile(""), "not a regular file"}};
+    const Case cases[] = {{dataFile("no_such_archive.dat"), "No such file or directory", DAT_NOT_FOUND},
+                          {dataFile("worked_example.dat/inside"), "Not a directory", DAT_NOT_FOUND},
+                          {dataFile("cut_short.dat"), "Damaged archive: ", DAT_DAMAGED},
+                          {dataFile("wrong_magic.dat"), "Not a DAT file", DAT_NOT_A_DAT},
+                          {dataFile(""), "not a regular file", DAT_REFUSED}};
     for (const Case& c : cases) {
         dat_archive* a = dat_open(c.path.c_str());
         ASSERT_NE(a, nullptr);
         ASSERT_NE(dat_error(a), nullptr) << c.path;
         EXPECT_EQ(std::string(dat_error(a)).rfind(c.error, 0), 0u) << dat_error(a);
+        EXPECT_EQ(dat_status(a), c.status) << c.path;
         dat_entry e;
         char buf[8];
         EXPECT_EQ(dat_count(a), 0u);
         EXPECT_EQ(dat_entry_at(a, 0, &e), -1);
+        EXPECT_EQ(dat_entries(a, 0, &e, 1), 0u);
         EXPECT_EQ(dat_path(a, 0, 0, buf, sizeof buf), -1);
         EXPECT_EQ(dat_find(a, "data"), DAT_NONE);
+        EXPECT_EQ(dat_last_status(), DAT_NOT_FOUND);
         EXPECT_EQ(dat_read(a, 0, 0, buf, sizeof buf), -1);
+        EXPECT_EQ(dat_last_status(), DAT_OUT_OF_RANGE);
         dat_close(a);
     }
     EXPECT_STREQ(dat_error(nullptr), "out of memory");
+    EXPECT_EQ(dat_status(nullptr), DAT_NO_MEMORY);
     dat_close(nullptr);
+    // The build's version, in the header and at run time.
+    EXPECT_STREQ(dat_version(), DATTOOL_VERSION);
+    EXPECT_EQ(std::to_string(DAT_VERSION_MAJOR) + "." + std::to_string(DAT_VERSION_MINOR) + "." +
+                  std::to_string(DAT_VERSION_PATCH),
+              DATTOOL_VERSION);
 
     dat_archive* a = dat_open(dataFile("worked_example.dat").c_str());
     ASSERT_NE(a, nullptr);
     EXPECT_EQ(dat_error(a), nullptr);
+    EXPECT_EQ(dat_status(a), DAT_OK);
     ASSERT_EQ(dat_count(a), 3u);
+    // In bulk: as one by one, up to the last entry; past it, out of range.
+    struct BulkCase {
+        size_t first, n, got;
+        int status;  // dat_last_status after the call
+    };
+    const BulkCase bulks[] = {{0, 3, 3, DAT_OK},
+                              {1, 8, 2, DAT_OK},
+                              {3, 8, 0, DAT_OK},
+                              {4, 8, 0, DAT_OUT_OF_RANGE},
+                              {0, 0, 0, DAT_OK}};
+    for (const BulkCase& b : bulks) {
+        std::vector<dat_entry> got(8), one(8);
+        std::thread([&] {
+            EXPECT_EQ(dat_entries(a, b.first, got.data(), b.n), b.got) << b.first << " " << b.n;
+            EXPECT_EQ(dat_last_status(), b.status) << b.first << " " << b.n;
+        }).join();
+        for (size_t k = 0; k < b.got; ++k) {
+            ASSERT_EQ(dat_entry_at(a, b.first + k, &one[k]), 0);
+            EXPECT_EQ(std::memcmp(&got[k], &one[k], sizeof one[k]), 0) << b.first + k;
+        }
+    }
     const size_t i = dat_find(a, "data/m.msh");
     dat_entry e;
     ASSERT_EQ(dat_entry_at(a, i, &e), 0);
@@ -318,20 +398,30 @@ TEST(Library, CFaceOnMissingDamagedAndGoodArchives) {
     EXPECT_EQ(dat_path(a, i, 1, nullptr, 0), 10);
     // Reads of m.msh ("0123456789"); nothing to read needs no buffer.
     struct ReadCase {
+        size_t entry;
         uint64_t offset;
         size_t n;
         bool buffer;
         int64_t got;
         std::string bytes;
+        int status;  // dat_last_status after the call, on a fresh thread
+        const char* why;
     };
-    const ReadCase reads[] = {{4, 16, true, 6, "456789"},
-                              {10, 16, true, 0, ""},
-                              {4, 0, true, 0, ""},
-                              {0, 0, false, 0, ""},
-                              {0, 4, false, -1, ""}};
+    const ReadCase reads[] = {{i, 4, 16, true, 6, "456789", DAT_OK, ""},
+                              {i, 10, 16, true, 0, "", DAT_OK, ""},
+                              {i, 4, 0, true, 0, "", DAT_OK, ""},
+                              {i, 0, 0, false, 0, "", DAT_OK, ""},
+                              {i, 0, 4, false, -1, "", DAT_OUT_OF_RANGE, "no buffer given"},
+                              {0, 0, 4, true, -1, "", DAT_REFUSED, "not a file"},
+                              {3, 0, 4, true, -1, "", DAT_OUT_OF_RANGE, "no such entry"}};
     for (const ReadCase& r : reads) {
         char bytes[16] = {};
-        const int64_t got = dat_read(a, i, r.offset, r.buffer ? bytes : nullptr, r.n);
+        int64_t got = 0;
+        std::thread([&] {
+            got = dat_read(a, r.entry, r.offset, r.buffer ? bytes : nullptr, r.n);
+            EXPECT_EQ(dat_last_status(), r.status);
+            EXPECT_STREQ(dat_last_error(), r.why);
+        }).join();
         EXPECT_EQ(got, r.got) << r.offset << " " << r.n << " " << r.buffer;
         EXPECT_EQ(std::string(bytes, static_cast<size_t>(std::max<int64_t>(got, 0))), r.bytes);
     }
