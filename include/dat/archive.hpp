@@ -150,4 +150,75 @@ class DAT_API Archive {
     std::string failure;
 };
 
+namespace detail {
+struct Reporter;
+struct WriterAccess;
+}  // namespace detail
+
+// Flag of the Writer's adds: the path in the archive is one top-level name,
+// taken as it stands, "/" and "\\" kept in it, as "c" stores the
+// directories it is given.
+constexpr int verbatim = 1;
+
+// Writes a new archive at a path: the same archive "c" writes from the same
+// directories, byte for byte. Entries are added by a path in the archive,
+// "/" and "\\" alike between names, the directories above made as needed;
+// the top level keeps the order of the adds, every directory below it the
+// order "c" gives (names compared with a-z as A-Z, then bytewise). Names
+// that "x" would refuse are refused here.
+//
+// Nothing stands at the path, and whatever stood there stays as it was,
+// until finish() has written the whole archive to a temporary file beside
+// it and moved that into place. Files on disk are read at finish(), from
+// the current directory then; bytes from memory are copied at once (up to
+// 16 MiB in all in memory, the rest in a temporary file beside the
+// archive). Every call gives a status and leaves error() saying why it
+// failed; a writer that failed as a whole (its archive cannot be made, too
+// large, out of memory) fails every call after. Not to be shared between
+// threads.
+class DAT_API Writer {
+   public:
+    // Opens the place the archive at path is written to.
+    explicit Writer(const std::string& path) noexcept;
+    // Aborts what is not finished.
+    ~Writer();
+    Writer(Writer&& other) noexcept;
+    Writer& operator=(Writer&& other) noexcept;
+    Writer(const Writer&) = delete;
+    Writer& operator=(const Writer&) = delete;
+
+    // An empty directory, or one already there. refused: a file stands
+    // there, or a name "x" would refuse.
+    Status addDirectory(const std::string& arcpath, int flags = 0) noexcept;
+    // The regular file at diskpath, its bytes as they are at finish().
+    // notFound: nothing at diskpath; refused: no regular file, or a name
+    // already taken or refused.
+    Status addFile(const std::string& arcpath, const std::string& diskpath, int flags = 0) noexcept;
+    // A file of the n bytes at data, copied now.
+    Status addBytes(const std::string& arcpath, const void* data, size_t n, int flags = 0) noexcept;
+    // The directory at diskpath and everything below it, as "c" scans it:
+    // links followed, items "x" would refuse and the archive itself left
+    // out. refused (error() naming the first) when anything was left out,
+    // systemError when a directory could not be listed; what could be
+    // added stays added either way.
+    Status addTree(const std::string& arcpath, const std::string& diskpath, int flags = 0) noexcept;
+
+    // Writes the archive and moves it into place: ok, or the failure, with
+    // nothing left of the archive. A source file that cannot be read whole
+    // at its turn fails it too. Ends the writer either way.
+    Status finish() noexcept;
+    // Ends the writer, leaving nothing of the archive.
+    void abort() noexcept;
+
+    Status status() const noexcept;             // of the last call
+    const std::string& error() const noexcept;  // why it failed; empty when it did not
+
+    struct State;  // the library's own
+
+   private:
+    friend struct detail::WriterAccess;
+    Writer() noexcept;
+    std::unique_ptr<State> state;
+};
+
 }  // namespace dat

@@ -125,6 +125,71 @@ DAT_API int64_t dat_read(const dat_archive *a, size_t i, uint64_t offset, void *
 /* Closes the archive and frees the handle; a null handle is ignored. */
 DAT_API void dat_close(dat_archive *a);
 
+/* Writing: the archive "c" writes from the same directories, byte for
+ * byte. Entries are added under a path in the archive, "/" and "\" alike
+ * between names, the directories above made as needed; the top level keeps
+ * the order of the adds, every directory below it the order "c" gives
+ * (names compared with a-z as A-Z, then bytewise). Names "x" would refuse
+ * are refused (DAT_REFUSED), as are paths already added (but for a
+ * directory added again). An archive of 4 GiB or more is refused
+ * (DAT_TOO_LARGE).
+ *
+ * Nothing is put at the path, and whatever stood there stays as it was,
+ * until dat_finish has written the whole archive to a temporary file beside
+ * it and moved that into place; after a failure or dat_abort nothing is
+ * left of the new archive. Files on disk are read at dat_finish, from the
+ * current directory then. Bytes from memory are copied at once: up to
+ * 16 MiB in all are held in memory, the rest in a temporary file beside the
+ * archive. Every call returns a status (DAT_OK on success) and leaves
+ * dat_writer_error saying why it failed. A writer whose archive cannot be
+ * made, grew too large or ran out of memory fails every later call with
+ * the same status. A writer is not to be shared between threads. The
+ * library installs no signal handler: a program that wants the temporary
+ * file gone when it is killed removes it itself. */
+typedef struct dat_writer dat_writer;
+
+/* Flag of the adds: arcpath is one top-level name, taken as it stands,
+ * "/" and "\" kept in it, as "c" stores the directories it is given. */
+enum { DAT_VERBATIM = 1 };
+
+/* Opens the place the archive at path is written to. Returns a handle even
+ * when that fails (null only when no memory is left for one):
+ * dat_writer_status then says why, and every call on it fails. */
+DAT_API dat_writer *dat_create(const char *path);
+
+/* An empty directory, or one already added. */
+DAT_API int dat_add_directory(dat_writer *w, const char *arcpath, int flags);
+
+/* The regular file at diskpath, its bytes as they are at dat_finish.
+ * DAT_NOT_FOUND: nothing at diskpath; DAT_REFUSED: no regular file. */
+DAT_API int dat_add_file(dat_writer *w, const char *arcpath, const char *diskpath, int flags);
+
+/* A file of the n bytes at data, copied before the call returns. */
+DAT_API int dat_add_bytes(dat_writer *w, const char *arcpath, const void *data, size_t n, int flags);
+
+/* The directory at diskpath and everything below it, as "c" scans it:
+ * links followed, the archive itself and items "x" would refuse left out.
+ * DAT_REFUSED (the text naming the first) when anything was left out,
+ * DAT_SYSTEM_ERROR when a directory could not be listed: what could be
+ * added stays added either way. */
+DAT_API int dat_add_tree(dat_writer *w, const char *arcpath, const char *diskpath, int flags);
+
+/* Writes the archive and moves it into place; DAT_OK, or the failure with
+ * nothing left of the new archive. A source file that cannot be read whole
+ * at its turn fails it too. Ends the writer either way: free it after. */
+DAT_API int dat_finish(dat_writer *w);
+
+/* Ends the writer, leaving nothing of the new archive. */
+DAT_API void dat_abort(dat_writer *w);
+
+/* The status of the writer's last call, and why it failed (NULL when it
+ * did not); DAT_NO_MEMORY and "out of memory" for a null handle. */
+DAT_API int dat_writer_status(const dat_writer *w);
+DAT_API const char *dat_writer_error(const dat_writer *w);
+
+/* Aborts what is not finished and frees the handle; null is ignored. */
+DAT_API void dat_writer_free(dat_writer *w);
+
 #ifdef __cplusplus
 }
 #endif

@@ -144,3 +144,73 @@ int64_t dat_read(const dat_archive* a, size_t i, uint64_t offset, void* buf, siz
 void dat_close(dat_archive* a) {
     const std::unique_ptr<dat_archive> owned(a);
 }
+
+struct dat_writer {
+    dat::Writer writer;
+};
+
+namespace {
+
+// A C string as the C++ face takes it: null names nothing.
+std::string text(const char* s) {
+    return s ? s : "";
+}
+
+// Runs a call on a writer: the copies of its strings may need memory.
+template <typename Call>
+int onWriter(dat_writer* w, Call call) {
+    if (!w) return DAT_NO_MEMORY;
+    try {
+        return code(call(w->writer));
+    } catch (...) {
+        return DAT_NO_MEMORY;
+    }
+}
+
+}  // namespace
+
+dat_writer* dat_create(const char* path) {
+    try {
+        return std::make_unique<dat_writer>(dat_writer{dat::Writer(text(path))}).release();
+    } catch (...) {
+        dat::detail::tell(dat::Status::noMemory, "out of memory");
+        return nullptr;
+    }
+}
+
+int dat_add_directory(dat_writer* w, const char* arcpath, int flags) {
+    return onWriter(w, [&](dat::Writer& x) { return x.addDirectory(text(arcpath), flags); });
+}
+
+int dat_add_file(dat_writer* w, const char* arcpath, const char* diskpath, int flags) {
+    return onWriter(w, [&](dat::Writer& x) { return x.addFile(text(arcpath), text(diskpath), flags); });
+}
+
+int dat_add_bytes(dat_writer* w, const char* arcpath, const void* data, size_t n, int flags) {
+    return onWriter(w, [&](dat::Writer& x) { return x.addBytes(text(arcpath), data, n, flags); });
+}
+
+int dat_add_tree(dat_writer* w, const char* arcpath, const char* diskpath, int flags) {
+    return onWriter(w, [&](dat::Writer& x) { return x.addTree(text(arcpath), text(diskpath), flags); });
+}
+
+int dat_finish(dat_writer* w) {
+    return onWriter(w, [](dat::Writer& x) { return x.finish(); });
+}
+
+void dat_abort(dat_writer* w) {
+    if (w) w->writer.abort();
+}
+
+int dat_writer_status(const dat_writer* w) {
+    return w ? code(w->writer.status()) : DAT_NO_MEMORY;
+}
+
+const char* dat_writer_error(const dat_writer* w) {
+    if (!w) return "out of memory";
+    return w->writer.status() == dat::Status::ok ? nullptr : w->writer.error().c_str();
+}
+
+void dat_writer_free(dat_writer* w) {
+    const std::unique_ptr<dat_writer> owned(w);
+}

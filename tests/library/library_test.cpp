@@ -5,8 +5,10 @@
 // everything used here must leave it.
 #include <gtest/gtest.h>
 #include <pthread.h>
+#include <sys/resource.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -426,6 +428,136 @@ TEST(Library, CFaceOnMissingDamagedAndGoodArchives) {
         EXPECT_EQ(std::string(bytes, static_cast<size_t>(std::max<int64_t>(got, 0))), r.bytes);
     }
     dat_close(a);
+}
+
+// The names in a directory, the temporary files a writer made among them.
+std::vector<std::string> namesIn(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& item : fs::directory_iterator(dir)) names.push_back(item.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The C face's writer: each way an add or the finish can fail, with the
+// status and text it gives; after each, the archive that stood at the path
+// is as it was and nothing else is left beside it.
+TEST(Library, WriterFailuresLeaveTheOldArchive) {
+    ScratchDir dir;
+    const std::string path = dir / "old.dat", source = dir / "source.txt", sub = dir / "sub";
+    const std::string old = "the old archive";
+    struct Case {
+        const char* what;
+        std::function<int(dat_writer*)> run;  // the failing call's status
+        int status;
+        std::string why;  // what the text starts with
+    };
+    const std::string longName(260, 'n');
+    const Case cases[] = {
+        {"abort", [](dat_writer* w) { return dat_abort(w), dat_writer_status(w); }, DAT_OK, ""},
+        {"a climbing path", [](dat_writer* w) { return dat_add_directory(w, "a/../../b", 0); }, DAT_REFUSED,
+         "a/../../b: path leaves"},
+        {"a climbing verbatim name",
+         [](dat_writer* w) { return dat_add_directory(w, "a/../../b", DAT_VERBATIM); }, DAT_REFUSED,
+         "a/../../b: path leaves"},
+        {"no name", [](dat_writer* w) { return dat_add_bytes(w, "/", "x", 1, 0); }, DAT_REFUSED,
+         "/: no name"},
+        {"a name too long", [&](dat_writer* w) { return dat_add_bytes(w, longName.c_str(), "x", 1, 0); },
+         DAT_REFUSED, longName + ": name is longer"},
+        {"a path taken",
+         [](dat_writer* w) { return dat_add_bytes(w, "f", "x", 1, 0), dat_add_directory(w, "f", 0); },
+         DAT_REFUSED, "f: already"},
+        {"a file in the way",
+         [](dat_writer* w) { return dat_add_bytes(w, "f", "x", 1, 0), dat_add_bytes(w, "f/g", "", 0, 0); },
+         DAT_REFUSED, "f: a file stands there"},
+        {"a missing file", [&](dat_writer* w) { return dat_add_file(w, "m", (dir / "none").c_str(), 0); },
+         DAT_NOT_FOUND, dir / "none: No such file"},
+        {"a directory as a file", [&](dat_writer* w) { return dat_add_file(w, "m", sub.c_str(), 0); },
+         DAT_REFUSED, sub + ": not a regular file"},
+        {"a missing tree", [&](dat_writer* w) { return dat_add_tree(w, "m", (dir / "none").c_str(), 0); },
+         DAT_NOT_FOUND, dir / "none: not a directory"},
+        {"no bytes", [](dat_writer* w) { return dat_add_bytes(w, "b", nullptr, 1, 0); }, DAT_OUT_OF_RANGE,
+         "no bytes"},
+        {"a source gone at the finish",
+         [&](dat_writer* w) {
+             dat_add_file(w, "s", source.c_str(), 0);
+             fs::remove(source);
+             return dat_finish(w);
+         },
+         DAT_SYSTEM_ERROR, source + ": No such file"},
+        {"a full disk",
+         [&](dat_writer* w) {
+             dat_add_bytes(w, "big", std::string(1 << 20, 'b').data(), 1 << 20, 0);
+             // Files may grow no larger than 64 KiB: the archive's writes fail.
+             rlimit was{}, small{};
+             getrlimit(RLIMIT_FSIZE, &was);
+             small = was;
+             small.rlim_cur = 1 << 16;
+             const auto before = std::signal(SIGXFSZ, SIG_IGN);
+             setrlimit(RLIMIT_FSIZE, &small);
+             const int status = dat_finish(w);
+             setrlimit(RLIMIT_FSIZE, &was);
+             std::signal(SIGXFSZ, before);
+             return status;
+         },
+         DAT_SYSTEM_ERROR, "cannot write the archive: File too large"},
+    };
+    for (const Case& c : cases) {
+        writeBytes(path, old);
+        writeBytes(source, "source");
+        fs::create_directories(sub);
+        const std::vector<std::string> before = namesIn(dir.path);
+        dat_writer* w = dat_create(path.c_str());
+        ASSERT_NE(w, nullptr);
+        ASSERT_EQ(dat_writer_status(w), DAT_OK) << dat_writer_error(w);
+        EXPECT_EQ(c.run(w), c.status) << c.what;
+        if (c.status != DAT_OK) {
+            EXPECT_EQ(std::string(dat_writer_error(w) ? dat_writer_error(w) : "<none>").rfind(c.why, 0), 0u)
+                << c.what << ": " << (dat_writer_error(w) ? dat_writer_error(w) : "<none>");
+        }
+        dat_abort(w);
+        dat_writer_free(w);
+        EXPECT_EQ(readBytes(path), old) << c.what;
+        writeBytes(source, "source");
+        EXPECT_EQ(namesIn(dir.path), before) << c.what;
+    }
+    // A writer whose archive cannot be made says why, and fails every call.
+    dat_writer* w = dat_create((dir / "none/new.dat").c_str());
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(dat_writer_status(w), DAT_NOT_FOUND);
+    EXPECT_STREQ(dat_writer_error(w), "No such file or directory");
+    EXPECT_EQ(dat_add_bytes(w, "a", "x", 1, 0), DAT_NOT_FOUND);
+    EXPECT_EQ(dat_finish(w), DAT_NOT_FOUND);
+    dat_writer_free(w);
+    EXPECT_EQ(dat_writer_status(nullptr), DAT_NO_MEMORY);
+    EXPECT_STREQ(dat_writer_error(nullptr), "out of memory");
+    dat_writer_free(nullptr);
+}
+
+// Bytes from memory beyond what is held in memory go to a temporary file
+// beside the archive, and come back whole; the archive replaces the old one
+// only at the finish, and nothing else is left.
+TEST(Library, WriterHoldsBytesBeyondItsMemoryInAFile) {
+    ScratchDir dir;
+    const std::string path = dir / "new.dat";
+    writeBytes(path, "old");
+    const std::string first = noise(9 << 20, 3), second = noise(9 << 20, 4), third = noise(5 << 20, 5);
+    dat_writer* w = dat_create(path.c_str());
+    ASSERT_EQ(dat_add_bytes(w, "d/first.bin", first.data(), first.size(), 0), DAT_OK);
+    ASSERT_EQ(dat_add_bytes(w, "d/second.tex", second.data(), second.size(), 0), DAT_OK);
+    ASSERT_EQ(dat_add_bytes(w, "D/third", third.data(), third.size(), 0), DAT_OK);
+    ASSERT_EQ(dat_add_directory(w, "D/e", 0), DAT_OK);
+    EXPECT_EQ(readBytes(path), "old");
+    EXPECT_EQ(namesIn(dir.path).size(), 2u);  // the archive and its temporary file, the held bytes unnamed
+    ASSERT_EQ(dat_finish(w), DAT_OK) << dat_writer_error(w);
+    dat_writer_free(w);
+    EXPECT_EQ(namesIn(dir.path), std::vector<std::string>{"new.dat"});
+    const dat::Archive a(path);
+    ASSERT_TRUE(a.isOpen()) << a.error();
+    EXPECT_EQ(listing(a), "d\\\nd\\first.bin\nd\\second.tex\nD\\\nD\\e\\\nD\\third\n");
+    EXPECT_TRUE(contents(a, a.find("D/third")) == third);
+    EXPECT_TRUE(contents(a, a.find("d/first.bin")) == first);
+    EXPECT_TRUE(contents(a, a.find("d/second.tex")) == second);
+    EXPECT_FALSE(a.entry(a.find("d/second.tex")).size == 0);
 }
 
 }  // namespace
