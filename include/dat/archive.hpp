@@ -10,9 +10,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "dat/export.h"
 
@@ -141,6 +143,25 @@ class DAT_API Archive {
     // outside the archive or the archive was cut since it was opened
     // (damaged), or the system's read failed (systemError).
     int64_t read(size_t i, uint64_t offset, void* buf, size_t n) const noexcept;
+
+    // What became of one entry in an extraction: its index (notFound for
+    // a member that selected nothing), ok (written), refused or
+    // systemError (failed), notFound (a member), the path it was written
+    // to or would have been (the member, for one that selected nothing)
+    // and why, empty when written.
+    using Outcome =
+        std::function<void(size_t entry, Status status, const std::string& path, const std::string& why)>;
+
+    // Extracts below the directory dir (made first, with its parents, when
+    // missing) everything, or with members the entries they select as "x"
+    // takes them (stored paths or patterns, a directory with everything
+    // below it), by the same rules and with the same guarantees as "x":
+    // nothing is written outside dir, no link is followed, a file that
+    // fails leaves what stood there. Each entry's outcome goes to told, if
+    // given, in stored order; nothing is printed. Returns ok, or the worst
+    // that happened: systemError, else notFound, else refused.
+    Status extract(const std::string& dir, const std::vector<std::string>& members = {},
+                   const Outcome& told = nullptr) const noexcept;
 
     void close() noexcept;
 

@@ -125,6 +125,27 @@ DAT_API int64_t dat_read(const dat_archive *a, size_t i, uint64_t offset, void *
 /* Closes the archive and frees the handle; a null handle is ignored. */
 DAT_API void dat_close(dat_archive *a);
 
+/* Extracting: what became of one entry. entry is its index (DAT_NONE for
+ * a member that selected nothing); status DAT_OK (written), DAT_REFUSED
+ * (refused: "x" would not write it), DAT_SYSTEM_ERROR (failed) or
+ * DAT_NOT_FOUND (a member that selected nothing); path where it was written
+ * or would have been (the member, for one that selected nothing); why it
+ * was not written, "" when it was. The strings last for the call only. */
+typedef void (*dat_outcome_fn)(void *ctx, size_t entry, int status, const char *path, const char *why);
+
+/* Extracts below the directory dir (made first, with its parents, when
+ * missing) everything when members is NULL, else the entries the count
+ * members select as "x" takes them: stored paths ("/" or "\") or patterns
+ * ("*", "?", "[...]"), a directory with everything below it. The rules and
+ * guarantees are those of "x": nothing is written outside dir, no link is
+ * followed, a file that fails leaves whatever stood at its name, a
+ * damaged archive never opens. Each outcome goes to fn (if not NULL) with
+ * ctx, in stored order; nothing is printed. Returns DAT_OK, or the worst
+ * that happened: DAT_SYSTEM_ERROR, else DAT_NOT_FOUND, else DAT_REFUSED;
+ * DAT_OUT_OF_RANGE when a is not open. */
+DAT_API int dat_extract(const dat_archive *a, const char *dir, const char *const *members, size_t count,
+                        dat_outcome_fn fn, void *ctx);
+
 /* Writing: the archive "c" writes from the same directories, byte for
  * byte. Entries are added under a path in the archive, "/" and "\" alike
  * between names, the directories above made as needed; the top level keeps

@@ -6,6 +6,7 @@
 // prints the lines it has always printed (report.h).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -49,6 +50,8 @@ struct Reporter {
     // x: the walk begins; it ends with the number of file records decoded.
     virtual void extractionBegins() {}
     virtual void extractionEnds(uint32_t /*files*/) {}
+    // What follows is of entry i, in stored order.
+    virtual void entryAt(size_t /*i*/) {}
     // Nothing can be extracted: the current directory cannot be held.
     virtual void noCurrentDirectory(const std::string& /*why*/) {}
     virtual void directoryMade(const std::string& /*path*/) {}

@@ -14,6 +14,8 @@
 #include "archive/paths.h"
 #include "library/status.h"
 #include "platform/platform.h"
+#include "reading/extraction.h"
+#include "reading/members.h"
 #include "reading/opening.h"
 #include "reading/toc_reader.h"
 #include "reading/verdicts.h"
@@ -335,6 +337,87 @@ int64_t Archive::read(size_t i, uint64_t offset, void* buf, size_t n) const noex
         return refuse(Status::systemError, detail::lastError());
     }
     return static_cast<int64_t>(want);
+}
+
+namespace {
+
+// The worse of two outcomes: a failure, then a member that selected
+// nothing, then a refusal.
+Status worse(Status a, Status b) {
+    auto rank = [](Status s) {
+        switch (s) {
+            case Status::ok:
+                return 0;
+            case Status::refused:
+                return 1;
+            case Status::notFound:
+                return 2;
+            default:
+                return 3;
+        }
+    };
+    return rank(b) > rank(a) ? b : a;
+}
+
+// Hands each entry's outcome on, as the extraction tells it.
+struct Teller : detail::Reporter {
+    Teller(const std::vector<detail::Verdict>& v, const Archive::Outcome& t) : verdicts(v), told(t) {}
+    const std::vector<detail::Verdict>& verdicts;
+    const Archive::Outcome& told;
+    size_t at = notFound;
+    Status worst = Status::ok;
+
+    void tell(Status s, const std::string& path, const std::string& why) {
+        worst = worse(worst, s);
+        if (told) told(at, s, path, why);
+    }
+    // A refused entry is told as refused; any other failure is the system's.
+    Status failed() const {
+        return at < verdicts.size() && verdicts[at].refusal != detail::Refusal::none ? Status::refused
+                                                                                     : Status::systemError;
+    }
+    void entryAt(size_t i) override { at = i; }
+    void noCurrentDirectory(const std::string& why) override { tell(Status::systemError, ".", why); }
+    void directoryMade(const std::string& path) override { tell(Status::ok, path, ""); }
+    void directoryNotMade(const std::string& path, const std::string& why) override {
+        tell(failed(), path, why);
+    }
+    void extracted(const std::string& path) override { tell(Status::ok, path, ""); }
+    void notExtracted(const std::string& path, const std::string& why) override { tell(failed(), path, why); }
+    void skipped(const std::string& path, const std::string& /*reason*/, const std::string& why) override {
+        tell(Status::refused, path, why);
+    }
+};
+
+}  // namespace
+
+Status Archive::extract(const std::string& dir, const std::vector<std::string>& members,
+                        const Outcome& told) const noexcept {
+    try {
+        if (!isOpen()) {
+            detail::tell(Status::outOfRange, "the archive is not open");
+            return Status::outOfRange;
+        }
+        Teller teller(state->verdicts, told);
+        if (!detail::makeDirectories(dir)) {
+            teller.tell(detail::lastErrorMissing() ? Status::notFound : Status::systemError, dir,
+                        detail::lastError());
+            return teller.worst;
+        }
+        detail::Members chosen = detail::membersOf(members);
+        const std::vector<bool> selected =
+            members.empty() ? std::vector<bool>() : detail::selectedBy(chosen, state->verdicts);
+        detail::extractFiles(state->file, state->archive, teller, &state->verdicts,
+                             members.empty() ? nullptr : &selected, dir);
+        teller.at = notFound;
+        for (size_t k = 0; k < chosen.names.size(); ++k)
+            if (!chosen.found[k]) teller.tell(Status::notFound, chosen.names[k], "not in the archive");
+        return teller.worst;
+    } catch (const std::bad_alloc&) {
+        return Status::noMemory;
+    } catch (...) {
+        return Status::systemError;
+    }
 }
 
 void Archive::close() noexcept {

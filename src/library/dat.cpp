@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "dat/archive.hpp"
 #include "library/status.h"
@@ -145,16 +146,39 @@ void dat_close(dat_archive* a) {
     const std::unique_ptr<dat_archive> owned(a);
 }
 
-struct dat_writer {
-    dat::Writer writer;
-};
-
 namespace {
 
 // A C string as the C++ face takes it: null names nothing.
 std::string text(const char* s) {
     return s ? s : "";
 }
+
+}  // namespace
+
+int dat_extract(const dat_archive* a, const char* dir, const char* const* members, size_t count,
+                dat_outcome_fn fn, void* ctx) {
+    if (!a || !a->archive.isOpen()) return DAT_OUT_OF_RANGE;
+    try {
+        std::vector<std::string> chosen;
+        for (size_t k = 0; members && k < count; ++k) chosen.push_back(text(members[k]));
+        // An empty list selects nothing, as "x" would write everything.
+        if (members && chosen.empty()) return DAT_OK;
+        dat::Archive::Outcome told;
+        if (fn)
+            told = [&](size_t entry, dat::Status status, const std::string& path, const std::string& why) {
+                fn(ctx, entry == dat::notFound ? DAT_NONE : entry, code(status), path.c_str(), why.c_str());
+            };
+        return code(a->archive.extract(text(dir), chosen, told));
+    } catch (...) {
+        return DAT_NO_MEMORY;
+    }
+}
+
+struct dat_writer {
+    dat::Writer writer;
+};
+
+namespace {
 
 // Runs a call on a writer: the copies of its strings may need memory.
 template <typename Call>

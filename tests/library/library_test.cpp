@@ -124,12 +124,47 @@ void onSmallStack(const std::function<void()>& body) {
 struct Samples : ::testing::TestWithParam<std::string> {};
 
 void expectFaceAgrees(const std::string& stem);
+std::vector<std::string> namesIn(const std::string& dir);
 
 // What "l" lists, the face walks; what "x" writes, the face reads; where
 // "l" fails, opening fails with the reason "l" gives. Opened, walked and
 // closed on a small stack.
+void expectExtractionAgrees(const std::string& stem);
+
 TEST_P(Samples, FaceAgreesWithListAndExtract) {
     onSmallStack([&] { expectFaceAgrees(GetParam()); });
+    expectExtractionAgrees(GetParam());
+}
+
+// Extracted through the library below a directory of its own: the tree
+// "x" leaves, nothing outside it, and a failure where "x" fails; every
+// entry refused is told so.
+void expectExtractionAgrees(const std::string& stem) {
+    const Expected want = parseExpected(readBytes(dataFile(stem + ".expected")));
+    if (want.listStatus != 0) return;
+    const dat::Archive a(dataFile(stem + ".dat"));
+    dat_archive* c = dat_open(dataFile(stem + ".dat").c_str());
+    const ScratchDir out;
+    const std::string below = out / "below";
+    struct Told {
+        size_t refused = 0, written = 0, other = 0;
+    } told;
+    const int worst = dat_extract(
+        c, below.c_str(), nullptr, 0,
+        [](void* ctx, size_t entry, int status, const char* path, const char* why) {
+            Told& t = *static_cast<Told*>(ctx);
+            ++(status == DAT_REFUSED ? t.refused : status == DAT_OK ? t.written : t.other);
+            if (entry == DAT_NONE || !path || !why || (status == DAT_OK) != (*why == '\0')) ++t.other;
+        },
+        &told);
+    EXPECT_EQ(::treeOf(below), want.tree);
+    EXPECT_EQ(namesIn(out.path), std::vector<std::string>{"below"});
+    EXPECT_EQ(worst == DAT_OK, want.extractStatus == 0) << worst;
+    size_t refused = 0;
+    for (size_t i = 0; i < a.size(); ++i) refused += !a.entry(i).refusal.empty();
+    EXPECT_GE(told.refused, refused);
+    EXPECT_EQ(told.other == 0 && told.refused == 0, worst == DAT_OK);
+    dat_close(c);
 }
 
 void expectFaceAgrees(const std::string& stem) {
@@ -558,6 +593,47 @@ TEST(Library, WriterHoldsBytesBeyondItsMemoryInAFile) {
     EXPECT_TRUE(contents(a, a.find("d/first.bin")) == first);
     EXPECT_TRUE(contents(a, a.find("d/second.tex")) == second);
     EXPECT_FALSE(a.entry(a.find("d/second.tex")).size == 0);
+}
+
+// The C face's extraction of members, as "x" takes them: what each
+// selects, below the directory given, and each member that selects nothing
+// told once, with no entry.
+TEST(Library, ExtractsTheMembersSelected) {
+    struct Case {
+        std::vector<const char*> members;
+        int status;
+        std::map<std::string, std::string> tree;
+        std::vector<std::string> told;  // status, entry and path of each outcome
+    };
+    const Case cases[] = {
+        {{"data/a.txt"}, DAT_OK, {{"data", "<dir>"}, {"data/a.txt", "abc"}}, {"0 1 data\\a.txt"}},
+        {{"data\\*.msh", "none*"},
+         DAT_NOT_FOUND,
+         {{"data", "<dir>"}, {"data/m.msh", "0123456789"}},
+         {"0 2 data\\m.msh", "1 - none*"}},
+        {{"data"},
+         DAT_OK,
+         {{"data", "<dir>"}, {"data/a.txt", "abc"}, {"data/m.msh", "0123456789"}},
+         {"0 0 data\\", "0 1 data\\a.txt", "0 2 data\\m.msh"}},
+    };
+    dat_archive* a = dat_open(dataFile("worked_example.dat").c_str());
+    ASSERT_EQ(dat_error(a), nullptr);
+    for (const Case& c : cases) {
+        const ScratchDir out;
+        std::vector<std::string> told;
+        const int status = dat_extract(
+            a, (out / "in/here").c_str(), c.members.data(), c.members.size(),
+            [](void* ctx, size_t entry, int s, const char* path, const char*) {
+                static_cast<std::vector<std::string>*>(ctx)->push_back(
+                    std::to_string(s) + " " + (entry == DAT_NONE ? "-" : std::to_string(entry)) + " " + path);
+            },
+            &told);
+        EXPECT_EQ(status, c.status) << c.members.size();
+        EXPECT_EQ(::treeOf(out / "in/here"), c.tree);
+        EXPECT_EQ(told, c.told);
+    }
+    EXPECT_EQ(dat_extract(nullptr, ".", nullptr, 0, nullptr, nullptr), DAT_OUT_OF_RANGE);
+    dat_close(a);
 }
 
 }  // namespace
