@@ -114,7 +114,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     {
         dat::Writer w(again);
         for (const std::string& arg : args)
-            if (w.addTree(arg, src + "/" + arg, dat::verbatim) != dat::Status::ok) fail("the writer refused a tree");
+            if (w.addTree(arg, src + "/" + arg, dat::verbatim) != dat::Status::ok)
+                fail("the writer refused a tree");
         if (w.finish() != dat::Status::ok) fail("the writer failed");
     }
     if (readBytes(again) != readBytes(s.archive)) fail("the writer's archive differs from c's");
