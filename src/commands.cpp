@@ -1,13 +1,17 @@
 #include "commands.h"
 
 #include <cstdio>
+#include <functional>
 #include <new>
 #include <vector>
 
 #include "archive/entry.h"
 #include "archive/format.h"
 #include "archive/keyed_stream.h"
+#include "creation/placing.h"
+#include "creation/planner.h"
 #include "creation/scanner.h"
+#include "creation/updater.h"
 #include "library/writing.h"
 #include "platform/platform.h"
 #include "reading/extraction.h"
@@ -167,13 +171,13 @@ std::vector<std::string> expanded(const std::vector<std::string>& args) {
     return dirs;
 }
 
-// What building and writing an archive came to.
-enum class Outcome { written, noDirectory };
+// What building and writing an archive came to; refused: told already.
+enum class Outcome { written, unwritten, tooLarge, noDirectory, refused };
 
-// Builds the tree from the directories and writes the archive. With -C the
-// directories are read, and their files copied, in the directory it names;
-// the one the run began in, where the archive's path leads from, is current
-// again on the way out.
+// Builds the tree from the directories and writes the archive through the
+// library's writer. With -C the directories are read, and their files
+// copied, in the directory it names; the one the run began in, where the
+// archive's path leads from, is current again on the way out.
 Outcome writeTree(Printer& out, const Options& o, Writer& w) {
     Visit there;
     if (!o.directory.empty() && !enterDirectory(o.directory, there)) return Outcome::noDirectory;
@@ -181,6 +185,119 @@ Outcome writeTree(Printer& out, const Options& o, Writer& w) {
     WriterAccess::write(w);
     if (!leaveDirectory(there)) out.failureOnStderr(".", lastError());
     return Outcome::written;
+}
+
+// The old archive a change copies its files from.
+struct ChangeFrom {
+    const File& file;
+    uint32_t tocSize;
+};
+
+// Writes the changed tree a to target, its files from old or from disk.
+Outcome writeChanged(Printer& out, const Options& o, Archive& a, const ChangeFrom& old, KeyedFile& target,
+                     const std::vector<FileId>& own) {
+    const std::vector<Source> sources = planChange(a);
+    if (archiveLength(a.root) > maxArchiveLength) return Outcome::tooLarge;
+    std::string why;
+    if (writeChange(target, a, sources, old.file, old.tocSize, own, out, why)) return Outcome::written;
+    if (why.empty()) return Outcome::unwritten;
+    out.failure(o.archive, why, "Unable to copy from %s: %s", out.shown(o.archive).c_str(), why.c_str());
+    return Outcome::refused;
+}
+
+}  // namespace
+
+namespace {
+
+// Writes the archive o names, beside the old one and put in its place once
+// complete where it can, with what build writes into target; with inPlace
+// false only so. Reading the files below -C, it goes there first and
+// back afterwards.
+using Build = std::function<Outcome(KeyedFile& target, const std::vector<FileId>& own)>;
+int writeArchive(Printer& out, const Options& o, const Build& build, bool inPlace) {
+    const std::string& archive = o.archive;
+    const std::string& from = o.directory;
+    // -C: a directory that cannot be entered is found before the archive
+    // is touched.
+    if (!from.empty()) {
+        Visit there;
+        if (!enterDirectory(from, there)) {
+            out.failure(from, lastError(), "Unable to open directory %s", out.shown(from).c_str());
+            return statusFailed;
+        }
+    }
+    Target t;
+    if (!openTarget(out, archive, t, inPlace)) return statusFailed;
+    // A new archive has no file of its own to name yet.
+    std::vector<FileId> own = {t.old ? fileIdOf(t.old) : FileId{}};
+    if (t.staging) own.push_back(fileIdOf(t.staged.file));
+    // Written in place, the archive's own handle moves into the stream and
+    // t.old is left closed.
+    KeyedFile target(std::move(t.staging ? t.staged.file : t.old));
+    auto unwritten = [&](const char* why) {
+        out.failure(archive, why, "%s", why);
+        discard(out, archive, t, target.file);
+        return statusFailed;
+    };
+    Outcome made = Outcome::unwritten;
+    try {
+        made = build(target, own);
+    } catch (const std::bad_alloc&) {
+        // A tree that fans out through links can outgrow memory before it
+        // reaches the size limit.
+        return unwritten("Archive does not fit in memory");
+    }
+    switch (made) {
+        case Outcome::tooLarge:
+            return unwritten("Archive would be too large: 4 GiB or more");
+        case Outcome::noDirectory:
+            // Gone since it was entered above.
+            out.failure(from, lastError(), "Unable to open directory %s", out.shown(from).c_str());
+            discard(out, archive, t, target.file);
+            return statusFailed;
+        case Outcome::refused:
+            discard(out, archive, t, target.file);
+            return statusFailed;
+        case Outcome::written:
+        case Outcome::unwritten:
+            break;
+    }
+    finish(out, archive, t, target.file, made == Outcome::written);
+    return finalStatus(out);
+}
+
+// "u": the tree of the old archive with the paths from disk put in. The
+// paths are read, and their files copied, in the directory -C names.
+Outcome addPaths(Printer& out, const Options& o, Archive& a, const ChangeFrom& old, KeyedFile& target,
+                 const std::vector<FileId>& own) {
+    Visit there;
+    if (!o.directory.empty() && !enterDirectory(o.directory, there)) return Outcome::noDirectory;
+    for (const std::string& path : expanded(o.names)) {
+        std::string why;
+        if (addPath(a, path, own, out, why)) continue;
+        out.failure(path, why, "Unable to add %s", out.shown(path).c_str());
+        return Outcome::refused;
+    }
+    return writeChanged(out, o, a, old, target, own);
+}
+
+// "d": the entries the members select, told and removed; false when they
+// select none, which leaves nothing to do.
+bool removeMembers(Printer& out, const Options& o, Archive& a) {
+    Members members = membersOf(o.names);
+    const std::vector<Verdict> verdicts = judgeExtraction(a);
+    const std::vector<bool> selected = selectedBy(members, verdicts);
+    reportMissing(out, members);
+    bool any = false;
+    for (size_t i = 0; i < verdicts.size(); ++i) {
+        // Each entry removed once: a directory's entries go with it.
+        if (!selected[i] || (verdicts[i].parent != topLevel && selected[verdicts[i].parent])) continue;
+        any = true;
+        if (!o.quiet) std::printf("Removing %s...\n", out.shown(storedPath(verdicts, i)).c_str());
+        out.progress();
+    }
+    removeSelected(a, verdicts, selected);
+    return any;
 }
 
 }  // namespace
@@ -209,6 +326,38 @@ int createArchive(Printer& out, const Options& o) {
     return finalStatus(out);
 }
 
+int changeArchive(Printer& out, const Options& o) {
+    const std::string& archive = o.archive;
+    Opened opened = openArchive(archive, true);
+    if (opened.failure != Failure::none) {
+        out.failure(archive, opened.why, "Unable to open %s", out.shown(archive).c_str());
+        return statusFailed;
+    }
+    // Refused before anything is written: an archive "c" could not have
+    // written, or a damaged one, would not come out as "c" writes it.
+    Decoded decoded = decodeArchive(opened);
+    std::string why = decoded.failure == Failure::none
+                          ? unchangeable(decoded.archive, fileLength(opened.file))
+                          : decoded.why;
+    if (!why.empty()) {
+        out.failure(archive, why, "Unable to change %s: %s", out.shown(archive).c_str(), why.c_str());
+        return statusFailed;
+    }
+    Archive& a = decoded.archive;
+    const ChangeFrom old{opened.file, a.tocSize};
+    if (o.command == 'd' && !removeMembers(out, o, a)) return statusFailed;
+    return writeArchive(
+        out, o,
+        [&](KeyedFile& target, const std::vector<FileId>& own) {
+            const Outcome made = o.command == 'u' ? addPaths(out, o, a, old, target, own)
+                                                  : writeChanged(out, o, a, old, target, own);
+            // Read no more: Windows replaces no file held open.
+            fileClose(opened.file);
+            return made;
+        },
+        false);
+}
+
 namespace {
 
 int wrongArguments(Printer& out, const std::string& program, const std::string& what,
@@ -231,6 +380,7 @@ int runArguments(Printer& out, const Options& o, const std::string& program) {
         case Ask::run:
             break;
     }
+    if (o.command == 'u' || o.command == 'd') return changeArchive(out, o);
     return o.command == 'c' ? createArchive(out, o) : readArchive(out, o);
 }
 

@@ -203,15 +203,15 @@ void Printer::writtenInPlace(const std::string& archive, InPlace why) {
 void Printer::archiveFailed(const std::string& archive, ArchiveFault fault, const std::string& why) {
     // Every line printed would land in an archive that is standard output,
     // whatever standard output is, so that one goes where it cannot.
-    if (fault == ArchiveFault::standardOutput) {
-        failureOnStderr(archive, why);
-    } else if (fault == ArchiveFault::notOpened) {
-        failure(archive, why, "Unable to open %s for writing", shown(archive).c_str());
-    } else if (fault == ArchiveFault::notWritten) {
-        failure(archive, why, "Unable to write %s", shown(archive).c_str());
-    } else {
-        failure(archive, why, "%s", why.c_str());
-    }
+    if (fault == ArchiveFault::standardOutput) return failureOnStderr(archive, why);
+    const std::string name = shown(archive);
+    const bool named = fault == ArchiveFault::notOpened || fault == ArchiveFault::noTemporaryFile ||
+                       fault == ArchiveFault::notWritten;
+    const char* line = fault == ArchiveFault::notOpened         ? "Unable to open %s for writing"
+                       : fault == ArchiveFault::noTemporaryFile ? "Unable to make a temporary file beside %s"
+                       : fault == ArchiveFault::notWritten      ? "Unable to write %s"
+                                                                : "%s";
+    failure(archive, why, line, named ? name.c_str() : why.c_str());
 }
 
 void Printer::ownerNotKept(const std::string& archive) {

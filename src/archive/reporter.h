@@ -23,11 +23,12 @@ enum class InPlace : uint8_t {
 
 // What became of an archive that was not written.
 enum class ArchiveFault : uint8_t {
-    notOpened,       // its file cannot be opened or made
-    notWritten,      // it could not be written or put in place
-    standardOutput,  // its file is standard output
-    tooLarge,        // it would take 4 GiB or more
-    noMemory,        // its tree does not fit in memory
+    notOpened,        // its file cannot be opened or made
+    notWritten,       // it could not be written or put in place
+    noTemporaryFile,  // a changed archive, never written in place, has none beside it
+    standardOutput,   // its file is standard output
+    tooLarge,         // it would take 4 GiB or more
+    noMemory,         // its tree does not fit in memory
 };
 
 // What a source file turned out to be when the writer came to copy it.

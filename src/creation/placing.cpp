@@ -93,12 +93,12 @@ File tempIn(Reporter& report, Staging& staged) {
 // A regular file is replaced only by a complete archive; until then it
 // stays as it was. A device or a FIFO is written as it is: then, or when
 // no temporary file can be made, the staging's file stays closed.
-Staging stagingFor(Reporter& report, const File& f, const std::string& archive) {
+Staging stagingFor(Reporter& report, const File& f, const std::string& archive, bool inPlace) {
     Staging staged;
     if (!fileIsRegular(f)) return staged;
     staged.dir = dirHolding(f, archive, staged.name);
     if (staged.dir) staged.file = tempIn(report, staged);
-    if (!staged.file) report.writtenInPlace(archive, InPlace::noTemporaryFile);
+    if (!staged.file && inPlace) report.writtenInPlace(archive, InPlace::noTemporaryFile);
     return staged;
 }
 
@@ -145,7 +145,7 @@ void finishStaged(Reporter& report, const std::string& archive, Target& t, File&
 // permission decides whether it may be replaced, and a file that is
 // standard output as well must be refused while it still holds what it
 // held.
-bool openTarget(Reporter& report, const std::string& archive, Target& t) {
+bool openTarget(Reporter& report, const std::string& archive, Target& t, bool inPlace) {
     t.old = fileOpenWrite(archive, &t.missing);
     if (t.old && isStandardOutput(t.old)) {
         report.archiveFailed(archive, ArchiveFault::standardOutput, "it is standard output");
@@ -154,8 +154,13 @@ bool openTarget(Reporter& report, const std::string& archive, Target& t) {
     if (t.missing)
         t.staged = stagingForNew(report, archive, t.old);
     else if (t.old)
-        t.staged = stagingFor(report, t.old, archive);
+        t.staged = stagingFor(report, t.old, archive, inPlace);
     t.staging = static_cast<bool>(t.staged.file);
+    if (!t.staging && !inPlace) {
+        report.archiveFailed(archive, ArchiveFault::noTemporaryFile,
+                             t.missing ? "No such file or directory" : lastError());
+        return false;
+    }
     t.made = t.missing && t.old;
     if (t.staging || (t.old && (t.made || fileTruncate(t.old)))) return true;
     report.archiveFailed(archive, ArchiveFault::notOpened, lastError());

@@ -34,7 +34,9 @@ struct Target {
 // Opens what the archive at archive is written to; false, the failure
 // told, when there is nothing. The file to write is t.staged.file when
 // t.staging, else t.old.
-bool openTarget(Reporter& report, const std::string& archive, Target& t);
+// A changed archive (inPlace false) is read while it is written: it is
+// written only beside the old one.
+bool openTarget(Reporter& report, const std::string& archive, Target& t, bool inPlace = true);
 
 // Leaves nothing of an archive not written but what stood there before;
 // file is the one it was written to.

@@ -25,10 +25,38 @@ bool writeZeros(KeyedFile& f, uint8_t* buf, uint64_t n, uint8_t scrambled) {
     return true;
 }
 
-// Copies exactly e.size bytes, whatever has become of the source since the
-// scan: the record already promises that many at e.offset.
-bool copyFile(KeyedFile& f, uint8_t* buf, const Entry& e, const std::string& path,
-              const std::vector<FileId>& own, Reporter& report) {
+// Bytes a plain file moves by one kernel copy between two progress calls.
+constexpr uint64_t copyPiece = uint64_t(transferSize) * 64;
+
+// Stores up to e.size bytes of in, from its start: a plain file of a
+// buffer or more by the kernel's copy, anything else a chunk at a time
+// through buf. copied: how many in gave. False when the archive took fewer.
+bool storeBytes(KeyedFile& f, uint8_t* buf, const File& in, const Entry& e, Reporter& report,
+                uint64_t& copied) {
+    const bool kernel = !e.scrambled && e.size >= transferSize;
+    copied = 0;
+    while (copied < e.size) {
+        const uint64_t want = std::min<uint64_t>(e.size - copied, kernel ? copyPiece : transferSize);
+        bool failed = false;
+        uint64_t got = 0;
+        if (kernel) {
+            got = copyPlain(f, in, copied, want, failed);
+        } else {
+            got = fileReadAt(in, copied, buf, static_cast<size_t>(want));
+            failed = got > 0 && !WriteData(f, buf, static_cast<size_t>(got), e.scrambled);
+        }
+        if (failed) return false;
+        copied += got;
+        if (got < want) break;
+        report.moved();
+    }
+    return true;
+}
+
+}  // namespace
+
+bool storeFile(KeyedFile& f, uint8_t* buf, const Entry& e, const std::string& path,
+               const std::vector<FileId>& own, Reporter& report) {
     report.writing(path, e.size);
     File in = fileOpenRead(path);
     // Only a regular file is read: what stands there now may be a device
@@ -45,28 +73,24 @@ bool copyFile(KeyedFile& f, uint8_t* buf, const Entry& e, const std::string& pat
         report.sourceFault(path, SourceFault::unreadable, e.size, in ? "not a regular file" : lastError());
         return writeZeros(f, buf, e.size, e.scrambled);
     }
-    uint64_t left = e.size;
-    while (left > 0) {
-        size_t want = chunk(left);
-        size_t got = fileRead(in, buf, want);
-        if (got > 0 && !WriteData(f, buf, got, e.scrambled)) return false;
-        left -= got;
-        if (got < want) break;
-        report.moved();
-    }
+    uint64_t copied = 0;
+    if (!storeBytes(f, buf, in, e, report, copied)) return false;
+    const uint64_t left = e.size - copied;
     if (left > 0) {
         report.sourceFault(path, SourceFault::shrank, static_cast<uint32_t>(left),
                            "shrank since it was scanned");
         return writeZeros(f, buf, left, e.scrambled);
     }
     uint8_t extra = 0;
-    if (fileRead(in, &extra, 1) > 0)
+    if (fileReadAt(in, e.size, &extra, 1) > 0)
         report.sourceFault(path, SourceFault::grew, e.size, "grew since it was scanned");
     return true;
 }
 
+namespace {
+
 // Copies the e.size bytes held for e.
-bool copyHeld(KeyedFile& f, uint8_t* buf, const Entry& e, const std::string& path, const Source& src,
+bool copyHeld(KeyedFile& f, uint8_t* buf, const Entry& e, const std::string& path, const FileSource& src,
               const HeldBytes& bytes, Reporter& report) {
     report.writing(path, e.size);
     if (!src.spilled) return WriteData(f, bytes.memory.data() + src.at, e.size, e.scrambled);
@@ -101,7 +125,7 @@ struct DiskPaths {
     DiskPaths& operator=(const DiskPaths&) = delete;
 
     // Of e, at depth in the walk; src its source, if any.
-    const std::string& next(const Entry& e, size_t depth, const Source* src) {
+    const std::string& next(const Entry& e, size_t depth, const FileSource* src) {
         for (; !rebased.empty() && rebased.back().depth >= depth; rebased.pop_back()) {
             path = std::move(rebased.back().path);
             marks = std::move(rebased.back().marks);
@@ -139,9 +163,9 @@ struct SourceCursor {
         at = sources->list.data();
         end = at + sources->list.size();
     }
-    const Source* of(size_t index) { return at != end && at->entry == index ? at++ : nullptr; }
-    const Source* at = nullptr;
-    const Source* end = nullptr;
+    const FileSource* of(size_t index) { return at != end && at->entry == index ? at++ : nullptr; }
+    const FileSource* at = nullptr;
+    const FileSource* end = nullptr;
 };
 
 bool writeFile(KeyedFile& f, uint8_t* buffer, std::string& buf, const std::vector<Entry>& list,
@@ -151,12 +175,12 @@ bool writeFile(KeyedFile& f, uint8_t* buffer, std::string& buf, const std::vecto
     size_t index = 0;
     Preorder<const std::vector<Entry>> walk(list);
     for (const Entry* e = walk.next(); e; e = walk.next(), ++index) {
-        const Source* src = cursor.of(index);
+        const FileSource* src = cursor.of(index);
         const std::string& path = paths.next(*e, walk.depth(), src);
         if (e->type != typeFile) continue;
-        const bool copied = !src        ? copyFile(f, buffer, *e, path, own, report)
+        const bool copied = !src        ? storeFile(f, buffer, *e, path, own, report)
                             : src->held ? copyHeld(f, buffer, *e, path, *src, sources->bytes, report)
-                                        : copyFile(f, buffer, *e, src->path, own, report);
+                                        : storeFile(f, buffer, *e, src->path, own, report);
         if (!copied) return false;
     }
     return true;

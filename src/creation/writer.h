@@ -24,7 +24,7 @@ struct HeldBytes {
 
 // Where a file's bytes come from, or a directory's files, when not from
 // the path joined from the stored names: for the library's writer.
-struct Source {
+struct FileSource {
     size_t entry = 0;   // in preorder below root, from 0
     bool held = false;  // the bytes are held: at `at`, memory or spill as `spilled`
     bool spilled = false;
@@ -32,7 +32,7 @@ struct Source {
     std::string path;  // else the disk path of the file, or of the directory whose files join to it
 };
 struct Sources {
-    std::vector<Source> list;  // by entry
+    std::vector<FileSource> list;  // by entry
     HeldBytes bytes;
 };
 
@@ -44,5 +44,12 @@ struct Sources {
 // With sources, the entries they name take their bytes from there.
 bool createFile(KeyedFile& f, const Entry& root, const std::vector<FileId>& own, Reporter& report,
                 const Sources* sources = nullptr);
+
+// Copies the file e from path, exactly e.size bytes, whatever has become of
+// it since the scan: the record already promises that many at e.offset.
+// buf holds transferSize bytes. False when the archive took fewer bytes;
+// a source that fell short or is one of `own` is told and filled with zeros.
+bool storeFile(KeyedFile& f, uint8_t* buf, const Entry& e, const std::string& path,
+               const std::vector<FileId>& own, Reporter& report);
 
 }  // namespace dat::detail

@@ -116,7 +116,7 @@ struct Writer::State {
     std::unique_ptr<detail::Scan> scan;
     // Where the entries' bytes come from, when not from their joined
     // path: an entry's offset, until planned, is its index here plus one.
-    std::vector<detail::Source> sources;
+    std::vector<detail::FileSource> sources;
     detail::HeldBytes bytes;
     Status status = Status::ok;
     std::string error;
@@ -233,7 +233,7 @@ detail::Entry* insert(Writer::State& s, std::vector<detail::Entry>& list, detail
 
 // Copies n bytes into s's held bytes, in memory while the total stays
 // within its bound, else into the spill file, made beside the archive.
-bool hold(Writer::State& s, const void* data, size_t n, detail::Source& src) {
+bool hold(Writer::State& s, const void* data, size_t n, detail::FileSource& src) {
     detail::HeldBytes& b = s.bytes;
     src.held = true;
     if (!b.spill && b.memory.size() + n <= detail::HeldBytes::heldInMemory) {
@@ -259,7 +259,7 @@ bool hold(Writer::State& s, const void* data, size_t n, detail::Source& src) {
 
 // Adds a file entry of size bytes from src.
 Status addFileEntry(Writer::State& s, const std::string& arcpath, int flags, uint64_t size,
-                    detail::Source src) {
+                    detail::FileSource src) {
     std::string name, path;
     std::vector<detail::Entry>* list = listFor(s, arcpath, flags, name, path);
     if (!list) return s.status;
@@ -358,7 +358,7 @@ Status Writer::addFile(const std::string& arcpath, const std::string& diskpath, 
             return fail(s, Status::refused, diskpath + ": not a regular file");
         if (std::find(s.own.begin(), s.own.end(), id) != s.own.end())
             return fail(s, Status::refused, diskpath + ": it is the archive being written");
-        detail::Source src;
+        detail::FileSource src;
         src.path = diskpath;
         return addFileEntry(s, arcpath, flags, detail::fileLength(in), std::move(src));
     });
@@ -368,7 +368,7 @@ Status Writer::addBytes(const std::string& arcpath, const void* data, size_t n, 
     return run(state.get(), [&](State& s) {
         if (!data && n > 0) return fail(s, Status::outOfRange, "no bytes given");
         if (n > UINT32_MAX) return fail(s, Status::tooLarge, arcpath + ": 4 GiB or more");
-        detail::Source src;
+        detail::FileSource src;
         if (!hold(s, data, n, src))
             return fail(s, Status::systemError, "cannot hold the bytes: " + detail::lastError());
         return addFileEntry(s, arcpath, flags, n, std::move(src));
@@ -394,7 +394,7 @@ Status Writer::addTree(const std::string& arcpath, const std::string& diskpath, 
         detail::Entry e;
         e.type = detail::typeDirectory;
         e.name = name;
-        detail::Source src;
+        detail::FileSource src;
         src.path = diskpath;
         s.sources.push_back(std::move(src));
         e.offset = static_cast<uint32_t>(s.sources.size());
