@@ -1,6 +1,7 @@
 #include "creation/scanner.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "archive/format.h"
 #include "archive/paths.h"
@@ -9,20 +10,6 @@
 namespace dat::detail {
 
 namespace {
-
-// What one scan keeps while it walks the disk.
-struct Scan {
-    Reporter& report;         // told of every item left out
-    std::vector<FileId> own;  // the files being written, never stored in themselves
-    // Identities of the directories from the top-level argument down to the
-    // one being scanned: a link to any of them would make the scan endless.
-    // Its length is the depth of the directory being scanned.
-    std::vector<FileId> path;
-    // Length of the archive planned so far. Links are followed, so a tree
-    // can fan out into more copies than any disk holds; the scan stops
-    // once the archive is too large to be written anyway.
-    uint64_t length = archiveLength(Entry{{typeDirectory, {}, 0, 0, 0, 0}, {}});
-};
 
 // A file of 4 GiB or more cannot be described by the 32-bit size field.
 // Saturating keeps it visible: such a size alone takes the archive past
@@ -45,6 +32,14 @@ void skip(Reporter& report, const std::string& path, const char* reason, bool fa
         report.passedOver(path, reason);
 }
 
+}  // namespace
+
+Scan::Scan(Reporter& r, std::vector<FileId> files)
+    : report(r),
+      own(std::move(files)),
+      read(0),
+      length(archiveLength(Entry{{typeDirectory, {}, 0, 0, 0, 0}, {}})) {}
+
 bool tooLarge(const Scan& scan) {
     return scan.length > maxArchiveLength;
 }
@@ -52,6 +47,8 @@ bool tooLarge(const Scan& scan) {
 void plan(Scan& scan, const Entry& e) {
     scan.length += entryLength(e);
 }
+
+namespace {
 
 // The limits extraction holds stored names to, for the items of a
 // directory and the top-level arguments alike: true, after telling why,
@@ -94,24 +91,11 @@ bool refused(const Scan& scan, const DirItem& item, const std::string& path) {
         case ItemKind::directory:
             break;
     }
-    // The reader splits names at "\\".
-    if (item.name.find('\\') != std::string::npos) {
-        skip(report, path, "name contains a backslash", true);
-        return true;
-    }
-    if (nameTooLong(report, item.name, path)) return true;
-    // Nor a name this system's extraction would refuse (on Windows: device
-    // names, short-name shapes, names that are no text in the code page).
-    if (!nameAllowed(item.name)) {
-        skip(report, path, "name is reserved on Windows", true);
-        return true;
-    }
-    // What extraction would refuse is not stored: the reader joins a
-    // directory's path with a "\\" at its end. Names on disk are never
-    // empty, so this limit also keeps trees within the reader's depth limit
-    // (2048 levels take at least 4096 bytes).
+    // Names on disk are never empty, so the limit on a path also keeps
+    // trees within the reader's depth limit (2048 levels take at least 4096
+    // bytes).
     const bool dir = item.kind == ItemKind::directory;
-    if (pathTooLong(report, path, dir)) return true;
+    if (nameRefused(report, item.name, path, dir)) return true;
     // The first is the archive as named; the others are this run's own
     // temporary files, left out without a word.
     const auto own = std::find(scan.own.begin(), scan.own.end(), item.id);
@@ -217,30 +201,11 @@ uint32_t addDir(Scan& scan, std::vector<Entry>& list, const std::string& directo
     return top;
 }
 
-// Whether a top-level argument may be stored under its name as typed:
-// false, after telling why, when the reader or extraction would refuse
-// it. A directory's path is joined with a "\\" at its end.
-bool storableArgument(Reporter& report, const std::string& arg, bool dir) {
-    std::string extractedAs;
-    if (nameTooLong(report, arg, arg)) return false;
-    // Scanned as a path, a "\\" would be stored as one name and read back
-    // as two.
-    if (!backslashSeparates() && arg.find('\\') != std::string::npos) {
-        skip(report, arg, "name contains a backslash", true);
-        return false;
-    }
-    if (!safePath(arg, extractedAs)) {
-        skip(report, arg, "path leaves the current directory", true);
-        return false;
-    }
-    return !pathTooLong(report, arg, dir);
-}
-
 // A regular file given as an argument: stored at the top under its name as
 // typed, as a directory argument is. Whether it was.
-bool addFileArgument(Scan& scan, Entry& root, const DirItem& item) {
+bool addFileArgument(Scan& scan, std::vector<Entry>& list, const DirItem& item) {
     Reporter& report = scan.report;
-    if (!storableArgument(report, item.name, false)) return false;
+    if (topNameRefused(report, item.name, false)) return false;
     if (item.kind == ItemKind::denied) {
         skip(report, item.name, item.reason.c_str(), true);
         return false;
@@ -250,8 +215,8 @@ bool addFileArgument(Scan& scan, Entry& root, const DirItem& item) {
         if (own == scan.own.begin()) skip(report, item.name, "it is the archive being written", false);
         return false;
     }
-    root.child.push_back(Entry{});
-    Entry& e = root.child.back();
+    list.push_back(Entry{});
+    Entry& e = list.back();
     e.type = typeFile;
     e.name = item.name;
     e.size = storedSize(item.size);
@@ -261,33 +226,72 @@ bool addFileArgument(Scan& scan, Entry& root, const DirItem& item) {
 
 }  // namespace
 
+bool topNameRefused(Reporter& report, const std::string& dir, bool isDir) {
+    // A top-level item is stored under its name as typed.
+    std::string extractedAs;
+    if (nameTooLong(report, dir, dir)) return true;
+    // Scanned as a path, a "\\" would be stored as one name and read back
+    // as two.
+    if (!backslashSeparates() && dir.find('\\') != std::string::npos) {
+        skip(report, dir, "name contains a backslash", true);
+        return true;
+    }
+    if (!safePath(dir, extractedAs)) {
+        skip(report, dir, "path leaves the current directory", true);
+        return true;
+    }
+    return pathTooLong(report, dir, isDir);
+}
+
+bool scanInto(Scan& scan, Entry& e, const std::string& directory) {
+    scan.path.clear();
+    FileId id;
+    if (directoryId(directory, id)) scan.path.push_back(id);
+    bool listed = false;
+    e.count = addDir(scan, e.child, directory, listed);
+    return listed;
+}
+
+bool addArgument(Scan& scan, std::vector<Entry>& list, const std::string& dir) {
+    if (tooLarge(scan)) return false;
+    DirItem file;
+    if (regularFileAt(dir, file)) {
+        const bool added = addFileArgument(scan, list, file);
+        if (added) ++scan.read;
+        return added;
+    }
+    if (topNameRefused(scan.report, dir)) return false;
+    list.push_back(Entry{});
+    Entry& e = list.back();
+    e.type = typeDirectory;
+    e.name = dir;
+    plan(scan, e);
+    if (scanInto(scan, e, dir)) ++scan.read;
+    return true;
+}
+
+bool nameRefused(Reporter& report, const std::string& name, const std::string& path, bool dir) {
+    if (name.find('\\') != std::string::npos) {
+        skip(report, path, "name contains a backslash", true);
+        return true;
+    }
+    if (nameTooLong(report, name, path)) return true;
+    if (!nameAllowed(name)) {
+        skip(report, path, "name is reserved on Windows", true);
+        return true;
+    }
+    return pathTooLong(report, path, dir);
+}
+
 size_t buildTree(Entry& root, const std::vector<std::string>& dirs, const std::vector<FileId>& own,
                  Reporter& report) {
-    Scan scan{report, own, {}};
-    size_t read = 0;
+    Scan scan(report, own);
     for (const std::string& dir : dirs) {
         if (tooLarge(scan)) break;
-        DirItem file;
-        if (regularFileAt(dir, file)) {
-            if (addFileArgument(scan, root, file)) ++read;
-            continue;
-        }
-        // A top-level directory is stored under its name as typed.
-        if (!storableArgument(report, dir, true)) continue;
-        root.child.push_back(Entry{});
-        Entry& e = root.child.back();
-        e.type = typeDirectory;
-        e.name = dir;
-        plan(scan, e);
-        scan.path.clear();
-        FileId id;
-        if (directoryId(dir, id)) scan.path.push_back(id);
-        bool listed = false;
-        e.count = addDir(scan, e.child, dir, listed);
-        if (listed) ++read;
+        addArgument(scan, root.child, dir);
     }
     root.count = static_cast<uint32_t>(root.child.size());
-    return read;
+    return scan.read;
 }
 
 }  // namespace dat::detail
