@@ -1,0 +1,321 @@
+"""Read DAT archives from Python, in the manner of zipfile and tarfile.
+
+A DAT archive is one file holding whole directory trees. This module reads
+it through the installed library libdat (libdat.so.0); nothing is
+compiled. Set DAT_LIBRARY to the path of another copy of the library (a
+build tree's, say) to use that one instead.
+
+Reading::
+
+    import dat
+    with dat.open("textures.dat") as archive:
+        for entry in archive.entries():
+            print(entry.path, entry.size)
+        data = archive.read("textures/wall.tex")
+
+Paths inside an archive are listed as dattool lists them: names joined by
+"\\", a directory's path ending in "\\". Wherever a path is looked up, "/"
+and "\\" are alike and a directory's trailing separator is optional.
+Names are bytes in the archive; they come out as str decoded as UTF-8, any
+other byte kept as a lone surrogate (as os.fsdecode keeps it), so that
+every name goes back to the library unchanged.
+
+Failures raise dat.Error, or one of its subclasses NotADatFile,
+DamagedArchive and NotFound; str() of the exception is the library's text.
+"""
+
+import collections
+import ctypes
+import io
+import os
+
+__all__ = [
+    "Archive", "DIRECTORY", "DamagedArchive", "Entry", "Error", "FILE", "Member",
+    "NotADatFile", "NotFound", "open",
+]
+
+FILE = "file"
+DIRECTORY = "directory"
+
+_NONE = ctypes.c_size_t(-1).value  # the library's "no entry"
+
+
+class Error(Exception):
+    """Something could not be done with an archive.
+
+    why is the library's text ("Not a DAT file", "Damaged archive: ...",
+    the system's reason); path the archive or entry it is about, or None.
+    str() gives both, as dattool says them: "path: why".
+    """
+
+    def __init__(self, why, path=None):
+        super().__init__(why, path)
+        self.why = why
+        self.path = path
+
+    def __str__(self):
+        return self.why if self.path is None else f"{os.fsdecode(self.path)}: {self.why}"
+
+
+class NotADatFile(Error):
+    """The file is no DAT archive."""
+
+
+class DamagedArchive(Error):
+    """The archive's table of contents is damaged."""
+
+
+class NotFound(Error):
+    """No entry of the archive has the path asked for."""
+
+
+class _EntryFields(ctypes.Structure):
+    _fields_ = [
+        ("name", ctypes.c_char_p),
+        ("kind", ctypes.c_int),
+        ("size", ctypes.c_uint32),
+        ("offset", ctypes.c_uint64),
+        ("parent", ctypes.c_size_t),
+        ("refusal", ctypes.c_char_p),
+        ("replaced", ctypes.c_int),
+    ]
+
+
+_lib = None
+
+
+def _library():
+    """libdat, loaded on first use: DAT_LIBRARY's path or the installed one."""
+    global _lib
+    if _lib is None:
+        lib = ctypes.CDLL(os.environ.get("DAT_LIBRARY") or "libdat.so.0")
+        handle = ctypes.c_void_p
+        for name, result, args in (
+            ("dat_open", handle, [ctypes.c_char_p]),
+            ("dat_error", ctypes.c_char_p, [handle]),
+            ("dat_count", ctypes.c_size_t, [handle]),
+            ("dat_entry_at", ctypes.c_int, [handle, ctypes.c_size_t, ctypes.POINTER(_EntryFields)]),
+            ("dat_find", ctypes.c_size_t, [handle, ctypes.c_char_p]),
+            ("dat_read", ctypes.c_int64, [handle, ctypes.c_size_t, ctypes.c_uint64, ctypes.c_void_p,
+                                          ctypes.c_size_t]),
+            ("dat_close", None, [handle]),
+        ):
+            call = getattr(lib, name)
+            call.restype = result
+            call.argtypes = args
+        _lib = lib
+    return _lib
+
+
+def _text(raw):
+    return raw.decode("utf-8", "surrogateescape")
+
+
+def _raw(text):
+    return text.encode("utf-8", "surrogateescape") if isinstance(text, str) else bytes(text)
+
+
+def _open_error(why, path):
+    """The exception for a failed open, by the library's text."""
+    if why == "Not a DAT file":
+        return NotADatFile(why, path)
+    if why.startswith("Damaged archive"):
+        return DamagedArchive(why, path)
+    return Error(why, path)
+
+
+class Entry(collections.namedtuple("Entry", "name path kind size offset refusal replaced index")):
+    """One entry of an archive, in stored order.
+
+    name      as stored, without the names of the directories above it
+    path      as dattool lists it: names joined by "\\", a directory's ending in "\\"
+    kind      dat.FILE or dat.DIRECTORY
+    size      a file's bytes; for a directory, the bytes of all files below it
+    offset    a file's first byte in the archive (0 for a directory)
+    refusal   why "dattool x" would not write the entry, or None when it does
+    replaced  True when a later file of the same path is written over it
+    index     its number in stored order
+    """
+
+    __slots__ = ()
+
+    def is_dir(self):
+        return self.kind == DIRECTORY
+
+
+class Archive:
+    """An open DAT archive; see dat.open. Use it in a with block, or close()."""
+
+    _handle = None
+
+    def __init__(self, path):
+        lib = _library()
+        handle = lib.dat_open(os.fsencode(path))
+        if not handle:
+            raise MemoryError("no memory to open an archive")
+        why = lib.dat_error(handle)
+        if why is not None:
+            lib.dat_close(handle)
+            raise _open_error(_text(why), path)
+        self._lib = lib
+        self._handle = handle
+        self._entries = None
+        self.path = path
+
+    def close(self):
+        """Closes the archive; members opened from it stop reading."""
+        if self._handle:
+            self._lib.dat_close(self._handle)
+            self._handle = None
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def __del__(self):
+        self.close()
+
+    def _open_handle(self):
+        if not self._handle:
+            raise ValueError("the archive is closed")
+        return self._handle
+
+    def entries(self):
+        """Every entry, in stored order, as a list of Entry."""
+        if self._entries is None:
+            handle = self._open_handle()
+            count = self._lib.dat_count(handle)
+            fields = _EntryFields()
+            at = self._lib.dat_entry_at
+            entries = []
+            paths = []
+            for i in range(count):
+                at(handle, i, fields)
+                kind = DIRECTORY if fields.kind else FILE
+                name = fields.name
+                parent = fields.parent
+                # A path is its directory's and its own name, as listed.
+                path = (b"" if parent == _NONE else paths[parent]) + name + (b"\\" if fields.kind else b"")
+                paths.append(path)
+                entries.append(Entry(_text(name), _text(path), kind, fields.size,
+                                     fields.offset if not fields.kind else 0,
+                                     _text(fields.refusal) or None, bool(fields.replaced), i))
+            self._entries = entries
+        return list(self._entries)
+
+    def names(self):
+        """The path of every entry, in stored order, as dattool lists them."""
+        return [e.path for e in self.entries()]
+
+    def _find(self, member):
+        """The index of member: an Entry of this archive or a path."""
+        handle = self._open_handle()
+        if isinstance(member, Entry):
+            return member.index
+        i = self._lib.dat_find(handle, _raw(member))
+        if i == _NONE:
+            raise NotFound("not in the archive", member)
+        return i
+
+    def _file(self, member):
+        """The index, size and path of the file member."""
+        i = self._find(member)
+        fields = _EntryFields()
+        self._lib.dat_entry_at(self._handle, i, fields)
+        if isinstance(member, Entry):
+            member = member.path
+        if fields.kind:
+            raise Error("is a directory", member)
+        return i, fields.size, member
+
+    def _read_into(self, i, offset, buffer, n, member):
+        got = self._lib.dat_read(self._open_handle(), i, offset, buffer, n)
+        if got < 0:
+            raise self._read_error(i, member)
+        return got
+
+    def _read_error(self, i, member):
+        fields = _EntryFields()
+        self._lib.dat_entry_at(self._handle, i, fields)
+        # The entry says so when the table of contents puts it past the end.
+        if fields.refusal:
+            return DamagedArchive(_text(fields.refusal), member)
+        return Error("the archive could not be read", self.path)
+
+    def read(self, member):
+        """The bytes of the file member (a path or an Entry)."""
+        i, size, member = self._file(member)
+        data = bytearray(size)
+        got = self._read_into(i, 0, (ctypes.c_char * size).from_buffer(data), size, member) if size else 0
+        if got != size:
+            raise self._read_error(i, member)
+        return bytes(data)
+
+    def open(self, member):
+        """The file member (a path or an Entry) as a seekable binary file object."""
+        i, size, member = self._file(member)
+        return Member(self, i, size, member)
+
+
+class Member(io.RawIOBase):
+    """A file of an open archive, read in place: seekable, read-only.
+
+    name is the path it was opened by, size its length in bytes.
+    """
+
+    def __init__(self, archive, index, size, name):
+        super().__init__()
+        self._archive = archive
+        self._index = index
+        self.name = name
+        self._position = 0
+        self.size = size
+
+    def readable(self):
+        return True
+
+    def seekable(self):
+        return True
+
+    def seek(self, offset, whence=io.SEEK_SET):
+        self._checkClosed()
+        base = {io.SEEK_SET: 0, io.SEEK_CUR: self._position, io.SEEK_END: self.size}.get(whence)
+        if base is None:
+            raise ValueError(f"invalid whence ({whence})")
+        if base + offset < 0:
+            raise ValueError(f"negative seek position {base + offset}")
+        self._position = base + offset
+        return self._position
+
+    def tell(self):
+        self._checkClosed()
+        return self._position
+
+    def readinto(self, buffer):
+        self._checkClosed()
+        view = memoryview(buffer).cast("B")
+        n = len(view)
+        if n == 0 or self._position >= self.size:
+            return 0
+        target = (ctypes.c_char * n).from_buffer(view)
+        got = self._archive._read_into(self._index, self._position, target, n, self.name)
+        self._position += got
+        return got
+
+    def readall(self):
+        """The rest of the member, in one read."""
+        rest = bytearray(max(self.size - self.tell(), 0))
+        got = self.readinto(rest)
+        del rest[got:]
+        return bytes(rest)
+
+
+def open(path):
+    """Opens the DAT archive at path for reading; returns an Archive.
+
+    Raises NotADatFile, DamagedArchive or Error (say, when there is no file
+    at path) with the library's text.
+    """
+    return Archive(path)
