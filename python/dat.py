@@ -107,6 +107,19 @@ def _library():
     return _lib
 
 
+def _new_bytes(size):
+    """A new bytes object of size bytes, for the library to fill before
+    anyone else sees it: the read goes straight into the object returned,
+    never through a zeroed buffer and a copy, which would cost more than
+    the read itself."""
+    return _bytes_of_size(None, size)
+
+
+_bytes_of_size = ctypes.pythonapi.PyBytes_FromStringAndSize
+_bytes_of_size.restype = ctypes.py_object
+_bytes_of_size.argtypes = [ctypes.c_void_p, ctypes.c_ssize_t]
+
+
 def _text(raw):
     return raw.decode("utf-8", "surrogateescape")
 
@@ -189,19 +202,29 @@ class Archive:
             count = self._lib.dat_count(handle)
             fields = _EntryFields()
             at = self._lib.dat_entry_at
+            make = Entry._make
             entries = []
             paths = []
+            add_entry = entries.append
+            add_path = paths.append
+            # Field by field from one record, the common cases first: this
+            # loop is the whole cost of listing a large archive.
             for i in range(count):
                 at(handle, i, fields)
-                kind = DIRECTORY if fields.kind else FILE
-                name = fields.name
+                name = fields.name.decode("utf-8", "surrogateescape")
                 parent = fields.parent
                 # A path is its directory's and its own name, as listed.
-                path = (b"" if parent == _NONE else paths[parent]) + name + (b"\\" if fields.kind else b"")
-                paths.append(path)
-                entries.append(Entry(_text(name), _text(path), kind, fields.size,
-                                     fields.offset if not fields.kind else 0,
-                                     _text(fields.refusal) or None, bool(fields.replaced), i))
+                if fields.kind:
+                    path = name + "\\" if parent == _NONE else paths[parent] + name + "\\"
+                    kind, offset = DIRECTORY, 0
+                else:
+                    path = name if parent == _NONE else paths[parent] + name
+                    kind, offset = FILE, fields.offset
+                add_path(path)
+                refusal = fields.refusal
+                add_entry(make((name, path, kind, fields.size, offset,
+                                refusal.decode("utf-8", "surrogateescape") if refusal else None,
+                                fields.replaced != 0, i)))
             self._entries = entries
         return list(self._entries)
 
@@ -247,11 +270,11 @@ class Archive:
     def read(self, member):
         """The bytes of the file member (a path or an Entry)."""
         i, size, member = self._file(member)
-        data = bytearray(size)
-        got = self._read_into(i, 0, (ctypes.c_char * size).from_buffer(data), size, member) if size else 0
+        data = _new_bytes(size)
+        got = self._read_into(i, 0, data, size, member) if size else 0
         if got != size:
             raise self._read_error(i, member)
-        return bytes(data)
+        return data
 
     def open(self, member):
         """The file member (a path or an Entry) as a seekable binary file object."""
