@@ -153,6 +153,7 @@ class Entry(collections.namedtuple("Entry", "name path kind size offset refusal 
     __slots__ = ()
 
     def is_dir(self):
+        """True for a directory."""
         return self.kind == DIRECTORY
 
 
@@ -297,12 +298,16 @@ class Member(io.RawIOBase):
         self.size = size
 
     def readable(self):
+        """True: a member is read."""
         return True
 
     def seekable(self):
+        """True: a member seeks anywhere, past its end too."""
         return True
 
     def seek(self, offset, whence=io.SEEK_SET):
+        """Moves to offset from the start, the position (SEEK_CUR) or the end
+        (SEEK_END); returns the new position."""
         self._checkClosed()
         base = {io.SEEK_SET: 0, io.SEEK_CUR: self._position, io.SEEK_END: self.size}.get(whence)
         if base is None:
@@ -313,10 +318,13 @@ class Member(io.RawIOBase):
         return self._position
 
     def tell(self):
+        """The position, in bytes from the start."""
         self._checkClosed()
         return self._position
 
     def readinto(self, buffer):
+        """Reads up to len(buffer) bytes at the position into buffer, with one
+        read of the archive; returns how many, 0 at or past the end."""
         self._checkClosed()
         view = memoryview(buffer).cast("B")
         n = len(view)

@@ -228,3 +228,16 @@ def test_failures_raise_by_kind_with_the_text(tmp_path, stem, member, error, why
     assert type(failed.value) is error
     assert failed.value.why == why or why is None and failed.value.why.startswith("Damaged archive: ")
     assert str(failed.value) == f"{member if member is not None else path}: {failed.value.why}"
+
+
+def test_help_documents_every_public_name():
+    undocumented = []
+    for name in dat.__all__:
+        thing = getattr(dat, name)
+        if not isinstance(thing, str) and not (thing.__doc__ or "").strip():
+            undocumented.append(name)
+        if isinstance(thing, type):
+            for attr, member in vars(thing).items():
+                if callable(member) and not attr.startswith("_") and not (member.__doc__ or "").strip():
+                    undocumented.append(f"{name}.{attr}")
+    assert undocumented == []
