@@ -820,15 +820,26 @@ File fileOpenReadIn(const Dir& parent, const std::string& name) {
                            FILE_NON_DIRECTORY_FILE, status));
 }
 
+namespace {
+
+// Opens file from in parent for renaming it to to, which it puts in
+// target as the system spells it.
+HANDLE openToRename(const Dir& parent, const std::string& from, const std::string& to, std::wstring& target) {
+    std::wstring source;
+    if (!wideName(from, source) || !wideName(to, target)) return INVALID_HANDLE_VALUE;
+    NTSTATUS status = 0;
+    return openIn(parent, source, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                  FILE_NON_DIRECTORY_FILE, status);
+}
+
+}  // namespace
+
 // The rename goes through the file's own handle, to a name relative to
 // the held parent, replacing what stands there: no path is resolved by
 // name, as MoveFileEx with MOVEFILE_REPLACE_EXISTING would.
 bool renameIn(const Dir& parent, const std::string& from, const std::string& to) {
-    std::wstring source, target;
-    if (!wideName(from, source) || !wideName(to, target)) return false;
-    NTSTATUS status = 0;
-    HANDLE h = openIn(parent, source, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                      FILE_OPEN, FILE_NON_DIRECTORY_FILE, status);
+    std::wstring target;
+    HANDLE h = openToRename(parent, from, to, target);
     if (h == INVALID_HANDLE_VALUE) return false;
     const bool renamed = replaceWith(h, parent, target, nullptr);
     CloseHandle(h);
@@ -895,13 +906,10 @@ bool removeIn(const Dir& parent, const std::string& name) {
 // whatever stands there.
 bool renameNewIn(const Dir& parent, const std::string& from, const std::string& to, bool& taken) {
     taken = false;
-    std::wstring source, target;
-    if (!wideName(from, source) || !wideName(to, target)) return false;
-    NTSTATUS status = 0;
-    HANDLE h = openIn(parent, source, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                      FILE_OPEN, FILE_NON_DIRECTORY_FILE, status);
+    std::wstring target;
+    HANDLE h = openToRename(parent, from, to, target);
     if (h == INVALID_HANDLE_VALUE) return false;
-    status = renameTo(h, parent, target, Replace::never);
+    const NTSTATUS status = renameTo(h, parent, target, Replace::never);
     CloseHandle(h);
     const bool renamed = status >= 0;
     if (!renamed) noteStatus(status);
