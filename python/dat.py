@@ -164,7 +164,12 @@ class Archive:
 
     def __init__(self, path):
         lib = _library()
-        handle = lib.dat_open(os.fsencode(path))
+        raw = os.fsencode(path)
+        # The library takes C strings: a zero byte would cut the path short
+        # and open another file.
+        if b"\0" in raw:
+            raise ValueError("embedded null byte")
+        handle = lib.dat_open(raw)
         if not handle:
             raise MemoryError("no memory to open an archive")
         why = lib.dat_error(handle)
@@ -238,7 +243,9 @@ class Archive:
         handle = self._open_handle()
         if isinstance(member, Entry):
             return member.index
-        i = self._lib.dat_find(handle, _raw(member))
+        raw = _raw(member)
+        # No stored name holds a zero byte; cut there, the path would find another entry.
+        i = _NONE if b"\0" in raw else self._lib.dat_find(handle, raw)
         if i == _NONE:
             raise NotFound("not in the archive", member)
         return i

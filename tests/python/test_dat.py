@@ -212,6 +212,7 @@ FAILURES = [
     ("worked_example", "data/none.txt", dat.NotFound, "not in the archive"),
     ("worked_example", "data\\a.txt\\", dat.NotFound, "not in the archive"),
     ("worked_example", "data/", dat.Error, "is a directory"),
+    ("worked_example", "data/a.txt\0.bin", dat.NotFound, "not in the archive"),
     ("file_past_data_region", "d/bad.txt", dat.DamagedArchive, "its bytes lie outside the archive"),
 ]
 
@@ -228,6 +229,12 @@ def test_failures_raise_by_kind_with_the_text(tmp_path, stem, member, error, why
     assert type(failed.value) is error
     assert failed.value.why == why or why is None and failed.value.why.startswith("Damaged archive: ")
     assert str(failed.value) == f"{member if member is not None else path}: {failed.value.why}"
+
+
+def test_archive_path_with_a_zero_byte_is_refused_as_open_refuses_it():
+    for path in (f"{DATA}/worked_example.dat\0.x", os.fsencode(DATA / "worked_example.dat") + b"\0.x"):
+        with pytest.raises(ValueError):
+            dat.open(path)
 
 
 def test_help_documents_every_public_name():
