@@ -248,3 +248,26 @@ def test_help_documents_every_public_name():
                 if callable(member) and not attr.startswith("_") and not (member.__doc__ or "").strip():
                     undocumented.append(f"{name}.{attr}")
     assert undocumented == []
+
+
+
+# Each row: what is closed, then what is done and must raise ValueError.
+AFTER_CLOSING = [
+    ("archive", "archive.read", lambda archive, member: archive.read("data/a.txt")),
+    ("archive", "archive.open", lambda archive, member: archive.open("data/a.txt")),
+    ("archive", "archive.names", lambda archive, member: archive.names()),
+    ("archive", "member.read", lambda archive, member: member.read()),
+    ("archive", "member.readinto", lambda archive, member: member.readinto(bytearray(2))),
+    ("member", "member.read", lambda archive, member: member.read()),
+    ("member", "member.seek", lambda archive, member: member.seek(1)),
+]
+
+
+@pytest.mark.parametrize("closed,done,action", AFTER_CLOSING, ids=[f"{c}-{d}" for c, d, _ in AFTER_CLOSING])
+def test_nothing_is_read_once_closed(closed, done, action):
+    archive = dat.open(DATA / "worked_example.dat")
+    member = archive.open("data/m.msh")
+    (archive if closed == "archive" else member).close()
+    with pytest.raises(ValueError):
+        action(archive, member)
+    archive.close()
