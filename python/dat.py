@@ -242,6 +242,13 @@ class Archive:
         """The index of member: an Entry of this archive or a path."""
         handle = self._open_handle()
         if isinstance(member, Entry):
+            # By its index, which names the entry itself where paths repeat;
+            # an entry of another archive is not taken for this one's.
+            fields = _EntryFields()
+            if (self._lib.dat_entry_at(handle, member.index, fields) != 0
+                    or _text(fields.name) != member.name or fields.size != member.size
+                    or (0 if fields.kind else fields.offset) != member.offset):
+                raise NotFound("not in the archive", member.path)
             return member.index
         raw = _raw(member)
         # No stored name holds a zero byte; cut there, the path would find another entry.

@@ -271,3 +271,11 @@ def test_nothing_is_read_once_closed(closed, done, action):
     with pytest.raises(ValueError):
         action(archive, member)
     archive.close()
+
+
+@pytest.mark.parametrize("how", ["read", "open"])
+def test_an_entry_of_another_archive_is_not_found(how):
+    with dat.open(DATA / "worked_example.dat") as one, dat.open(DATA / "file_past_data_region.dat") as other:
+        for entry in one.entries()[1:] + [one.entries()[1]._replace(index=99)]:
+            with pytest.raises(dat.NotFound):
+                getattr(other, how)(entry)
