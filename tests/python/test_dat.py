@@ -279,3 +279,29 @@ def test_an_entry_of_another_archive_is_not_found(how):
         for entry in one.entries()[1:] + [one.entries()[1]._replace(index=99)]:
             with pytest.raises(dat.NotFound):
                 getattr(other, how)(entry)
+
+
+# Each row: how a member of an archive cut short after it was opened is
+# read: the cut takes the end of d/n.tex and of d/n.bin before it.
+def seek_and_read(member, to):
+    member.seek(to)
+    return member.read()
+
+
+READ_WHEN_CUT = {
+    "read": lambda archive: archive.read("d/n.bin"),
+    "open and read": lambda archive: archive.open("d/n.tex").read(),
+    "open, seek and read": lambda archive: seek_and_read(archive.open("d/n.bin"), 250000),
+    "buffered": lambda archive: io.BufferedReader(archive.open("d/n.tex")).read(),
+}
+
+
+@pytest.mark.parametrize("row", READ_WHEN_CUT)
+def test_an_archive_cut_after_opening_is_never_read_short(tmp_path, noise_archive, row):
+    path = tmp_path / "cut.dat"
+    path.write_bytes(noise_archive[0].read_bytes())
+    with dat.open(path) as archive:
+        assert [e.path for e in archive.entries()] == ["d\\", "d\\n.bin", "d\\n.tex"]
+        os.truncate(path, path.stat().st_size - 400000)
+        with pytest.raises(dat.Error):
+            READ_WHEN_CUT[row](archive)
