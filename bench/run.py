@@ -40,7 +40,7 @@ import time
 GNU_TIME = "/usr/bin/time"
 
 
-def make_big(root):
+def make_big(root, mib=128):
     os.makedirs(root, exist_ok=True)
     rng = random.Random(1)
     chunk = 1 << 20
@@ -49,7 +49,7 @@ def make_big(root):
     for i in range(8):
         base = rng.randbytes(chunk)
         with open(os.path.join(root, f"blob{i}.bin"), "wb") as f:
-            for m in range(128):
+            for m in range(mib):
                 r = (m * 4099) % chunk
                 f.write(base[r:] + base[:r])
 
@@ -140,6 +140,78 @@ def commands(tool, root, name):
     return table
 
 
+def drop_caches():
+    """Flushes dirty pages and, as root, drops the page cache."""
+    os.sync()
+    try:
+        with open("/proc/sys/vm/drop_caches", "w") as f:
+            f.write("3\n")
+    except OSError:
+        pass
+
+
+def make_tex(root, mib):
+    """make_big's files, of mib MiB each, named to be stored plain."""
+    make_big(root, mib)
+    for name in os.listdir(root):
+        os.rename(os.path.join(root, name), os.path.join(root, name[:-4] + ".tex"))
+
+
+def compare_rows(tool, root):
+    """(label, ours, reference): each a list of argv lists run in root, in
+    order; only the last is timed. The archive big.dat holds tree/, whose
+    tree/blob0.bin is replaced, new.bin added and tree/blob5.bin removed."""
+    dat = "tex.dat"
+    x = [tool, "x", "-C", "out", dat]
+    return [
+        ("c of large .tex files vs cp",
+         [["rm", "-f", dat], [tool, "c", dat, "tex"]],
+         [["rm", "-rf", "copy"], ["cp", "-r", "tex", "copy"]]),
+        ("x of large .tex files vs cp",
+         [["rm", "-rf", "out"], x],
+         [["rm", "-rf", "copy"], ["cp", "-r", "tex", "copy"]]),
+        ("u replacing a 1 MiB file vs cp+rename",
+         [[tool, "u", "big.dat", "tree/blob0.bin"]],
+         [["sh", "-c", "cp big.dat .big.tmp && mv .big.tmp big.dat"]]),
+        ("u replacing a 1 MiB file vs x+c",
+         [[tool, "u", "big.dat", "tree/blob0.bin"]],
+         [["rm", "-rf", "whole"],
+          ["sh", "-c", f"{tool} x -q -C whole big.dat && cd whole && {tool} c -q ../big2.dat tree"]]),
+        ("u adding a 1 MiB file vs cp+rename",
+         [[tool, "d", "big.dat", "tree/new.bin"], [tool, "u", "big.dat", "tree/new.bin"]],
+         [["sh", "-c", "cp big.dat .big.tmp && mv .big.tmp big.dat"]]),
+        ("d of one member vs cp+rename",
+         [[tool, "u", "big.dat", "tree/blob5.bin"], [tool, "d", "big.dat", "tree/blob5.bin"]],
+         [["sh", "-c", "cp big.dat .big.tmp && mv .big.tmp big.dat"]]),
+    ]
+
+
+def compare(tool, base, mib):
+    """One run of each row, caches dropped, as: label, ours, reference, ratio."""
+    root = os.path.join(base, f"compare-{mib}")
+    if not os.path.exists(os.path.join(root, "done")):
+        shutil.rmtree(root, ignore_errors=True)
+        make_tex(os.path.join(root, "tex"), mib)
+        make_big(os.path.join(root, "tree"), mib)
+        with open(os.path.join(root, "tree", "new.bin"), "wb") as f:
+            f.write(random.Random(4).randbytes(1 << 20))
+        open(os.path.join(root, "done"), "w").close()
+    with open(os.path.join(root, "tree", "blob0.bin"), "r+b") as f:
+        f.truncate(1 << 20)  # the member replaced: 1 MiB
+    subprocess.run([tool, "c", "-q", "big.dat", "tree"], cwd=root, check=True)
+    subprocess.run([tool, "c", "-q", "tex.dat", "tex"], cwd=root, check=True)
+    print(f"{'comparison':42} {'ours s':>8} {'ref s':>8} {'ratio':>6}")
+    for label, ours, ref in compare_rows(tool, root):
+        walls = []
+        for argvs in (ours, ref):
+            for argv in argvs[:-1]:
+                subprocess.run(argv, cwd=root, check=True, stdout=subprocess.DEVNULL)
+            drop_caches()
+            walls.append(timed(argvs[-1], root)[0])
+        print(f"{label:42} {walls[0]:8.3f} {walls[1]:8.3f} {walls[0] / walls[1]:6.2f}")
+        sys.stdout.flush()
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--tool", default="build/dattool")
@@ -147,9 +219,14 @@ def main():
     ap.add_argument("--sets", default="big,small")
     ap.add_argument("--dir", default=os.path.join(tempfile.gettempdir(), "dattool-bench"))
     ap.add_argument("--out", help="where extractions go (default: /dev/shm when present, else DIR)")
+    ap.add_argument("--compare", type=int, metavar="MIB",
+                    help="instead: c and x of 8 large .tex files against cp, u and d in the archive "
+                         "of 8 files against copying it, files of MIB MiB (128: the 1 GiB sets)")
     args = ap.parse_args()
     tool = os.path.abspath(args.tool)
     os.makedirs(args.dir, exist_ok=True)
+    if args.compare:
+        return compare(tool, args.dir, args.compare)
     out = args.out or ("/dev/shm" if os.path.isdir("/dev/shm") else args.dir)
     out = os.path.join(out, "dattool-bench-out")
     os.makedirs(out, exist_ok=True)

@@ -1,5 +1,6 @@
 # bash completion for dattool: commands, options, archives, the directories
-# of c and -C, and for l and x the paths inside the archive on the line,
+# of c and -C, the files and directories of u, and for l, x and d the paths
+# inside the archive on the line,
 # read with "dattool l -q" and offered with "/" between names, one level at
 # a time, so that no backslash needs quoting.
 
@@ -26,7 +27,7 @@ _dattool() {
     ((COMP_CWORD > 0)) && prev=${COMP_WORDS[COMP_CWORD - 1]}
     COMPREPLY=()
     if ((COMP_CWORD == 1)); then
-        mapfile -t COMPREPLY < <(compgen -W "c l x help --help -h --version" -- "$cur")
+        mapfile -t COMPREPLY < <(compgen -W "c l x u d help --help -h --version" -- "$cur")
         return
     fi
     local command=${COMP_WORDS[1]:0:1} archive="" names=0 ended=0 i word
@@ -55,7 +56,7 @@ _dattool() {
         local options="-q --help --version --"
         case $command in
             l) options="$options -v" ;;
-            c | x) options="$options -C" ;;
+            c | x | u) options="$options -C" ;;
         esac
         mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
         return
@@ -71,7 +72,11 @@ _dattool() {
             compopt -o filenames 2>/dev/null
             mapfile -t COMPREPLY < <(compgen -d -- "$cur")
             ;;
-        l | x)
+        u)
+            compopt -o filenames 2>/dev/null
+            mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+            ;;
+        l | x | d)
             compopt -o filenames 2>/dev/null
             mapfile -t COMPREPLY < <(_dattool_members "${COMP_WORDS[0]}" "$archive" "$cur")
             # A directory is completed into, not past.

@@ -1,6 +1,7 @@
 #include "commands.h"
 
 #include <cstdio>
+#include <functional>
 #include <new>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "archive/keyed_stream.h"
 #include "creation/planner.h"
 #include "creation/scanner.h"
+#include "creation/updater.h"
 #include "creation/writer.h"
 #include "platform/platform.h"
 #include "reading/extraction.h"
@@ -249,12 +251,12 @@ File tempIn(Staging& staged) {
 // A regular file is replaced only by a complete archive; until then it
 // stays as it was. A device or a FIFO is written as it is: then, or when
 // no temporary file can be made, the staging's file stays closed.
-Staging stagingFor(Printer& out, const File& f, const std::string& archive) {
+Staging stagingFor(Printer& out, const File& f, const std::string& archive, bool inPlace) {
     Staging staged;
     if (!fileIsRegular(f)) return staged;
     staged.dir = dirHolding(f, archive, staged.name);
     if (staged.dir) staged.file = tempIn(staged);
-    if (!staged.file && !out.quiet())
+    if (!staged.file && inPlace && !out.quiet())
         std::printf("Cannot make a temporary file beside %s: writing it in place\n",
                     out.shown(archive).c_str());
     return staged;
@@ -296,8 +298,9 @@ struct Target {
 // there is nothing. An existing archive is opened without truncating: its
 // permission decides whether it may be replaced, and a file that is
 // standard output as well must be refused while it still holds what it
-// held.
-bool openTarget(Printer& out, const std::string& archive, Target& t) {
+// held. A changed archive (inPlace false) is read while it is written:
+// it is written only beside the old one.
+bool openTarget(Printer& out, const std::string& archive, Target& t, bool inPlace = true) {
     t.old = fileOpenWrite(archive, &t.missing);
     if (t.old && isStandardOutput(t.old)) {
         // Every line printed would land in the archive, whatever standard
@@ -308,8 +311,13 @@ bool openTarget(Printer& out, const std::string& archive, Target& t) {
     if (t.missing)
         t.staged = stagingForNew(out, archive, t.old);
     else if (t.old)
-        t.staged = stagingFor(out, t.old, archive);
+        t.staged = stagingFor(out, t.old, archive, inPlace);
     t.staging = static_cast<bool>(t.staged.file);
+    if (!t.staging && !inPlace) {
+        out.failure(archive, t.missing ? "No such file or directory" : lastError(),
+                    "Unable to make a temporary file beside %s", out.shown(archive).c_str());
+        return false;
+    }
     t.made = t.missing && t.old;
     if (t.staging || (t.old && (t.made || fileTruncate(t.old)))) return true;
     out.failure(archive, lastError(), "Unable to open %s for writing", out.shown(archive).c_str());
@@ -348,8 +356,8 @@ std::vector<std::string> expanded(const std::vector<std::string>& args) {
     return dirs;
 }
 
-// What building and writing an archive came to.
-enum class Outcome { written, unwritten, tooLarge, noDirectory };
+// What building and writing an archive came to; refused: told already.
+enum class Outcome { written, unwritten, tooLarge, noDirectory, refused };
 
 // Builds the tree from the directories and writes the archive to target.
 // With -C the directories are read, and their files copied, in the
@@ -370,6 +378,24 @@ Outcome writeTree(Printer& out, const Options& o, KeyedFile& target, const std::
     const bool written = createFile(target, root, own, out);
     if (!leaveDirectory(there)) out.failureOnStderr(".", lastError());
     return written ? Outcome::written : Outcome::unwritten;
+}
+
+// The old archive a change copies its files from.
+struct ChangeFrom {
+    const File& file;
+    uint32_t tocSize;
+};
+
+// Writes the changed tree a to target, its files from old or from disk.
+Outcome writeChanged(Printer& out, const Options& o, Archive& a, const ChangeFrom& old, KeyedFile& target,
+                     const std::vector<FileId>& own) {
+    const std::vector<Source> sources = planChange(a);
+    if (archiveLength(a.root) > maxArchiveLength) return Outcome::tooLarge;
+    std::string why;
+    if (writeChange(target, a, sources, old.file, old.tocSize, own, out, why)) return Outcome::written;
+    if (why.empty()) return Outcome::unwritten;
+    out.failure(o.archive, why, "Unable to copy from %s: %s", out.shown(o.archive).c_str(), why.c_str());
+    return Outcome::refused;
 }
 
 // Puts a complete archive, written to a temporary file, in place. The file
@@ -409,7 +435,14 @@ void finish(Printer& out, const std::string& archive, Target& t, File& file, boo
 
 }  // namespace
 
-int createArchive(Printer& out, const Options& o) {
+namespace {
+
+// Writes the archive o names, beside the old one and put in its place once
+// complete where it can, with what build writes into target; with inPlace
+// false only so. Reading the files below -C, it goes there first and
+// back afterwards.
+using Build = std::function<Outcome(KeyedFile& target, const std::vector<FileId>& own)>;
+int writeArchive(Printer& out, const Options& o, const Build& build, bool inPlace) {
     const std::string& archive = o.archive;
     const std::string& from = o.directory;
     // -C: a directory that cannot be entered is found before the archive
@@ -422,7 +455,7 @@ int createArchive(Printer& out, const Options& o) {
         }
     }
     Target t;
-    if (!openTarget(out, archive, t)) return statusFailed;
+    if (!openTarget(out, archive, t, inPlace)) return statusFailed;
     // A new archive has no file of its own to name yet.
     std::vector<FileId> own = {t.old ? fileIdOf(t.old) : FileId{}};
     if (t.staging) own.push_back(fileIdOf(t.staged.file));
@@ -436,7 +469,7 @@ int createArchive(Printer& out, const Options& o) {
     };
     Outcome made = Outcome::unwritten;
     try {
-        made = writeTree(out, o, target, own);
+        made = build(target, own);
     } catch (const std::bad_alloc&) {
         // A tree that fans out through links can outgrow memory before it
         // reaches the size limit.
@@ -450,12 +483,90 @@ int createArchive(Printer& out, const Options& o) {
             out.failure(from, lastError(), "Unable to open directory %s", out.shown(from).c_str());
             discard(archive, t, target.file);
             return statusFailed;
+        case Outcome::refused:
+            discard(archive, t, target.file);
+            return statusFailed;
         case Outcome::written:
         case Outcome::unwritten:
             break;
     }
     finish(out, archive, t, target.file, made == Outcome::written);
     return finalStatus(out);
+}
+
+// "u": the tree of the old archive with the paths from disk put in. The
+// paths are read, and their files copied, in the directory -C names.
+Outcome addPaths(Printer& out, const Options& o, Archive& a, const ChangeFrom& old, KeyedFile& target,
+                 const std::vector<FileId>& own) {
+    Visit there;
+    if (!o.directory.empty() && !enterDirectory(o.directory, there)) return Outcome::noDirectory;
+    for (const std::string& path : expanded(o.names)) {
+        std::string why;
+        if (addPath(a, path, own, out, why)) continue;
+        out.failure(path, why, "Unable to add %s", out.shown(path).c_str());
+        return Outcome::refused;
+    }
+    return writeChanged(out, o, a, old, target, own);
+}
+
+// "d": the entries the members select, told and removed; false when they
+// select none, which leaves nothing to do.
+bool removeMembers(Printer& out, const Options& o, Archive& a) {
+    Members members = membersOf(o.names);
+    const std::vector<Verdict> verdicts = judgeExtraction(a);
+    const std::vector<bool> selected = selectedBy(members, verdicts);
+    reportMissing(out, members);
+    bool any = false;
+    for (size_t i = 0; i < verdicts.size(); ++i) {
+        // Each entry removed once: a directory's entries go with it.
+        if (!selected[i] || (verdicts[i].parent != topLevel && selected[verdicts[i].parent])) continue;
+        any = true;
+        if (!o.quiet) std::printf("Removing %s...\n", out.shown(storedPath(verdicts, i)).c_str());
+        out.progress();
+    }
+    removeSelected(a, verdicts, selected);
+    return any;
+}
+
+}  // namespace
+
+int createArchive(Printer& out, const Options& o) {
+    return writeArchive(
+        out, o,
+        [&](KeyedFile& target, const std::vector<FileId>& own) { return writeTree(out, o, target, own); },
+        true);
+}
+
+int changeArchive(Printer& out, const Options& o) {
+    const std::string& archive = o.archive;
+    Opened opened = openArchive(archive, true);
+    if (opened.failure != Failure::none) {
+        out.failure(archive, opened.why, "Unable to open %s", out.shown(archive).c_str());
+        return statusFailed;
+    }
+    // Refused before anything is written: an archive "c" could not have
+    // written, or a damaged one, would not come out as "c" writes it.
+    Decoded decoded = decodeArchive(opened);
+    std::string why = decoded.failure == Failure::none
+                          ? unchangeable(decoded.archive, fileLength(opened.file))
+                          : decoded.why;
+    if (!why.empty()) {
+        out.failure(archive, why, "Unable to change %s: %s", out.shown(archive).c_str(), why.c_str());
+        return statusFailed;
+    }
+    Archive& a = decoded.archive;
+    const ChangeFrom old{opened.file, a.tocSize};
+    if (o.command == 'd' && !removeMembers(out, o, a)) return statusFailed;
+    return writeArchive(
+        out, o,
+        [&](KeyedFile& target, const std::vector<FileId>& own) {
+            const Outcome made = o.command == 'u' ? addPaths(out, o, a, old, target, own)
+                                                  : writeChanged(out, o, a, old, target, own);
+            // Read no more: Windows replaces no file held open.
+            fileClose(opened.file);
+            return made;
+        },
+        false);
 }
 
 namespace {
@@ -480,6 +591,7 @@ int runArguments(Printer& out, const Options& o, const std::string& program) {
         case Ask::run:
             break;
     }
+    if (o.command == 'u' || o.command == 'd') return changeArchive(out, o);
     return o.command == 'c' ? createArchive(out, o) : readArchive(out, o);
 }
 

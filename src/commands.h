@@ -14,8 +14,9 @@ namespace dat::detail {
 constexpr int statusFailed = -1;  // the shell sees 255
 
 // Runs the command that args names: args[0] is the program's name, args[1]
-// the command, then the archive, the members of "l" and "x" or the
-// directories of "c" (which may be wildcard patterns), and options
+// the command, then the archive, the members of "l", "x" and "d", the
+// directories of "c" or the paths of "u" (which may be wildcard
+// patterns), and options
 // anywhere among them (see options.h).
 // Prints the usage text when they do not suffice. Returns 0 or statusFailed;
 // statusFailed too when standard output was closed or lost a write.
@@ -26,5 +27,9 @@ int readArchive(Printer& out, const Options& options);
 
 // "c" as options ask, told through out.
 int createArchive(Printer& out, const Options& options);
+
+// "u" or "d" as options ask, told through out: the archive changed into
+// the one "c" would write of the changed tree, put in place once complete.
+int changeArchive(Printer& out, const Options& options);
 
 }  // namespace dat::detail

@@ -5,7 +5,7 @@ namespace dat::detail {
 namespace {
 
 bool isCommand(char c) {
-    return c == 'c' || c == 'l' || c == 'x';
+    return c == 'c' || c == 'l' || c == 'x' || c == 'u' || c == 'd';
 }
 
 struct Reading {
@@ -105,9 +105,12 @@ Options checked(const Reading& r, const std::string& word) {
     const Options& o = r.options;
     if (!r.hasArchive) return wrong(o, word, "no archive given");
     if (o.command == 'c' && o.names.empty()) return wrong(o, word, "no directory given");
+    if (o.command == 'u' && o.names.empty()) return wrong(o, word, "no path given");
+    if (o.command == 'd' && o.names.empty()) return wrong(o, word, "no member given");
     const std::string command(1, o.command);
     if (o.verbose && o.command != 'l') return wrong(o, "-v", "not an option of " + command);
-    if (!o.directory.empty() && o.command == 'l') return wrong(o, "-C", "not an option of " + command);
+    if (!o.directory.empty() && (o.command == 'l' || o.command == 'd'))
+        return wrong(o, "-C", "not an option of " + command);
     return o;
 }
 
@@ -136,12 +139,15 @@ Commands:
   c ARCHIVE DIRECTORY...  create ARCHIVE from the directories
   l ARCHIVE [MEMBER...]   list the paths in ARCHIVE, or only the members
   x ARCHIVE [MEMBER...]   extract ARCHIVE, or only the members, here
+  u ARCHIVE PATH...       add the files and directories at PATH to ARCHIVE,
+                          in place of entries of the same path
+  d ARCHIVE MEMBER...     remove the members from ARCHIVE
   help, -h, --help        show this help
   --version               show the version
 
 Options, anywhere after the command:
-  -C DIR  x: extract below DIR, made if missing; c: read the directories in DIR
-  -q      quiet: l prints the paths alone, c and x print nothing but failures
+  -C DIR  x: extract below DIR, made if missing; c, u: read the paths in DIR
+  -q      quiet: l prints the paths alone, c, x, u and d nothing but failures
   -v      l: each entry's type, size and data offset, then the totals
   --      what follows is a name, even if it begins with "-"
 
@@ -153,6 +159,8 @@ Examples:
   dattool c game.dat data textures
   dattool l -v game.dat
   dattool x game.dat 'textures/*.tex' -C out
+  dattool u game.dat textures/wall.tex
+  dattool d game.dat 'textures/old*'
 
 Failures are told on standard error; the exit status is 0 only when
 everything asked for was done. Manual: man dattool (dattool(1)).

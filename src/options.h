@@ -12,9 +12,9 @@ enum class Ask { run, help, version, wrong };
 
 struct Options {
     Ask ask = Ask::run;
-    char command = 0;  // 'c', 'l' or 'x': the first byte of the command word
+    char command = 0;  // 'c', 'l', 'x', 'u' or 'd': the first byte of the command word
     std::string archive;
-    // Members for "l" and "x", directories for "c".
+    // Members for "l", "x" and "d", directories for "c", paths for "u".
     std::vector<std::string> names;
     std::string directory;  // -C; empty when not given
     bool quiet = false;     // -q

@@ -122,6 +122,14 @@ bool WriteData(KeyedFile& f, const void* bytes, size_t n, uint8_t scrambled) {
     return whole;
 }
 
+uint64_t copyPlain(KeyedFile& f, const File& from, uint64_t at, uint64_t n, bool& toFailed) {
+    toFailed = !flushData(f);
+    if (toFailed) return 0;
+    const uint64_t done = fileCopy(from, at, f.file, n, toFailed);
+    f.key = advance(f.key, static_cast<size_t>(done & 0xFF));
+    return done;
+}
+
 bool flushData(KeyedFile& f) {
     const size_t n = f.pendingSize;
     f.pendingSize = 0;

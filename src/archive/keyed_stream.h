@@ -53,6 +53,12 @@ bool WriteData(KeyedFile& f, const void* bytes, size_t n, uint8_t scrambled);
 // fewer bytes. Call it before closing a handle that was written to.
 bool flushData(KeyedFile& f);
 
+// Copies up to n bytes of from, read at offset at, into the archive
+// unscrambled, after what waits: the kernel moves them where it can. The
+// key advances by the bytes copied. Returns their number; toFailed says
+// whether the archive took fewer than it was given, as fileCopy does.
+uint64_t copyPlain(KeyedFile& f, const File& from, uint64_t at, uint64_t n, bool& toFailed);
+
 // Reads exactly n bytes at absolute offset into buf, descrambling them by
 // that offset when scrambled is nonzero. It keeps no state and moves no
 // position, so any number of threads may read one open archive at once.

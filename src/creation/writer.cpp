@@ -25,10 +25,38 @@ bool writeZeros(KeyedFile& f, uint8_t* buf, uint64_t n, uint8_t scrambled) {
     return true;
 }
 
-// Copies exactly e.size bytes, whatever has become of the source since the
-// scan: the record already promises that many at e.offset.
-bool copyFile(KeyedFile& f, uint8_t* buf, const Entry& e, const std::string& path,
-              const std::vector<FileId>& own, Reporter& report) {
+// Bytes a plain file moves by one kernel copy between two progress calls.
+constexpr uint64_t copyPiece = uint64_t(transferSize) * 64;
+
+// Stores up to e.size bytes of in, from its start: a plain file of a
+// buffer or more by the kernel's copy, anything else a chunk at a time
+// through buf. copied: how many in gave. False when the archive took fewer.
+bool storeBytes(KeyedFile& f, uint8_t* buf, const File& in, const Entry& e, Reporter& report,
+                uint64_t& copied) {
+    const bool kernel = !e.scrambled && e.size >= transferSize;
+    copied = 0;
+    while (copied < e.size) {
+        const uint64_t want = std::min<uint64_t>(e.size - copied, kernel ? copyPiece : transferSize);
+        bool failed = false;
+        uint64_t got = 0;
+        if (kernel) {
+            got = copyPlain(f, in, copied, want, failed);
+        } else {
+            got = fileReadAt(in, copied, buf, static_cast<size_t>(want));
+            failed = got > 0 && !WriteData(f, buf, static_cast<size_t>(got), e.scrambled);
+        }
+        if (failed) return false;
+        copied += got;
+        if (got < want) break;
+        report.moved();
+    }
+    return true;
+}
+
+}  // namespace
+
+bool storeFile(KeyedFile& f, uint8_t* buf, const Entry& e, const std::string& path,
+               const std::vector<FileId>& own, Reporter& report) {
     report.writing(path, e.size);
     File in = fileOpenRead(path);
     // Only a regular file is read: what stands there now may be a device
@@ -45,25 +73,21 @@ bool copyFile(KeyedFile& f, uint8_t* buf, const Entry& e, const std::string& pat
         report.sourceFault(path, SourceFault::unreadable, e.size, in ? "not a regular file" : lastError());
         return writeZeros(f, buf, e.size, e.scrambled);
     }
-    uint64_t left = e.size;
-    while (left > 0) {
-        size_t want = chunk(left);
-        size_t got = fileRead(in, buf, want);
-        if (got > 0 && !WriteData(f, buf, got, e.scrambled)) return false;
-        left -= got;
-        if (got < want) break;
-        report.moved();
-    }
+    uint64_t copied = 0;
+    if (!storeBytes(f, buf, in, e, report, copied)) return false;
+    const uint64_t left = e.size - copied;
     if (left > 0) {
         report.sourceFault(path, SourceFault::shrank, static_cast<uint32_t>(left),
                            "shrank since it was scanned");
         return writeZeros(f, buf, left, e.scrambled);
     }
     uint8_t extra = 0;
-    if (fileRead(in, &extra, 1) > 0)
+    if (fileReadAt(in, e.size, &extra, 1) > 0)
         report.sourceFault(path, SourceFault::grew, e.size, "grew since it was scanned");
     return true;
 }
+
+namespace {
 
 // Appends the record of e and, for a directory, the records of its subtree.
 void writeTOC(std::vector<uint8_t>& toc, const Entry& e) {
@@ -89,7 +113,7 @@ bool writeFile(KeyedFile& f, uint8_t* buffer, std::string& path, const std::vect
         if (mark > 0) path += '\\';
         path += e->name;
         marks.push_back(path.size());
-        if (e->type == typeFile && !copyFile(f, buffer, *e, path, own, report)) {
+        if (e->type == typeFile && !storeFile(f, buffer, *e, path, own, report)) {
             path.resize(top);
             return false;
         }

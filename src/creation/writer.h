@@ -20,4 +20,11 @@ namespace dat::detail {
 // never read.
 bool createFile(KeyedFile& f, const Entry& root, const std::vector<FileId>& own, Reporter& report);
 
+// Copies the file e from path, exactly e.size bytes, whatever has become of
+// it since the scan: the record already promises that many at e.offset.
+// buf holds transferSize bytes. False when the archive took fewer bytes;
+// a source that fell short or is one of `own` is told and filled with zeros.
+bool storeFile(KeyedFile& f, uint8_t* buf, const Entry& e, const std::string& path,
+               const std::vector<FileId>& own, Reporter& report);
+
 }  // namespace dat::detail

@@ -28,6 +28,10 @@ struct File {
 
 // Opens an existing file for reading; others may read it meanwhile.
 File fileOpenRead(const std::string& path);
+// The same for a file that this program replaces while it reads it (an
+// archive changed by "u" or "d"): on Windows others may also write, rename
+// or remove it meanwhile, as fileOpenWrite and fileKeep need.
+File fileOpenReadShared(const std::string& path);
 
 // Reads up to n bytes, stopping early only at the end of the file or on an
 // error; returns the number read.
@@ -40,6 +44,14 @@ size_t fileWrite(File& f, const void* buf, size_t n);
 // anyway: a handle read this way is not read with fileRead as well.
 size_t fileReadAt(const File& f, uint64_t offset, void* buf, size_t n);
 uint64_t filePosition(const File& f);
+// Copies up to n bytes of from, read at offset at, to `to` at its
+// position, which moves past them; from's position is neither used nor
+// moved. The kernel copies where it can, so the bytes never pass through
+// the program; where it cannot (another file system, an older kernel,
+// Windows) they go through a buffer instead, and nobody is told. Returns
+// the number copied: fewer at the end of from or on an error, and then
+// toFailed says whether it was `to` that took fewer than it was given.
+uint64_t fileCopy(const File& from, uint64_t at, File& to, uint64_t n, bool& toFailed);
 bool fileSeek(File& f, uint64_t pos);
 // Current length, or 0 when it cannot be had.
 uint64_t fileLength(const File& f);

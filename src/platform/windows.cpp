@@ -171,6 +171,17 @@ File fileOpenRead(const std::string& path) {
     return fileFrom(h == INVALID_HANDLE_VALUE ? noted(h) : h);
 }
 
+File fileOpenReadShared(const std::string& path) {
+    std::wstring wide;
+    if (!wideName(path, wide)) {
+        lastCode = ERROR_NO_UNICODE_TRANSLATION;
+        return File();
+    }
+    HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
+    return fileFrom(h == INVALID_HANDLE_VALUE ? noted(h) : h);
+}
+
 size_t fileRead(File& f, void* buf, size_t n) {
     size_t done = 0;
     auto* p = static_cast<char*>(buf);
@@ -213,6 +224,23 @@ size_t fileWrite(File& f, const void* buf, size_t n) {
         done += put;
     }
     f.pos += done;
+    return done;
+}
+
+// The system has no copy that spares the program the bytes: they go
+// through a buffer.
+uint64_t fileCopy(const File& from, uint64_t at, File& to, uint64_t n, bool& toFailed) {
+    std::vector<char> buffer(static_cast<size_t>(n < (uint64_t(1) << 18) ? n : uint64_t(1) << 18));
+    toFailed = false;
+    uint64_t done = 0;
+    while (done < n) {
+        const size_t want = static_cast<size_t>(n - done < buffer.size() ? n - done : buffer.size());
+        const size_t got = fileReadAt(from, at + done, buffer.data(), want);
+        const size_t put = got > 0 ? fileWrite(to, buffer.data(), got) : 0;
+        done += put;
+        toFailed = put < got;
+        if (put < want) break;
+    }
     return done;
 }
 
@@ -1208,7 +1236,8 @@ File fileOpenWrite(const std::string& path, bool* missing) {
         lastCode = ERROR_NO_UNICODE_TRANSLATION;
         return File();
     }
-    HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+    // Read sharing lets "u" and "d" read the old archive while they replace it.
+    HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                            missing ? OPEN_EXISTING : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) noted(h);
     if (missing) *missing = h == INVALID_HANDLE_VALUE && lastCode == ERROR_FILE_NOT_FOUND;

@@ -151,9 +151,29 @@ std::string reason(const Extraction& walk, Reach r) {
     return walk.why;
 }
 
+// Copies a plain file of size bytes from absolute offset `from` of the
+// archive into out by the kernel's copy, which needs no buffer: the bytes
+// are stored as they are.
+bool copyPlainOut(Extraction& walk, File& out, uint64_t from, uint32_t size) {
+    constexpr uint64_t piece = uint64_t(transferSize) * 64;  // between two progress calls
+    for (uint64_t done = 0; done < size;) {
+        const uint64_t want = std::min<uint64_t>(size - done, piece);
+        bool outFailed = false;
+        const uint64_t got = fileCopy(walk.file, from + done, out, want, outFailed);
+        if (got < want) {
+            walk.why = outFailed ? lastError() : "the archive cannot be read there";
+            return false;
+        }
+        done += got;
+        walk.report.moved();
+    }
+    return true;
+}
+
 // Copies size bytes from absolute offset `from` of the archive into out, a
 // chunk at a time, so memory does not grow with the file.
 bool copyOut(Extraction& walk, File& out, uint64_t from, uint32_t size, uint8_t scrambled) {
+    if (!scrambled && size >= transferSize) return copyPlainOut(walk, out, from, size);
     uint8_t* buffer = walk.buffer.data();
     while (size > 0) {
         size_t n = std::min<size_t>(size, transferSize);

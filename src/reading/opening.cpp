@@ -7,8 +7,8 @@
 
 namespace dat::detail {
 
-Opened openArchive(const std::string& path) {
-    Opened opened{fileOpenRead(path), Failure::none, {}};
+Opened openArchive(const std::string& path, bool shared) {
+    Opened opened{shared ? fileOpenReadShared(path) : fileOpenRead(path), Failure::none, {}};
     if (!opened.file) {
         opened.failure = Failure::cannotOpen;
         opened.why = lastError();

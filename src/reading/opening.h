@@ -27,7 +27,8 @@ struct Opened {
     std::string why;  // the text for failure
 };
 
-Opened openArchive(const std::string& path);
+// shared: the archive is to be replaced while it is read (fileOpenReadShared).
+Opened openArchive(const std::string& path, bool shared = false);
 
 // What the archive's table of contents holds. A damaged archive keeps what
 // was decoded before the damage, which "l" lists; for any other failure the

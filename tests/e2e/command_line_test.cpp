@@ -73,7 +73,11 @@ TEST(CommandLine, TooFewArgumentsOrUnknownCommandShowUsage) {
         {{"x", "-v", "a.dat"}, errLine("-v", "not an option of x")},
         {{"c", "a.dat", "d", "-v"}, errLine("-v", "not an option of c")},
         {{"x", "-q"}, errLine("x", "no archive given")},
-        {{"c", "a.dat", "--"}, errLine("c", "no directory given")}};
+        {{"c", "a.dat", "--"}, errLine("c", "no directory given")},
+        {{"u", "a.dat"}, errLine("u", "no path given")},
+        {{"d", "a.dat", "--"}, errLine("d", "no member given")},
+        {{"d", "-C", "o", "a.dat", "m"}, errLine("-C", "not an option of d")},
+        {{"u", "a.dat", "p", "-v"}, errLine("-v", "not an option of u")}};
     for (const auto& [args, err] : cases) {
         ToolRun r = runTool(args, dir.path);
         EXPECT_EQ(r.out, usageText(programNameIn(r.out))) << args.size();
@@ -120,6 +124,15 @@ TEST(CommandLine, MembersDirectoriesQuietVerboseHelpAndVersion) {
     writeBytes(dir / "src/tree/f.txt", "f");
     writeBytes(dir / "src/tail/g.txt", "g");
     writeBytes(dir / "run.txt", "a file");
+    // Archives "c" could not have written, which u and d refuse unchanged.
+    const std::map<std::string, std::string> refused = {
+        {"order.dat", archiveBytes({dirNode("d", {fileNode("b", "1"), fileNode("a", "2")})})},
+        {"twice.dat", archiveBytes({dirNode("d", {fileNode("a", "1"), fileNode("a", "2")})})},
+        {"top.dat", archiveBytes({dirNode("d"), dirNode("d")})},
+        {"flag.dat", archiveBytes({dirNode("d", {fileNode("a.txt", "1", 0)})})},
+        {"up.dat", archiveBytes({dirNode("a/../../up", {fileNode("a", "1")})})},
+        {"cut.dat", readBytes(dataFile("cut_short.dat"))}};
+    for (const auto& [name, bytes] : refused) writeBytes(dir / name, bytes);
     const std::string opened = "Opening ../a.dat...ok\nParsing TOC...\n";
     const std::string extracting = opened + "Extracting...\n";
     const std::string leaves = errLine("bad\\..\\..\\escape.txt", "path leaves the current directory");
@@ -219,6 +232,60 @@ TEST(CommandLine, MembersDirectoriesQuietVerboseHelpAndVersion) {
          0,
          ""},
         {{"l", "-q", "../new.dat"}, "tail\\\ntail\\g.txt\ntree\\\ntree\\f.txt\n", 0, ""},
+        // u and d change it; a top-level directory put back comes last,
+        // as the last directory given to c.
+        {{"d", "-q", "../new.dat", "tail"}, "", 0, ""},
+        {{"u", "../new.dat", "-C", "../src", "tail/g.txt"}, "Writing tail\\g.txt...\n", 0, ""},
+        {{"l", "-q", "../new.dat"}, "tree\\\ntree\\f.txt\ntail\\\ntail\\g.txt\n", 0, ""},
+        {{"d", "../new.dat", "nothing"}, "", 255, errLine("nothing", "not in the archive")},
+        {{"u", "../new.dat", "missing"},
+         "Unable to add missing\n",
+         255,
+         sysLine("missing", "No such file or directory")},
+        // One path that cannot be added: nothing is.
+        {{"u", "../new.dat", "-C", "..", "run.txt", "missing"},
+         "Unable to add missing\n",
+         255,
+         sysLine("missing", "No such file or directory")},
+        {{"l", "-q", "../new.dat"}, "tree\\\ntree\\f.txt\ntail\\\ntail\\g.txt\n", 0, ""},
+        {{"u", "../new.dat", "../src"},
+         "Unable to add ../src\n",
+         255,
+         errLine("../src", "path leaves the current directory")},
+        {{"d", "../nowhere.dat", "x"},
+         "Unable to open ../nowhere.dat\n",
+         255,
+         sysLine("../nowhere.dat", "No such file or directory")},
+        // What u and d refuse, before anything is written.
+        {{"d", "../a.dat", "top.txt"},
+         "Unable to change ../a.dat: ..\\..\\escape.txt holds a separator\n",
+         255,
+         errLine("../a.dat", "..\\..\\escape.txt holds a separator")},
+        {{"d", "../up.dat", "x"},
+         "Unable to change ../up.dat: a/../../up\\: path leaves the current directory\n",
+         255,
+         errLine("../up.dat", "a/../../up\\: path leaves the current directory")},
+        {{"u", "../order.dat", "x"},
+         "Unable to change ../order.dat: a is out of order\n",
+         255,
+         errLine("../order.dat", "a is out of order")},
+        {{"d", "../twice.dat", "d/a"},
+         "Unable to change ../twice.dat: a is stored twice\n",
+         255,
+         errLine("../twice.dat", "a is stored twice")},
+        {{"d", "../top.dat", "d"},
+         "Unable to change ../top.dat: d is stored twice\n",
+         255,
+         errLine("../top.dat", "d is stored twice")},
+        {{"d", "../flag.dat", "d"},
+         "Unable to change ../flag.dat: a.txt is not stored as \"c\" stores it\n",
+         255,
+         errLine("../flag.dat", "a.txt is not stored as \"c\" stores it")},
+        {{"d", "../cut.dat", "data"},
+         "Unable to change ../cut.dat: Damaged archive: record at offset 58 runs past the end of the TOC at "
+         "71\n",
+         255,
+         errLine("../cut.dat", "Damaged archive: record at offset 58 runs past the end of the TOC at 71")},
         {{"c", "-C", "../nowhere", "../none.dat", "tree"},
          "Unable to open directory ../nowhere\n",
          255,
@@ -272,6 +339,7 @@ TEST(CommandLine, MembersDirectoriesQuietVerboseHelpAndVersion) {
     EXPECT_FALSE(exists(dir / "escape.txt"));
     EXPECT_FALSE(exists(dir / "../escape.txt"));
     EXPECT_EQ(readBytes(dir / "run.txt"), "a file");
+    for (const auto& [name, bytes] : refused) EXPECT_EQ(readBytes(dir / name), bytes) << name;
 }
 
 // The help names every command and option, shows each command at work
@@ -307,7 +375,11 @@ TEST(CommandLine, BashCompletionOffersCommandsOptionsArchivesAndMembers) {
     fs::create_directories(dir / "dir");
     const std::string tool = programUnderTest();
     const std::vector<std::pair<std::vector<std::string>, std::string>> rows = {
-        {{""}, "--help --version -h c help l x"},
+        {{""}, "--help --version -h c d help l u x"},
+        {{"u", "-"}, "-- --help --version -C -q"},
+        {{"d", "-"}, "-- --help --version -q"},
+        {{"d", "a.dat", "data/"}, "data/a.txt data/sub/"},
+        {{"u", "a.dat", "n"}, "notes.txt"},
         {{"l", "-"}, "-- --help --version -q -v"},
         {{"x", "-"}, "-- --help --version -C -q"},
         {{"x", ""}, "B.DAT a.dat dir"},

@@ -26,6 +26,14 @@ std::map<std::string, std::string> extracted(const ScratchDir& dir) {
     return treeOf(dir / "../fresh");
 }
 
+// n bytes that differ from their neighbours, so that a piece copied to the
+// wrong place shows.
+std::string varied(size_t n) {
+    std::string bytes(n, '\0');
+    for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<char>(i * 13 + (i >> 9));
+    return bytes;
+}
+
 const std::string z4(4, '\0');
 
 // One source, d/<name>, changed after the scan; d/z.txt comes after it.
@@ -135,14 +143,25 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
     const std::string aFailed =
         extracting + "Extracting data\\a.txt...failed\nExtracting data\\m.msh...ok\nExtracted 2 file(s)\n";
     const std::string temp = ".out.dat.dattool-*";  // the temporary archive
+    const std::string b = varied(300000);           // d/b.tex
+    const auto madeOf = [&](std::vector<Node> sub) {
+        return archiveBytes({dirNode("d", {fileNode("a.txt", std::string(buffer - tocEnd, 'a')),
+                                           fileNode("b.tex", b, 0), dirNode("sub", sub)})});
+    };
+    const std::string madeBytes = madeOf({fileNode("x", "x"), fileNode("y", "y")});  // c of d
+    const std::string withoutY = madeOf({fileNode("x", "x")});
+    const std::string made =
+        "Opening made.dat...ok\nParsing TOC...\nExtracting...\nCreating directory d\\...\n"
+        "Extracting d\\a.txt...ok\nExtracting d\\b.tex...ok\nCreating directory d\\sub\\...\n"
+        "Extracting d\\sub\\x...ok\nExtracting d\\sub\\y...ok\nExtracted 4 file(s)\n";
     const std::string full = "No space left on device", io = "Input/output error";
     const std::string noSpace = errLine("out.dat", full);
     const mode_t mask = umask(022);
     umask(mask);
     std::vector<ToolFault> rows = {
         // A full disk ("*": every file written) stops the archive after a
-        // buffer, the large plain block, the last buffer; then a failed
-        // close. The old archive stays.
+        // buffer, within the large plain file the kernel copies, at the last
+        // buffer (x and y); then a failed close. The old archive stays.
         {{"c", "out.dat", "d"},
          "full * 100",
          "Writing d\\a.txt...\nUnable to write out.dat\n",
@@ -160,7 +179,7 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
          "",
          noSpace},
         {{"c", "out.dat", "d"},
-         "full * " + std::to_string(2 * buffer + 12),
+         "full * " + std::to_string(buffer + 300000 + 1),
          all + "Unable to write out.dat\n",
          255,
          "out.dat",
@@ -245,6 +264,92 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
          true,
          "",
          errLine("out.dat", io)},
+        // b.tex, plain and at a page's start, goes by the kernel's copy,
+        // into the archive and out of it; where the kernel refuses (another
+        // file system) or copies nothing, a buffer takes over unseen.
+        {{"c", "out.dat", "d"}, "nocopy d/b.tex", all, 0, "out.dat", false},
+        {{"c", "out.dat", "d"}, "copynone " + temp, all, 0, "out.dat", false},
+        {{"x", "-C", "out", "made.dat"}, "nocopy b.tex", made, 0, "", true, "", "", {"out/d/b.tex", b}},
+        {{"x", "-C", "out", "made.dat"}, "copynone made.dat", made, 0, "", true, "", "", {"out/d/b.tex", b}},
+        {{"x", "-C", "out", "made.dat"}, "", made, 0, "", true, "", "", {"out/d/b.tex", b}},
+        // u and d write beside the archive and put the new one in place
+        // only once complete: a full disk, a signal, no temporary file or
+        // a failed rename with the copy in place failing too leave the old
+        // archive as it was. The kernel's copy of b.tex, which stays where
+        // it was, may be refused too.
+        {{"u", "made.dat", "d/sub/x"},
+         "full * 100",
+         "Unable to write made.dat\n",
+         255,
+         "",
+         true,
+         "",
+         errLine("made.dat", full),
+         {"made.dat", madeBytes}},
+        {{"u", "made.dat", "d/a.txt"},
+         "full * 300000",
+         "Writing d\\a.txt...\nUnable to write made.dat\n",
+         255,
+         "",
+         true,
+         "",
+         errLine("made.dat", full),
+         {"made.dat", madeBytes}},
+        {{"d", "made.dat", "d/sub/y"},
+         "term *",
+         "Removing d\\sub\\y...\n",
+         128 + 15,
+         "",
+         true,
+         "",
+         "",
+         {"made.dat", madeBytes}},
+        {{"u", "made.dat", "d/sub/x"},
+         "deny .made.dat.dattool-*",
+         "Unable to make a temporary file beside made.dat\n",
+         255,
+         "",
+         true,
+         "",
+         errLine("made.dat", "Permission denied"),
+         {"made.dat", madeBytes}},
+        {{"d", "made.dat", "d/sub/y"},
+         "norename made.dat;notruncate made.dat",
+         "Removing d\\sub\\y...\nCannot put the new archive in place of made.dat: writing it in place\n"
+         "Unable to write made.dat\n",
+         255,
+         "",
+         true,
+         "",
+         errLine("made.dat", io),
+         {"made.dat", madeBytes}},
+        {{"d", "made.dat", "d/sub/y"},
+         "norename made.dat",
+         "Removing d\\sub\\y...\nCannot put the new archive in place of made.dat: writing it in place\n",
+         0,
+         "",
+         true,
+         "",
+         "",
+         {"made.dat", withoutY}},
+        {{"u", "made.dat", "d/a.txt"},
+         "nocopy made.dat",
+         "Writing d\\a.txt...\n",
+         0,
+         "",
+         true,
+         "",
+         "",
+         {"made.dat", madeBytes}},
+        {{"u", "made.dat", "d/a.txt"},
+         "copynone .made.dat.dattool-*",
+         "Writing d\\a.txt...\n",
+         0,
+         "",
+         true,
+         "",
+         "",
+         {"made.dat", madeBytes}},
         // An item that cannot be examined, alone in the run.
         {{"c", "out.dat", "d"},
          "nostat sub",
@@ -433,9 +538,13 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
         ScratchDir dir;
         fs::create_directories(dir / "d/sub");
         writeBytes(dir / "d/a.txt", std::string(buffer - tocEnd, 'a'));
-        writeBytes(dir / "d/b.tex", std::string(300000, 'b'));
+        writeBytes(dir / "d/b.tex", b);
         writeBytes(dir / "d/sub/x", "x");
         writeBytes(dir / "d/sub/y", "y");
+        // An archive of d to extract, made without faults.
+        if (std::find(row.args.begin(), row.args.end(), "made.dat") != row.args.end()) {
+            ASSERT_EQ(runTool({"c", "made.dat", "d"}, dir.path).status, 0);
+        }
         fs::create_directories(dir / "data");
         if (!row.old.empty()) writeBytes(dir / row.old, oldContents);
         if (!row.other.empty()) writeBytes(dir / row.other, oldContents);
@@ -475,7 +584,9 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
         // A replaced or new archive is complete, with nothing of the old one
         // after it.
         if (row.args[0] == "c" && !row.kept) {
-            EXPECT_EQ(unpack(readBytes(dir / "out.dat")).tree.count("d/a.txt"), 1u);
+            const std::map<std::string, std::string> tree = unpack(readBytes(dir / "out.dat")).tree;
+            EXPECT_EQ(tree.count("d/a.txt"), 1u);
+            EXPECT_TRUE(tree.count("d/b.tex") && tree.at("d/b.tex") == b);
             EXPECT_EQ(runTool({"l", "out.dat"}, dir.path).status, 0);
         }
         for (const auto& [path, content] : treeOf(dir.path))

@@ -60,6 +60,13 @@
 //                   system that has none
 //     nochown P     changing the owner of the file opened at P fails with
 //                   EPERM, as for anyone but root
+//     nocopy P      a kernel copy (copy_file_range) from or to the file
+//                   opened at P fails with EXDEV, as between two file systems
+//     copynone P    a kernel copy from or to the file opened at P copies
+//                   nothing and returns 0, as some file systems do
+//
+// A kernel copy to a file counts as a write to it: full, term and private
+// hold for it as well.
 //
 // P is the path as the tool passes it to open, opendir or openat ("/"
 // separated, relative to its working directory, or to the directory held
@@ -113,6 +120,8 @@ struct Traps {
     std::set<std::string> noFlag;
     std::set<std::string> noLink;
     std::set<std::string> noChown;
+    std::set<std::string> noCopy;
+    std::set<std::string> copyNone;
     // What was opened under a trapped path.
     std::map<int, size_t> budget;  // descriptor -> bytes it still takes
     std::set<int> closeFails;
@@ -120,7 +129,8 @@ struct Traps {
     std::map<int, int> signalOnClose;  // descriptor -> signal
     std::set<int> mustBePrivate;
     std::set<int> ownerFixed;
-    std::map<DIR*, int> listed;  // directory -> items handed out so far
+    std::map<int, int> copyFails;  // descriptor -> 0 (copies nothing) or errno
+    std::map<DIR*, int> listed;    // directory -> items handed out so far
     std::set<std::string> noTruncate;
     std::set<int> truncateFails;
 };
@@ -224,6 +234,10 @@ __attribute__((constructor)) void setUp() {
             t.noLink.insert(path);
         else if (action == "nochown")
             t.noChown.insert(path);
+        else if (action == "nocopy")
+            t.noCopy.insert(path);
+        else if (action == "copynone")
+            t.copyNone.insert(path);
         else if (action != "remove" && action != "rmdir" && action != "shrink" && action != "grow" &&
                  action != "fifo" && action != "dir" && action != "link")
             cannot(line);
@@ -308,6 +322,8 @@ int opened(const char* path, int flags, int fd) {
     if (closed != t.closed.end()) t.signalOnClose[fd] = closed->second;
     if (trapFor(t.privateFiles, path) != t.privateFiles.end()) t.mustBePrivate.insert(fd);
     if (trapFor(t.noChown, path) != t.noChown.end()) t.ownerFixed.insert(fd);
+    if (trapFor(t.noCopy, path) != t.noCopy.end()) t.copyFails[fd] = EXDEV;
+    if (trapFor(t.copyNone, path) != t.copyNone.end()) t.copyFails[fd] = 0;
     auto made = trapFor(t.made, path);
     if (made != t.made.end() && (flags & O_CREAT)) {
         const int sig = made->second;
@@ -391,8 +407,12 @@ extern "C" int fstatat64(int at, const char* path, struct stat64* st, int flags)
     return real(at, path, st, flags);
 }
 
-extern "C" ssize_t write(int fd, const void* buf, size_t n) {
-    static auto real = next<ssize_t (*)(int, const void*, size_t)>("write");
+namespace {
+
+// A write of n bytes to fd, or a kernel copy to it, by put: the traps on
+// fd first, then the bytes the disk still takes.
+template <typename Put>
+ssize_t written(int fd, size_t n, Put put) {
     if (traps().termOnWrite.erase(fd) > 0) kill(getpid(), SIGTERM);
     struct stat st {};
     if (traps().mustBePrivate.count(fd) && fstat(fd, &st) == 0 && (st.st_mode & 077) != 0) {
@@ -400,17 +420,32 @@ extern "C" ssize_t write(int fd, const void* buf, size_t n) {
         return -1;
     }
     auto left = traps().budget.find(fd);
-    if (left != traps().budget.end()) {
-        if (left->second == 0 && n > 0) {
-            errno = ENOSPC;
-            return -1;
-        }
-        if (n > left->second) n = left->second;
-        ssize_t put = real(fd, buf, n);
-        if (put > 0) left->second -= static_cast<size_t>(put);
-        return put;
+    if (left == traps().budget.end()) return put(n);
+    if (left->second == 0 && n > 0) {
+        errno = ENOSPC;
+        return -1;
     }
-    return real(fd, buf, n);
+    const ssize_t done = put(n < left->second ? n : left->second);
+    if (done > 0) left->second -= static_cast<size_t>(done);
+    return done;
+}
+
+}  // namespace
+
+extern "C" ssize_t write(int fd, const void* buf, size_t n) {
+    static auto real = next<ssize_t (*)(int, const void*, size_t)>("write");
+    return written(fd, n, [&](size_t k) { return real(fd, buf, k); });
+}
+
+extern "C" ssize_t copy_file_range(int in, loff_t* inAt, int out, loff_t* outAt, size_t n, unsigned flags) {
+    static auto real = next<ssize_t (*)(int, loff_t*, int, loff_t*, size_t, unsigned)>("copy_file_range");
+    for (int fd : {in, out}) {
+        auto trap = traps().copyFails.find(fd);
+        if (trap == traps().copyFails.end()) continue;
+        errno = trap->second;
+        return trap->second == 0 ? 0 : -1;
+    }
+    return written(out, n, [&](size_t k) { return real(in, inAt, out, outAt, k, flags); });
 }
 
 extern "C" int close(int fd) {
@@ -421,6 +456,7 @@ extern "C" int close(int fd) {
     t.truncateFails.erase(fd);
     t.mustBePrivate.erase(fd);
     t.ownerFixed.erase(fd);
+    t.copyFails.erase(fd);
     const bool fail = t.closeFails.erase(fd) > 0;
     auto pending = t.signalOnClose.find(fd);
     const int sig = pending == t.signalOnClose.end() ? 0 : pending->second;

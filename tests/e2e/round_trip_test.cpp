@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <string_view>
 
 #include "e2e/harness.h"
@@ -113,3 +114,136 @@ TEST(RoundTrip, SameTreeGivesIdenticalArchives) {
 }
 
 }  // namespace
+
+namespace {
+
+// A change of the tree on disk, the runs of u and d that make the same
+// change in the archive, and the directories c is given for the changed
+// tree. The runs must make, byte for byte, the archive c makes of it.
+struct Change {
+    std::string what;
+    std::function<void(const fs::path&)> change;
+    std::vector<std::vector<std::string>> runs;
+    std::vector<std::string> tops = {"t"};
+    std::string out = {};  // of the last run; "-": not checked
+};
+
+// n bytes that differ from their neighbours.
+std::string varied(size_t n, int seed) {
+    std::string bytes(n, '\0');
+    for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<char>(i * 7 + seed + (i >> 10));
+    return bytes;
+}
+
+}  // namespace
+
+TEST(RoundTrip, UpdateAndDeleteWriteWhatCreateWritesOfTheChangedTree) {
+    if (runsWrapped()) GTEST_SKIP() << "the update runs the Linux build";
+    const auto put = [](const std::string& rel, std::string content) {
+        return [rel, content](const fs::path& top) {
+            fs::create_directories((top / rel).parent_path());
+            writeBytes((top / rel).string(), content);
+        };
+    };
+    const auto gone = [](const std::string& rel) {
+        return [rel](const fs::path& top) { fs::remove_all(top / rel); };
+    };
+    // A record of 256 bytes: a file named so moves all after it by 256.
+    const std::string name256 = std::string(244 - 4, 'n') + ".txt";
+    // 18 bytes of record and 4078 of data move all after it by 4096.
+    const std::string page = "t/0.bin";
+    const std::vector<Change> rows = {
+        // Same size: nothing moves.
+        {"same size",
+         put("t/a.txt", varied(1000, 9)),
+         {{"u", "a.dat", "t/a.txt"}},
+         {"t"},
+         "Writing t\\a.txt...\n"},
+        // Another size: the scrambled files after it move by 5, keyed
+        // again; the plain ones are copied as stored.
+        {"longer", put("t/a.txt", varied(1005, 9)), {{"u", "a.dat", "t/a.txt"}}},
+        {"shorter", put("t/sub/y.dat", "y"), {{"u", "a.dat", "t/sub/y.dat"}}},
+        // Added: a record comes in before every file's bytes.
+        {"added", put("t/b.txt", "bee"), {{"u", "a.dat", "t/b.txt"}}, {"t"}, "Writing t\\b.txt...\n"},
+        {"by 256", put("t/" + name256, ""), {{"u", "a.dat", "t/" + name256}}},
+        {"by 4096", put(page, varied(4078, 3)), {{"u", "a.dat", page}}},
+        // b.tex stays, copied by the kernel; c.bin after it moves by 224.
+        {"kernel copy, then a move", put("t/bb.dat", std::string(229, 'q')), {{"u", "a.dat", "t/bb.dat"}}},
+        {"new path", put("t/new/deep/f.txt", "f"), {{"u", "a.dat", "t/new/deep/f.txt"}}},
+        {"new directory", put("t/sub/more/m.tex", "m"), {{"u", "-q", "a.dat", "t/sub/more"}}, {"t"}, ""},
+        {"subtree",
+         [](const fs::path& top) {
+             fs::remove_all(top / "t/sub");
+             fs::create_directories(top / "t/sub/z");
+             writeBytes((top / "t/sub/z/z.txt").string(), "zz");
+         },
+         {{"u", "a.dat", "t/sub"}}},
+        {"whole tree", put("t/c.bin", varied(300001, 4)), {{"u", "a.dat", "t"}}, {"t"}, "-"},
+        // A new top-level directory comes after the others, as the last
+        // argument of c.
+        {"new top", put("v/v.txt", "v"), {{"u", "a.dat", "v"}}, {"t", "v"}},
+        {"a file where a directory was",
+         [](const fs::path& top) {
+             fs::remove_all(top / "t/sub");
+             writeBytes((top / "t/sub").string(), "now a file");
+         },
+         {{"u", "a.dat", "t/sub"}}},
+        // Removed: a file, a directory with all below it, by pattern, and
+        // several; the files after them move back.
+        {"file", gone("t/a.txt"), {{"d", "a.dat", "t/a.txt"}}, {"t"}, "Removing t\\a.txt...\n"},
+        {"directory", gone("t/sub"), {{"d", "a.dat", "t\\sub"}}, {"t"}, "Removing t\\sub\\...\n"},
+        {"pattern",
+         [](const fs::path& top) {
+             fs::remove(top / "t/a.txt");
+             fs::remove(top / "t/bb.dat");
+             fs::remove(top / "t/sub/y.dat");
+         },
+         {{"d", "a.dat", "*.dat", "t/a.*"}}},
+        {"everything", gone("t"), {{"d", "-q", "a.dat", "t"}}, {}, ""},
+        // Both in turn, and back to where it began.
+        {"removed and added again",
+         [](const fs::path&) {},
+         {{"d", "a.dat", "t/b.tex"}, {"u", "a.dat", "t/b.tex"}}},
+        {"-C", put("t/b.txt", "bee"), {{"u", "a.dat", "-C", "..", "src/t/b.txt"}}, {"t"}, "-"},
+    };
+    for (const Change& row : rows) {
+        SCOPED_TRACE(row.what);
+        ScratchDir dir;
+        const fs::path top = dir / "src";
+        put("t/a.txt", varied(1000, 1))(top);
+        put("t/b.tex", varied(300000, 2))(top);
+        put("t/bb.dat", "12345")(top);
+        put("t/c.bin", varied(300000, 3))(top);
+        put("t/sub/x.msh", "mesh")(top);
+        put("t/sub/y.dat", "why")(top);
+        std::vector<std::string> args = {"c", "../a.dat", "t"};
+        ASSERT_EQ(runTool(args, top.string()).status, 0);
+        row.change(top);
+        ToolRun r;
+        for (std::vector<std::string> run : row.runs) {
+            run[run[1] == "-q" ? 2 : 1] = "../a.dat";
+            r = runTool(run, top.string());
+            EXPECT_EQ(r.status, 0) << r.out << r.err;
+            EXPECT_EQ(r.err, "");
+        }
+        if (row.what == "-C") {
+            // The path is stored as the path below -C: here src/t/b.txt.
+            EXPECT_EQ(unpack(readBytes(dir / "a.dat")).tree.count("src/t/b.txt"), 1u);
+            continue;
+        }
+        if (row.out != "-") {
+            EXPECT_EQ(r.out, row.out.empty() && row.runs.back()[1] != "-q" ? r.out : row.out);
+        }
+        // c takes a directory at least: the archive of nothing is the
+        // header alone.
+        args = {"c", "../want.dat"};
+        args.insert(args.end(), row.tops.begin(), row.tops.end());
+        if (!row.tops.empty()) runTool(args, top.string());
+        const std::string want = row.tops.empty() ? archiveBytes({}) : readBytes(dir / "want.dat");
+        const std::string got = readBytes(dir / "a.dat");
+        EXPECT_EQ(got.size(), want.size());
+        EXPECT_TRUE(got == want);
+        for (const auto& [path, content] : treeOf(dir.path))
+            EXPECT_EQ(path.find(".dattool-"), std::string::npos) << path << " left behind";
+    }
+}
