@@ -1,6 +1,8 @@
 // Turns each input into a small tree on disk, packs it as "c" would, reads
 // the archive back and extracts it as "x" would, and aborts unless the
-// extracted tree equals the original byte for byte.
+// extracted tree equals the original byte for byte; the library's writer
+// must write the same archive from the same tree named from elsewhere, and
+// its extraction leave the same tree.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "dat/archive.hpp"
 #include "reading/toc_reader.h"
 #include "scratch.h"
 
@@ -104,6 +107,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     create.names = args;
     if (Printer told; createArchive(told, create) != 0) fail("creation reported a failure");
 
+    // The library's writer, each directory taken by its full path under the
+    // name "c" stored it by.
+    enter(s.work);
+    const std::string again = s.work + "/again.dat";
+    {
+        dat::Writer w(again);
+        for (const std::string& arg : args)
+            if (w.addTree(arg, src + "/" + arg, dat::verbatim) != dat::Status::ok)
+                fail("the writer refused a tree");
+        if (w.finish() != dat::Status::ok) fail("the writer failed");
+    }
+    if (readBytes(again) != readBytes(s.archive)) fail("the writer's archive differs from c's");
+    if (std::remove(again.c_str()) != 0) fail("cannot remove the writer's archive");
+
     enter(out);
     Options extract;
     extract.command = 'x';
@@ -114,6 +131,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     enter(s.work);
     if (treeOf(src) != treeOf(out)) fail("extracted tree differs from the original");
+    // And the library's extraction, below a directory of its own.
+    const std::string below = s.work + "/below";
+    if (dat::Archive(s.archive).extract(below) != dat::Status::ok) fail("the library's extraction failed");
+    if (treeOf(below) != treeOf(out)) fail("the library extracted another tree");
     scratchCheckOutside();
     scratchClear();
     return 0;

@@ -8,10 +8,11 @@
 #include "archive/entry.h"
 #include "archive/format.h"
 #include "archive/keyed_stream.h"
+#include "creation/placing.h"
 #include "creation/planner.h"
 #include "creation/scanner.h"
 #include "creation/updater.h"
-#include "creation/writer.h"
+#include "library/writing.h"
 #include "platform/platform.h"
 #include "reading/extraction.h"
 #include "reading/members.h"
@@ -154,192 +155,6 @@ int readArchive(Printer& out, const Options& o) {
 
 namespace {
 
-// Where an archive is written until it is complete: a temporary file
-// beside the file the archive's path leads to, links resolved, so that a
-// link stays a link. Its file stays closed when the archive is written in
-// place.
-struct Staging {
-    Dir dir;
-    std::string name;  // of the file the path leads to, in dir
-    std::string temp;  // of the temporary file, in dir
-    File file;
-};
-
-// Copies the complete archive in `from` to `to`, both from their starts.
-bool copyArchive(File& from, File& to) {
-    if (!from || !to || !fileSeek(from, 0)) return false;
-    std::vector<uint8_t> buffer(transferSize);
-    const uint64_t length = fileLength(from);
-    uint64_t copied = 0;
-    for (size_t got; (got = fileRead(from, buffer.data(), buffer.size())) > 0; copied += got)
-        if (fileWrite(to, buffer.data(), got) != got) return false;
-    return copied == length;
-}
-
-// Copies the complete archive in `from` over the old one, through the
-// handle held on it since the run began: never a path, which may lead
-// elsewhere by now. Closes `to`.
-bool copyInPlace(File& to, File& from) {
-    return to && fileTruncate(to) && copyArchive(from, to) && fileClose(to);
-}
-
-// Copies the complete archive in the temporary file to a file made at the
-// new archive's name, which must still be free. The temporary file is
-// removed first, its bytes kept by the handle, so that the signals'
-// clean-up has one file to remove: the copy, while it is partial. (On
-// Windows it goes as that handle closes.)
-bool copyToNew(Staging& staged) {
-    File to;
-    {
-        const SignalHold hold;
-        removeIn(staged.dir, staged.temp);
-        bool taken = false;
-        to = fileCreateIn(staged.dir, staged.name, taken);
-        removeOnSignal(to ? &staged.dir : nullptr, staged.name);
-    }
-    bool copied = to && copyArchive(staged.file, to);
-    fileClose(staged.file);
-    if (!to) return false;
-    const SignalHold hold;
-    copied = copied && fileKeep(to, staged.dir, staged.name, staged.name);
-    if (!copied) fileDiscard(to, staged.dir, staged.name);
-    removeOnSignal(nullptr, "");
-    return copied;
-}
-
-// Moves the complete archive, in its temporary file, to its place: over
-// the file the path leads to, which held holds, or, for a new archive, at
-// its name only while nothing stands there. taken: someone else's file
-// took that name meanwhile.
-bool keepIn(Staging& staged, File& held, bool replacing, bool& taken) {
-    const SignalHold hold;
-    taken = false;
-    const bool kept = replacing ? fileKeep(staged.file, staged.dir, staged.temp, staged.name, &held)
-                                : fileKeepNew(staged.file, staged.dir, staged.temp, staged.name, taken);
-    if (kept) removeOnSignal(nullptr, "");
-    return kept;
-}
-
-// Puts the complete archive, in its temporary file, in place. Where the
-// system will not move the file, the archive is copied there, after a line
-// saying so: over the old one through held, or to a new file. A temporary
-// file whose close failed may have lost a write: it is put nowhere.
-void putInPlace(Printer& out, Staging& staged, File& held, const std::string& archive, bool replacing) {
-    bool taken = false;
-    if (keepIn(staged, held, replacing, taken)) return;
-    const bool whole = static_cast<bool>(staged.file);
-    if (whole && !taken && !out.quiet())
-        std::printf("Cannot put the new archive in place of %s: writing it in place\n",
-                    out.shown(archive).c_str());
-    // Someone else's file that took the name meanwhile stays.
-    if (taken || !whole || !(replacing ? copyInPlace(held, staged.file) : copyToNew(staged)))
-        out.failure(archive, lastError(), "Unable to write %s", out.shown(archive).c_str());
-    fileClose(held);
-    const SignalHold hold;
-    fileDiscard(staged.file, staged.dir, staged.temp);
-    removeOnSignal(nullptr, "");
-}
-
-// Makes the temporary file, given to the signals' clean-up as it is made.
-File tempIn(Staging& staged) {
-    const SignalHold hold;
-    File temp = tempFileIn(staged.dir, staged.name, staged.temp);
-    if (temp) removeOnSignal(&staged.dir, staged.temp);
-    return temp;
-}
-
-// A regular file is replaced only by a complete archive; until then it
-// stays as it was. A device or a FIFO is written as it is: then, or when
-// no temporary file can be made, the staging's file stays closed.
-Staging stagingFor(Printer& out, const File& f, const std::string& archive, bool inPlace) {
-    Staging staged;
-    if (!fileIsRegular(f)) return staged;
-    staged.dir = dirHolding(f, archive, staged.name);
-    if (staged.dir) staged.file = tempIn(staged);
-    if (!staged.file && inPlace && !out.quiet())
-        std::printf("Cannot make a temporary file beside %s: writing it in place\n",
-                    out.shown(archive).c_str());
-    return staged;
-}
-
-// A new archive is made only once complete: nothing stands at its name
-// before, so a failure or a signal has nothing there to remove, and the
-// name is taken only if it is still free. Where no temporary file can be
-// made, the archive is made at its name and written there, as f. Neither:
-// a closed staging's file and f.
-Staging stagingForNew(Printer& out, const std::string& archive, File& f) {
-    Staging staged;
-    staged.dir = dirForNew(archive, staged.name);
-    if (!staged.dir) return staged;
-    staged.file = tempIn(staged);
-    if (staged.file) return staged;
-    {
-        const SignalHold hold;
-        bool taken = false;
-        f = fileCreateIn(staged.dir, staged.name, taken);
-        if (f) removeOnSignal(&staged.dir, staged.name);
-    }
-    if (f && !out.quiet())
-        std::printf("Cannot make a temporary file beside %s: writing it in place\n",
-                    out.shown(archive).c_str());
-    return staged;
-}
-
-// What an archive is written to, and what stood at its path.
-struct Target {
-    File old;  // the archive there, or a new one written in place
-    Staging staged;
-    bool missing = false;  // nothing stood at the path
-    bool made = false;     // written in place under a name this run made
-    bool staging = false;  // written to staged.file
-};
-
-// Opens what the archive is written to; false, the failure told, when
-// there is nothing. An existing archive is opened without truncating: its
-// permission decides whether it may be replaced, and a file that is
-// standard output as well must be refused while it still holds what it
-// held. A changed archive (inPlace false) is read while it is written:
-// it is written only beside the old one.
-bool openTarget(Printer& out, const std::string& archive, Target& t, bool inPlace = true) {
-    t.old = fileOpenWrite(archive, &t.missing);
-    if (t.old && isStandardOutput(t.old)) {
-        // Every line printed would land in the archive, whatever standard
-        // output is, so this one goes where it cannot.
-        out.failureOnStderr(archive, "it is standard output");
-        return false;
-    }
-    if (t.missing)
-        t.staged = stagingForNew(out, archive, t.old);
-    else if (t.old)
-        t.staged = stagingFor(out, t.old, archive, inPlace);
-    t.staging = static_cast<bool>(t.staged.file);
-    if (!t.staging && !inPlace) {
-        out.failure(archive, t.missing ? "No such file or directory" : lastError(),
-                    "Unable to make a temporary file beside %s", out.shown(archive).c_str());
-        return false;
-    }
-    t.made = t.missing && t.old;
-    if (t.staging || (t.old && (t.made || fileTruncate(t.old)))) return true;
-    out.failure(archive, lastError(), "Unable to open %s for writing", out.shown(archive).c_str());
-    return false;
-}
-
-// What an archive left unfinished leaves behind: whatever stood there
-// before, or nothing. Written in place, only a file this run created or
-// truncated is removed, never a device or whatever a link led to.
-void discard(const std::string& archive, Target& t, File& file) {
-    fileClose(t.old);
-    if (!t.staging && !t.made) fileClose(file);
-    const SignalHold hold;
-    if (t.staging)
-        fileDiscard(file, t.staged.dir, t.staged.temp);
-    else if (t.made)
-        fileDiscard(file, t.staged.dir, t.staged.name);
-    else if (pathKind(archive) == PathKind::file)
-        removeFile(archive);
-    removeOnSignal(nullptr, "");
-}
-
 // Only directories are looked for, so only the directory arguments are
 // patterns; the command and the archive are used as typed. A pattern that
 // matches nothing stays as typed too.
@@ -359,25 +174,17 @@ std::vector<std::string> expanded(const std::vector<std::string>& args) {
 // What building and writing an archive came to; refused: told already.
 enum class Outcome { written, unwritten, tooLarge, noDirectory, refused };
 
-// Builds the tree from the directories and writes the archive to target.
-// With -C the directories are read, and their files copied, in the
-// directory it names; the one the run began in, where the archive's path
-// leads from, is current again on the way out, on bad_alloc too. The tree
-// lives in this call only: on bad_alloc it is freed before anything
-// prints.
-Outcome writeTree(Printer& out, const Options& o, KeyedFile& target, const std::vector<FileId>& own) {
+// Builds the tree from the directories and writes the archive through the
+// library's writer. With -C the directories are read, and their files
+// copied, in the directory it names; the one the run began in, where the
+// archive's path leads from, is current again on the way out.
+Outcome writeTree(Printer& out, const Options& o, Writer& w) {
     Visit there;
     if (!o.directory.empty() && !enterDirectory(o.directory, there)) return Outcome::noDirectory;
-    Entry root;
-    root.type = typeDirectory;
-    buildTree(root, expanded(o.names), own, out);
-    root.size = fixupTree(root.child, 0);
-    // Offsets are 32-bit: a longer archive could not be read back, so none
-    // of it is written.
-    if (archiveLength(root) > maxArchiveLength) return Outcome::tooLarge;
-    const bool written = createFile(target, root, own, out);
+    for (const std::string& dir : expanded(o.names)) w.addTree(dir, dir, verbatim);
+    WriterAccess::write(w);
     if (!leaveDirectory(there)) out.failureOnStderr(".", lastError());
-    return written ? Outcome::written : Outcome::unwritten;
+    return Outcome::written;
 }
 
 // The old archive a change copies its files from.
@@ -396,41 +203,6 @@ Outcome writeChanged(Printer& out, const Options& o, Archive& a, const ChangeFro
     if (why.empty()) return Outcome::unwritten;
     out.failure(o.archive, why, "Unable to copy from %s: %s", out.shown(o.archive).c_str(), why.c_str());
     return Outcome::refused;
-}
-
-// Puts a complete archive, written to a temporary file, in place. The file
-// gets its final owner and bits only now: until then nobody else may open
-// it.
-void finishStaged(Printer& out, const std::string& archive, Target& t, File& file, bool written) {
-    bool ownerKept = true;
-    if (written) written = fileFinalMode(file, t.missing ? nullptr : &t.old, ownerKept);
-    if (!written) {
-        out.failure(archive, lastError(), "Unable to write %s", out.shown(archive).c_str());
-        return discard(archive, t, file);
-    }
-    if (!ownerKept) out.noticeOnStderr(archive, "owner not kept");
-    t.staged.file = std::move(file);
-    putInPlace(out, t.staged, t.old, archive, !t.missing);
-}
-
-// Closes the archive, written whole or not, and puts a whole one in place.
-void finish(Printer& out, const std::string& archive, Target& t, File& file, bool written) {
-    if (t.staging) return finishStaged(out, archive, t, file, written);
-    bool closed = false;
-    {
-        // Kept, a new archive written in place is complete: no signal may
-        // remove it then.
-        const SignalHold hold;
-        closed =
-            t.made ? written && fileKeep(file, t.staged.dir, t.staged.name, t.staged.name) : fileClose(file);
-        if (closed && t.made) removeOnSignal(nullptr, "");
-    }
-    if (!closed || !written) {
-        out.failure(archive, lastError(), "Unable to write %s", out.shown(archive).c_str());
-        // Written in place over what was there, the unfinished archive
-        // stays, as it always has.
-        if (t.made) discard(archive, t, file);
-    }
 }
 
 }  // namespace
@@ -464,7 +236,7 @@ int writeArchive(Printer& out, const Options& o, const Build& build, bool inPlac
     KeyedFile target(std::move(t.staging ? t.staged.file : t.old));
     auto unwritten = [&](const char* why) {
         out.failure(archive, why, "%s", why);
-        discard(archive, t, target.file);
+        discard(out, archive, t, target.file);
         return statusFailed;
     };
     Outcome made = Outcome::unwritten;
@@ -481,10 +253,10 @@ int writeArchive(Printer& out, const Options& o, const Build& build, bool inPlac
         case Outcome::noDirectory:
             // Gone since it was entered above.
             out.failure(from, lastError(), "Unable to open directory %s", out.shown(from).c_str());
-            discard(archive, t, target.file);
+            discard(out, archive, t, target.file);
             return statusFailed;
         case Outcome::refused:
-            discard(archive, t, target.file);
+            discard(out, archive, t, target.file);
             return statusFailed;
         case Outcome::written:
         case Outcome::unwritten:
@@ -531,10 +303,27 @@ bool removeMembers(Printer& out, const Options& o, Archive& a) {
 }  // namespace
 
 int createArchive(Printer& out, const Options& o) {
-    return writeArchive(
-        out, o,
-        [&](KeyedFile& target, const std::vector<FileId>& own) { return writeTree(out, o, target, own); },
-        true);
+    const std::string& archive = o.archive;
+    const std::string& from = o.directory;
+    // -C: a directory that cannot be entered is found before the archive
+    // is touched.
+    if (!from.empty()) {
+        Visit there;
+        if (!enterDirectory(from, there)) {
+            out.failure(from, lastError(), "Unable to open directory %s", out.shown(from).c_str());
+            return statusFailed;
+        }
+    }
+    Writer w = WriterAccess::open(archive, out);
+    if (w.status() != Status::ok) return statusFailed;
+    if (writeTree(out, o, w) == Outcome::noDirectory) {
+        // Gone since it was entered above.
+        out.failure(from, lastError(), "Unable to open directory %s", out.shown(from).c_str());
+        WriterAccess::place(w);
+        return statusFailed;
+    }
+    WriterAccess::place(w);
+    return finalStatus(out);
 }
 
 int changeArchive(Printer& out, const Options& o) {

@@ -191,4 +191,47 @@ void Printer::moved() {
     progress();
 }
 
+void Printer::writtenInPlace(const std::string& archive, InPlace why) {
+    if (quietly) return;
+    if (why == InPlace::noTemporaryFile)
+        std::printf("Cannot make a temporary file beside %s: writing it in place\n", shown(archive).c_str());
+    else
+        std::printf("Cannot put the new archive in place of %s: writing it in place\n",
+                    shown(archive).c_str());
+}
+
+void Printer::archiveFailed(const std::string& archive, ArchiveFault fault, const std::string& why) {
+    // Every line printed would land in an archive that is standard output,
+    // whatever standard output is, so that one goes where it cannot.
+    if (fault == ArchiveFault::standardOutput) return failureOnStderr(archive, why);
+    const std::string name = shown(archive);
+    const bool named = fault == ArchiveFault::notOpened || fault == ArchiveFault::noTemporaryFile ||
+                       fault == ArchiveFault::notWritten;
+    const char* line = fault == ArchiveFault::notOpened         ? "Unable to open %s for writing"
+                       : fault == ArchiveFault::noTemporaryFile ? "Unable to make a temporary file beside %s"
+                       : fault == ArchiveFault::notWritten      ? "Unable to write %s"
+                                                                : "%s";
+    failure(archive, why, line, named ? name.c_str() : why.c_str());
+}
+
+void Printer::ownerNotKept(const std::string& archive) {
+    noticeOnStderr(archive, "owner not kept");
+}
+
+void Printer::holdSignals() {
+    dat::detail::holdSignals();
+}
+
+void Printer::releaseSignals() {
+    dat::detail::releaseSignals();
+}
+
+void Printer::removeOnSignal(const Dir* dir, const std::string& name) {
+    dat::detail::removeOnSignal(dir, name);
+}
+
+void Printer::raiseHandleLimit() {
+    dat::detail::raiseHandleLimit();
+}
+
 }  // namespace dat::detail

@@ -84,6 +84,13 @@ class Printer : public Reporter {
     void sourceFault(const std::string& path, SourceFault fault, uint32_t bytes,
                      const std::string& why) override;
     void moved() override;
+    void writtenInPlace(const std::string& archive, InPlace why) override;
+    void archiveFailed(const std::string& archive, ArchiveFault fault, const std::string& why) override;
+    void ownerNotKept(const std::string& archive) override;
+    void holdSignals() override;
+    void releaseSignals() override;
+    void removeOnSignal(const Dir* dir, const std::string& name) override;
+    void raiseHandleLimit() override;
 
    private:
     using Clock = std::chrono::steady_clock;

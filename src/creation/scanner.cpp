@@ -1,6 +1,7 @@
 #include "creation/scanner.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "archive/format.h"
 #include "archive/paths.h"
@@ -9,20 +10,6 @@
 namespace dat::detail {
 
 namespace {
-
-// What one scan keeps while it walks the disk.
-struct Scan {
-    Reporter& report;         // told of every item left out
-    std::vector<FileId> own;  // the files being written, never stored in themselves
-    // Identities of the directories from the top-level argument down to the
-    // one being scanned: a link to any of them would make the scan endless.
-    // Its length is the depth of the directory being scanned.
-    std::vector<FileId> path;
-    // Length of the archive planned so far. Links are followed, so a tree
-    // can fan out into more copies than any disk holds; the scan stops
-    // once the archive is too large to be written anyway.
-    uint64_t length = archiveLength(Entry{{typeDirectory, {}, 0, 0, 0, 0}, {}});
-};
 
 // A file of 4 GiB or more cannot be described by the 32-bit size field.
 // Saturating keeps it visible: such a size alone takes the archive past
@@ -45,6 +32,11 @@ void skip(Reporter& report, const std::string& path, const char* reason, bool fa
         report.passedOver(path, reason);
 }
 
+}  // namespace
+
+Scan::Scan(Reporter& r, std::vector<FileId> files)
+    : report(r), own(std::move(files)), length(archiveLength(Entry{{typeDirectory, {}, 0, 0, 0, 0}, {}})) {}
+
 bool tooLarge(const Scan& scan) {
     return scan.length > maxArchiveLength;
 }
@@ -52,6 +44,8 @@ bool tooLarge(const Scan& scan) {
 void plan(Scan& scan, const Entry& e) {
     scan.length += entryLength(e);
 }
+
+namespace {
 
 // The limits extraction holds stored names to, for the items of a
 // directory and the top-level arguments alike: true, after telling why,
@@ -94,24 +88,11 @@ bool refused(const Scan& scan, const DirItem& item, const std::string& path) {
         case ItemKind::directory:
             break;
     }
-    // The reader splits names at "\\".
-    if (item.name.find('\\') != std::string::npos) {
-        skip(report, path, "name contains a backslash", true);
-        return true;
-    }
-    if (nameTooLong(report, item.name, path)) return true;
-    // Nor a name this system's extraction would refuse (on Windows: device
-    // names, short-name shapes, names that are no text in the code page).
-    if (!nameAllowed(item.name)) {
-        skip(report, path, "name is reserved on Windows", true);
-        return true;
-    }
-    // What extraction would refuse is not stored: the reader joins a
-    // directory's path with a "\\" at its end. Names on disk are never
-    // empty, so this limit also keeps trees within the reader's depth limit
-    // (2048 levels take at least 4096 bytes).
+    // Names on disk are never empty, so the limit on a path also keeps
+    // trees within the reader's depth limit (2048 levels take at least 4096
+    // bytes).
     const bool dir = item.kind == ItemKind::directory;
-    if (pathTooLong(report, path, dir)) return true;
+    if (nameRefused(report, item.name, path, dir)) return true;
     // The first is the archive as named; the others are this run's own
     // temporary files, left out without a word.
     const auto own = std::find(scan.own.begin(), scan.own.end(), item.id);
@@ -216,34 +197,60 @@ uint32_t addDir(Scan& scan, std::vector<Entry>& list, const std::string& directo
 
 }  // namespace
 
+bool topNameRefused(Reporter& report, const std::string& dir) {
+    // A top-level directory is stored under its name as typed.
+    std::string extractedAs;
+    if (nameTooLong(report, dir, dir)) return true;
+    // Scanned as a path, a "\\" would be stored as one name and read back
+    // as two.
+    if (!backslashSeparates() && dir.find('\\') != std::string::npos) {
+        skip(report, dir, "name contains a backslash", true);
+        return true;
+    }
+    if (!safePath(dir, extractedAs)) {
+        skip(report, dir, "path leaves the current directory", true);
+        return true;
+    }
+    return pathTooLong(report, dir, true);
+}
+
+void scanInto(Scan& scan, Entry& e, const std::string& directory) {
+    scan.path.clear();
+    FileId id;
+    if (directoryId(directory, id)) scan.path.push_back(id);
+    e.count = addDir(scan, e.child, directory);
+}
+
+bool addArgument(Scan& scan, std::vector<Entry>& list, const std::string& dir) {
+    if (tooLarge(scan) || topNameRefused(scan.report, dir)) return false;
+    list.push_back(Entry{});
+    Entry& e = list.back();
+    e.type = typeDirectory;
+    e.name = dir;
+    plan(scan, e);
+    scanInto(scan, e, dir);
+    return true;
+}
+
+bool nameRefused(Reporter& report, const std::string& name, const std::string& path, bool dir) {
+    if (name.find('\\') != std::string::npos) {
+        skip(report, path, "name contains a backslash", true);
+        return true;
+    }
+    if (nameTooLong(report, name, path)) return true;
+    if (!nameAllowed(name)) {
+        skip(report, path, "name is reserved on Windows", true);
+        return true;
+    }
+    return pathTooLong(report, path, dir);
+}
+
 void buildTree(Entry& root, const std::vector<std::string>& dirs, const std::vector<FileId>& own,
                Reporter& report) {
-    Scan scan{report, own, {}};
+    Scan scan(report, own);
     for (const std::string& dir : dirs) {
         if (tooLarge(scan)) break;
-        // A top-level directory is stored under its name as typed.
-        std::string extractedAs;
-        if (nameTooLong(report, dir, dir)) continue;
-        // Scanned as a path, a "\\" would be stored as one name and
-        // read back as two.
-        if (!backslashSeparates() && dir.find('\\') != std::string::npos) {
-            skip(report, dir, "name contains a backslash", true);
-            continue;
-        }
-        if (!safePath(dir, extractedAs)) {
-            skip(report, dir, "path leaves the current directory", true);
-            continue;
-        }
-        if (pathTooLong(report, dir, true)) continue;
-        root.child.push_back(Entry{});
-        Entry& e = root.child.back();
-        e.type = typeDirectory;
-        e.name = dir;
-        plan(scan, e);
-        scan.path.clear();
-        FileId id;
-        if (directoryId(dir, id)) scan.path.push_back(id);
-        e.count = addDir(scan, e.child, dir);
+        addArgument(scan, root.child, dir);
     }
     root.count = static_cast<uint32_t>(root.child.size());
 }

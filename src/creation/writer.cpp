@@ -89,6 +89,21 @@ bool storeFile(KeyedFile& f, uint8_t* buf, const Entry& e, const std::string& pa
 
 namespace {
 
+// Copies the e.size bytes held for e.
+bool copyHeld(KeyedFile& f, uint8_t* buf, const Entry& e, const std::string& path, const FileSource& src,
+              const HeldBytes& bytes, Reporter& report) {
+    report.writing(path, e.size);
+    if (!src.spilled) return WriteData(f, bytes.memory.data() + src.at, e.size, e.scrambled);
+    for (uint64_t done = 0; done < e.size;) {
+        const size_t n = chunk(e.size - done);
+        if (fileReadAt(bytes.spill, src.at + done, buf, n) != n || !WriteData(f, buf, n, e.scrambled))
+            return false;
+        done += n;
+        report.moved();
+    }
+    return true;
+}
+
 // Appends the record of e and, for a directory, the records of its subtree.
 void writeTOC(std::vector<uint8_t>& toc, const Entry& e) {
     putRecord(toc, e);
@@ -99,32 +114,82 @@ void writeTOC(std::vector<uint8_t>& toc, const Entry& e) {
 // Copies the bytes of every file of list and the lists below it, each
 // through buffer (transferSize bytes); path is the disk path of the
 // directory that holds list, empty for the top level.
-bool writeFile(KeyedFile& f, uint8_t* buffer, std::string& path, const std::vector<Entry>& list,
-               const std::vector<FileId>& own, Reporter& report) {
-    const size_t top = path.size();
-    std::vector<size_t> marks;  // where the path of each directory above ends
-    Preorder<const std::vector<Entry>> walk(list);
-    while (const Entry* e = walk.next()) {
-        marks.resize(walk.depth() - 1);
+// The path on disk of each entry in turn, joined from the names as a walk
+// in preorder goes down and up, in one buffer: a deep tree costs no more
+// per entry than its own name. A directory with a source of its own starts
+// a new path for what lies below it, until the walk leaves it.
+struct DiskPaths {
+    explicit DiskPaths(std::string& buffer) : path(buffer), top(buffer.size()) {}
+    ~DiskPaths() { path.resize(top); }
+    DiskPaths(const DiskPaths&) = delete;
+    DiskPaths& operator=(const DiskPaths&) = delete;
+
+    // Of e, at depth in the walk; src its source, if any.
+    const std::string& next(const Entry& e, size_t depth, const FileSource* src) {
+        for (; !rebased.empty() && rebased.back().depth >= depth; rebased.pop_back()) {
+            path = std::move(rebased.back().path);
+            marks = std::move(rebased.back().marks);
+        }
+        marks.resize(depth - 1);
         // Each source lies where the scan found it: its directory's path on
-        // disk, "\", its name; a top-level directory is its name alone.
+        // disk, "\\", its name; a top-level directory is its name alone.
         const size_t mark = marks.empty() ? top : marks.back();
         path.resize(mark);
         if (mark > 0) path += '\\';
-        path += e->name;
-        marks.push_back(path.size());
-        if (e->type == typeFile && !storeFile(f, buffer, *e, path, own, report)) {
-            path.resize(top);
-            return false;
+        path += e.name;
+        if (src && !src->held && e.type == typeDirectory) {
+            rebased.push_back({depth, std::move(path), marks});
+            path = src->path;
         }
+        marks.push_back(path.size());
+        return path;
     }
-    path.resize(top);
+
+    struct Rebased {
+        size_t depth;
+        std::string path;
+        std::vector<size_t> marks;
+    };
+    std::string& path;
+    size_t top;
+    std::vector<size_t> marks;  // where the path of each directory above ends
+    std::vector<Rebased> rebased;
+};
+
+// The sources of a walk's entries, by their index in preorder.
+struct SourceCursor {
+    explicit SourceCursor(const Sources* sources) {
+        if (!sources) return;
+        at = sources->list.data();
+        end = at + sources->list.size();
+    }
+    const FileSource* of(size_t index) { return at != end && at->entry == index ? at++ : nullptr; }
+    const FileSource* at = nullptr;
+    const FileSource* end = nullptr;
+};
+
+bool writeFile(KeyedFile& f, uint8_t* buffer, std::string& buf, const std::vector<Entry>& list,
+               const std::vector<FileId>& own, Reporter& report, const Sources* sources) {
+    DiskPaths paths(buf);
+    SourceCursor cursor(sources);
+    size_t index = 0;
+    Preorder<const std::vector<Entry>> walk(list);
+    for (const Entry* e = walk.next(); e; e = walk.next(), ++index) {
+        const FileSource* src = cursor.of(index);
+        const std::string& path = paths.next(*e, walk.depth(), src);
+        if (e->type != typeFile) continue;
+        const bool copied = !src        ? storeFile(f, buffer, *e, path, own, report)
+                            : src->held ? copyHeld(f, buffer, *e, path, *src, sources->bytes, report)
+                                        : storeFile(f, buffer, *e, src->path, own, report);
+        if (!copied) return false;
+    }
     return true;
 }
 
 }  // namespace
 
-bool createFile(KeyedFile& f, const Entry& root, const std::vector<FileId>& own, Reporter& report) {
+bool createFile(KeyedFile& f, const Entry& root, const std::vector<FileId>& own, Reporter& report,
+                const Sources* sources) {
     // The key follows the position from offset 0 on; everything after this
     // goes strictly forward through WriteData.
     if (!resetFile(f)) return false;
@@ -134,7 +199,7 @@ bool createFile(KeyedFile& f, const Entry& root, const std::vector<FileId>& own,
     std::vector<uint8_t> buffer(transferSize);  // file bytes pass through here
     std::string path;
     return WriteData(f, toc.data(), toc.size(), 1) &&
-           writeFile(f, buffer.data(), path, root.child, own, report) && flushData(f);
+           writeFile(f, buffer.data(), path, root.child, own, report, sources) && flushData(f);
 }
 
 }  // namespace dat::detail

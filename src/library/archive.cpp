@@ -4,6 +4,7 @@
 #include "dat/archive.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <utility>
 #include <vector>
@@ -11,7 +12,10 @@
 #include "archive/format.h"
 #include "archive/keyed_stream.h"
 #include "archive/paths.h"
+#include "library/status.h"
 #include "platform/platform.h"
+#include "reading/extraction.h"
+#include "reading/members.h"
 #include "reading/opening.h"
 #include "reading/toc_reader.h"
 #include "reading/verdicts.h"
@@ -29,18 +33,39 @@ struct Loaded {
     std::vector<detail::Made> made;  // with With::tree only
 };
 
+Status statusOf(const detail::Opened& file) {
+    switch (file.failure) {
+        case detail::Failure::none:
+            return Status::ok;
+        case detail::Failure::cannotOpen:
+            return file.missing ? Status::notFound : Status::systemError;
+        case detail::Failure::notRegular:
+            return Status::refused;
+        case detail::Failure::notArchive:
+            return Status::notADat;
+        case detail::Failure::damaged:
+            return Status::damaged;
+        case detail::Failure::noMemory:
+            return Status::noMemory;
+    }
+    return Status::systemError;
+}
+
 // Decodes the archive at path; on failure returns null with why set to
-// the text dattool prints.
-std::unique_ptr<Loaded> load(const std::string& path, With with, std::string& why) {
+// the text dattool prints and status to its code.
+std::unique_ptr<Loaded> load(const std::string& path, With with, std::string& why, Status& status) {
     detail::Opened file = detail::openArchive(path);
     if (file.failure != detail::Failure::none) {
         why = file.why;
+        status = statusOf(file);
         return nullptr;
     }
     auto state = std::make_unique<Loaded>();
     detail::Decoded decoded = detail::decodeArchive(file);
     if (decoded.failure != detail::Failure::none) {
         why = decoded.why;
+        file.failure = decoded.failure;
+        status = statusOf(file);
         return nullptr;
     }
     state->archive = std::move(decoded.archive);
@@ -107,9 +132,37 @@ bool stepTowards(std::string_view path, std::string& at, const detail::Entry& e,
     return false;
 }
 
+// The last failure of a call on this thread. Fixed room, so that telling
+// it never needs memory.
+thread_local Status lastCode = Status::ok;
+thread_local char lastText[256] = "";
+
 }  // namespace
 
-struct Archive::State : Loaded {};
+namespace detail {
+
+void tell(Status status, std::string_view why) noexcept {
+    lastCode = status;
+    const size_t n = std::min(why.size(), sizeof lastText - 1);
+    std::memcpy(lastText, why.data(), n);
+    lastText[n] = '\0';
+}
+
+}  // namespace detail
+
+Status lastStatus() noexcept {
+    return lastCode;
+}
+
+const char* lastError() noexcept {
+    return lastText;
+}
+
+// An archive that failed to open keeps only its status: its entries are
+// empty.
+struct Archive::State : Loaded {
+    Status status = Status::ok;
+};
 
 Archive::Archive() noexcept = default;
 Archive::~Archive() = default;
@@ -119,25 +172,43 @@ Archive& Archive::operator=(Archive&& other) noexcept = default;
 Archive::Archive(const std::string& path) noexcept : Archive(path, With::entries) {}
 
 Archive::Archive(const std::string& path, With with) noexcept {
+    // Closes the archive, keeping why as the error of a failed open.
+    auto failed = [this](std::string why) noexcept {
+        state.reset();
+        failure = std::move(why);
+        try {
+            state = std::make_unique<State>();
+            state->status = Status::systemError;
+        } catch (...) {
+            failure = "Archive does not fit in memory";
+        }
+    };
     try {
-        std::unique_ptr<Loaded> opened = load(path, with, failure);
-        if (opened) state = std::make_unique<State>(State{std::move(*opened)});
+        Status status = Status::ok;
+        std::unique_ptr<Loaded> opened = load(path, with, failure, status);
+        state = std::make_unique<State>();
+        if (opened) static_cast<Loaded&>(*state) = std::move(*opened);
+        state->status = status;
     } catch (const std::bad_alloc&) {
+        // With no state, status() says noMemory.
         // The tree was freed on the way here, so the text has room.
         state.reset();
         failure = "Archive does not fit in memory";
     } catch (const std::exception& e) {
         // A fault of the library's own: said as such, never as memory.
-        state.reset();
-        failure = internalError(e.what());
+        failed(internalError(e.what()));
     } catch (...) {
-        state.reset();
-        failure = internalError("an exception of no known kind");
+        failed(internalError("an exception of no known kind"));
     }
 }
 
 bool Archive::isOpen() const noexcept {
-    return state != nullptr;
+    return state && state->status == Status::ok;
+}
+
+Status Archive::status() const noexcept {
+    if (state) return state->status;
+    return failure.empty() ? Status::ok : Status::noMemory;
 }
 
 const std::string& Archive::error() const noexcept {
@@ -232,16 +303,121 @@ size_t Archive::find(std::string_view path) const noexcept {
     }
 }
 
+size_t Archive::entries(size_t first, Entry* out, size_t n) const noexcept {
+    const size_t count = size();
+    if (first > count || (!out && n > 0)) {
+        detail::tell(Status::outOfRange, first > count ? "no such entry" : "no room given for entries");
+        return 0;
+    }
+    const size_t filled = std::min(n, count - first);
+    for (size_t k = 0; k < filled; ++k) out[k] = entry(first + k);
+    return filled;
+}
+
 int64_t Archive::read(size_t i, uint64_t offset, void* buf, size_t n) const noexcept {
-    if (i >= size()) return -1;
+    auto refuse = [](Status status, std::string_view why) {
+        detail::tell(status, why);
+        return int64_t{-1};
+    };
+    if (i >= size()) return refuse(Status::outOfRange, "no such entry");
     const detail::Verdict& v = state->verdicts[i];
     const detail::Entry& e = *v.entry;
-    if (e.type != detail::typeFile || v.refusal == detail::Refusal::outsideArchive) return -1;
+    if (e.type != detail::typeFile) return refuse(Status::refused, "not a file");
+    if (v.refusal == detail::Refusal::outsideArchive)
+        return refuse(Status::damaged, detail::reasonOf(v.refusal));
     if (offset >= e.size || n == 0) return 0;
+    if (!buf) return refuse(Status::outOfRange, "no buffer given");
     const size_t want = static_cast<size_t>(std::min<uint64_t>(n, e.size - offset));
     const uint64_t start = uint64_t(state->archive.tocSize) + e.offset + offset;
-    if (!detail::readAt(state->file, start, buf, want, e.scrambled)) return -1;
+    if (!detail::readAt(state->file, start, buf, want, e.scrambled)) {
+        // A read that falls short without the system saying why met the
+        // archive's end: it was cut since it was opened.
+        if (detail::fileLength(state->file) < start + want)
+            return refuse(Status::damaged, "archive was cut short since it was opened");
+        return refuse(Status::systemError, detail::lastError());
+    }
     return static_cast<int64_t>(want);
+}
+
+namespace {
+
+// The worse of two outcomes: a failure, then a member that selected
+// nothing, then a refusal.
+Status worse(Status a, Status b) {
+    auto rank = [](Status s) {
+        switch (s) {
+            case Status::ok:
+                return 0;
+            case Status::refused:
+                return 1;
+            case Status::notFound:
+                return 2;
+            default:
+                return 3;
+        }
+    };
+    return rank(b) > rank(a) ? b : a;
+}
+
+// Hands each entry's outcome on, as the extraction tells it.
+struct Teller : detail::Reporter {
+    Teller(const std::vector<detail::Verdict>& v, const Archive::Outcome& t) : verdicts(v), told(t) {}
+    const std::vector<detail::Verdict>& verdicts;
+    const Archive::Outcome& told;
+    size_t at = notFound;
+    Status worst = Status::ok;
+
+    void tell(Status s, const std::string& path, const std::string& why) {
+        worst = worse(worst, s);
+        if (told) told(at, s, path, why);
+    }
+    // A refused entry is told as refused; any other failure is the system's.
+    Status failed() const {
+        return at < verdicts.size() && verdicts[at].refusal != detail::Refusal::none ? Status::refused
+                                                                                     : Status::systemError;
+    }
+    void entryAt(size_t i) override { at = i; }
+    void noCurrentDirectory(const std::string& why) override { tell(Status::systemError, ".", why); }
+    void directoryMade(const std::string& path) override { tell(Status::ok, path, ""); }
+    void directoryNotMade(const std::string& path, const std::string& why) override {
+        tell(failed(), path, why);
+    }
+    void extracted(const std::string& path) override { tell(Status::ok, path, ""); }
+    void notExtracted(const std::string& path, const std::string& why) override { tell(failed(), path, why); }
+    void skipped(const std::string& path, const std::string& /*reason*/, const std::string& why) override {
+        tell(Status::refused, path, why);
+    }
+};
+
+}  // namespace
+
+Status Archive::extract(const std::string& dir, const std::vector<std::string>& members,
+                        const Outcome& told) const noexcept {
+    try {
+        if (!isOpen()) {
+            detail::tell(Status::outOfRange, "the archive is not open");
+            return Status::outOfRange;
+        }
+        Teller teller(state->verdicts, told);
+        if (!detail::makeDirectories(dir)) {
+            teller.tell(detail::lastErrorMissing() ? Status::notFound : Status::systemError, dir,
+                        detail::lastError());
+            return teller.worst;
+        }
+        detail::Members chosen = detail::membersOf(members);
+        const std::vector<bool> selected =
+            members.empty() ? std::vector<bool>() : detail::selectedBy(chosen, state->verdicts);
+        detail::extractFiles(state->file, state->archive, teller, &state->verdicts,
+                             members.empty() ? nullptr : &selected, dir);
+        teller.at = notFound;
+        for (size_t k = 0; k < chosen.names.size(); ++k)
+            if (!chosen.found[k]) teller.tell(Status::notFound, chosen.names[k], "not in the archive");
+        return teller.worst;
+    } catch (const std::bad_alloc&) {
+        return Status::noMemory;
+    } catch (...) {
+        return Status::systemError;
+    }
 }
 
 void Archive::close() noexcept {

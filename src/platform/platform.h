@@ -335,6 +335,9 @@ std::vector<std::string> patternMatches(const std::string& pattern, NameOrder be
 // The system's text for the last call of this layer that failed, taken when
 // it failed ("Permission denied"); calls that succeed leave it as it is.
 std::string lastError();
+// Whether that call failed because nothing stood at the path, or at a
+// directory on the way to it.
+bool lastErrorMissing();
 
 // Writing an archive in place of an existing file, and what the program
 // needs to know of its standard streams.

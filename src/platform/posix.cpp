@@ -776,6 +776,10 @@ std::string lastError() {
     return std::strerror(lastErrno);
 }
 
+bool lastErrorMissing() {
+    return lastErrno == ENOENT || lastErrno == ENOTDIR;
+}
+
 File fileOpenWrite(const std::string& path, bool* missing) {
     if (!missing) return File(openRetry(path, O_WRONLY | O_CREAT, 0666));
     const int fd = openRetry(path, O_WRONLY);

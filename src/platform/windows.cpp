@@ -1222,6 +1222,10 @@ std::string lastError() {
     return errorText(lastCode);
 }
 
+bool lastErrorMissing() {
+    return lastCode == ERROR_FILE_NOT_FOUND || lastCode == ERROR_PATH_NOT_FOUND;
+}
+
 namespace {
 
 HANDLE outputHandle() {

@@ -21,12 +21,13 @@ enum class Reach { ok, link, blocked };
 // files are made relative to their directory's handle. The handles of the
 // current directory's path stay held, so each entry costs one open at most.
 struct Extraction {
-    Extraction(const File& f, const Archive& a, Reporter& r) : file(f), archive(a), report(r) {}
+    Extraction(const File& f, const Archive& a, Reporter& r, const std::string& below)
+        : file(f), archive(a), report(r), base(dirAt(below)) {}
     const File& file;        // the archive, read only at absolute offsets
     const Archive& archive;  // what was decoded of it
     Reporter& report;        // told what becomes of each entry
     std::vector<uint8_t> buffer = std::vector<uint8_t>(transferSize);  // file bytes pass through here
-    Dir base = dirAt(".");
+    Dir base;                                                          // the directory extracted into
     // Names from the current directory down to where the walk stands, and
     // the handles of as many of them as have been reached. A handle given
     // back for want of handles is opened again from the one above it.
@@ -200,14 +201,14 @@ bool copyOut(Extraction& walk, File& out, uint64_t from, uint32_t size, uint8_t 
 bool finish(Extraction& walk, File& out, const Dir& dir, const std::string& name, const std::string& temp,
             bool whole) {
     const std::string& made = temp.empty() ? name : temp;
-    const SignalHold hold;
+    const Held hold(walk.report);
     bool ok = whole;
     if (ok && !fileKeep(out, dir, made, name)) {
         walk.why = lastError();
         ok = false;
     }
     if (!ok) fileDiscard(out, dir, made);
-    removeOnSignal(nullptr, "");
+    walk.report.removeOnSignal(nullptr, "");
     return ok;
 }
 
@@ -223,12 +224,12 @@ bool writeOut(Extraction& walk, const Dir& dir, const std::string& name, const E
     bool taken = false;
     File out;
     {
-        const SignalHold hold;
+        const Held hold(walk.report);
         out = fileCreateIn(dir, name, taken);
         // Out of handles, perhaps: one given back lets the file be made.
         if (!out && !taken && giveBack(walk, walk.handles.size())) out = fileCreateIn(dir, name, taken);
         if (!out) walk.why = lastError();
-        if (out) removeOnSignal(&dir, name);
+        if (out) walk.report.removeOnSignal(&dir, name);
     }
     if (out) return finish(walk, out, dir, name, "", copyOut(walk, out, from, e.size, e.scrambled));
     if (!taken) return false;
@@ -238,10 +239,10 @@ bool writeOut(Extraction& walk, const Dir& dir, const std::string& name, const E
     }
     std::string temp;
     {
-        const SignalHold hold;
+        const Held hold(walk.report);
         out = tempFileIn(dir, name, temp);
         if (!out && giveBack(walk, walk.handles.size())) out = tempFileIn(dir, name, temp);
-        if (out) removeOnSignal(&dir, temp);
+        if (out) walk.report.removeOnSignal(&dir, temp);
     }
     if (!out) {
         walk.why = lastError();
@@ -346,6 +347,7 @@ void extractAll(Extraction& walk, const std::vector<Verdict>& verdicts) {
         while (!levels.empty() && levels.back().verdict != v.parent) levels.pop_back();
         const std::string part = enter(walk, v, levels.empty() ? Level{topLevel, 0, 0, 0} : levels.back());
         const bool chosen = !walk.selected || (*walk.selected)[i];
+        if (chosen) walk.report.entryAt(i);
         if (v.entry->type != typeDirectory) {
             if (chosen) extractFile(walk, *v.entry, v.refusal, part);
             continue;
@@ -373,10 +375,10 @@ void printFiles(const std::vector<Entry>& list, Reporter& report) {
 }
 
 void extractFiles(const File& f, const Archive& archive, Reporter& report, const std::vector<Verdict>* judged,
-                  const std::vector<bool>* selected) {
+                  const std::vector<bool>* selected, const std::string& below) {
     report.extractionBegins();
-    raiseHandleLimit();
-    Extraction walk(f, archive, report);
+    report.raiseHandleLimit();
+    Extraction walk(f, archive, report, below);
     walk.selected = selected;
     if (!walk.base)
         report.noCurrentDirectory(lastError());

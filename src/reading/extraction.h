@@ -23,7 +23,9 @@ void printFiles(const std::vector<Entry>& list, Reporter& report);
 // entry of judged, judgeExtraction's verdicts on archive), only the entries
 // selected, and the count told at the end is of the files selected: the
 // directories above them are made as they are needed, by the same rules.
+// Extraction goes below the directory below names, "." by default.
 void extractFiles(const File& f, const Archive& archive, Reporter& report,
-                  const std::vector<Verdict>* judged = nullptr, const std::vector<bool>* selected = nullptr);
+                  const std::vector<Verdict>* judged = nullptr, const std::vector<bool>* selected = nullptr,
+                  const std::string& below = ".");
 
 }  // namespace dat::detail

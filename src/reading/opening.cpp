@@ -8,10 +8,11 @@
 namespace dat::detail {
 
 Opened openArchive(const std::string& path, bool shared) {
-    Opened opened{shared ? fileOpenReadShared(path) : fileOpenRead(path), Failure::none, {}};
+    Opened opened{shared ? fileOpenReadShared(path) : fileOpenRead(path), Failure::none, {}, false};
     if (!opened.file) {
         opened.failure = Failure::cannotOpen;
         opened.why = lastError();
+        opened.missing = lastErrorMissing();
     } else if (!fileIsRegular(opened.file)) {
         // The format needs the archive's length before anything else, which
         // only a regular file has: a pipe or a device is refused unread.

@@ -24,7 +24,8 @@ enum class Failure {
 struct Opened {
     File file;
     Failure failure = Failure::none;
-    std::string why;  // the text for failure
+    std::string why;       // the text for failure
+    bool missing = false;  // cannotOpen: nothing stands at the path
 };
 
 // shared: the archive is to be replaced while it is read (fileOpenReadShared).
