@@ -99,6 +99,9 @@ def _library():
             ("dat_read", ctypes.c_int64, [handle, ctypes.c_size_t, ctypes.c_uint64, ctypes.c_void_p,
                                           ctypes.c_size_t]),
             ("dat_close", None, [handle]),
+            ("dat_status", ctypes.c_int, [handle]),
+            ("dat_last_status", ctypes.c_int, []),
+            ("dat_last_error", ctypes.c_char_p, []),
         ):
             call = getattr(lib, name)
             call.restype = result
@@ -128,13 +131,14 @@ def _raw(text):
     return text.encode("utf-8", "surrogateescape") if isinstance(text, str) else bytes(text)
 
 
-def _open_error(why, path):
-    """The exception for a failed open, by the library's text."""
-    if why == "Not a DAT file":
-        return NotADatFile(why, path)
-    if why.startswith("Damaged archive"):
-        return DamagedArchive(why, path)
-    return Error(why, path)
+# The library's status codes that have an exception of their own.
+_NOT_FOUND, _NOT_A_DAT, _DAMAGED = 1, 2, 3
+
+
+def _error(status, why, path=None):
+    """The exception for a status code of the library, with its text."""
+    kind = {_NOT_FOUND: NotFound, _NOT_A_DAT: NotADatFile, _DAMAGED: DamagedArchive}.get(status, Error)
+    return kind(why, path)
 
 
 class Entry(collections.namedtuple("Entry", "name path kind size offset refusal replaced index")):
@@ -174,8 +178,9 @@ class Archive:
             raise MemoryError("no memory to open an archive")
         why = lib.dat_error(handle)
         if why is not None:
+            status = lib.dat_status(handle)
             lib.dat_close(handle)
-            raise _open_error(_text(why), path)
+            raise _error(status, _text(why), path)
         self._lib = lib
         self._handle = handle
         self._entries = None
@@ -275,12 +280,8 @@ class Archive:
         return got
 
     def _read_error(self, i, member):
-        fields = _EntryFields()
-        self._lib.dat_entry_at(self._handle, i, fields)
-        # The entry says so when the table of contents puts it past the end.
-        if fields.refusal:
-            return DamagedArchive(_text(fields.refusal), member)
-        return Error("the archive could not be read", self.path)
+        """The exception for the read of entry i that just failed on this thread."""
+        return _error(self._lib.dat_last_status(), _text(self._lib.dat_last_error()), member)
 
     def read(self, member):
         """The bytes of the file member (a path or an Entry)."""
