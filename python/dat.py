@@ -31,7 +31,7 @@ import os
 
 __all__ = [
     "Archive", "DIRECTORY", "DamagedArchive", "Entry", "Error", "FILE", "Member",
-    "NotADatFile", "NotFound", "open",
+    "NotADatFile", "NotFound", "Writer", "create", "open",
 ]
 
 FILE = "file"
@@ -102,6 +102,16 @@ def _library():
             ("dat_status", ctypes.c_int, [handle]),
             ("dat_last_status", ctypes.c_int, []),
             ("dat_last_error", ctypes.c_char_p, []),
+            ("dat_create", handle, [ctypes.c_char_p]),
+            ("dat_add_file", ctypes.c_int, [handle, ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int]),
+            ("dat_add_bytes", ctypes.c_int, [handle, ctypes.c_char_p, ctypes.c_void_p, ctypes.c_size_t,
+                                             ctypes.c_int]),
+            ("dat_add_tree", ctypes.c_int, [handle, ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int]),
+            ("dat_finish", ctypes.c_int, [handle]),
+            ("dat_abort", None, [handle]),
+            ("dat_writer_status", ctypes.c_int, [handle]),
+            ("dat_writer_error", ctypes.c_char_p, [handle]),
+            ("dat_writer_free", None, [handle]),
         ):
             call = getattr(lib, name)
             call.restype = result
@@ -356,6 +366,108 @@ class Member(io.RawIOBase):
         got = self.readinto(rest)
         del rest[got:]
         return bytes(rest)
+
+
+_VERBATIM = 1  # the library's flag: one top-level name, kept as it stands
+
+
+class Writer:
+    """A new archive being written; see dat.create.
+
+    Nothing is written where the archive goes until finish(): leaving the
+    with block finishes it, an exception in the block abandons it, and an
+    archive already there stays as it was.
+    """
+
+    _handle = None
+
+    def __init__(self, path):
+        lib = _library()
+        raw = os.fsencode(path)
+        if b"\0" in raw:
+            raise ValueError("embedded null byte")
+        handle = lib.dat_create(raw)
+        if not handle:
+            raise MemoryError("no memory to create an archive")
+        self._lib = lib
+        self._handle = handle
+        self.path = path
+        # A writer whose archive cannot be made says so at once.
+        status = lib.dat_writer_status(handle)
+        if status:
+            why = _text(lib.dat_writer_error(handle))
+            self.abort()
+            raise _error(status, why, path)
+
+    def _writing(self):
+        if not self._handle:
+            raise ValueError("the archive is finished or abandoned")
+        return self._handle
+
+    def _check(self, status, about):
+        if status:
+            raise _error(status, _text(self._lib.dat_writer_error(self._handle) or b""), about)
+
+    def add(self, path_on_disk, arcname=None):
+        """Adds the file or directory at path_on_disk, a directory with all it
+        holds, as dattool c stores it: under arcname when given ("/" or "\\"
+        between names), else under path_on_disk exactly as given, which is
+        then one name at the top of the archive."""
+        handle = self._writing()
+        given = os.fsencode(path_on_disk)
+        name, flags = (given, _VERBATIM) if arcname is None else (_raw(arcname), 0)
+        if b"\0" in given or b"\0" in name:
+            raise ValueError("embedded null byte")
+        # The library reads files at finish(), from the directory current
+        # then: the path is made absolute now, without resolving ".." or links.
+        disk = os.path.join(os.getcwdb(), given)
+        add = self._lib.dat_add_tree if os.path.isdir(disk) else self._lib.dat_add_file
+        self._check(add(handle, name, disk, flags), path_on_disk)
+
+    def write_bytes(self, arcname, data):
+        """Adds a file of the bytes data (any bytes-like object) as arcname."""
+        handle = self._writing()
+        name = _raw(arcname)
+        if b"\0" in name:
+            raise ValueError("embedded null byte")
+        view = memoryview(data).cast("B")
+        buffer = bytes(view) if view.readonly else (ctypes.c_char * len(view)).from_buffer(view)
+        self._check(self._lib.dat_add_bytes(handle, name, buffer, len(view), 0), arcname)
+
+    def finish(self):
+        """Writes the archive and moves it into place."""
+        handle = self._writing()
+        status = self._lib.dat_finish(handle)
+        try:
+            self._check(status, self.path)
+        finally:
+            self._lib.dat_writer_free(handle)
+            self._handle = None
+
+    def abort(self):
+        """Abandons the archive: nothing is written, an old one stays."""
+        if self._handle:
+            self._lib.dat_abort(self._handle)
+            self._lib.dat_writer_free(self._handle)
+            self._handle = None
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, kind, value, traceback):
+        if kind is None:
+            self.finish()
+        else:
+            self.abort()
+
+    def __del__(self):
+        self.abort()
+
+
+def create(path):
+    """Starts a new archive at path; returns a Writer for a with block."""
+    return Writer(path)
+
 
 
 def open(path):

@@ -305,3 +305,33 @@ def test_an_archive_cut_after_opening_is_never_read_short(tmp_path, noise_archiv
         os.truncate(path, path.stat().st_size - 400000)
         with pytest.raises(dat.DamagedArchive):
             READ_WHEN_CUT[row](archive)
+
+
+@pytest.mark.parametrize("seed", range(4))
+@pytest.mark.parametrize("how", ["as given", "arcname"])
+def test_create_writes_what_c_writes_byte_for_byte(tmp_path, monkeypatch, seed, how):
+    tree = tmp_path / "tree"
+    tree.mkdir()
+    random_tree(os.fsencode(tree), seed)
+    subprocess.run([DATTOOL, "c", "by_c.dat", "tree"], cwd=tmp_path, check=True, capture_output=True)
+    monkeypatch.chdir(tmp_path)
+    with dat.create(tmp_path / "by_module.dat") as w:
+        if how == "as given":
+            w.add("tree")
+        else:
+            w.add(tree, "tree")
+    assert (tmp_path / "by_module.dat").read_bytes() == (tmp_path / "by_c.dat").read_bytes()
+
+
+def test_create_abandons_the_archive_on_an_exception(tmp_path):
+    path = tmp_path / "a.dat"
+    path.write_bytes(b"old")
+    with pytest.raises(KeyError):
+        with dat.create(path) as w:
+            w.write_bytes("d/x.bin", b"new")
+            raise KeyError("stop")
+    assert path.read_bytes() == b"old"
+    with dat.create(path) as w:
+        w.write_bytes("d/x.bin", bytearray(b"new"))
+    with dat.open(path) as archive:
+        assert (archive.names(), archive.read("d/x.bin")) == (["d\\", "d\\x.bin"], b"new")
