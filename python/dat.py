@@ -81,6 +81,9 @@ class _EntryFields(ctypes.Structure):
     ]
 
 
+# What became of one entry extracted: context, entry, status, path, why.
+_OUTCOME = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_size_t, ctypes.c_int, ctypes.c_char_p, ctypes.c_char_p)
+
 _lib = None
 
 
@@ -112,6 +115,8 @@ def _library():
             ("dat_writer_status", ctypes.c_int, [handle]),
             ("dat_writer_error", ctypes.c_char_p, [handle]),
             ("dat_writer_free", None, [handle]),
+            ("dat_extract", ctypes.c_int, [handle, ctypes.c_char_p, ctypes.POINTER(ctypes.c_char_p), ctypes.c_size_t,
+                                           _OUTCOME, ctypes.c_void_p]),
         ):
             call = getattr(lib, name)
             call.restype = result
@@ -301,6 +306,39 @@ class Archive:
         if got != size:
             raise self._read_error(i, member)
         return data
+
+    def extractall(self, to, members=None):
+        """Extracts the archive, or the members given (stored paths, "/" or
+        "\\", or patterns "*", "?", "[...]", as dattool x takes them; a
+        directory with all below it), below the directory to, made when
+        missing, as dattool x does: nothing outside it, no link followed.
+        Returns the paths written. When an entry is refused or fails, or a
+        member selects nothing, raises the worst as Error (NotFound for a
+        member) after all else is written; its outcomes lists (path, why)
+        of everything not written."""
+        handle = self._open_handle()
+        written, missed = [], []
+
+        def outcome(ctx, entry, status, path, why):
+            if status == 0:
+                written.append(_text(path))
+            else:
+                missed.append((status, _text(path), _text(why)))
+
+        callback = _OUTCOME(outcome)
+        raw = None if members is None else [_raw(m) for m in ([members] if isinstance(members, (str, bytes)) else members)]
+        array = None if raw is None else (ctypes.c_char_p * len(raw))(*raw)
+        worst = self._lib.dat_extract(handle, os.fsencode(to), array, 0 if raw is None else len(raw), callback, None)
+        if worst:
+            status, path, why = next((m for m in missed if m[0] == worst), (worst, os.fsdecode(to), ""))
+            error = _error(status, why or _text(self._lib.dat_last_error()), path)
+            error.outcomes = [(p, w) for _, p, w in missed]
+            raise error
+        return written
+
+    def extract(self, member, to):
+        """Extracts one member (with all below it, for a directory) below the directory to; see extractall."""
+        return self.extractall(to, [member.path if isinstance(member, Entry) else member])
 
     def open(self, member):
         """The file member (a path or an Entry) as a seekable binary file object."""
