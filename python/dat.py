@@ -1,7 +1,7 @@
-"""Read DAT archives from Python, in the manner of zipfile and tarfile.
+"""Read, write and extract DAT archives, in the manner of zipfile and tarfile.
 
-A DAT archive is one file holding whole directory trees. This module reads
-it through the installed library libdat (libdat.so.0); nothing is
+A DAT archive is one file holding whole directory trees. This module works
+through the installed library libdat (libdat.so.0); nothing is
 compiled. Set DAT_LIBRARY to the path of another copy of the library (a
 build tree's, say) to use that one instead.
 
@@ -12,6 +12,14 @@ Reading::
         for entry in archive.entries():
             print(entry.path, entry.size)
         data = archive.read("textures/wall.tex")
+
+Writing, and extracting as dattool x does::
+
+    with dat.create("textures.dat") as writer:
+        writer.add("textures")
+        writer.write_bytes("notes/readme.txt", b"hello")
+    with dat.open("textures.dat") as archive:
+        archive.extractall("out")
 
 Paths inside an archive are listed as dattool lists them: names joined by
 "\\", a directory's path ending in "\\". Wherever a path is looked up, "/"
