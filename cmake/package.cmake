@@ -67,6 +67,13 @@ if(NOT dattool_changelog_top MATCHES "^dattool \\(${PROJECT_VERSION}\\) ")
 endif()
 
 install(TARGETS dattool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT dattool)
+# The Python module, source only: Python compiles it where it runs, and
+# Debian's python3 looks in dist-packages of its own prefix and /usr/local.
+if(NOT WIN32)
+  set(DATTOOL_PYTHON_DIR lib/python3/dist-packages CACHE STRING
+      "Where the Python module dat is installed, below CMAKE_INSTALL_PREFIX")
+  install(FILES python/dat.py DESTINATION ${DATTOOL_PYTHON_DIR} COMPONENT python)
+endif()
 # bash completion, where bash-completion loads it on demand: named for the
 # command it completes.
 if(NOT WIN32)
@@ -87,14 +94,15 @@ endif()
 # Each package carries the changelog and the MIT licence (LICENSE), in
 # Debian's machine-readable copyright format, in its own documentation
 # directory; the tool's and the development package's also carry the
-# user's README (the top-level README.md is the developers').
-foreach(component_package IN ITEMS dattool:dattool library:libdat0 development:libdat-dev)
+# user's README (the top-level README.md is the developers'); the Python
+# module documents itself (help(dat)).
+foreach(component_package IN ITEMS dattool:dattool library:libdat0 development:libdat-dev python:python3-dat)
   string(REPLACE ":" ";" component_package ${component_package})
   list(GET component_package 0 component)
   list(GET component_package 1 package)
   install(FILES ${dattool_doc_changelog} packaging/copyright
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component})
-  if(NOT component STREQUAL "library")
+  if(NOT component MATCHES "^(library|python)$")
     install(FILES packaging/README.user.md RENAME README.md
       DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component})
   endif()
@@ -105,9 +113,9 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "${DATTOOL_MAINTAINER}")
 set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_CURRENT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
-# Three packages: the tool, the shared library and what building against
-# the library needs.
-set(CPACK_COMPONENTS_ALL dattool library development)
+# Four packages: the tool, the shared library, what building against the
+# library needs, and the Python module over the library.
+set(CPACK_COMPONENTS_ALL dattool library development python)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${DATTOOL_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
@@ -162,6 +170,22 @@ byte range of a file without extracting anything.
 .
 This package holds the C and C++ headers, the static library, the
 pkg-config file and the CMake package dat.]])
+
+set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-dat)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_ARCHITECTURE all)
+# The module loads libdat.so.0 at run time, where shlibdeps cannot see it:
+# it depends by hand on the library it was written against.
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SHLIBDEPS OFF)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_SOURCE_DIR}/packaging/python3-dat/prerm)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "python3:any, libdat${DAT_SOVERSION} (= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_PYTHON_DESCRIPTION [[
+Python module to read DAT archives
+The module dat opens a DAT archive, lists its entries with the path each
+is listed by and why extraction would refuse it, reads any file whole or
+as a seekable file object, without extracting anything. It works through
+the library libdat, with ctypes.]])
 if(NOT WIN32)
   set(CPACK_GENERATOR DEB)
 endif()
