@@ -246,9 +246,9 @@ int readArchive(Printer& out, const Options& o) {
 
 namespace {
 
-// Only directories are looked for, so only the directory arguments are
-// patterns; the command and the archive are used as typed. A pattern that
-// matches nothing stays as typed too.
+// Only the arguments after the archive are patterns, matching files and
+// directories alike, as both may be stored; the command and the archive are
+// used as typed. A pattern that matches nothing stays as typed too.
 std::vector<std::string> expanded(const std::vector<std::string>& args) {
     std::vector<std::string> dirs;
     for (const std::string& arg : args) {
