@@ -755,6 +755,36 @@ File reopenIn(const Dir& parent, const std::wstring& name, const FileId& id) {
     return f;
 }
 
+// Whether a file stands at name in parent that is not found there under
+// that name (a short name of another file); lastCode says so.
+bool takenByAnother(const Dir& parent, const std::wstring& name) {
+    NTSTATUS status = 0;
+    HANDLE there =
+        openIn(parent, name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN, 0, status);
+    if (there == INVALID_HANDLE_VALUE) return false;
+    const bool own = foundAs(parent, there, name);
+    CloseHandle(there);
+    if (!own) lastCode = ERROR_FILE_EXISTS;
+    return !own;
+}
+
+// Renames h to name, replacing, as how says; where the system has no POSIX
+// rename, how becomes the classic one, for which held is closed first and
+// had again if that rename fails too.
+bool renameReplacing(HANDLE h, const Dir& parent, const std::wstring& name, File* held, Replace& how) {
+    NTSTATUS status = renameTo(h, parent, name, how);
+    if (how != Replace::classic && noPosixRename(status)) {
+        how = Replace::classic;
+        const bool reopen = held && *held;
+        const FileId id = reopen ? fileIdOf(*held) : FileId{};
+        if (reopen) fileClose(*held);
+        status = renameTo(h, parent, name, how);
+        if (reopen && status < 0) *held = reopenIn(parent, name, id);
+    }
+    if (status < 0) noteStatus(status);
+    return status >= 0;
+}
+
 // Puts the file h holds in place of whatever non-directory stands at name
 // inside parent, through h, never by name: a link itself is replaced, and a
 // link to a directory there removed through its own handle first. Nor is a
@@ -763,35 +793,11 @@ File reopenIn(const Dir& parent, const std::wstring& name, const FileId& id) {
 // cannot replace a file held open, and had again by its identity if even
 // that rename fails.
 bool replaceWith(HANDLE h, const Dir& parent, const std::wstring& name, File* held) {
-    NTSTATUS status = 0;
-    HANDLE there =
-        openIn(parent, name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN, 0, status);
-    if (there != INVALID_HANDLE_VALUE) {
-        const bool own = foundAs(parent, there, name);
-        CloseHandle(there);
-        if (!own) {
-            lastCode = ERROR_FILE_EXISTS;
-            return false;
-        }
-    }
+    if (takenByAnother(parent, name)) return false;
     Replace how = held ? Replace::posixAndReadOnly : Replace::posix;
-    auto rename = [&] {
-        status = renameTo(h, parent, name, how);
-        if (how != Replace::classic && noPosixRename(status)) {
-            how = Replace::classic;
-            if (held && *held) {
-                const FileId id = fileIdOf(*held);
-                fileClose(*held);
-                status = renameTo(h, parent, name, how);
-                if (status < 0) *held = reopenIn(parent, name, id);
-            } else {
-                status = renameTo(h, parent, name, how);
-            }
-        }
-        if (status < 0) noteStatus(status);
-        return status >= 0;
-    };
-    return rename() || (linkToDirectoryIn(parent, name) && removeIn(parent, name) && rename());
+    return renameReplacing(h, parent, name, held, how) ||
+           (linkToDirectoryIn(parent, name) && removeIn(parent, name) &&
+            renameReplacing(h, parent, name, held, how));
 }
 
 }  // namespace
