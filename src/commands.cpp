@@ -304,6 +304,16 @@ Outcome writeChanged(Printer& out, const Options& o, Archive& a, const ChangeFro
 
 namespace {
 
+// -C: a directory that cannot be entered is found before the archive is
+// touched. Entered and left again at once; none given is no failure.
+bool canEnter(Printer& out, const std::string& from) {
+    if (from.empty()) return true;
+    Visit there;
+    if (enterDirectory(from, there)) return true;
+    out.failure(from, lastError(), "Unable to open directory %s", out.shown(from).c_str());
+    return false;
+}
+
 // Writes the archive o names, beside the old one and put in its place once
 // complete where it can, with what build writes into target; with inPlace
 // false only so. Reading the files below -C, it goes there first and
@@ -312,15 +322,7 @@ using Build = std::function<Outcome(KeyedFile& target, const std::vector<FileId>
 int writeArchive(Printer& out, const Options& o, const Build& build, bool inPlace) {
     const std::string& archive = o.archive;
     const std::string& from = o.directory;
-    // -C: a directory that cannot be entered is found before the archive
-    // is touched.
-    if (!from.empty()) {
-        Visit there;
-        if (!enterDirectory(from, there)) {
-            out.failure(from, lastError(), "Unable to open directory %s", out.shown(from).c_str());
-            return statusFailed;
-        }
-    }
+    if (!canEnter(out, from)) return statusFailed;
     Target t;
     if (!openTarget(out, archive, t, inPlace)) return statusFailed;
     // A new archive has no file of its own to name yet.
@@ -401,15 +403,7 @@ bool removeMembers(Printer& out, const Options& o, Archive& a) {
 int createArchive(Printer& out, const Options& o) {
     const std::string& archive = o.archive;
     const std::string& from = o.directory;
-    // -C: a directory that cannot be entered is found before the archive
-    // is touched.
-    if (!from.empty()) {
-        Visit there;
-        if (!enterDirectory(from, there)) {
-            out.failure(from, lastError(), "Unable to open directory %s", out.shown(from).c_str());
-            return statusFailed;
-        }
-    }
+    if (!canEnter(out, from)) return statusFailed;
     Writer w = WriterAccess::open(archive, out);
     if (w.status() != Status::ok) return statusFailed;
     const Outcome made = writeTree(out, o, w);
