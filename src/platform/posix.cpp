@@ -19,6 +19,7 @@
 #include <random>
 #include <vector>
 
+#include "platform/copying.h"
 #include "platform/names.h"
 #include "platform/platform.h"
 
@@ -139,25 +140,6 @@ size_t fileWrite(File& f, const void* buf, size_t n) {
     f.pos += done;
     return done;
 }
-
-namespace {
-
-// The rest of a copy the kernel would not make, through a buffer.
-uint64_t copyThrough(const File& from, uint64_t at, File& to, uint64_t n, bool& toFailed) {
-    std::vector<char> buffer(static_cast<size_t>(std::min<uint64_t>(n, uint64_t(1) << 18)));
-    uint64_t done = 0;
-    while (done < n) {
-        const size_t want = static_cast<size_t>(std::min<uint64_t>(n - done, buffer.size()));
-        const size_t got = fileReadAt(from, at + done, buffer.data(), want);
-        const size_t put = got > 0 ? fileWrite(to, buffer.data(), got) : 0;
-        done += put;
-        toFailed = put < got;
-        if (put < want) break;
-    }
-    return done;
-}
-
-}  // namespace
 
 uint64_t fileCopy(const File& from, uint64_t at, File& to, uint64_t n, bool& toFailed) {
     toFailed = false;

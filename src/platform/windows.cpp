@@ -15,6 +15,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/copying.h"
 #include "platform/names.h"
 #include "platform/platform.h"
 
@@ -229,19 +230,9 @@ size_t fileWrite(File& f, const void* buf, size_t n) {
 
 // The system has no copy that spares the program the bytes: they go
 // through a buffer.
+// The system has no copy that spares the program the bytes.
 uint64_t fileCopy(const File& from, uint64_t at, File& to, uint64_t n, bool& toFailed) {
-    std::vector<char> buffer(static_cast<size_t>(n < (uint64_t(1) << 18) ? n : uint64_t(1) << 18));
-    toFailed = false;
-    uint64_t done = 0;
-    while (done < n) {
-        const size_t want = static_cast<size_t>(n - done < buffer.size() ? n - done : buffer.size());
-        const size_t got = fileReadAt(from, at + done, buffer.data(), want);
-        const size_t put = got > 0 ? fileWrite(to, buffer.data(), got) : 0;
-        done += put;
-        toFailed = put < got;
-        if (put < want) break;
-    }
-    return done;
+    return copyThrough(from, at, to, n, toFailed);
 }
 
 uint64_t filePosition(const File& f) {
