@@ -454,6 +454,8 @@ struct SizeCase {
     // Through the fault shim, when set: the old archive is then written in
     // place, and still stays when refused.
     std::string faults = "";
+    // The run, when not c of d: u puts d's file into the old archive.
+    std::vector<std::string> args = {};
 };
 
 TEST(Create, ArchivesOf4GiBOrMoreAreRemovedBeforeAnyData) {
@@ -479,6 +481,9 @@ TEST(Create, ArchivesOf4GiBOrMoreAreRemovedBeforeAnyData) {
          "out.dat", refused, "old archive"},
         {"an archive of exactly 4 GiB",
          [&](const ScratchDir& dir) { sparse(dir / "d/f.tex", fourGiB - records); }, "out.dat", refused},
+        {"the same by an update",
+         [&](const ScratchDir& dir) { sparse(dir / "d/f.tex", fourGiB - records); },
+         "out.dat", refused, archiveBytes({dirNode("d")}), "", {"u", "out.dat", "d/f.tex"}},
     };
     if (!runsWrapped()) {
         // The scan counts the records as well as the data: here they take
@@ -536,9 +541,11 @@ TEST(Create, ArchivesOf4GiBOrMoreAreRemovedBeforeAnyData) {
         // A scan that never ends is killed by the harness and fails the
         // test; only the one archive written takes long.
         const bool refusal = row.out.find(refused) != std::string::npos;
-        ToolRun r = !row.faults.empty() ? runWithFaults({"c", row.archive, "d"}, dir.path, row.faults)
-                    : refusal           ? runTool({"c", row.archive, "d"}, dir.path)
-                                        : runSlowTool({"c", row.archive, "d"}, dir.path);
+        const std::vector<std::string> args =
+            row.args.empty() ? std::vector<std::string>{"c", row.archive, "d"} : row.args;
+        ToolRun r = !row.faults.empty() ? runWithFaults(args, dir.path, row.faults)
+                    : refusal           ? runTool(args, dir.path)
+                                        : runSlowTool(args, dir.path);
         EXPECT_EQ(r.out, row.out);
         EXPECT_EQ(r.status, refusal ? 255 : 0);
         EXPECT_EQ(r.err, refusal ? errLine(row.archive, refused.substr(0, refused.size() - 1)) : "");
