@@ -117,6 +117,7 @@ struct Writer::State {
     // Over an old archive: adds replace what stands at their paths, and
     // the old archive's files are copied from old at the finish.
     bool update = false;
+    bool oldOpened = false;
     detail::File old;
     detail::Target target;
     detail::KeyedFile out;
@@ -158,6 +159,7 @@ Status fail(Writer::State& s, Status status, std::string why) {
 // have written it, which would not come out as "c" writes it.
 bool loadOld(Writer::State& s, detail::Archive& a) {
     detail::Opened opened = detail::openArchive(s.archive, true);
+    s.oldOpened = opened.failure == detail::Failure::none;
     if (opened.failure == detail::Failure::none) {
         detail::Decoded decoded = detail::decodeArchive(opened);
         opened.failure = decoded.failure;
@@ -549,6 +551,28 @@ detail::Sources sourcesOf(Writer::State& s) {
 }
 
 }  // namespace
+
+Writer detail::WriterAccess::update(const std::string& path, Reporter& report, OldArchive& old) {
+    Writer w;
+    w.state = std::make_unique<Writer::State>(path);
+    w.state->report.inner = &report;
+    w.state->strict = false;
+    openUpdate(*w.state);
+    w.state->report.take(w.state->status, w.state->error);
+    old = !w.state->oldOpened ? OldArchive::unopened : w.state->old ? OldArchive::taken : OldArchive::refused;
+    return w;
+}
+
+bool detail::WriterAccess::addPath(Writer& w, const std::string& path, std::string& why) {
+    Writer::State& s = *w.state;
+    return s.usable && detail::addPath(s.root, path, s.own, s.report, why);
+}
+
+std::vector<std::string> detail::WriterAccess::remove(Writer& w, Members& members) {
+    std::vector<std::string> gone;
+    if (w.state->usable) removeMembers(*w.state, members, gone);
+    return gone;
+}
 
 Status detail::WriterAccess::write(Writer& w) {
     return run(w.state.get(), [](Writer::State& s) {
