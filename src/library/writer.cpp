@@ -362,6 +362,16 @@ void putTop(Writer::State& s, detail::Entry e) {
         top.push_back(std::move(e));
 }
 
+// "c"'s own top-level argument; an update's in place of the entry of its
+// name.
+Status addArgument(Writer::State& s, const std::string& diskpath) {
+    std::vector<detail::Entry> one;
+    const bool added = detail::addArgument(*s.scan, s.update ? one : s.root.child, diskpath);
+    for (detail::Entry& e : one) putTop(s, std::move(e));
+    s.report.take(s.status, s.error);
+    return added ? s.status : Status::refused;
+}
+
 // Removes what members select, each directory with everything below it;
 // the stored path of each entry removed whose directory stays goes to
 // gone, in stored order.
@@ -504,13 +514,7 @@ Status Writer::addTree(const std::string& arcpath, const std::string& diskpath, 
     return run(state.get(), [&](State& s) {
         // "c"'s own: a top-level name as typed, scanned where it is named;
         // one that cannot be listed is stored empty, as told.
-        if ((flags & verbatim) && arcpath == diskpath) {
-            std::vector<detail::Entry> one;
-            const bool added = detail::addArgument(*s.scan, s.update ? one : s.root.child, diskpath);
-            for (detail::Entry& e : one) putTop(s, std::move(e));
-            s.report.take(s.status, s.error);
-            return added ? s.status : Status::refused;
-        }
+        if ((flags & verbatim) && arcpath == diskpath) return addArgument(s, diskpath);
         detail::FileId id;
         if (!detail::directoryId(diskpath, id))
             return fail(s, detail::lastErrorMissing() ? Status::notFound : Status::refused,
