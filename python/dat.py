@@ -21,6 +21,13 @@ Writing, and extracting as dattool x does::
     with dat.open("textures.dat") as archive:
         archive.extractall("out")
 
+Updating, as dattool u and d do: the entries kept are copied from the old
+archive, and the result is what dattool c writes of the changed tree::
+
+    with dat.update("textures.dat") as writer:
+        writer.add("textures/wall.tex", "textures/wall.tex")
+        writer.remove("textures/old")
+
 Paths inside an archive are listed as dattool lists them: names joined by
 "\\", a directory's path ending in "\\". Wherever a path is looked up, "/"
 and "\\" are alike and a directory's trailing separator is optional.
@@ -39,7 +46,7 @@ import os
 
 __all__ = [
     "Archive", "DIRECTORY", "DamagedArchive", "Entry", "Error", "FILE", "Member",
-    "NotADatFile", "NotFound", "Writer", "create", "open",
+    "NotADatFile", "NotFound", "Writer", "create", "open", "update",
 ]
 
 FILE = "file"
@@ -123,6 +130,8 @@ def _library():
             ("dat_writer_status", ctypes.c_int, [handle]),
             ("dat_writer_error", ctypes.c_char_p, [handle]),
             ("dat_writer_free", None, [handle]),
+            ("dat_update", handle, [ctypes.c_char_p]),
+            ("dat_remove", ctypes.c_int, [handle, ctypes.c_char_p]),
             ("dat_extract", ctypes.c_int, [handle, ctypes.c_char_p, ctypes.POINTER(ctypes.c_char_p), ctypes.c_size_t,
                                            _OUTCOME, ctypes.c_void_p]),
         ):
@@ -164,6 +173,25 @@ def _error(status, why, path=None):
     return kind(why, path)
 
 
+def _checked_handle(make, path, status_of, error_of, free):
+    """The library's handle that make gives for path, checked: an
+    exception for its status, the handle freed, when it did not open."""
+    raw = os.fsencode(path)
+    # The library takes C strings: a zero byte would cut the path short
+    # and open another file.
+    if b"\0" in raw:
+        raise ValueError("embedded null byte")
+    handle = make(raw)
+    if not handle:
+        raise MemoryError("no memory for " + os.fsdecode(raw))
+    status = status_of(handle)
+    if status:
+        why = _text(error_of(handle) or b"")
+        free(handle)
+        raise _error(status, why, path)
+    return handle
+
+
 class Entry(collections.namedtuple("Entry", "name path kind size offset refusal replaced index")):
     """One entry of an archive, in stored order.
 
@@ -191,21 +219,8 @@ class Archive:
 
     def __init__(self, path):
         lib = _library()
-        raw = os.fsencode(path)
-        # The library takes C strings: a zero byte would cut the path short
-        # and open another file.
-        if b"\0" in raw:
-            raise ValueError("embedded null byte")
-        handle = lib.dat_open(raw)
-        if not handle:
-            raise MemoryError("no memory to open an archive")
-        why = lib.dat_error(handle)
-        if why is not None:
-            status = lib.dat_status(handle)
-            lib.dat_close(handle)
-            raise _error(status, _text(why), path)
+        self._handle = _checked_handle(lib.dat_open, path, lib.dat_status, lib.dat_error, lib.dat_close)
         self._lib = lib
-        self._handle = handle
         self._entries = None
         self.path = path
 
@@ -418,7 +433,7 @@ _VERBATIM = 1  # the library's flag: one top-level name, kept as it stands
 
 
 class Writer:
-    """A new archive being written; see dat.create.
+    """An archive being written; see dat.create and dat.update.
 
     Nothing is written where the archive goes until finish(): leaving the
     with block finishes it, an exception in the block abandons it, and an
@@ -427,23 +442,14 @@ class Writer:
 
     _handle = None
 
-    def __init__(self, path):
+    def __init__(self, path, _update=False):
         lib = _library()
-        raw = os.fsencode(path)
-        if b"\0" in raw:
-            raise ValueError("embedded null byte")
-        handle = lib.dat_create(raw)
-        if not handle:
-            raise MemoryError("no memory to create an archive")
+        # A writer whose archive cannot be made, or whose old archive an
+        # update refuses, says so at once.
+        make = lib.dat_update if _update else lib.dat_create
+        self._handle = _checked_handle(make, path, lib.dat_writer_status, lib.dat_writer_error, lib.dat_writer_free)
         self._lib = lib
-        self._handle = handle
         self.path = path
-        # A writer whose archive cannot be made says so at once.
-        status = lib.dat_writer_status(handle)
-        if status:
-            why = _text(lib.dat_writer_error(handle))
-            self.abort()
-            raise _error(status, why, path)
 
     def _writing(self):
         if not self._handle:
@@ -480,6 +486,17 @@ class Writer:
         buffer = bytes(view) if view.readonly else (ctypes.c_char * len(view)).from_buffer(view)
         self._check(self._lib.dat_add_bytes(handle, name, buffer, len(view), 0), arcname)
 
+    def remove(self, member):
+        """Removes the entries member selects, as dattool x takes members:
+        a path in the archive ("/" or "\\" between names) or a pattern
+        ("*", "?", "[...]"), a directory with all below it. Raises NotFound
+        when it selects nothing."""
+        handle = self._writing()
+        name = _raw(member)
+        if b"\0" in name:
+            raise ValueError("embedded null byte")
+        self._check(self._lib.dat_remove(handle, name), member)
+
     def finish(self):
         """Writes the archive and moves it into place."""
         handle = self._writing()
@@ -513,6 +530,16 @@ class Writer:
 def create(path):
     """Starts a new archive at path; returns a Writer for a with block."""
     return Writer(path)
+
+
+def update(path):
+    """Starts changing the archive at path; returns the Writer dat.create
+    returns, over the old archive's entries: add() replaces an entry of the
+    same path, remove() takes entries out, and finish() writes what
+    dattool c writes of the tree that makes, copying the entries kept from
+    the old archive. Raises NotADatFile, DamagedArchive or Error (an
+    archive dattool c could not have written) with the library's text."""
+    return Writer(path, _update=True)
 
 
 

@@ -264,7 +264,7 @@ std::vector<std::string> expanded(const std::vector<std::string>& args) {
 
 // What building and writing an archive came to. refused: told already;
 // nothingRead: not one argument could be read, so nothing is written.
-enum class Outcome { written, unwritten, tooLarge, noDirectory, refused, nothingRead };
+enum class Outcome { written, noDirectory, refused, nothingRead };
 
 // Builds the tree from the directories and writes the archive through the
 // library's writer. With -C the directories are read, and their files
@@ -282,24 +282,6 @@ Outcome writeTree(Printer& out, const Options& o, Writer& w) {
     return any ? Outcome::written : Outcome::nothingRead;
 }
 
-// The old archive a change copies its files from.
-struct ChangeFrom {
-    const File& file;
-    uint32_t tocSize;
-};
-
-// Writes the changed tree a to target, its files from old or from disk.
-Outcome writeChanged(Printer& out, const Options& o, Archive& a, const ChangeFrom& old, KeyedFile& target,
-                     const std::vector<FileId>& own) {
-    const std::vector<Source> sources = planChange(a);
-    if (archiveLength(a.root) > maxArchiveLength) return Outcome::tooLarge;
-    std::string why;
-    if (writeChange(target, a, sources, old.file, old.tocSize, own, out, why)) return Outcome::written;
-    if (why.empty()) return Outcome::unwritten;
-    out.failure(o.archive, why, "Unable to copy from %s: %s", out.shown(o.archive).c_str(), why.c_str());
-    return Outcome::refused;
-}
-
 }  // namespace
 
 namespace {
@@ -314,88 +296,42 @@ bool canEnter(Printer& out, const std::string& from) {
     return false;
 }
 
-// Writes the archive o names, beside the old one and put in its place once
-// complete where it can, with what build writes into target; with inPlace
-// false only so. Reading the files below -C, it goes there first and
-// back afterwards.
-using Build = std::function<Outcome(KeyedFile& target, const std::vector<FileId>& own)>;
-int writeArchive(Printer& out, const Options& o, const Build& build, bool inPlace) {
-    const std::string& archive = o.archive;
-    const std::string& from = o.directory;
-    if (!canEnter(out, from)) return statusFailed;
-    Target t;
-    if (!openTarget(out, archive, t, inPlace)) return statusFailed;
-    // A new archive has no file of its own to name yet.
-    std::vector<FileId> own = {t.old ? fileIdOf(t.old) : FileId{}};
-    if (t.staging) own.push_back(fileIdOf(t.staged.file));
-    // Written in place, the archive's own handle moves into the stream and
-    // t.old is left closed.
-    KeyedFile target(std::move(t.staging ? t.staged.file : t.old));
-    auto unwritten = [&](const char* why) {
-        out.failure(archive, why, "%s", why);
-        discard(out, archive, t, target.file);
-        return statusFailed;
-    };
-    Outcome made = Outcome::unwritten;
-    try {
-        made = build(target, own);
-    } catch (const std::bad_alloc&) {
-        // A tree that fans out through links can outgrow memory before it
-        // reaches the size limit.
-        return unwritten("Archive does not fit in memory");
-    }
-    switch (made) {
-        case Outcome::tooLarge:
-            return unwritten("Archive would be too large: 4 GiB or more");
-        case Outcome::noDirectory:
-            // Gone since it was entered above.
-            out.failure(from, lastError(), "Unable to open directory %s", out.shown(from).c_str());
-            discard(out, archive, t, target.file);
-            return statusFailed;
-        case Outcome::refused:
-        case Outcome::nothingRead:
-            discard(out, archive, t, target.file);
-            return statusFailed;
-        case Outcome::written:
-        case Outcome::unwritten:
-            break;
-    }
-    finish(out, archive, t, target.file, made == Outcome::written);
-    return finalStatus(out);
-}
-
-// "u": the tree of the old archive with the paths from disk put in. The
-// paths are read, and their files copied, in the directory -C names.
-Outcome addPaths(Printer& out, const Options& o, Archive& a, const ChangeFrom& old, KeyedFile& target,
-                 const std::vector<FileId>& own) {
+// "u": the paths from disk put into the old archive's tree, then the
+// archive written. The paths are read, and their files copied, in the
+// directory -C names.
+Outcome addPaths(Printer& out, const Options& o, Writer& w) {
     Visit there;
     if (!o.directory.empty() && !enterDirectory(o.directory, there)) return Outcome::noDirectory;
     for (const std::string& path : expanded(o.names)) {
         std::string why;
-        if (addPath(a, path, own, out, why)) continue;
+        if (WriterAccess::addPath(w, path, why)) continue;
         out.failure(path, why, "Unable to add %s", out.shown(path).c_str());
         return Outcome::refused;
     }
-    return writeChanged(out, o, a, old, target, own);
+    const Status written = WriterAccess::write(w);
+    if (!leaveDirectory(there)) out.failureOnStderr(".", lastError());
+    if (written != Status::damaged) return Outcome::written;
+    // The old archive could not be read where a file lies.
+    out.failure(o.archive, w.error(), "Unable to copy from %s: %s", out.shown(o.archive).c_str(),
+                w.error().c_str());
+    return Outcome::refused;
 }
 
-// "d": the entries the members select, told and removed; false when they
-// select none, which leaves nothing to do.
-bool removeMembers(Printer& out, const Options& o, Archive& a) {
+// "d": the entries the members select, told and removed, then the archive
+// written; refused when they select none, which leaves nothing to do.
+Outcome removeMembers(Printer& out, const Options& o, Writer& w) {
     Members members = membersOf(o.names);
-    const std::vector<Verdict> verdicts = judgeExtraction(a);
-    const std::vector<bool> selected = selectedBy(members, verdicts);
+    const std::vector<std::string> gone = WriterAccess::remove(w, members);
     reportMissing(out, members);
-    bool any = false;
-    for (size_t i = 0; i < verdicts.size(); ++i) {
-        // Each entry removed once: a directory's entries go with it.
-        if (!selected[i] || (verdicts[i].parent != topLevel && selected[verdicts[i].parent])) continue;
-        any = true;
-        if (!o.quiet) std::printf("Removing %s...\n", out.shown(storedPath(verdicts, i)).c_str());
+    for (const std::string& path : gone) {
+        if (!o.quiet) std::printf("Removing %s...\n", out.shown(path).c_str());
         out.progress();
     }
-    removeSelected(a, verdicts, selected);
-    return any;
+    if (gone.empty()) return Outcome::refused;
+    if (WriterAccess::write(w) != Status::damaged) return Outcome::written;
+    out.failure(o.archive, w.error(), "Unable to copy from %s: %s", out.shown(o.archive).c_str(),
+                w.error().c_str());
+    return Outcome::refused;
 }
 
 }  // namespace
@@ -422,34 +358,31 @@ int createArchive(Printer& out, const Options& o) {
 
 int changeArchive(Printer& out, const Options& o) {
     const std::string& archive = o.archive;
-    Opened opened = openArchive(archive, true);
-    if (opened.failure != Failure::none) {
-        out.failure(archive, opened.why, "Unable to open %s", out.shown(archive).c_str());
-        return statusFailed;
-    }
     // Refused before anything is written: an archive "c" could not have
     // written, or a damaged one, would not come out as "c" writes it.
-    Decoded decoded = decodeArchive(opened);
-    std::string why = decoded.failure == Failure::none
-                          ? unchangeable(decoded.archive, fileLength(opened.file))
-                          : decoded.why;
-    if (!why.empty()) {
-        out.failure(archive, why, "Unable to change %s: %s", out.shown(archive).c_str(), why.c_str());
+    OldArchive old = OldArchive::unopened;
+    Writer w = WriterAccess::update(archive, out, old);
+    if (w.status() != Status::ok) {
+        const std::string& why = w.error();
+        if (old == OldArchive::unopened)
+            out.failure(archive, why, "Unable to open %s", out.shown(archive).c_str());
+        else if (old == OldArchive::refused)
+            out.failure(archive, why, "Unable to change %s: %s", out.shown(archive).c_str(), why.c_str());
+        WriterAccess::place(w);
         return statusFailed;
     }
-    Archive& a = decoded.archive;
-    const ChangeFrom old{opened.file, a.tocSize};
-    if (o.command == 'd' && !removeMembers(out, o, a)) return statusFailed;
-    return writeArchive(
-        out, o,
-        [&](KeyedFile& target, const std::vector<FileId>& own) {
-            const Outcome made = o.command == 'u' ? addPaths(out, o, a, old, target, own)
-                                                  : writeChanged(out, o, a, old, target, own);
-            // Read no more: Windows replaces no file held open.
-            fileClose(opened.file);
-            return made;
-        },
-        false);
+    const Outcome made = o.command == 'd' ? removeMembers(out, o, w)
+                         : canEnter(out, o.directory) ? addPaths(out, o, w)
+                                                      : Outcome::refused;
+    if (made == Outcome::noDirectory)
+        // Gone since it was entered above.
+        out.failure(o.directory, lastError(), "Unable to open directory %s", out.shown(o.directory).c_str());
+    if (made != Outcome::written) {
+        WriterAccess::place(w);
+        return statusFailed;
+    }
+    WriterAccess::place(w);
+    return finalStatus(out);
 }
 
 namespace {

@@ -35,7 +35,7 @@ enum class Status : int {
     tooLarge,     // the archive would be 4 GiB or more
 };
 
-// The library's version ("1.1.0"), that of the build.
+// The library's version ("1.2.0"), that of the build.
 DAT_API const char* version() noexcept;
 
 // This thread's last failure of a call that answers with a value of its
@@ -201,6 +201,14 @@ class DAT_API Writer {
    public:
     // Opens the place the archive at path is written to.
     explicit Writer(const std::string& path) noexcept;
+    // A writer over the archive at path as it stands: its entries are kept,
+    // their bytes copied from it at finish(), an add replaces an entry of
+    // the same path (a file standing where a directory is needed gives way
+    // to it) and remove() takes entries out. The result is what "c" writes
+    // of the tree that makes. An archive "c" could not have written is
+    // refused (refused, error() saying why), as is one that does not open
+    // whole (damaged, notADat, notFound, ...): then every call fails.
+    static Writer update(const std::string& path) noexcept;
     // Aborts what is not finished.
     ~Writer();
     Writer(Writer&& other) noexcept;
@@ -223,6 +231,10 @@ class DAT_API Writer {
     // systemError when a directory could not be listed; what could be
     // added stays added either way.
     Status addTree(const std::string& arcpath, const std::string& diskpath, int flags = 0) noexcept;
+    // Removes the entries member selects as "x" takes its members: a
+    // stored path or a pattern, a directory with everything below it.
+    // notFound when it selects nothing.
+    Status remove(const std::string& member) noexcept;
 
     // Writes the archive and moves it into place: ok, or the failure, with
     // nothing left of the archive. A source file that cannot be read whole

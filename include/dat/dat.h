@@ -27,7 +27,7 @@ extern "C" {
 
 /* The library's version, as dat_version() gives it at run time. */
 #define DAT_VERSION_MAJOR 1
-#define DAT_VERSION_MINOR 1
+#define DAT_VERSION_MINOR 2
 #define DAT_VERSION_PATCH 0
 
 /* Status codes; DAT_OK is 0, every failure another. */
@@ -85,7 +85,7 @@ DAT_API int dat_status(const dat_archive *a);
 DAT_API int dat_last_status(void);
 DAT_API const char *dat_last_error(void);
 
-/* The library's version, "1.1.0": the DAT_VERSION_* of the build. */
+/* The library's version, "1.2.0": the DAT_VERSION_* of the build. */
 DAT_API const char *dat_version(void);
 
 /* The number of entries, in stored (preorder) order; 0 when not open. */
@@ -177,6 +177,24 @@ enum { DAT_VERBATIM = 1 };
  * when that fails (null only when no memory is left for one):
  * dat_writer_status then says why, and every call on it fails. */
 DAT_API dat_writer *dat_create(const char *path);
+
+/* Opens a writer over the archive at path as it stands: its entries are
+ * kept (their bytes copied from it at dat_finish, a file that moves in the
+ * key's 256-byte cycle keyed again), an add replaces an entry of the same
+ * path (a file standing where a directory is needed gives way to it) and
+ * dat_remove takes entries out. dat_finish writes what "c" writes of the
+ * tree that makes, byte for byte, beside the old archive, and puts it in
+ * place only when complete. An archive "c" could not have written (entries
+ * out of its order, repeated paths, entries "x" refuses) is refused
+ * (DAT_REFUSED, the text saying why), as is one that does not open whole
+ * (DAT_DAMAGED, DAT_NOT_A_DAT, DAT_NOT_FOUND, ...): nothing is written and
+ * every call on the handle fails. Null only when no memory is left. */
+DAT_API dat_writer *dat_update(const char *path);
+
+/* Removes the entries member selects, as "x" takes its members: a stored
+ * path ("/" or "\") or a pattern ("*", "?", "[...]"), a directory with
+ * everything below it. DAT_NOT_FOUND when it selects nothing. */
+DAT_API int dat_remove(dat_writer *w, const char *member);
 
 /* An empty directory, or one already added. */
 DAT_API int dat_add_directory(dat_writer *w, const char *arcpath, int flags);

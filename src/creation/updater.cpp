@@ -7,15 +7,10 @@
 #include "archive/paths.h"
 #include "creation/planner.h"
 #include "creation/scanner.h"
-#include "creation/writer.h"
 
 namespace dat::detail {
 
 namespace {
-
-// The offset a file read from disk carries until the tree is planned: no
-// file of an archive below 4 GiB starts there.
-constexpr uint32_t onDisk = UINT32_MAX;
 
 // A record's fields as decoded, to compare with what planning makes of them.
 struct Planned {
@@ -122,10 +117,10 @@ bool entryFromDisk(const std::string& path, const std::string& name, const std::
         e = std::move(top.child.front());
     }
     e.name = name;
-    if (e.type == typeFile) e.offset = onDisk;
+    // Read from disk by the path its names join to, which is where it lies.
+    e.offset = 0;
     Preorder<std::vector<Entry>> walk(e.child);
-    while (Entry* below = walk.next())
-        if (below->type == typeFile) below->offset = onDisk;
+    while (Entry* below = walk.next()) below->offset = 0;
     return true;
 }
 
@@ -154,16 +149,17 @@ std::vector<Entry>& directoryIn(std::vector<Entry>& list, const std::string& nam
     if (d->type != typeDirectory) {
         d->child.clear();
         d->type = typeDirectory;
-        d->size = 0;
+        d->offset = d->size = 0;
+        d->scrambled = 0;
     }
     return d->child;
 }
 
 // The name of path's top-level entry, in top, and the names below it.
-std::vector<std::string> placeOf(Archive& a, const std::string& path, std::string& top) {
+std::vector<std::string> placeOf(Entry& root, const std::string& path, std::string& top) {
     std::string rest;
     std::vector<std::string> names;
-    const Entry* t = topOf(a.root.child, path, rest);
+    const Entry* t = topOf(root.child, path, rest);
     if (t) {
         top = t->name;
     } else {
@@ -182,50 +178,6 @@ void countChildren(Entry& root) {
     Preorder<std::vector<Entry>> walk(root.child);
     while (Entry* e = walk.next())
         if (e->type == typeDirectory) e->count = static_cast<uint32_t>(e->child.size());
-}
-
-// How a piece of a file moved: whole, or stopped by the archive written
-// or the old one read.
-enum class Moved { whole, unwritten, unread };
-
-// Moves up to left bytes from offset from of the old archive, as stored
-// (rekey 0) or keyed again (rekey 1), through buf; n: how many it moved.
-Moved movePiece(KeyedFile& f, uint8_t* buf, const File& old, uint64_t from, uint64_t left, uint8_t rekey,
-                uint64_t& n) {
-    // Bytes as stored need no buffer: the kernel copies them where it can.
-    if (!rekey && left >= transferSize) {
-        n = std::min<uint64_t>(left, uint64_t(transferSize) * 64);
-        bool failed = false;
-        const uint64_t got = copyPlain(f, old, from, n, failed);
-        return failed ? Moved::unwritten : got < n ? Moved::unread : Moved::whole;
-    }
-    n = std::min<uint64_t>(left, transferSize);
-    if (!readAt(old, from, buf, static_cast<size_t>(n), rekey)) return Moved::unread;
-    return WriteData(f, buf, static_cast<size_t>(n), rekey) ? Moved::whole : Moved::unwritten;
-}
-
-// Copies one file that stays from the old archive: as stored when it is
-// plain or the key at its new place is the key at its old one, else keyed
-// again. A file that stays keeps its name, and so its flag.
-bool moveFile(KeyedFile& f, uint8_t* buf, const File& old, uint64_t from, const Entry& e, Reporter& report,
-              std::string& why) {
-    const uint64_t to = filePosition(f.file) + f.pendingSize;
-    const uint8_t rekey = e.scrambled && (to - from) % 256 != 0 ? 1 : 0;
-    for (uint64_t done = 0; done < e.size;) {
-        uint64_t n = 0;
-        switch (movePiece(f, buf, old, from + done, e.size - done, rekey, n)) {
-            case Moved::whole:
-                break;
-            case Moved::unwritten:
-                return false;
-            case Moved::unread:
-                why = "the old archive cannot be read there";
-                return false;
-        }
-        done += n;
-        report.moved();
-    }
-    return true;
 }
 
 }  // namespace
@@ -250,21 +202,21 @@ std::string unchangeable(Archive& a, uint64_t length) {
     return refusedPaths(a);
 }
 
-bool addPath(Archive& a, const std::string& path, const std::vector<FileId>& own, Reporter& report,
+bool addPath(Entry& root, const std::string& path, const std::vector<FileId>& own, Reporter& report,
              std::string& why) {
     std::string used;
     if (!safePath(path, used) || used != path || hasUp(path))
         return why = "path leaves the current directory", false;
     std::string top;
-    const std::vector<std::string> names = placeOf(a, path, top);
+    const std::vector<std::string> names = placeOf(root, path, top);
     for (const std::string& name : names)
         if (!storable(name, why)) return false;
     Entry e;
     if (top.empty()) return why = "names nothing", false;
     if (!entryFromDisk(path, names.empty() ? top : names.back(), own, report, e, why)) return false;
-    std::vector<Entry>* list = &a.root.child;
+    std::vector<Entry>* list = &root.child;
     if (!names.empty()) {
-        list = &directoryIn(a.root.child, top, true);
+        list = &directoryIn(root.child, top, true);
         for (size_t k = 0; k + 1 < names.size(); ++k) list = &directoryIn(*list, names[k], false);
     }
     Entry* old = findEntry(*list, e.name);
@@ -294,47 +246,6 @@ void removeSelected(Archive& a, const std::vector<Verdict>& verdicts, const std:
             if (stays(e)) kept.push_back(std::move(e));
         list = std::move(kept);
     }
-}
-
-std::vector<Source> planChange(Archive& a) {
-    std::vector<Source> sources;
-    Preorder<const std::vector<Entry>> walk(a.root.child);
-    while (const Entry* e = walk.next())
-        if (e->type == typeFile) sources.push_back({e->offset, e->scrambled, e->offset == onDisk});
-    countChildren(a.root);
-    a.root.size = fixupTree(a.root.child, 0);
-    return sources;
-}
-
-bool writeChange(KeyedFile& f, const Archive& a, const std::vector<Source>& sources, const File& old,
-                 uint32_t oldTocSize, const std::vector<FileId>& own, Reporter& report, std::string& why) {
-    if (!resetFile(f)) return false;
-    std::vector<uint8_t> toc(magic, magic + magicSize);
-    putRecord(toc, a.root);
-    Preorder<const std::vector<Entry>> records(a.root.child);
-    while (const Entry* e = records.next()) putRecord(toc, *e);
-    if (!WriteData(f, toc.data(), toc.size(), 1)) return false;
-    std::vector<uint8_t> buffer(transferSize);
-    std::string path;
-    std::vector<size_t> marks;  // where the path of each directory above ends
-    size_t file = 0;
-    Preorder<const std::vector<Entry>> walk(a.root.child);
-    while (const Entry* e = walk.next()) {
-        // A file read from disk lies where the scan found it: its
-        // directory's path, "\", its name.
-        marks.resize(walk.depth() - 1);
-        path.resize(marks.empty() ? 0 : marks.back());
-        if (!marks.empty()) path += '\\';
-        path += e->name;
-        marks.push_back(path.size());
-        if (e->type != typeFile) continue;
-        const Source& s = sources[file++];
-        const bool copied =
-            s.disk ? storeFile(f, buffer.data(), *e, path, own, report)
-                   : moveFile(f, buffer.data(), old, uint64_t(oldTocSize) + s.offset, *e, report, why);
-        if (!copied) return false;
-    }
-    return flushData(f);
 }
 
 }  // namespace dat::detail

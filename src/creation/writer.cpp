@@ -104,6 +104,53 @@ bool copyHeld(KeyedFile& f, uint8_t* buf, const Entry& e, const std::string& pat
     return true;
 }
 
+// How a piece of a file moved: whole, or stopped by the archive written
+// or the old one read.
+enum class Moved { whole, unwritten, unread };
+
+// Moves up to left bytes from offset from of the old archive, as stored or
+// descrambled there (from) and scrambled again here (to), through buf; n:
+// how many it moved.
+Moved movePiece(KeyedFile& f, uint8_t* buf, const File& old, uint64_t from, uint64_t left, bool asStored,
+                const FileSource& src, uint8_t to, uint64_t& n) {
+    // Bytes as stored need no buffer: the kernel copies them where it can.
+    if (asStored && left >= transferSize) {
+        n = std::min<uint64_t>(left, copyPiece);
+        bool failed = false;
+        const uint64_t got = copyPlain(f, old, from, n, failed);
+        return failed ? Moved::unwritten : got < n ? Moved::unread : Moved::whole;
+    }
+    n = std::min<uint64_t>(left, transferSize);
+    const uint8_t in = asStored ? 0 : src.scrambled, out = asStored ? 0 : to;
+    if (!readAt(old, from, buf, static_cast<size_t>(n), in)) return Moved::unread;
+    return WriteData(f, buf, static_cast<size_t>(n), out) ? Moved::whole : Moved::unwritten;
+}
+
+// Copies the file e from the old archive: as stored when its bytes are
+// plain in both, or scrambled in both and the key at its new place is the
+// key at its old one; else through the key in blocks.
+bool moveFile(KeyedFile& f, uint8_t* buf, const File& old, const FileSource& src, const Entry& e,
+              Reporter& report, std::string& why) {
+    const uint64_t to = filePosition(f.file) + f.pendingSize;
+    const bool both = src.scrambled != 0 && e.scrambled != 0;
+    const bool asStored = both ? (to - src.at) % 256 == 0 : (src.scrambled != 0) == (e.scrambled != 0);
+    for (uint64_t done = 0; done < e.size;) {
+        uint64_t n = 0;
+        switch (movePiece(f, buf, old, src.at + done, e.size - done, asStored, src, e.scrambled, n)) {
+            case Moved::whole:
+                break;
+            case Moved::unwritten:
+                return false;
+            case Moved::unread:
+                why = "the old archive cannot be read there";
+                return false;
+        }
+        done += n;
+        report.moved();
+    }
+    return true;
+}
+
 // Appends the record of e and, for a directory, the records of its subtree.
 void writeTOC(std::vector<uint8_t>& toc, const Entry& e) {
     putRecord(toc, e);
@@ -168,8 +215,17 @@ struct SourceCursor {
     const FileSource* end = nullptr;
 };
 
+// Copies one file's bytes from where src says, or from path.
+bool copyFile(KeyedFile& f, uint8_t* buffer, const Entry& e, const std::string& path, const FileSource* src,
+              const std::vector<FileId>& own, Reporter& report, const Sources* sources, std::string& why) {
+    if (!src) return storeFile(f, buffer, e, path, own, report);
+    if (src->held) return copyHeld(f, buffer, e, path, *src, sources->bytes, report);
+    if (src->old) return moveFile(f, buffer, *sources->old, *src, e, report, why);
+    return storeFile(f, buffer, e, src->path, own, report);
+}
+
 bool writeFile(KeyedFile& f, uint8_t* buffer, std::string& buf, const std::vector<Entry>& list,
-               const std::vector<FileId>& own, Reporter& report, const Sources* sources) {
+               const std::vector<FileId>& own, Reporter& report, const Sources* sources, std::string& why) {
     DiskPaths paths(buf);
     SourceCursor cursor(sources);
     size_t index = 0;
@@ -177,11 +233,8 @@ bool writeFile(KeyedFile& f, uint8_t* buffer, std::string& buf, const std::vecto
     for (const Entry* e = walk.next(); e; e = walk.next(), ++index) {
         const FileSource* src = cursor.of(index);
         const std::string& path = paths.next(*e, walk.depth(), src);
-        if (e->type != typeFile) continue;
-        const bool copied = !src        ? storeFile(f, buffer, *e, path, own, report)
-                            : src->held ? copyHeld(f, buffer, *e, path, *src, sources->bytes, report)
-                                        : storeFile(f, buffer, *e, src->path, own, report);
-        if (!copied) return false;
+        if (e->type == typeFile && !copyFile(f, buffer, *e, path, src, own, report, sources, why))
+            return false;
     }
     return true;
 }
@@ -189,7 +242,7 @@ bool writeFile(KeyedFile& f, uint8_t* buffer, std::string& buf, const std::vecto
 }  // namespace
 
 bool createFile(KeyedFile& f, const Entry& root, const std::vector<FileId>& own, Reporter& report,
-                const Sources* sources) {
+                const Sources* sources, std::string* unread) {
     // The key follows the position from offset 0 on; everything after this
     // goes strictly forward through WriteData.
     if (!resetFile(f)) return false;
@@ -197,9 +250,12 @@ bool createFile(KeyedFile& f, const Entry& root, const std::vector<FileId>& own,
     writeTOC(toc, root);
     // Magic and records go out in one call, all scrambled.
     std::vector<uint8_t> buffer(transferSize);  // file bytes pass through here
-    std::string path;
-    return WriteData(f, toc.data(), toc.size(), 1) &&
-           writeFile(f, buffer.data(), path, root.child, own, report, sources) && flushData(f);
+    std::string path, why;
+    const bool written = WriteData(f, toc.data(), toc.size(), 1) &&
+                         writeFile(f, buffer.data(), path, root.child, own, report, sources, why) &&
+                         flushData(f);
+    if (unread) *unread = why;
+    return written;
 }
 
 }  // namespace dat::detail

@@ -22,18 +22,7 @@
 
 namespace dat {
 
-namespace {
-
-// What an open archive holds.
-struct Loaded {
-    detail::File file;
-    detail::Archive archive;
-    std::vector<detail::Verdict> verdicts;
-    std::vector<uint32_t> end;       // of each entry: the index past everything below it
-    std::vector<detail::Made> made;  // with With::tree only
-};
-
-Status statusOf(const detail::Opened& file) {
+Status detail::statusOf(const detail::Opened& file) {
     switch (file.failure) {
         case detail::Failure::none:
             return Status::ok;
@@ -51,13 +40,24 @@ Status statusOf(const detail::Opened& file) {
     return Status::systemError;
 }
 
+namespace {
+
+// What an open archive holds.
+struct Loaded {
+    detail::File file;
+    detail::Archive archive;
+    std::vector<detail::Verdict> verdicts;
+    std::vector<uint32_t> end;       // of each entry: the index past everything below it
+    std::vector<detail::Made> made;  // with With::tree only
+};
+
 // Decodes the archive at path; on failure returns null with why set to
 // the text dattool prints and status to its code.
 std::unique_ptr<Loaded> load(const std::string& path, With with, std::string& why, Status& status) {
     detail::Opened file = detail::openArchive(path);
     if (file.failure != detail::Failure::none) {
         why = file.why;
-        status = statusOf(file);
+        status = detail::statusOf(file);
         return nullptr;
     }
     auto state = std::make_unique<Loaded>();
@@ -65,7 +65,7 @@ std::unique_ptr<Loaded> load(const std::string& path, With with, std::string& wh
     if (decoded.failure != detail::Failure::none) {
         why = decoded.why;
         file.failure = decoded.failure;
-        status = statusOf(file);
+        status = detail::statusOf(file);
         return nullptr;
     }
     state->archive = std::move(decoded.archive);

@@ -202,6 +202,19 @@ dat_writer* dat_create(const char* path) {
     }
 }
 
+dat_writer* dat_update(const char* path) {
+    try {
+        return std::make_unique<dat_writer>(dat_writer{dat::Writer::update(text(path))}).release();
+    } catch (...) {
+        dat::detail::tell(dat::Status::noMemory, "out of memory");
+        return nullptr;
+    }
+}
+
+int dat_remove(dat_writer* w, const char* member) {
+    return onWriter(w, [&](dat::Writer& x) { return x.remove(text(member)); });
+}
+
 int dat_add_directory(dat_writer* w, const char* arcpath, int flags) {
     return onWriter(w, [&](dat::Writer& x) { return x.addDirectory(text(arcpath), flags); });
 }

@@ -14,9 +14,14 @@
 #include "creation/placing.h"
 #include "creation/planner.h"
 #include "creation/scanner.h"
+#include "creation/updater.h"
 #include "dat/archive.hpp"
 #include "library/writing.h"
+#include "library/status.h"
 #include "platform/platform.h"
+#include "reading/members.h"
+#include "reading/opening.h"
+#include "reading/verdicts.h"
 
 namespace dat {
 
@@ -109,6 +114,11 @@ struct Writer::State {
     bool usable = false;     // open, and not failed as a whole or ended
     bool attempted = false;  // its bytes were written, whole (written) or not
     bool written = false;
+    // Over an old archive: adds replace what stands at their paths, and
+    // the old archive's files are copied from old at the finish.
+    bool update = false;
+    bool oldOpened = false;
+    detail::File old;
     detail::Target target;
     detail::KeyedFile out;
     std::vector<detail::FileId> own;
@@ -124,10 +134,11 @@ struct Writer::State {
 
 namespace {
 
-// Opens what the archive is written to.
+// Opens what the archive is written to; an update's only beside the old
+// one, which is read while the new one is written.
 void openState(Writer::State& s) {
     s.root.type = detail::typeDirectory;
-    if (!detail::openTarget(s.report, s.archive, s.target)) return;
+    if (!detail::openTarget(s.report, s.archive, s.target, !s.update)) return;
     // A new archive has no file of its own to name yet.
     s.own = {s.target.old ? detail::fileIdOf(s.target.old) : detail::FileId{}};
     if (s.target.staging) s.own.push_back(detail::fileIdOf(s.target.staged.file));
@@ -141,6 +152,58 @@ Status fail(Writer::State& s, Status status, std::string why) {
     s.status = status;
     s.error = std::move(why);
     return status;
+}
+
+// Opens and decodes the old archive of an update into a, its file kept in
+// s; false, s's status set, when it does not open whole or "c" could not
+// have written it, which would not come out as "c" writes it.
+bool loadOld(Writer::State& s, detail::Archive& a) {
+    detail::Opened opened = detail::openArchive(s.archive, true);
+    s.oldOpened = opened.failure == detail::Failure::none;
+    if (opened.failure == detail::Failure::none) {
+        detail::Decoded decoded = detail::decodeArchive(opened);
+        opened.failure = decoded.failure;
+        opened.why = std::move(decoded.why);
+        a = std::move(decoded.archive);
+    }
+    if (opened.failure != detail::Failure::none) return fail(s, detail::statusOf(opened), opened.why), false;
+    std::string why = detail::unchangeable(a, detail::fileLength(opened.file));
+    if (!why.empty()) return fail(s, Status::refused, std::move(why)), false;
+    s.old = std::move(opened.file);
+    return true;
+}
+
+// An update's writer: the old archive's tree, each file's bytes to come
+// from where they lie in it.
+void openUpdate(Writer::State& s) {
+    s.update = true;
+    detail::Archive a;
+    if (!loadOld(s, a)) return;
+    openState(s);
+    if (!s.usable) return;
+    s.root = std::move(a.root);
+    detail::Preorder<std::vector<detail::Entry>> walk(s.root.child);
+    for (detail::Entry* e = walk.next(); e; e = walk.next()) {
+        detail::plan(*s.scan, *e);
+        if (e->type != detail::typeFile) {
+            e->offset = 0;
+            continue;
+        }
+        detail::FileSource src;
+        src.old = true;
+        src.scrambled = e->scrambled;
+        src.at = uint64_t(a.tocSize) + e->offset;
+        s.sources.push_back(std::move(src));
+        e->offset = static_cast<uint32_t>(s.sources.size());
+    }
+}
+
+// Makes the file e a directory, as a path added below it needs.
+void becomeDirectory(detail::Entry& e) {
+    e.type = detail::typeDirectory;
+    e.offset = e.size = 0;
+    e.scrambled = 0;
+    e.child.clear();
 }
 
 // c's order below the top level, which keeps the order of the adds.
@@ -158,6 +221,8 @@ std::vector<detail::Entry>::iterator placeFor(Writer::State& s, std::vector<deta
 std::vector<detail::Entry>* enter(Writer::State& s, std::vector<detail::Entry>& list, const std::string& name,
                                   const std::string& path) {
     auto at = std::find_if(list.begin(), list.end(), [&](const detail::Entry& e) { return e.name == name; });
+    // An update takes the path as the disk now has it: the file gives way.
+    if (at != list.end() && at->type != detail::typeDirectory && s.update) becomeDirectory(*at);
     if (at != list.end() && at->type != detail::typeDirectory) {
         fail(s, Status::refused, path + ": a file stands there");
         return nullptr;
@@ -212,15 +277,21 @@ std::vector<detail::Entry>* listFor(Writer::State& s, const std::string& arcpath
 
 // Inserts e into list in "c"'s order (the top level in the order of the
 // adds); refused when its name is taken, except by a directory when e is
-// one and reuse says so. Returns the entry in the list.
+// one and reuse says so, or in an update, which puts e in its place.
+// Returns the entry in the list.
 detail::Entry* insert(Writer::State& s, std::vector<detail::Entry>& list, detail::Entry e,
                       const std::string& path, bool reuse) {
     auto same =
         std::find_if(list.begin(), list.end(), [&](const detail::Entry& x) { return x.name == e.name; });
     if (same != list.end()) {
         if (reuse && same->type == detail::typeDirectory && e.type == detail::typeDirectory) return &*same;
-        fail(s, Status::refused, path + ": already in the archive");
-        return nullptr;
+        if (!s.update) {
+            fail(s, Status::refused, path + ": already in the archive");
+            return nullptr;
+        }
+        detail::plan(*s.scan, e);
+        *same = std::move(e);
+        return &*same;
     }
     if (list.size() >= detail::maxChildCount) {
         fail(s, Status::refused, path + ": directory holds more entries than an archive can");
@@ -257,6 +328,16 @@ bool hold(Writer::State& s, const void* data, size_t n, detail::FileSource& src)
     return true;
 }
 
+// Inserts e, whose bytes (or whose files') come from src, as insert does.
+detail::Entry* insertFrom(Writer::State& s, std::vector<detail::Entry>& list, detail::Entry e,
+                          const std::string& path, detail::FileSource src) {
+    s.sources.push_back(std::move(src));
+    e.offset = static_cast<uint32_t>(s.sources.size());
+    detail::Entry* added = insert(s, list, std::move(e), path, false);
+    if (!added) s.sources.pop_back();
+    return added;
+}
+
 // Adds a file entry of size bytes from src.
 Status addFileEntry(Writer::State& s, const std::string& arcpath, int flags, uint64_t size,
                     detail::FileSource src) {
@@ -268,13 +349,46 @@ Status addFileEntry(Writer::State& s, const std::string& arcpath, int flags, uin
     e.type = detail::typeFile;
     e.name = name;
     e.size = static_cast<uint32_t>(size);
-    s.sources.push_back(std::move(src));
-    e.offset = static_cast<uint32_t>(s.sources.size());
-    if (!insert(s, *list, std::move(e), path, false)) {
-        s.sources.pop_back();
-        return s.status;
+    return insertFrom(s, *list, std::move(e), path, std::move(src)) ? Status::ok : s.status;
+}
+
+// Puts e at the top: in place of the entry of its name, else last.
+void putTop(Writer::State& s, detail::Entry e) {
+    std::vector<detail::Entry>& top = s.root.child;
+    auto same = std::find_if(top.begin(), top.end(), [&](const detail::Entry& x) { return x.name == e.name; });
+    if (same != top.end())
+        *same = std::move(e);
+    else
+        top.push_back(std::move(e));
+}
+
+// "c"'s own top-level argument; an update's in place of the entry of its
+// name.
+Status addArgument(Writer::State& s, const std::string& diskpath) {
+    std::vector<detail::Entry> one;
+    const bool added = detail::addArgument(*s.scan, s.update ? one : s.root.child, diskpath);
+    for (detail::Entry& e : one) putTop(s, std::move(e));
+    s.report.take(s.status, s.error);
+    return added ? s.status : Status::refused;
+}
+
+// Removes what members select, each directory with everything below it;
+// the stored path of each entry removed whose directory stays goes to
+// gone, in stored order.
+void removeMembers(Writer::State& s, detail::Members& members, std::vector<std::string>& gone) {
+    // The tree is judged as an archive's: moved there and back, its
+    // entries stay where they are.
+    detail::Archive a;
+    a.root = std::move(s.root);
+    const std::vector<detail::Verdict> verdicts = detail::judgeExtraction(a);
+    const std::vector<bool> selected = detail::selectedBy(members, verdicts);
+    for (size_t i = 0; i < verdicts.size(); ++i) {
+        const uint32_t parent = verdicts[i].parent;
+        if (selected[i] && (parent == detail::topLevel || !selected[parent]))
+            gone.push_back(detail::storedPath(verdicts, i));
     }
-    return Status::ok;
+    detail::removeSelected(a, verdicts, selected);
+    s.root = std::move(a.root);
 }
 
 // Runs an add: a writer that cannot write refuses it; memory that runs out
@@ -335,6 +449,27 @@ Writer& Writer::operator=(Writer&& other) noexcept {
     return *this;
 }
 
+Writer Writer::update(const std::string& path) noexcept {
+    Writer w;
+    try {
+        w.state = std::make_unique<State>(path);
+        openUpdate(*w.state);
+        w.state->report.take(w.state->status, w.state->error);
+    } catch (...) {
+        w.state.reset();
+    }
+    return w;
+}
+
+Status Writer::remove(const std::string& member) noexcept {
+    return run(state.get(), [&](State& s) {
+        detail::Members members = detail::membersOf({member});
+        std::vector<std::string> gone;
+        removeMembers(s, members, gone);
+        return gone.empty() ? fail(s, Status::notFound, member + ": not in the archive") : Status::ok;
+    });
+}
+
 Status Writer::addDirectory(const std::string& arcpath, int flags) noexcept {
     return run(state.get(), [&](State& s) {
         std::string name, path;
@@ -379,11 +514,7 @@ Status Writer::addTree(const std::string& arcpath, const std::string& diskpath, 
     return run(state.get(), [&](State& s) {
         // "c"'s own: a top-level name as typed, scanned where it is named;
         // one that cannot be listed is stored empty, as told.
-        if ((flags & verbatim) && arcpath == diskpath) {
-            const bool added = detail::addArgument(*s.scan, s.root.child, diskpath);
-            s.report.take(s.status, s.error);
-            return added ? s.status : Status::refused;
-        }
+        if ((flags & verbatim) && arcpath == diskpath) return addArgument(s, diskpath);
         detail::FileId id;
         if (!detail::directoryId(diskpath, id))
             return fail(s, detail::lastErrorMissing() ? Status::notFound : Status::refused,
@@ -396,13 +527,8 @@ Status Writer::addTree(const std::string& arcpath, const std::string& diskpath, 
         e.name = name;
         detail::FileSource src;
         src.path = diskpath;
-        s.sources.push_back(std::move(src));
-        e.offset = static_cast<uint32_t>(s.sources.size());
-        detail::Entry* added = insert(s, *list, std::move(e), path, false);
-        if (!added) {
-            s.sources.pop_back();
-            return s.status;
-        }
+        detail::Entry* added = insertFrom(s, *list, std::move(e), path, std::move(src));
+        if (!added) return s.status;
         detail::scanInto(*s.scan, *added, diskpath);
         s.report.take(s.status, s.error);
         return s.status;
@@ -430,10 +556,33 @@ detail::Sources sourcesOf(Writer::State& s) {
 
 }  // namespace
 
+Writer detail::WriterAccess::update(const std::string& path, Reporter& report, OldArchive& old) {
+    Writer w;
+    w.state = std::make_unique<Writer::State>(path);
+    w.state->report.inner = &report;
+    w.state->strict = false;
+    openUpdate(*w.state);
+    w.state->report.take(w.state->status, w.state->error);
+    old = !w.state->oldOpened ? OldArchive::unopened : w.state->old ? OldArchive::taken : OldArchive::refused;
+    return w;
+}
+
+bool detail::WriterAccess::addPath(Writer& w, const std::string& path, std::string& why) {
+    Writer::State& s = *w.state;
+    return s.usable && detail::addPath(s.root, path, s.own, s.report, why);
+}
+
+std::vector<std::string> detail::WriterAccess::remove(Writer& w, Members& members) {
+    std::vector<std::string> gone;
+    if (w.state->usable) removeMembers(*w.state, members, gone);
+    return gone;
+}
+
 Status detail::WriterAccess::write(Writer& w) {
     return run(w.state.get(), [](Writer::State& s) {
         s.usable = false;
-        const Sources sources = sourcesOf(s);
+        Sources sources = sourcesOf(s);
+        sources.old = &s.old;
         s.root.size = fixupTree(s.root.child, 0);
         // Offsets are 32-bit: a longer archive could not be read back, so
         // none of it is written.
@@ -453,7 +602,13 @@ Status detail::WriterAccess::write(Writer& w) {
             s.target.emptyFirst = false;
         }
         s.attempted = true;
-        s.written = createFile(s.out, s.root, s.own, s.report, &sources);
+        std::string unread;
+        s.written = createFile(s.out, s.root, s.own, s.report, &sources, &unread);
+        if (!unread.empty()) {
+            // Nothing is put in place from an old archive that fails.
+            s.attempted = false;
+            return fail(s, Status::damaged, std::move(unread));
+        }
         Status faults = Status::ok;
         std::string why;
         s.report.take(faults, why);
@@ -475,6 +630,8 @@ Status detail::WriterAccess::place(Writer& w) {
     if (!s) return Status::noMemory;
     if (!s->opened) return s->status;
     s->opened = false;
+    // Read no more: Windows replaces no file held open.
+    detail::fileClose(s->old);
     if (s->attempted) {
         finish(s->report, s->archive, s->target, s->out.file, s->written);
         s->written = s->attempted = false;

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "dat/archive.hpp"
+#include "dat/dat.h"
 #include "e2e/harness.h"
 #include "support/dat_codec.h"
 
@@ -168,6 +169,31 @@ struct Change {
     std::string out = {};  // of the last run; "-": not checked
 };
 
+// The runs of u and d made through the library's writer over the archive
+// at path, each path on disk below top added under its own path (a
+// top-level directory under its name as typed, as u stores it), each
+// member removed; the first status that is not ok.
+int updateThroughLibrary(const std::string& path, const fs::path& top,
+                         const std::vector<std::vector<std::string>>& runs) {
+    for (const std::vector<std::string>& run : runs) {
+        dat_writer* w = dat_update(path.c_str());
+        int status = dat_writer_status(w);
+        // The paths or members follow the archive, after -q if given.
+        for (size_t k = run[1] == "-q" ? 3 : 2; k < run.size() && status == DAT_OK; ++k) {
+            const std::string& arg = run[k];
+            const std::string disk = (top / arg).string();
+            const int flags = arg.find('/') == std::string::npos ? DAT_VERBATIM : 0;
+            status = run[0] == "d"               ? dat_remove(w, arg.c_str())
+                     : fs::is_directory(disk) ? dat_add_tree(w, arg.c_str(), disk.c_str(), flags)
+                                              : dat_add_file(w, arg.c_str(), disk.c_str(), flags);
+        }
+        if (status == DAT_OK) status = dat_finish(w);
+        dat_writer_free(w);
+        if (status != DAT_OK) return status;
+    }
+    return DAT_OK;
+}
+
 // n bytes that differ from their neighbours.
 std::string varied(size_t n, int seed) {
     std::string bytes(n, '\0');
@@ -258,6 +284,7 @@ TEST(RoundTrip, UpdateAndDeleteWriteWhatCreateWritesOfTheChangedTree) {
         put("t/sub/y.dat", "why")(top);
         std::vector<std::string> args = {"c", "../a.dat", "t"};
         ASSERT_EQ(runTool(args, top.string()).status, 0);
+        const std::string before = readBytes(dir / "a.dat");
         row.change(top);
         ToolRun r;
         for (std::vector<std::string> run : row.runs) {
@@ -283,6 +310,11 @@ TEST(RoundTrip, UpdateAndDeleteWriteWhatCreateWritesOfTheChangedTree) {
         const std::string got = readBytes(dir / "a.dat");
         EXPECT_EQ(got.size(), want.size());
         EXPECT_TRUE(got == want);
+        // The same changes through the library's writer: the same bytes.
+        writeBytes(dir / "lib.dat", before);
+        EXPECT_EQ(updateThroughLibrary(dir / "lib.dat", top, row.runs), DAT_OK);
+        EXPECT_TRUE(readBytes(dir / "lib.dat") == want);
+        fs::remove(dir / "lib.dat");
         for (const auto& [path, content] : treeOf(dir.path))
             EXPECT_EQ(path.find(".dattool-"), std::string::npos) << path << " left behind";
     }

@@ -489,8 +489,30 @@ TEST(Library, WriterFailuresLeaveTheOldArchive) {
         std::function<int(dat_writer*)> run;  // the failing call's status
         int status;
         std::string why;  // what the text starts with
+        // An update's: the archive it is over; else the writer is new.
+        std::string old = {};
+        bool opens = true;  // the writer opens, to fail later
     };
     const std::string longName(260, 'n');
+    // An archive "c" writes, and those it could not have written, which an
+    // update refuses as it opens.
+    const std::string sound =
+        archiveBytes({dirNode("d", {fileNode("a.txt", "abc"), fileNode("b.tex", "plain", 0)})});
+    const auto status = [](dat_writer* w) { return dat_writer_status(w); };
+    const auto fullDisk = [&](dat_writer* w) {
+        dat_add_bytes(w, "big", std::string(1 << 20, 'b').data(), 1 << 20, 0);
+        // Files may grow no larger than 64 KiB: the archive's writes fail.
+        rlimit was{}, small{};
+        getrlimit(RLIMIT_FSIZE, &was);
+        small = was;
+        small.rlim_cur = 1 << 16;
+        const auto before = std::signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &small);
+        const int finished = dat_finish(w);
+        setrlimit(RLIMIT_FSIZE, &was);
+        std::signal(SIGXFSZ, before);
+        return finished;
+    };
     const Case cases[] = {
         {"abort", [](dat_writer* w) { return dat_abort(w), dat_writer_status(w); }, DAT_OK, ""},
         {"a climbing path", [](dat_writer* w) { return dat_add_directory(w, "a/../../b", 0); }, DAT_REFUSED,
@@ -523,31 +545,48 @@ TEST(Library, WriterFailuresLeaveTheOldArchive) {
              return dat_finish(w);
          },
          DAT_SYSTEM_ERROR, source + ": No such file"},
-        {"a full disk",
+        {"a full disk", fullDisk, DAT_SYSTEM_ERROR, "cannot write the archive: File too large"},
+        // Updates: what they copy from the old archive changes nothing there.
+        {"an update aborted",
+         [](dat_writer* w) { return dat_remove(w, "d/a.txt"), dat_abort(w), dat_writer_status(w); }, DAT_OK,
+         "", sound},
+        {"an update's source gone at the finish",
          [&](dat_writer* w) {
-             dat_add_bytes(w, "big", std::string(1 << 20, 'b').data(), 1 << 20, 0);
-             // Files may grow no larger than 64 KiB: the archive's writes fail.
-             rlimit was{}, small{};
-             getrlimit(RLIMIT_FSIZE, &was);
-             small = was;
-             small.rlim_cur = 1 << 16;
-             const auto before = std::signal(SIGXFSZ, SIG_IGN);
-             setrlimit(RLIMIT_FSIZE, &small);
-             const int status = dat_finish(w);
-             setrlimit(RLIMIT_FSIZE, &was);
-             std::signal(SIGXFSZ, before);
-             return status;
+             dat_add_file(w, "d/a.txt", source.c_str(), 0);
+             fs::remove(source);
+             return dat_finish(w);
          },
-         DAT_SYSTEM_ERROR, "cannot write the archive: File too large"},
+         DAT_SYSTEM_ERROR, source + ": No such file", sound},
+        {"an update on a full disk", fullDisk, DAT_SYSTEM_ERROR, "cannot write the archive: File too large",
+         sound},
+        {"a member that selects nothing", [](dat_writer* w) { return dat_remove(w, "d/*.msh"); }, DAT_NOT_FOUND,
+         "d/*.msh: not in the archive", sound},
+        {"an update over no archive", status, DAT_NOT_A_DAT, "Not a DAT file", "not an archive", false},
+        {"an update over a damaged one", status, DAT_DAMAGED,
+         "Damaged archive: record at offset 58 runs past the end of the TOC at 71",
+         readBytes(dataFile("cut_short.dat")), false},
+        {"entries out of order", status, DAT_REFUSED, "a is out of order",
+         archiveBytes({dirNode("d", {fileNode("b", "1"), fileNode("a", "2")})}), false},
+        {"a path twice", status, DAT_REFUSED, "a is stored twice",
+         archiveBytes({dirNode("d", {fileNode("a", "1"), fileNode("a", "2")})}), false},
+        {"a top-level name twice", status, DAT_REFUSED, "d is stored twice",
+         archiveBytes({dirNode("d"), dirNode("d")}), false},
+        {"a flag c would not set", status, DAT_REFUSED, "a.txt is not stored as \"c\" stores it",
+         archiveBytes({dirNode("d", {fileNode("a.txt", "1", 0)})}), false},
+        {"a path x refuses", status, DAT_REFUSED, "a/../../up\\: path leaves the current directory",
+         archiveBytes({dirNode("a/../../up", {fileNode("a", "1")})}), false},
     };
     for (const Case& c : cases) {
-        writeBytes(path, old);
+        const std::string& was = c.old.empty() ? old : c.old;
+        writeBytes(path, was);
         writeBytes(source, "source");
         fs::create_directories(sub);
         const std::vector<std::string> before = namesIn(dir.path);
-        dat_writer* w = dat_create(path.c_str());
+        dat_writer* w = c.old.empty() ? dat_create(path.c_str()) : dat_update(path.c_str());
         ASSERT_NE(w, nullptr);
-        ASSERT_EQ(dat_writer_status(w), DAT_OK) << dat_writer_error(w);
+        if (c.opens) {
+            ASSERT_EQ(dat_writer_status(w), DAT_OK) << c.what << ": " << dat_writer_error(w);
+        }
         EXPECT_EQ(c.run(w), c.status) << c.what;
         if (c.status != DAT_OK) {
             EXPECT_EQ(std::string(dat_writer_error(w) ? dat_writer_error(w) : "<none>").rfind(c.why, 0), 0u)
@@ -555,7 +594,7 @@ TEST(Library, WriterFailuresLeaveTheOldArchive) {
         }
         dat_abort(w);
         dat_writer_free(w);
-        EXPECT_EQ(readBytes(path), old) << c.what;
+        EXPECT_TRUE(readBytes(path) == was) << c.what;
         writeBytes(source, "source");
         EXPECT_EQ(namesIn(dir.path), before) << c.what;
     }

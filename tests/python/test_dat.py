@@ -236,6 +236,47 @@ def test_failures_raise_by_kind_with_the_text(tmp_path, stem, member, error, why
     assert str(failed.value) == f"{member if member is not None else path}: {failed.value.why}"
 
 
+# The archives an update refuses as it opens, beside those no open takes:
+# each row a name below the test's folder, its bytes, the exception and its
+# text.
+UPDATE_REFUSED = [
+    ("order.dat", "d/b d/a", dat.Error, "a is out of order"),
+    ("twice.dat", "d/a d/a", dat.Error, "a is stored twice"),
+    ("missing.dat", None, dat.NotFound, "No such file or directory"),
+] + [(f"{stem}.dat", stem, error, why) for stem, member, error, why in FAILURES
+   if member is None and not stem.startswith("/")]
+
+
+def archive_of(paths):
+    """A DAT archive of one directory d and the files named, each one byte,
+    in the order given, written as the format lays it out."""
+    names = [p.split("/")[1].encode() for p in paths.split()]
+    key = lambda p: (0x3D + 0xA7 * p) % 256
+    records = struct.pack("<BHIIIB", 1, 0, 0, len(names), 256, 0)
+    records += struct.pack("<BH", 1, 1) + b"d" + struct.pack("<IIIB", 0, len(names), len(names) * 256, 0)
+    for i, name in enumerate(names):
+        records += struct.pack("<BH", 0, len(name)) + name + struct.pack("<IIB", i, 1, 1)
+    plain = b"tolva" + records + b"x" * len(names)
+    return bytes(b ^ key(p) for p, b in enumerate(plain))
+
+
+@pytest.mark.parametrize("name,content,error,why", UPDATE_REFUSED)
+def test_update_refuses_what_u_refuses_leaving_it(tmp_path, name, content, error, why):
+    path = tmp_path / name
+    if content is not None:
+        path.write_bytes(archive_of(content) if " " in content else (DATA / f"{content}.dat").read_bytes())
+    before = path.read_bytes() if content is not None else None
+    if " " in (content or ""):
+        run = subprocess.run([DATTOOL, "d", name, "d/a"], cwd=tmp_path, capture_output=True, text=True)
+        assert run.returncode == 255 and f": {why}" in run.stdout
+    with pytest.raises(dat.Error) as failed:
+        dat.update(path)
+    assert type(failed.value) is error
+    assert failed.value.why == why or why is None and failed.value.why.startswith("Damaged archive: ")
+    assert (path.read_bytes() if content is not None else None) == before
+    assert sorted(os.listdir(tmp_path)) == ([name] if content is not None else [])
+
+
 def test_archive_path_with_a_zero_byte_is_refused_as_open_refuses_it():
     for path in (f"{DATA}/worked_example.dat\0.x", os.fsencode(DATA / "worked_example.dat") + b"\0.x"):
         with pytest.raises(ValueError):
@@ -312,19 +353,44 @@ def test_an_archive_cut_after_opening_is_never_read_short(tmp_path, noise_archiv
             READ_WHEN_CUT[row](archive)
 
 
+def change_tree(tree, files, seed):
+    """Rewrites one file of the tree with another length, adds one and
+    picks a directory or file to remove; returns the paths changed below
+    the tree's parent and the member removed."""
+    rng = random.Random(seed)
+    changed = rng.choice(sorted(files))
+    (tree / os.fsdecode(changed)).write_bytes(rng.randbytes(rng.randint(0, 700)))
+    (tree / "added.txt").write_bytes(b"added")
+    gone = rng.choice(sorted(files) + [p for p in sorted(files) if b"/" in p])
+    gone = gone if rng.random() < 0.5 or b"/" not in gone else gone[:gone.rindex(b"/")]
+    return ["tree/" + os.fsdecode(changed), "tree/added.txt"], "tree/" + os.fsdecode(gone)
+
+
 @pytest.mark.parametrize("seed", range(4))
-@pytest.mark.parametrize("how", ["as given", "arcname"])
+@pytest.mark.parametrize("how", ["as given", "arcname", "update", "remove"])
 def test_create_writes_what_c_writes_byte_for_byte(tmp_path, monkeypatch, seed, how):
     tree = tmp_path / "tree"
     tree.mkdir()
-    random_tree(os.fsencode(tree), seed)
+    files = random_tree(os.fsencode(tree), seed)
     subprocess.run([DATTOOL, "c", "by_c.dat", "tree"], cwd=tmp_path, check=True, capture_output=True)
     monkeypatch.chdir(tmp_path)
-    with dat.create(tmp_path / "by_module.dat") as w:
-        if how == "as given":
+    if how == "as given":
+        with dat.create(tmp_path / "by_module.dat") as w:
             w.add("tree")
-        else:
+    elif how == "arcname":
+        with dat.create(tmp_path / "by_module.dat") as w:
             w.add(tree, "tree")
+    else:
+        # The module's update and remove write what u and d write.
+        (tmp_path / "by_module.dat").write_bytes((tmp_path / "by_c.dat").read_bytes())
+        paths, member = change_tree(tree, files, seed)
+        args = ["u", "by_c.dat", *paths] if how == "update" else ["d", "by_c.dat", member]
+        subprocess.run([DATTOOL, *args], cwd=tmp_path, check=True, capture_output=True)
+        with dat.update(tmp_path / "by_module.dat") as w:
+            for path in paths if how == "update" else []:
+                w.add(tmp_path / path, path)
+            if how == "remove":
+                w.remove(member)
     assert (tmp_path / "by_module.dat").read_bytes() == (tmp_path / "by_c.dat").read_bytes()
 
 
