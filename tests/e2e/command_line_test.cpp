@@ -267,11 +267,17 @@ TEST(CommandLine, MembersDirectoriesQuietVerboseHelpAndVersion) {
          0,
          "",
          {{"out", "<dir>"}, {"out/top.txt", "t"}}},
+        {{"x", "../a.dat", "top.txt", "-C", "out"},
+         extracting + "Extracting top.txt...ok\nExtracted 1 file(s)\n",
+         0,
+         "",
+         {{"out", "<dir>"}, {"out/top.txt", "t"}}},
         {{"x", "-C", "../run.txt", "../a.dat"},
          opened + "Unable to create directory ../run.txt\n",
          255,
          sysLine("../run.txt", "Not a directory")},
-        // "--": what follows is a name.
+        // "--": what follows is a name; so is "-" alone.
+        {{"l", "-q", "-"}, "", 255, sysLine("-", "No such file or directory")},
         {{"x", "../a.dat", "--", "-C"},
          extracting + "Extracted 0 file(s)\n",
          255,
