@@ -149,6 +149,7 @@ TEST(Members, MatchTheWholeStoredPath) {
         {"data\\a.txt", "data/a.txt", true},
         {"data", "data\\", true},  // a directory, with or without its separator
         {"data/", "data\\", true},
+        {"data\\//", "data\\", true},
         {"data", "data\\a.txt", false},  // the whole path, never a part of it
         {"a.txt", "data\\a.txt", false},
         {"Data", "data\\", false},  // case counts
@@ -165,6 +166,7 @@ TEST(Members, MatchTheWholeStoredPath) {
         {"a?b", "a\\b", true},  // so does "?"
         {"[abc].txt", "b.txt", true},
         {"[abc].txt", "d.txt", false},
+        {"[a-c]", "a", true},  // a range holds both its ends
         {"[a-c]", "c", true},
         {"[a-c]", "d", false},
         {"[!a-c]", "d", true},
