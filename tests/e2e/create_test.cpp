@@ -142,8 +142,9 @@ TEST(Create, ArchiveInsideTheTreeIsLeftOut) {
               "Skipping data\\in.dat: it is the archive being written\nWriting data\\a.txt...\n"
               "Writing data\\b.txt...\n");
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(unpack(readBytes(dir / "data/in.dat")).tree,
-              (std::map<std::string, std::string>{{"data", "<dir>"}, {"data/a.txt", "abc"}, {"data/b.txt", "b"}}));
+    EXPECT_EQ(
+        unpack(readBytes(dir / "data/in.dat")).tree,
+        (std::map<std::string, std::string>{{"data", "<dir>"}, {"data/a.txt", "abc"}, {"data/b.txt", "b"}}));
     EXPECT_EQ(treeOf(dir / "data").size(), 3u);
 }
 
@@ -496,7 +497,11 @@ TEST(Create, ArchivesOf4GiBOrMoreAreRemovedBeforeAnyData) {
          [&](const ScratchDir& dir) { sparse(dir / "d/f.tex", fourGiB - records); }, "out.dat", refused},
         {"the same by an update",
          [&](const ScratchDir& dir) { sparse(dir / "d/f.tex", fourGiB - records); },
-         "out.dat", refused, archiveBytes({dirNode("d")}), "", {"u", "out.dat", "d/f.tex"}},
+         "out.dat",
+         refused,
+         archiveBytes({dirNode("d")}),
+         "",
+         {"u", "out.dat", "d/f.tex"}},
     };
     if (!runsWrapped()) {
         // The scan counts the records as well as the data: here they take
