@@ -40,11 +40,9 @@ uint8_t advance(uint8_t k, size_t n) {
     return static_cast<uint8_t>(k + keyStepValue * (n & 0xFF));
 }
 
-}  // namespace
-
+// dst[i] = src[i] ^ run[i % 256], run holding two periods.
 VECTOR_CLONES
-void keyBlock(uint8_t* dst, const uint8_t* src, size_t n, uint8_t startKey) {
-    const uint8_t* run = keyRun.data() + phaseOf(startKey);
+void xorRun(uint8_t* dst, const uint8_t* src, size_t n, const uint8_t* run) {
     size_t i = 0;
     // A lane at a time; memcpy makes the loads and stores unaligned-safe and
     // lets dst and src be the same buffer.
@@ -58,6 +56,12 @@ void keyBlock(uint8_t* dst, const uint8_t* src, size_t n, uint8_t startKey) {
         }
     }
     for (size_t j = 0; i + j < n; ++j) dst[i + j] = src[i + j] ^ run[j];
+}
+
+}  // namespace
+
+void keyBlock(uint8_t* dst, const uint8_t* src, size_t n, uint8_t startKey) {
+    xorRun(dst, src, n, keyRun.data() + phaseOf(startKey));
 }
 
 bool resetFile(KeyedFile& f) {
@@ -120,6 +124,23 @@ bool WriteData(KeyedFile& f, const void* bytes, size_t n, uint8_t scrambled) {
         if (pendingSize == pending.size()) whole = flushData(f) && whole;
     }
     return whole;
+}
+
+bool WriteMoved(KeyedFile& f, uint8_t* buf, size_t n, uint64_t from, uint8_t wasScrambled,
+                uint8_t scrambled) {
+    if (wasScrambled || scrambled) {
+        // The key there and the key here differ by the same bytes every
+        // period: one pass takes the bytes from the one to the other.
+        std::array<uint8_t, 2 * period> mask{};
+        const uint8_t there = keyAt(from);
+        for (size_t i = 0; i < mask.size(); ++i)
+            mask[i] = static_cast<uint8_t>((wasScrambled ? advance(there, i) : 0) ^
+                                           (scrambled ? advance(f.key, i) : 0));
+        xorRun(buf, buf, n, mask.data());
+    }
+    // A whole buffer goes out as it is only after what waits.
+    if (n >= transferSize && f.pendingSize > 0 && !flushData(f)) return false;
+    return WriteData(f, buf, n, 0);
 }
 
 uint64_t copyPlain(KeyedFile& f, const File& from, uint64_t at, uint64_t n, bool& toFailed) {

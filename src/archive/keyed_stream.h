@@ -59,6 +59,11 @@ bool flushData(KeyedFile& f);
 // whether the archive took fewer than it was given, as fileCopy does.
 uint64_t copyPlain(KeyedFile& f, const File& from, uint64_t at, uint64_t n, bool& toFailed);
 
+// Writes n bytes read as stored at offset from of another archive, keyed
+// there when wasScrambled, as this archive stores them at its position,
+// keyed when scrambled. buf is changed on the way.
+bool WriteMoved(KeyedFile& f, uint8_t* buf, size_t n, uint64_t from, uint8_t wasScrambled, uint8_t scrambled);
+
 // Reads exactly n bytes at absolute offset into buf, descrambling them by
 // that offset when scrambled is nonzero. It keeps no state and moves no
 // position, so any number of threads may read one open archive at once.

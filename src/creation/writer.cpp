@@ -122,8 +122,8 @@ Moved movePiece(KeyedFile& f, uint8_t* buf, const File& old, uint64_t from, uint
     }
     n = std::min<uint64_t>(left, transferSize);
     const uint8_t in = asStored ? 0 : src.scrambled, out = asStored ? 0 : to;
-    if (!readAt(old, from, buf, static_cast<size_t>(n), in)) return Moved::unread;
-    return WriteData(f, buf, static_cast<size_t>(n), out) ? Moved::whole : Moved::unwritten;
+    if (!readAt(old, from, buf, static_cast<size_t>(n), 0)) return Moved::unread;
+    return WriteMoved(f, buf, static_cast<size_t>(n), from, in, out) ? Moved::whole : Moved::unwritten;
 }
 
 // Copies the file e from the old archive: as stored when its bytes are
