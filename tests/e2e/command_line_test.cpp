@@ -140,6 +140,7 @@ TEST(CommandLine, MembersDirectoriesQuietVerboseHelpAndVersion) {
         {"up.dat", archiveBytes({dirNode("a/../../up", {fileNode("a", "1")})})},
         {"cut.dat", readBytes(dataFile("cut_short.dat"))}};
     for (const auto& [name, bytes] : refused) writeBytes(dir / name, bytes);
+    writeBytes(dir / "way.dat", archiveBytes({fileNode("f", "1"), dirNode("f", {fileNode("x", "2")})}));
     const std::string opened = "Opening ../a.dat...ok\nParsing TOC...\n";
     const std::string extracting = opened + "Extracting...\n";
     const std::string leaves = errLine("bad\\..\\..\\escape.txt", "path leaves the current directory");
@@ -194,6 +195,11 @@ TEST(CommandLine, MembersDirectoriesQuietVerboseHelpAndVersion) {
         // t: what x would meet, every file read through, nothing written.
         {{"t", "../a.dat"}, tested, 255, leaves},
         {{"t", "-q", "../a.dat"}, "", 255, leaves},
+        // A directory x cannot make is a problem of its own.
+        {{"t", "-q", "../way.dat"},
+         "",
+         255,
+         errLine("f\\", "a file stands in the way") + errLine("f\\x", "a file stands in the way")},
         {{"t", "../a.dat", "top.txt", "none"},
          opened + "Testing top.txt...ok\nTested 1 file(s), 0 problem(s)\n",
          255,
