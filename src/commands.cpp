@@ -371,7 +371,7 @@ int changeArchive(Printer& out, const Options& o) {
         WriterAccess::place(w);
         return statusFailed;
     }
-    const Outcome made = o.command == 'd' ? removeMembers(out, o, w)
+    const Outcome made = o.command == 'd'             ? removeMembers(out, o, w)
                          : canEnter(out, o.directory) ? addPaths(out, o, w)
                                                       : Outcome::refused;
     if (made == Outcome::noDirectory)

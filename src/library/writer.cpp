@@ -16,8 +16,8 @@
 #include "creation/scanner.h"
 #include "creation/updater.h"
 #include "dat/archive.hpp"
-#include "library/writing.h"
 #include "library/status.h"
+#include "library/writing.h"
 #include "platform/platform.h"
 #include "reading/members.h"
 #include "reading/opening.h"
@@ -355,7 +355,8 @@ Status addFileEntry(Writer::State& s, const std::string& arcpath, int flags, uin
 // Puts e at the top: in place of the entry of its name, else last.
 void putTop(Writer::State& s, detail::Entry e) {
     std::vector<detail::Entry>& top = s.root.child;
-    auto same = std::find_if(top.begin(), top.end(), [&](const detail::Entry& x) { return x.name == e.name; });
+    auto same =
+        std::find_if(top.begin(), top.end(), [&](const detail::Entry& x) { return x.name == e.name; });
     if (same != top.end())
         *same = std::move(e);
     else
