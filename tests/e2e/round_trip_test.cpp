@@ -183,7 +183,7 @@ int updateThroughLibrary(const std::string& path, const fs::path& top,
             const std::string& arg = run[k];
             const std::string disk = (top / arg).string();
             const int flags = arg.find('/') == std::string::npos ? DAT_VERBATIM : 0;
-            status = run[0] == "d"               ? dat_remove(w, arg.c_str())
+            status = run[0] == "d"            ? dat_remove(w, arg.c_str())
                      : fs::is_directory(disk) ? dat_add_tree(w, arg.c_str(), disk.c_str(), flags)
                                               : dat_add_file(w, arg.c_str(), disk.c_str(), flags);
         }
