@@ -136,11 +136,19 @@ TEST(CommandLine, MembersDirectoriesQuietVerboseHelpAndVersion) {
         {"order.dat", archiveBytes({dirNode("d", {fileNode("b", "1"), fileNode("a", "2")})})},
         {"twice.dat", archiveBytes({dirNode("d", {fileNode("a", "1"), fileNode("a", "2")})})},
         {"top.dat", archiveBytes({dirNode("d"), dirNode("d")})},
+        {"deep.dat", archiveBytes({dirNode("a", {dirNode("b", {fileNode("c", "1")})}),
+                                   dirNode("a/b", {fileNode("c", "2")})})},
         {"flag.dat", archiveBytes({dirNode("d", {fileNode("a.txt", "1", 0)})})},
         {"up.dat", archiveBytes({dirNode("a/../../up", {fileNode("a", "1")})})},
         {"cut.dat", readBytes(dataFile("cut_short.dat"))}};
     for (const auto& [name, bytes] : refused) writeBytes(dir / name, bytes);
     writeBytes(dir / "way.dat", archiveBytes({fileNode("f", "1"), dirNode("f", {fileNode("x", "2")})}));
+    // Two top-level names, one starting the other's path, as the library
+    // writes them.
+    writeBytes(dir / "nest.dat",
+               archiveBytes({dirNode("a", {fileNode("x", "1")}), dirNode("a/b", {fileNode("y", "2")})}));
+    fs::create_directories(dir / "nest/a/b");
+    writeBytes(dir / "nest/a/b/z", "z");
     const std::string opened = "Opening ../a.dat...ok\nParsing TOC...\n";
     const std::string extracting = opened + "Extracting...\n";
     const std::string leaves = errLine("bad\\..\\..\\escape.txt", "path leaves the current directory");
@@ -315,6 +323,18 @@ TEST(CommandLine, MembersDirectoriesQuietVerboseHelpAndVersion) {
          "Unable to add ../src\n",
          255,
          errLine("../src", "path leaves the current directory")},
+        {{"u", "../new.dat", "-C", "..", "new.dat"},
+         "Unable to add new.dat\n",
+         255,
+         errLine("new.dat", "it is the archive being written")},
+        // A name of 259 bytes may be stored: the disk is what refuses it.
+        {{"u", "../new.dat", "-C", "../src", "tree/" + std::string(259, 'n')},
+         "Unable to add tree/" + std::string(259, 'n') + "\n",
+         255,
+         sysLine("tree/" + std::string(259, 'n'), "File name too long")},
+        // A path goes below the longest top-level name it starts with.
+        {{"u", "../nest.dat", "-C", "../nest", "a/b/z"}, "Writing a/b\\z...\n", 0, ""},
+        {{"l", "-q", "../nest.dat"}, "a\\\na\\x\na/b\\\na/b\\y\na/b\\z\n", 0, ""},
         {{"d", "../nowhere.dat", "x"},
          "Unable to open ../nowhere.dat\n",
          255,
@@ -336,6 +356,10 @@ TEST(CommandLine, MembersDirectoriesQuietVerboseHelpAndVersion) {
          "Unable to change ../twice.dat: a is stored twice\n",
          255,
          errLine("../twice.dat", "a is stored twice")},
+        {{"u", "../deep.dat", "x"},
+         "Unable to change ../deep.dat: a\\b\\c is stored twice\n",
+         255,
+         errLine("../deep.dat", "a\\b\\c is stored twice")},
         {{"d", "../top.dat", "d"},
          "Unable to change ../top.dat: d is stored twice\n",
          255,

@@ -370,6 +370,17 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
          "",
          "",
          {"made.dat", madeBytes}},
+        // A bad sector in b.tex, the last file left, met by the buffer the
+        // refused kernel copy falls back to: nothing is put in place.
+        {{"d", "made.dat", "d/sub"},
+         "nocopy made.dat;badread made.dat " + std::to_string(buffer + 1000),
+         "Removing d\\sub\\...\nUnable to copy from made.dat: the old archive cannot be read there\n",
+         255,
+         "",
+         true,
+         "",
+         errLine("made.dat", "the old archive cannot be read there"),
+         {"made.dat", madeBytes}},
         {{"u", "made.dat", "d/a.txt"},
          "copynone .made.dat.dattool-*",
          "Writing d\\a.txt...\n",
