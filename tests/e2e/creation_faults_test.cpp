@@ -229,6 +229,17 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
          0,
          "out.dat",
          false},
+        // The copy that stands in for the rename cannot read the whole
+        // temporary file: nothing is left at the name.
+        {{"c", "out.dat", "d"},
+         "norename out.dat;badread " + temp + " 1000",
+         all +
+             "Cannot put the new archive in place of out.dat: writing it in place\nUnable to write out.dat\n",
+         255,
+         "",
+         true,
+         "out.dat",
+         errLine("out.dat", io)},
         // Its path made a link to another file meanwhile: the copy goes
         // through the archive's own handle, never the path, and the other
         // file stays as it was.
