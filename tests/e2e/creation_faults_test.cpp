@@ -229,6 +229,27 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
          0,
          "out.dat",
          false},
+        // A new archive written in place for want of a temporary file, on
+        // a disk that fills: nothing is left at its name.
+        {{"c", "new.dat", "d"},
+         "deny .new.dat.dattool-*;full new.dat 100",
+         "Cannot make a temporary file beside new.dat: writing it in place\nWriting d\\a.txt...\n"
+         "Unable to write new.dat\n",
+         255,
+         "",
+         true,
+         "new.dat",
+         errLine("new.dat", full)},
+        // The same with a signal as it is closed: still nothing is left.
+        {{"c", "new.dat", "d"},
+         "deny .new.dat.dattool-*;full new.dat 100;closed new.dat 15",
+         "Cannot make a temporary file beside new.dat: writing it in place\nWriting d\\a.txt...\n"
+         "Unable to write new.dat\n",
+         128 + 15,
+         "",
+         true,
+         "new.dat",
+         errLine("new.dat", full)},
         // The copy that stands in for the rename cannot read the whole
         // temporary file: nothing is left at the name.
         {{"c", "out.dat", "d"},
