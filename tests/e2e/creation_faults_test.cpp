@@ -66,6 +66,11 @@ TEST(CreationFaults, EachChangedSourceIsStoredAtItsScannedSizeAndCounted) {
          "grew since it was scanned"},
         {"a.txt", "", "grow d/a.txt 3", "d\\a.txt grew: only its first 0 bytes stored\n", "",
          "grew since it was scanned"},
+        // By one byte either way.
+        {"a.txt", "aaaa", "grow d/a.txt 1", "d\\a.txt grew: only its first 4 bytes stored\n", "aaaa",
+         "grew since it was scanned"},
+        {"a.tex", "cccccccc", "shrink d/a.tex 7", "d\\a.tex shrank: 1 missing bytes stored as zeros\n",
+         "ccccccc" + std::string(1, '\0'), "shrank since it was scanned"},
         // The archive itself in its place would have it read itself.
         {"a.txt", "aaaa", "link d/a.txt ../out.dat",
          "d\\a.txt is the archive being written: stored 4 zero bytes in its place\n", z4,
