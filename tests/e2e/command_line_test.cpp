@@ -380,6 +380,10 @@ TEST(CommandLine, MembersDirectoriesQuietVerboseHelpAndVersion) {
          "Writing src\\tree\\f.txt...\n",
          0,
          ""},
+        {{"c", "-C", "..", "../new.dat", "new.dat"},
+         "Skipping new.dat: it is the archive being written\nNothing to store: ../new.dat not written\n",
+         255,
+         errLine("../new.dat", "nothing could be read")},
         // A file argument is stored as a file at the top, under its name
         // as given, and extracted there.
         {{"c", "-q", "-C", "../src", "../new.dat", "tree/f.txt", "tail"}, "", 0, ""},
