@@ -536,6 +536,14 @@ TEST(Library, WriterFailuresLeaveTheOldArchive) {
          DAT_REFUSED, sub + ": not a regular file"},
         {"a missing tree", [&](dat_writer* w) { return dat_add_tree(w, "m", (dir / "none").c_str(), 0); },
          DAT_NOT_FOUND, dir / "none: not a directory"},
+        // Of two items a tree leaves out, the first is told.
+        {"two items a tree leaves out",
+         [&](dat_writer* w) {
+             writeBytes(sub + "/a\\x", "1");
+             writeBytes(sub + "/b\\x", "2");
+             return dat_add_tree(w, "t", sub.c_str(), 0);
+         },
+         DAT_REFUSED, sub + "\\a\\x: name contains a backslash"},
         {"no bytes", [](dat_writer* w) { return dat_add_bytes(w, "b", nullptr, 1, 0); }, DAT_OUT_OF_RANGE,
          "no bytes"},
         {"a source gone at the finish",
