@@ -614,6 +614,10 @@ TEST(Library, WriterFailuresLeaveTheOldArchive) {
     EXPECT_EQ(dat_add_bytes(w, "a", "x", 1, 0), DAT_NOT_FOUND);
     EXPECT_EQ(dat_finish(w), DAT_NOT_FOUND);
     dat_writer_free(w);
+    // One that stands in the way is no missing file.
+    w = dat_create(sub.c_str());
+    EXPECT_EQ(dat_writer_status(w), DAT_SYSTEM_ERROR) << dat_writer_error(w);
+    dat_writer_free(w);
     EXPECT_EQ(dat_writer_status(nullptr), DAT_NO_MEMORY);
     EXPECT_STREQ(dat_writer_error(nullptr), "out of memory");
     dat_writer_free(nullptr);
