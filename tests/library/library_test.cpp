@@ -534,6 +534,8 @@ TEST(Library, WriterFailuresLeaveTheOldArchive) {
          DAT_NOT_FOUND, dir / "none: No such file"},
         {"a directory as a file", [&](dat_writer* w) { return dat_add_file(w, "m", sub.c_str(), 0); },
          DAT_REFUSED, sub + ": not a regular file"},
+        {"the archive itself", [&](dat_writer* w) { return dat_add_file(w, "self", path.c_str(), 0); },
+         DAT_REFUSED, path + ": it is the archive"},
         {"a missing tree", [&](dat_writer* w) { return dat_add_tree(w, "m", (dir / "none").c_str(), 0); },
          DAT_NOT_FOUND, dir / "none: not a directory"},
         // Of two items a tree leaves out, the first is told.
