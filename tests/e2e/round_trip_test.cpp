@@ -142,6 +142,16 @@ TEST(RoundTrip, SameTreeGivesIdenticalArchives) {
              }
              return worst;
          }},
+        {"a tree, then one of its files from memory into a directory it scanned",
+         [&](dat::Writer& w) {
+             const std::string rel = "t/tex/" + texFiles()[0].first;
+             const std::string bytes = readBytes(b / rel);
+             fs::remove(b / rel);
+             const dat::Status tree = w.addTree("t", b / "t");
+             writeBytes(b / rel, bytes);
+             const dat::Status more = w.addBytes(rel, bytes.data(), bytes.size());
+             return tree != dat::Status::ok ? tree : more;
+         }},
     };
     for (const Build& b : builds) {
         const std::string made = a / "../made.dat";

@@ -515,6 +515,8 @@ TEST(Library, WriterFailuresLeaveTheOldArchive) {
     };
     const Case cases[] = {
         {"abort", [](dat_writer* w) { return dat_abort(w), dat_writer_status(w); }, DAT_OK, ""},
+        {"no bytes from no pointer: an empty file",
+         [](dat_writer* w) { return dat_add_bytes(w, "e", nullptr, 0, 0); }, DAT_OK, ""},
         {"a climbing path", [](dat_writer* w) { return dat_add_directory(w, "a/../../b", 0); }, DAT_REFUSED,
          "a/../../b: path leaves"},
         {"a climbing verbatim name",
