@@ -322,6 +322,10 @@ TEST(Library, ReadsOnlyFilesAndOnlyTheirBytes) {
     EXPECT_EQ(std::string(buf, 2), "bc");
     EXPECT_EQ(a.read(text, 3, buf, sizeof buf), 0);
     EXPECT_EQ(a.find("data/none"), dat::notFound);
+    // A file's offset is where its bytes lie in the archive: m.msh's are
+    // stored plain.
+    const dat::Entry mesh = a.entry(a.find("data/m.msh"));
+    EXPECT_EQ(readBytes(dataFile("worked_example.dat")).substr(mesh.offset, mesh.size), "0123456789");
     // A file whose bytes reach past the data region is never read.
     const dat::Archive past(dataFile("file_past_data_region.dat"));
     ASSERT_TRUE(past.isOpen()) << past.error();
@@ -691,6 +695,11 @@ TEST(Library, ExtractsTheMembersSelected) {
         EXPECT_EQ(::treeOf(out / "in/here"), c.tree);
         EXPECT_EQ(told, c.told);
     }
+    // An empty list selects nothing.
+    const char* none[] = {nullptr};
+    const ScratchDir out;
+    EXPECT_EQ(dat_extract(a, (out / "in").c_str(), none, 0, nullptr, nullptr), DAT_OK);
+    EXPECT_TRUE(::treeOf(out.path).empty());
     EXPECT_EQ(dat_extract(nullptr, ".", nullptr, 0, nullptr, nullptr), DAT_OUT_OF_RANGE);
     dat_close(a);
 }
