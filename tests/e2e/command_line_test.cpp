@@ -326,7 +326,7 @@ TEST(CommandLine, MembersDirectoriesQuietVerboseHelpAndVersion) {
         {{"u", "../new.dat", "-C", "..", "new.dat"},
          "Unable to add new.dat\n",
          255,
-         errLine("new.dat", "it is the archive being written")},
+         sysLine("new.dat", "it is the archive being written")},
         // A name of 259 bytes may be stored: the disk is what refuses it.
         {{"u", "../new.dat", "-C", "../src", "tree/" + std::string(259, 'n')},
          "Unable to add tree/" + std::string(259, 'n') + "\n",
