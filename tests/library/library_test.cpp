@@ -46,6 +46,10 @@ std::map<std::string, std::string> treeOf(const dat::Archive& a) {
     for (size_t i = 0; i < a.size(); ++i) {
         const dat::Entry e = a.entry(i);
         std::string path = a.written(i);
+        // A refused entry is written nowhere.
+        if (!e.refusal.empty()) {
+            EXPECT_EQ(path, "") << a.path(i);
+        }
         if (!e.refusal.empty() || e.replaced || path.empty()) continue;
         // As the disk takes it: empty names and "." open the directory
         // they stand in.
