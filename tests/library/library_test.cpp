@@ -699,6 +699,12 @@ TEST(Library, ExtractsTheMembersSelected) {
         EXPECT_EQ(::treeOf(out / "in/here"), c.tree);
         EXPECT_EQ(told, c.told);
     }
+    // A member that selected nothing outranks an entry refused before it.
+    dat_archive* refusing = dat_open(dataFile("dot_dot.dat").c_str());
+    const char* some[] = {"*", "none"};
+    const ScratchDir below;
+    EXPECT_EQ(dat_extract(refusing, (below / "in").c_str(), some, 2, nullptr, nullptr), DAT_NOT_FOUND);
+    dat_close(refusing);
     // An empty list selects nothing.
     const char* none[] = {nullptr};
     const ScratchDir out;
