@@ -338,6 +338,20 @@ TEST(Faults, EachFailureIsCountedAndLosesNothingThatWasThere) {
         {{"x", "-C", "out", "made.dat"}, "nocopy b.tex", made, 0, "", true, "", "", {"out/d/b.tex", b}},
         {{"x", "-C", "out", "made.dat"}, "copynone made.dat", made, 0, "", true, "", "", {"out/d/b.tex", b}},
         {{"x", "-C", "out", "made.dat"}, "", made, 0, "", true, "", "", {"out/d/b.tex", b}},
+        // A bad sector in b.tex, met by the buffer the refused kernel copy
+        // falls back to, is the archive's fault, not the extracted file's.
+        {{"x", "-C", "out", "made.dat"},
+         "nocopy made.dat;badread made.dat " + std::to_string(buffer + 1000),
+         "Opening made.dat...ok\nParsing TOC...\nExtracting...\nCreating directory d\\...\n"
+         "Extracting d\\a.txt...ok\nExtracting d\\b.tex...failed\nCreating directory d\\sub\\...\n"
+         "Extracting d\\sub\\x...failed\nExtracting d\\sub\\y...failed\nExtracted 4 file(s)\n",
+         255,
+         "",
+         true,
+         "out/d/b.tex",
+         errLine("d\\b.tex", "the archive cannot be read there") +
+             errLine("d\\sub\\x", "the archive cannot be read there") +
+             errLine("d\\sub\\y", "the archive cannot be read there")},
         // u and d write beside the archive and put the new one in place
         // only once complete: a full disk, a signal, no temporary file or
         // a failed rename with the copy in place failing too leave the old
