@@ -434,6 +434,11 @@ TEST(Create, UnreadableFilesAreSkippedAtTheScan) {
     EXPECT_EQ(
         unpack(readBytes(dir / "out.dat")).tree,
         (std::map<std::string, std::string>{{"d", "<dir>"}, {"d/mine", "d/mine"}, {"d/open", "d/open"}}));
+    // So is one given as an argument.
+    r = runUnprivileged({"c", "args.dat", "d/shut", "d/open"}, dir.path);
+    EXPECT_EQ(r.out, "Skipping d/shut: Permission denied\nWriting d/open...\n");
+    EXPECT_EQ(r.err, errLine("d/shut", "Permission denied"));
+    EXPECT_EQ(r.status, 255);
     // As root, nothing is skipped.
     r = runTool({"c", "../root.dat", "d"}, dir.path);
     EXPECT_EQ(r.out, "Writing d\\a...\nWriting d\\mine...\nWriting d\\open...\nWriting d\\shut...\n");
