@@ -353,6 +353,7 @@ const std::vector<PointCase>& pointCases() {
         {"gid_out_of_range_refused", clear, "-o gid=4294967296", "gid=4294967296: not a numeric ID", false},
         {"umask_not_octal_refused", clear, "-o umask=0778", "umask=0778: not an octal mask up to 0777",
          false},
+        {"umask_digit_8_refused", clear, "-o umask=028", "umask=028: not an octal mask up to 0777", false},
     };
     return rows;
 }
