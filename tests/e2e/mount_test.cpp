@@ -349,6 +349,7 @@ const std::vector<PointCase>& pointCases() {
         {"nonempty_accepted", occupied, "-o nonempty", notEmpty, true},
         {"uid_gid_umask_shown", clear, "-o uid=1234,gid=5678,umask=027", "", true, {0750, 0640, 1234, 5678}},
         {"umask_in_its_own_option", clear, "-o ro -o umask=0", "", true, {0777, 0666}},
+        {"umask_of_every_bit", clear, "-o umask=0777", "", true, {0, 0}},
         {"uid_not_a_number_refused", clear, "-o uid=12a", "uid=12a: not a numeric ID", false},
         {"gid_out_of_range_refused", clear, "-o gid=4294967296", "gid=4294967296: not a numeric ID", false},
         {"umask_not_octal_refused", clear, "-o umask=0778", "umask=0778: not an octal mask up to 0777",
