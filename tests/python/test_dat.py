@@ -369,8 +369,23 @@ def change_tree(tree, files, seed):
     return ["tree/" + os.fsdecode(changed), "tree/added.txt"], "tree/" + os.fsdecode(gone)
 
 
+# Each row: the members given to extractall, and what it writes.
+EXTRACT_MEMBERS = [
+    ("data/a.txt", {b"data": None, b"data/a.txt": b"abc"}),
+    (b"data\\m.msh", {b"data": None, b"data/m.msh": b"0123456789"}),
+    (["data/*.txt", b"data/m.msh"], {b"data": None, b"data/a.txt": b"abc", b"data/m.msh": b"0123456789"}),
+]
+
+
+@pytest.mark.parametrize("members,tree", EXTRACT_MEMBERS, ids=[repr(m) for m, _ in EXTRACT_MEMBERS])
+def test_extractall_writes_the_members_given(tmp_path, members, tree):
+    with dat.open(DATA / "worked_example.dat") as archive:
+        archive.extractall(tmp_path / "out", members)
+    assert tree_of(tmp_path / "out") == tree
+
+
 @pytest.mark.parametrize("seed", range(4))
-@pytest.mark.parametrize("how", ["as given", "arcname", "update", "remove"])
+@pytest.mark.parametrize("how", ["as given", "arcname", "arcname below the top", "update", "remove"])
 def test_create_writes_what_c_writes_byte_for_byte(tmp_path, monkeypatch, seed, how):
     tree = tmp_path / "tree"
     tree.mkdir()
@@ -383,6 +398,11 @@ def test_create_writes_what_c_writes_byte_for_byte(tmp_path, monkeypatch, seed, 
     elif how == "arcname":
         with dat.create(tmp_path / "by_module.dat") as w:
             w.add(tree, "tree")
+    elif how == "arcname below the top":
+        with dat.create(tmp_path / "by_module.dat") as w:
+            # Each name below the top its own: the same archive.
+            for child in os.listdir(tree):
+                w.add(tree / child, "tree/" + child)
     else:
         # The module's update and remove write what u and d write.
         (tmp_path / "by_module.dat").write_bytes((tmp_path / "by_c.dat").read_bytes())
